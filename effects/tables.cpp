@@ -1,0 +1,101 @@
+#include "effects/tables.h"
+
+#include <cmath>
+#include <initializer_list>
+#include <numbers>
+
+float SpotTable[SpotSize * SpotSize];
+float SpotWeight[SpotSize * SpotSize];
+float* PlasmaRowWave;
+float* PlasmaColumnWave;
+float* DotColumnWave;
+float* DotRowWave;
+PlasmaPhaseSet PlasmaPhases;
+Light redLight, greenLight, blueLight;
+
+// Formulas run in double and are stored as float; angles are formed in float
+// first (the products are exact) and turned into radians by π first, then 180.
+static double Radians(float degrees) {
+    return degrees * std::numbers::pi / 180.0;
+}
+static double RowDegrees(int i) {
+    return Radians(static_cast<float>(i) * 0.75f);
+}
+static double ColumnDegrees(int i) {
+    return Radians(static_cast<float>(i) * 0.5625f);
+}
+
+void BuildSpotTables() {
+    // One quadrant, mirrored four ways: every entry is written exactly once.
+    for (int i = 0; i < SpotSize / 2; ++i) {
+        for (int j = 0; j < SpotSize / 2; ++j) {
+            double s = std::sqrt(static_cast<double>((65 - i) * (65 - i) + (65 - j) * (65 - j)));
+            float v = static_cast<float>(255.0 - (s - 1.0) * 4.0);
+            if (v < 0.0f) v = 0.0f;
+            int mi = SpotSize - 1 - i, mj = SpotSize - 1 - j;
+            SpotTable[j * SpotSize + i] = v;
+            SpotTable[mj * SpotSize + i] = v;
+            SpotTable[j * SpotSize + mi] = v;
+            SpotTable[mj * SpotSize + mi] = v;
+        }
+    }
+    for (int k = 0; k < SpotSize * SpotSize; ++k) SpotWeight[k] = SpotTable[k] / 255.0f;
+}
+
+void BuildPlasmaWaves(int32_t offset, int32_t amplitude) {
+    for (int i = 0; i < PlasmaRowCount; ++i)
+        PlasmaRowWave[i] = static_cast<float>(offset + amplitude * std::sin(RowDegrees(i)));
+    for (int i = 0; i < PlasmaColumnCount; ++i)
+        PlasmaColumnWave[i] = static_cast<float>(offset + amplitude * std::cos(ColumnDegrees(i)));
+}
+
+void BuildDotWaves() {
+    for (int i = 0; i < PlasmaColumnCount; ++i)
+        DotColumnWave[i] = static_cast<float>(std::sin(ColumnDegrees(i)) * 25.0);
+    for (int i = 0; i < PlasmaRowCount; ++i)
+        DotRowWave[i] = static_cast<float>(std::cos(RowDegrees(i)) * 25.0);
+}
+
+static void DrawStartingValues() {
+    // Exactly twelve draws, in this order: the whole random state of the demo.
+    PlasmaPhases.redRowPhase = std::rand() % PlasmaRowCount;
+    PlasmaPhases.greenRowPhase = std::rand() % PlasmaRowCount;
+    PlasmaPhases.blueRowPhase = std::rand() % PlasmaRowCount;
+    PlasmaPhases.redColumnPhase = std::rand() % PlasmaColumnCount;
+    PlasmaPhases.greenColumnPhase = std::rand() % PlasmaColumnCount;
+    PlasmaPhases.blueColumnPhase = std::rand() % PlasmaColumnCount;
+    for (Light* light : {&redLight, &greenLight, &blueLight}) {
+        light->dx = std::rand() % 3 + 1;
+        light->dy = std::rand() % 3 + 1;
+    }
+    redLight.x = redLight.y = 100;
+    greenLight.x = greenLight.y = 200;
+    blueLight.x = blueLight.y = 300;
+}
+
+static float* AllocateWave(void* (*allocate)(size_t), int count) {
+    return static_cast<float*>(allocate(sizeof(float) * count));
+}
+
+bool InitEffects(unsigned seed, void* (*allocate)(size_t)) {
+    BuildSpotTables();
+    std::srand(seed);
+    // Both of a pair are attempted before either is tested.
+    PlasmaRowWave = AllocateWave(allocate, PlasmaRowCount);
+    PlasmaColumnWave = AllocateWave(allocate, PlasmaColumnCount);
+    if (!PlasmaRowWave || !PlasmaColumnWave) return false;
+    BuildPlasmaWaves(128, 127);
+    DotColumnWave = AllocateWave(allocate, PlasmaColumnCount);
+    DotRowWave = AllocateWave(allocate, PlasmaRowCount);
+    if (!DotColumnWave || !DotRowWave) return false;
+    BuildDotWaves();
+    DrawStartingValues();
+    return true;
+}
+
+void FreeWaveTables() {
+    for (float** table : {&PlasmaRowWave, &PlasmaColumnWave, &DotColumnWave, &DotRowWave}) {
+        std::free(*table);
+        *table = nullptr;
+    }
+}
