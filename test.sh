@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what is missing (Debian 12), builds, and runs every test: once in a
+# plain release build, once under AddressSanitizer and UBSan, then each fuzz
+# target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/packages.sh
+install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_TEST_PACKAGES[@]}"
+
+jobs=$(nproc)
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== release build"
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON
+cmake --build build/release -j"$jobs"
+ctest --test-dir build/release -j"$jobs" --timeout 300
+
+echo "== sanitizer build"
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON -DBUMPWAVE_SANITIZE=ON
+cmake --build build/sanitize -j"$jobs"
+ctest --test-dir build/sanitize -j"$jobs" --timeout 600
+
+shopt -s nullglob
+fuzzers=(tests/fuzz/*_fuzz.cpp)
+if ((${#fuzzers[@]})); then
+    echo "== fuzz build"
+    CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Release \
+        -DBUMPWAVE_SANITIZE=ON -DBUMPWAVE_FUZZ=ON
+    for source in "${fuzzers[@]}"; do
+        name=$(basename "$source" .cpp)
+        cmake --build build/fuzz -j"$jobs" --target "$name"
+        corpus=build/fuzz/corpus-$name
+        rm -rf "$corpus" && mkdir -p "$corpus"
+        cp -r tests/fuzz/corpus/"$name"/. "$corpus"/ 2>/dev/null || true
+        echo "== fuzzing $name for ${BUMPWAVE_FUZZ_SECONDS:-60} s"
+        build/fuzz/"$name" -max_total_time="${BUMPWAVE_FUZZ_SECONDS:-60}" -rss_limit_mb=2048 \
+            -print_final_stats=1 "$corpus"
+    done
+fi
+echo "== all tests passed"

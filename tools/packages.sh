@@ -1,0 +1,21 @@
+# Debian packages the build and the tests need; sourced by run.sh and test.sh.
+BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
+    libjpeg62-turbo-dev libvorbis-dev)
+BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang xvfb xauth openbox
+    x11-utils imagemagick binutils)
+
+# Installs the packages that are not installed yet, with sudo when not root.
+install_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
+    local sudo=()
+    ((EUID == 0)) || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
