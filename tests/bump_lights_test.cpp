@@ -1,5 +1,6 @@
 #include "effects/bump_lights.h"
 #include "effects/tables.h"
+#include "effects/vector_path.h"
 
 #include <gtest/gtest.h>
 
@@ -145,18 +146,23 @@ TEST_F(BumpLights, AFailedLockDrawsNothingButTheLightsStillMove) {
     EXPECT_EQ(redLight.y, 131);
 }
 
-TEST_F(BumpLights, MatchesTheReferenceOverSharpEdgesForManyFrames) {
+TEST_F(BumpLights, BothPathsMatchTheReferenceOverSharpEdgesForManyFrames) {
     // Random channels make steps of up to ±255, so u and v also run below 0
     // near the top-left limits and far above 127 elsewhere.
     std::mt19937 random(99);
     std::vector<uint32_t> picture(Pixels);
     for (uint32_t& word : picture) word = random();
-    PlaceLights({9, 9, -1, -2}, {200, 200, 3, 1}, {480, 330, 2, 3});
-    for (int step = 0; step < 60; ++step) {
-        std::vector<uint32_t> expected = ReferenceFrame(picture);
-        RenderBumpLights(frame, picture.data());
-        ASSERT_EQ(Frame(), expected) << "frame " << step;
+    const bool avx2 = UseAvx2;
+    for (bool vectorised : {false, avx2}) {
+        UseAvx2 = vectorised;
+        PlaceLights({9, 9, -1, -2}, {200, 200, 3, 1}, {480, 330, 2, 3});
+        for (int step = 0; step < 60; ++step) {
+            std::vector<uint32_t> expected = ReferenceFrame(picture);
+            RenderBumpLights(frame, picture.data());
+            ASSERT_EQ(Frame(), expected) << "frame " << step << " avx2 " << vectorised;
+        }
     }
+    UseAvx2 = avx2;
 }
 
 TEST_F(BumpLights, HonoursAPaddedStride) {
