@@ -1,0 +1,17 @@
+// A rippling grid of 2 × 2 dots drawn over whatever the frame holds.
+#pragma once
+
+#include "platform/frame.h"
+
+#include <cstdint>
+
+constexpr int DotBandHeight = 160; // rows per colour band; at most 240
+static_assert(DotBandHeight <= 240, "the first two bands must fit in 480 rows");
+
+extern uint32_t DotColours[FrameHeight]; // colour of a dot by its grid row
+extern uint32_t DotRowCounter;           // 0..479, added to the DotRowWave index
+extern uint32_t DotColumnCounter;        // 0..639, added to the DotColumnWave index
+
+// Draws the 95 × 135 grid displaced by the dot waves, then moves both counters
+// on by one, also when the frame cannot be locked.
+void RenderDotGrid(BitMap* frame);

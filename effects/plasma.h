@@ -1,0 +1,19 @@
+// The three-channel plasma, with an optional colour-keyed picture over it.
+#pragma once
+
+#include "platform/frame.h"
+
+#include <cstdint>
+
+// Words at or above this are transparent in the overlay; any alpha but 0 is.
+constexpr uint32_t OverlayKey = 0x00F0F0F0;
+constexpr int OverlayWidth = 320, OverlayHeight = 200;
+constexpr int OverlayLeft = 160, OverlayTop = 280;
+
+// The 8-bit value a wave entry contributes: truncated toward zero, low 8 bits.
+uint32_t WaveByte(float value);
+
+// Fills the frame with the plasma of the current phases, pastes the top-left
+// 320 × 200 words of `picture` (if not null) at (160, 280), and moves the
+// phases on. When the frame cannot be locked nothing changes at all.
+void RenderPlasma(BitMap* frame, const uint32_t* picture);
