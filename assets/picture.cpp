@@ -1,5 +1,248 @@
+// Picture loading: PNG through libpng, JPEG through libjpeg(-turbo), both
+// decoded straight into the 640 × 480 word buffer the effects read.
+//
+// Both libraries report errors with longjmp. Every function that calls into
+// them sets its own jump point first and keeps nothing in locals across it:
+// what must survive an error lives in the Picture record.
 #include "assets/picture.h"
 
-int32_t LoadPicture(const char*, Window*, uint32_t**) {
-    return 0;
+#include "platform/task.h"
+
+#include <cstdio> // before jpeglib.h, which needs FILE
+
+#include <jpeglib.h>
+#include <png.h>
+#include <sys/stat.h>
+
+#include <bit>
+#include <csetjmp>
+#include <cstring>
+
+// The decoders write B, G, R, A bytes; that is 0xAARRGGBB only in little-endian words.
+static_assert(std::endian::native == std::endian::little);
+
+constexpr uint64_t MaxPixels = PictureBufferBytes / 4;
+
+enum Format { Unknown, Png, Jpeg };
+
+struct JpegErrors {
+    jpeg_error_mgr manager; // first, so libjpeg's pointer to it is a pointer to all
+    jmp_buf jump;
+    const char* name;
+};
+
+// One open picture file and its decoder.
+struct Picture {
+    const char* name;
+    FILE* file;
+    Format format;
+    uint32_t width, height;
+    png_structp png;
+    png_infop info;
+    JpegErrors jpegErrors;
+    jpeg_decompress_struct jpeg;
+};
+
+// Opens a regular file and tells PNG from JPEG by its first bytes, never by its name.
+static bool OpenPicture(Picture& p) {
+    p.file = std::fopen(p.name, "rb");
+    if (!p.file) return false;
+    struct stat status;
+    unsigned char start[8];
+    size_t got = 0;
+    if (fstat(fileno(p.file), &status) == 0 && S_ISREG(status.st_mode)) {
+        got = std::fread(start, 1, sizeof start, p.file);
+    }
+    if (got == sizeof start && png_sig_cmp(start, 0, sizeof start) == 0) {
+        p.format = Png;
+    } else if (got >= 2 && start[0] == 0xFF && start[1] == 0xD8) {
+        p.format = Jpeg;
+        std::rewind(p.file); // libjpeg wants to see the start-of-image marker itself
+    }
+    return p.format != Unknown;
+}
+
+static void PngError(png_structp png, png_const_charp message) {
+    auto* p = static_cast<Picture*>(png_get_error_ptr(png));
+    std::fprintf(stderr, "bumpwave: %s: %s\n", p->name, message);
+    png_longjmp(png, 1);
+}
+
+// Warnings are about things libpng already worked around.
+static void PngWarning(png_structp, png_const_charp) {}
+
+static bool ReadPngHeader(Picture& p) {
+    p.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &p, PngError, PngWarning);
+    if (p.png) p.info = png_create_info_struct(p.png);
+    if (!p.info) return false;
+    if (setjmp(png_jmpbuf(p.png))) return false;
+    png_init_io(p.png, p.file);
+    png_set_sig_bytes(p.png, 8);
+    // Image data is read and inflated in pieces of this size, and a cut-off
+    // file loses the whole piece it ends in: keep it small.
+    png_set_compression_buffer_size(p.png, 512);
+    png_read_info(p.png, p.info);
+    p.width = png_get_image_width(p.png, p.info);
+    p.height = png_get_image_height(p.png, p.info);
+    return true;
+}
+
+// Every kind of PNG arrives as 8-bit B, G, R, A bytes. The overlay shows words
+// whose alpha byte is 0, so opaque must be 0: alpha is inverted, and pictures
+// without alpha get a filler of 0.
+static void SetPngTransforms(png_structp png, png_infop info) {
+    int type = png_get_color_type(png, info);
+    bool hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    png_set_strip_16(png);
+    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (type == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8) {
+        png_set_expand_gray_1_2_4_to_8(png);
+    }
+    if (hasTransparency) png_set_tRNS_to_alpha(png);
+    png_set_gray_to_rgb(png);
+    if ((type & PNG_COLOR_MASK_ALPHA) || hasTransparency) {
+        png_set_invert_alpha(png);
+    } else {
+        png_set_filler(png, 0, PNG_FILLER_AFTER);
+    }
+    png_set_bgr(png);
+}
+
+static void ReadPngRows(Picture& p, uint32_t* pixels) {
+    SetPngTransforms(p.png, p.info);
+    int passes = png_set_interlace_handling(p.png);
+    png_read_update_info(p.png, p.info);
+    if (png_get_rowbytes(p.png, p.info) != p.width * 4) return; // never write past a row
+    for (int pass = 0; pass < passes; ++pass) {
+        for (uint32_t y = 0; y < p.height; ++y) {
+            png_read_row(p.png, reinterpret_cast<png_bytep>(pixels + y * p.width), nullptr);
+        }
+    }
+}
+
+// A cut-off or corrupt file keeps the rows decoded before the damage.
+static void DecodePng(Picture& p, uint32_t* pixels) {
+    if (setjmp(png_jmpbuf(p.png))) return;
+    ReadPngRows(p, pixels);
+}
+
+static void JpegError(j_common_ptr jpeg) {
+    auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
+    char message[JMSG_LENGTH_MAX];
+    errors->manager.format_message(jpeg, message);
+    std::fprintf(stderr, "bumpwave: %s: %s\n", errors->name, message);
+    std::longjmp(errors->jump, 1);
+}
+
+// Corrupt-data warnings: libjpeg goes on and shows what it can.
+static void JpegMessage(j_common_ptr, int) {}
+
+static bool ReadJpegHeader(Picture& p) {
+    p.jpeg.err = jpeg_std_error(&p.jpegErrors.manager);
+    p.jpegErrors.manager.error_exit = JpegError; // the default one calls exit()
+    p.jpegErrors.manager.emit_message = JpegMessage;
+    p.jpegErrors.name = p.name;
+    if (setjmp(p.jpegErrors.jump)) return false;
+    jpeg_create_decompress(&p.jpeg);
+    jpeg_stdio_src(&p.jpeg, p.file);
+    jpeg_read_header(&p.jpeg, TRUE);
+    p.width = p.jpeg.image_width;
+    p.height = p.jpeg.image_height;
+    return true;
+}
+
+// C, M, Y, K bytes to B, G, R and an alpha of 0, in place. Adobe's CMYK JPEGs
+// store inverted inks; others store plain inks.
+static void CmykToWords(uint8_t* row, uint32_t width, bool inverted) {
+    for (uint32_t x = 0; x < width; ++x, row += 4) {
+        int c = row[0], m = row[1], y = row[2], k = row[3];
+        if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+        row[0] = static_cast<uint8_t>(y * k / 255);
+        row[1] = static_cast<uint8_t>(m * k / 255);
+        row[2] = static_cast<uint8_t>(c * k / 255);
+        row[3] = 0;
+    }
+}
+
+static void ReadJpegRows(Picture& p, uint32_t* pixels) {
+    bool cmyk = p.jpeg.jpeg_color_space == JCS_CMYK || p.jpeg.jpeg_color_space == JCS_YCCK;
+    p.jpeg.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+    jpeg_start_decompress(&p.jpeg);
+    if (p.jpeg.output_width != p.width || p.jpeg.output_height != p.height ||
+        p.jpeg.output_components != 4) {
+        return;
+    }
+    while (p.jpeg.output_scanline < p.height) {
+        uint32_t* row = pixels + p.jpeg.output_scanline * p.width;
+        JSAMPROW samples = reinterpret_cast<JSAMPROW>(row);
+        jpeg_read_scanlines(&p.jpeg, &samples, 1);
+        if (cmyk) {
+            CmykToWords(samples, p.width, p.jpeg.saw_Adobe_marker);
+        } else {
+            for (uint32_t x = 0; x < p.width; ++x) row[x] &= 0x00FFFFFF; // no alpha: opaque
+        }
+    }
+}
+
+static void DecodeJpeg(Picture& p, uint32_t* pixels) {
+    if (setjmp(p.jpegErrors.jump)) {
+        // Rows from the one being written on are blank, as if never reached.
+        uint32_t done = p.jpeg.output_scanline;
+        if (done < p.height) {
+            std::memset(pixels + done * p.width, 0, (p.height - done) * p.width * 4);
+        }
+        return;
+    }
+    ReadJpegRows(p, pixels);
+}
+
+static void ClosePicture(Picture& p) {
+    if (p.png) png_destroy_read_struct(&p.png, &p.info, nullptr);
+    jpeg_destroy_decompress(&p.jpeg); // does nothing if never created
+    if (p.file) std::fclose(p.file);
+}
+
+// Rows are packed at the picture's own width, so any shape of up to 640 × 480
+// pixels fits; more would run past the buffer.
+static bool FitsBuffer(const Picture& p) {
+    if (uint64_t{p.width} * p.height <= MaxPixels) return true;
+    std::fprintf(stderr, "bumpwave: %s: %u × %u pixels do not fit the 640 × 480 picture buffer\n",
+                 p.name, p.width, p.height);
+    return false;
+}
+
+int32_t LoadPicture(const char* name, Window*, uint32_t** picture) {
+    Picture p{};
+    p.name = name;
+    if (!OpenPicture(p)) {
+        std::printf("Couldn't load %s\n", name);
+        ClosePicture(p);
+        return 0;
+    }
+    if (!(p.format == Png ? ReadPngHeader(p) : ReadJpegHeader(p))) {
+        std::puts("Couldn't get BitMapHeader");
+        ClosePicture(p);
+        return 0;
+    }
+    if (!FitsBuffer(p)) {
+        std::printf("Couldn't load %s\n", name);
+        ClosePicture(p);
+        return 0;
+    }
+    // Cleared: whatever the picture does not cover stays 0.
+    auto* pixels = static_cast<uint32_t*>(AllocVec(PictureBufferBytes, MEMF_CLEAR));
+    if (!pixels) {
+        std::puts("Not enough memory");
+        *picture = nullptr;
+        ClosePicture(p);
+        return 0;
+    }
+    if (p.format == Png) {
+        DecodePng(p, pixels);
+    } else {
+        DecodeJpeg(p, pixels);
+    }
+    ClosePicture(p);
+    *picture = pixels;
+    return 1;
 }
