@@ -1,69 +1,93 @@
 // bumpwave-view: shows one effect in a window, frame after frame, until the
-// window is closed or the given seconds have passed.
+// window is closed or the given seconds have passed. It reads "bumpmap.png"
+// and "boys.jpg" from the current directory, as the demo does.
 //
-//   bumpwave-view [lights] [--seconds N]
+//   bumpwave-view [lights|plasma|overlay|dots] [--seconds N]
 
+#include "assets/picture.h"
 #include "effects/bump_lights.h"
+#include "effects/dot_grid.h"
+#include "effects/plasma.h"
 #include "effects/tables.h"
 #include "platform/display.h"
 #include "platform/frame.h"
+#include "platform/task.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
-// A relief made in code: rings in red, diagonal ridges in green, blocks in blue.
-static std::vector<uint32_t> MakeRelief() {
-    std::vector<uint32_t> picture(FrameWidth * FrameHeight);
-    for (int y = 0; y < FrameHeight; ++y) {
-        for (int x = 0; x < FrameWidth; ++x) {
-            double r = std::hypot(x - 320.0, y - 240.0);
-            uint32_t red = static_cast<uint32_t>(127.5 + 127.5 * std::sin(r / 9.0));
-            uint32_t green = ((x + y) / 24) % 2 ? 200 : 40;
-            uint32_t blue = ((x / 40) + (y / 40)) % 2 ? 220 : 20;
-            picture[y * FrameWidth + x] = red << 16 | green << 8 | blue;
-        }
-    }
-    return picture;
-}
+enum class Effect { Lights, Plasma, Overlay, Dots };
 
-int main(int argc, char** argv) {
-    double seconds = 0; // 0: until the window is closed
+static bool ParseArguments(int argc, char** argv, Effect& effect, double& seconds) {
+    const char* names[] = {"lights", "plasma", "overlay", "dots"};
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
-        } else if (std::strcmp(argv[i], "lights") != 0) {
-            std::fprintf(stderr, "usage: bumpwave-view [lights] [--seconds N]\n");
-            return 2;
+            continue;
         }
+        int known = 0;
+        while (known < 4 && std::strcmp(argv[i], names[known]) != 0) ++known;
+        if (known == 4) return false;
+        effect = static_cast<Effect>(known);
     }
-    std::vector<uint32_t> relief = MakeRelief();
-    if (!InitEffects(static_cast<unsigned>(std::time(nullptr)))) return 1;
+    return true;
+}
+
+static void RenderEffect(Effect effect, BitMap* frame, const uint32_t* bump, const uint32_t* logo) {
+    switch (effect) {
+    case Effect::Lights:
+        RenderBumpLights(frame, bump);
+        break;
+    case Effect::Plasma:
+        RenderPlasma(frame, nullptr);
+        break;
+    case Effect::Overlay:
+        RenderPlasma(frame, logo);
+        break;
+    case Effect::Dots:
+        RenderPlasma(frame, nullptr);
+        RenderDotGrid(frame);
+        break;
+    }
+}
+
+int main(int argc, char** argv) {
+    Effect effect = Effect::Lights;
+    double seconds = 0; // 0: until the window is closed
+    if (!ParseArguments(argc, argv, effect, seconds)) {
+        std::fprintf(stderr, "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n");
+        return 2;
+    }
     BitMap* frame = p96AllocBitMap(FrameWidth, FrameHeight);
-    Screen* screen = LockPubScreen();
+    Screen* screen = frame ? LockPubScreen() : nullptr;
     Window* window = nullptr;
-    if (frame && screen) {
+    if (screen) {
         window = OpenWindowTags(
             {"bumpwave-view", true, true, 200, 200, FrameWidth, FrameHeight, screen});
+        UnlockPubScreen(screen);
     }
-    UnlockPubScreen(screen);
-    int status = window ? 0 : 1;
+    uint32_t* bump = nullptr;
+    uint32_t* logo = nullptr;
+    bool ready = window && LoadPicture("bumpmap.png", window, &bump) &&
+                 LoadPicture("boys.jpg", window, &logo) &&
+                 InitEffects(static_cast<unsigned>(std::time(nullptr)));
     auto start = std::chrono::steady_clock::now();
     auto running = [&] {
         std::chrono::duration<double> shown = std::chrono::steady_clock::now() - start;
         return seconds <= 0 || shown.count() < seconds;
     };
-    while (window && running()) {
-        RenderBumpLights(frame, relief.data());
+    while (ready && running()) {
+        RenderEffect(effect, frame, bump, logo);
         BltBitMapRastPort(frame, window);
         if (TakeWindowEvents(window)) break;
     }
+    FreeWaveTables();
     CloseWindow(window);
     p96FreeBitMap(frame);
-    FreeWaveTables();
-    return status;
+    FreeVec(bump);
+    FreeVec(logo);
+    return ready ? 0 : 1;
 }

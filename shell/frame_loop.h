@@ -1,0 +1,35 @@
+// The frame loop: renders the timeline against the clock, shows every frame,
+// and reports the frame rate it reached.
+#pragma once
+
+#include "platform/display.h"
+#include "platform/frame.h"
+
+#include <cstdint>
+
+constexpr uint32_t DemoLengthMs = 41000;
+
+extern uint32_t FrameCount;   // frames presented
+extern float FramesPerSecond; // set once, after the loop
+
+// A reading of a clock that never goes back, in the loop's own units.
+struct ClockReading {
+    uint32_t seconds;
+    uint32_t microseconds;
+};
+ClockReading ReadClock();
+
+// Whole milliseconds from `start` to `now` in 32-bit arithmetic that wraps;
+// only the difference counts, so large second counts are harmless.
+uint32_t MillisecondsBetween(ClockReading start, ClockReading now);
+
+// Single precision, as the report has always printed it.
+float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
+
+// "\n640 * 480 * 32 @ <rate> FPS\n" on standard output.
+void PrintFrameRate();
+
+// Runs the 41-second timeline into `frame`, presenting each frame in `window`,
+// then sets FramesPerSecond and prints it.
+void RunFrameLoop(BitMap* frame, Window* window, const uint32_t* bumpPicture,
+                  const uint32_t* logoPicture);
