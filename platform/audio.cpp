@@ -1,5 +1,7 @@
 #include "platform/audio.h"
 
+#include "platform/subsystems.h"
+
 #include <SDL.h>
 
 #include <cstdio>
@@ -49,7 +51,7 @@ bool OpenAudioDevice(int rate, int channels) {
         NoSound();
         return false;
     }
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    if (!HoldSubsystem(SDL_INIT_AUDIO)) {
         NoSound();
         return false;
     }
@@ -71,7 +73,7 @@ bool OpenAudioDevice(int rate, int channels) {
         SDL_DestroyMutex(QueueLock);
         Completed = nullptr;
         QueueLock = nullptr;
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        ReleaseSubsystem(SDL_INIT_AUDIO);
         return false;
     }
     Silence = obtained.silence;
@@ -89,7 +91,7 @@ void CloseAudioDevice() {
     SDL_DestroyMutex(QueueLock);
     Completed = nullptr;
     QueueLock = nullptr;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    ReleaseSubsystem(SDL_INIT_AUDIO);
 }
 
 AudioRequest* CreateIORequest() {

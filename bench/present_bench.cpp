@@ -1,0 +1,46 @@
+// The rate of a bare loop that only presents a constant frame, the way the
+// demo presents its frames: the ceiling the demo's own rate is measured against.
+//
+//   bumpwave-present-bench [WINDOW] [--seconds N]
+
+#include "platform/display.h"
+#include "platform/frame.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    bool windowMode = false;
+    double seconds = 10;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
+        else windowMode = !std::strcmp(argv[i], "WINDOW");
+    }
+    BitMap* frame = p96AllocBitMap(FrameWidth, FrameHeight);
+    if (!frame) return 1;
+    for (int i = 0; i < FrameWidth * FrameHeight; ++i) frame->pixels[i] = i * 2654435761u >> 8;
+    Screen* screen = windowMode ? LockPubScreen() : p96OpenScreenTags();
+    if (!screen) return 1;
+    Window* window = OpenWindowTags({windowMode ? "present-bench" : nullptr, windowMode,
+                                     !windowMode, 200, 200, FrameWidth, FrameHeight, screen});
+    if (windowMode) UnlockPubScreen(screen);
+    if (!window) return 1;
+    using Clock = std::chrono::steady_clock;
+    auto start = Clock::now();
+    long frames = 0;
+    std::chrono::duration<double> elapsed{};
+    do {
+        BltBitMapRastPort(frame, window);
+        TakeWindowEvents(window);
+        ++frames;
+        elapsed = Clock::now() - start;
+    } while (elapsed.count() < seconds);
+    std::printf("%ld frames in %.2f s: %.1f frames a second, %.3f ms a frame\n", frames,
+                elapsed.count(), frames / elapsed.count(), 1000 * elapsed.count() / frames);
+    CloseWindow(window);
+    if (!windowMode) p96CloseScreen(screen);
+    p96FreeBitMap(frame);
+    return 0;
+}
