@@ -1,0 +1,139 @@
+// bumpwave-frames, run as a program: its command line, its output files, and
+// golden frames of every scene, pinned by checksum so that a change of a single
+// pixel anywhere in the effects, the timeline or the default pictures shows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Tool = std::string(BUMPWAVE_BUILD_DIR) + "/bumpwave-frames";
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+class Frames : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        scratch = fs::temp_directory_path() /
+                  ("bumpwave-frames-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(scratch);
+        fs::create_directories(scratch);
+    }
+    void TearDown() override { fs::remove_all(scratch); }
+
+    // Runs the tool in `folder` with `arguments` (no quoting needed here).
+    ToolRun RunTool(const std::string& arguments, const fs::path& folder = BUMPWAVE_BUILD_DIR) {
+        fs::path out = scratch / "stdout", err = scratch / "stderr";
+        std::string command = "cd '" + folder.string() + "' && timeout 120 '" + Tool + "' " +
+                              arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
+        int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    }
+
+    std::vector<std::string> Saved() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(scratch / "out"))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::string OutArgument() const { return "--out '" + (scratch / "out").string() + "'"; }
+
+    fs::path scratch;
+};
+
+uint64_t Fnv1a(const std::string& bytes) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
+    return hash;
+}
+
+} // namespace
+
+TEST_F(Frames, WritesBinaryPpmsOfTheListedFramesOnly) {
+    ToolRun run = RunTool("--seed 7 --times 0x3,20001,41000x2 --save 1,4,9 " + OutArgument());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Saved(), (std::vector<std::string>{"frame-00001.ppm", "frame-00004.ppm"}));
+    std::string ppm = ReadFile(scratch / "out" / "frame-00001.ppm");
+    const std::string header = "P6\n640 480\n255\n";
+    ASSERT_EQ(ppm.size(), header.size() + 640 * 480 * 3);
+    EXPECT_EQ(ppm.substr(0, header.size()), header);
+
+    ASSERT_EQ(RunTool("--seed 7 --times 0,1 " + OutArgument()).status, 0);
+    EXPECT_EQ(Saved().size(), 3u); // every frame by default; frame 1 again
+}
+
+TEST_F(Frames, BadArgumentsGetTheUsageLineAndExitCode2) {
+    const std::string usage =
+        "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR\n";
+    for (std::string arguments :
+         {"", "--seed 1 --times 0", "--times 0 --out x", "--seed x --times 0 --out x",
+          "--seed 1 --times 0, --out x", "--seed 1 --times 5x0 --out x",
+          "--seed 1 --times 1x2x3 --out x", "--seed 1 --times 4294967296 --out x",
+          "--seed 1 --times 0 --save -1 --out x", "--seed 1 --seed 2 --times 0 --out x",
+          "--seed 1 --times 0 --out x --verbose", "--seed 1 --times 0 --out"}) {
+        ToolRun run = RunTool(arguments, scratch);
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_EQ(run.err, usage) << arguments;
+        EXPECT_EQ(run.out, "") << arguments;
+    }
+    EXPECT_FALSE(fs::exists(scratch / "x"));
+}
+
+TEST_F(Frames, AMissingPictureGetsTheLoadersMessageAndExitCode1) {
+    fs::copy_file(fs::path(BUMPWAVE_BUILD_DIR) / "bumpmap.png", scratch / "bumpmap.png");
+    ToolRun run = RunTool("--seed 1 --times 0 --out out", scratch);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
+    EXPECT_FALSE(fs::exists(scratch / "out"));
+}
+
+// One frame of every scene, and the frames the flashes and fades turn on.
+TEST_F(Frames, GoldenFramesOfEveryScene) {
+    const std::map<std::string, uint64_t> golden = {
+        {"frame-00029.ppm", 5491144785031062465ull},  // bump lights
+        {"frame-00069.ppm", 12265650754689304837ull}, // fade-in, 40 frames in
+        {"frame-00099.ppm", 15550015085161742778ull}, // plasma with dots
+        {"frame-00102.ppm", 451241982384113397ull},   // first flash, picture off
+        {"frame-00104.ppm", 8712680450267703635ull},  // first flash, picture on
+        {"frame-00117.ppm", 10288462544744830770ull}, // plasma with picture
+        {"frame-00121.ppm",
+         13640893846074266107ull}, // second flash, its own cycle: on at its fourth frame
+        {"frame-00200.ppm", 9409504005281790249ull}, // fade-out, 76 frames in
+        {"frame-00264.ppm", 7178910433038176155ull}, // fade-out settled: black
+    };
+    ToolRun run = RunTool("--seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,38001x7,"
+                          "39001x140 --save 29,69,99,102,104,117,121,200,264 " +
+                          OutArgument());
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const auto& [name, checksum] : golden) {
+        std::string ppm = ReadFile(scratch / "out" / name);
+        ASSERT_FALSE(ppm.empty()) << name;
+        EXPECT_EQ(Fnv1a(ppm), checksum)
+            << name << " changed: if that was intended, pin " << Fnv1a(ppm) << "ull";
+    }
+}
