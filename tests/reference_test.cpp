@@ -114,3 +114,27 @@ TEST(Reference, FastRenderersDrawTheLiteralFramesBitForBit) {
     UseAvx2 = avx2;
     p96FreeBitMap(frame);
 }
+
+TEST(Reference, PaddedRowsGetTheSamePixelsAndKeepTheirPadding) {
+    const int rowWords = (2560 + 72) / 4;
+    BitMap* packed = p96AllocBitMap(W, H);
+    BitMap* padded = p96AllocBitMap(W, H, rowWords * 4);
+    ASSERT_TRUE(packed && padded);
+    for (int i = 0; i < rowWords * H; ++i) padded->pixels[i] = 0x00ABCDEF;
+    std::vector<uint32_t> picture(W * H, 0x00123456);
+    ASSERT_TRUE(InitEffects(77));
+    for (BitMap* frame : {packed, padded}) {
+        PlasmaPhases = {1, 2, 3, 4, 5, 6};
+        DotRowCounter = DotColumnCounter = 9;
+        RenderPlasma(frame, picture.data());
+        RenderDotGrid(frame);
+    }
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x)
+            ASSERT_EQ(padded->pixels[y * rowWords + x], packed->pixels[y * W + x]) << x << "," << y;
+        for (int x = W; x < rowWords; ++x) ASSERT_EQ(padded->pixels[y * rowWords + x], 0x00ABCDEFu);
+    }
+    FreeWaveTables();
+    p96FreeBitMap(packed);
+    p96FreeBitMap(padded);
+}
