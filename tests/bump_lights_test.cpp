@@ -1,6 +1,7 @@
 #include "effects/bump_lights.h"
 #include "effects/tables.h"
 #include "effects/vector_path.h"
+#include "tests/literal_effects.h"
 
 #include <gtest/gtest.h>
 
@@ -12,35 +13,9 @@ namespace {
 
 constexpr int Pixels = FrameWidth * FrameHeight;
 
-// The rules written out plainly: remainders by repeated subtraction, the whole
-// word stored for red, OR for green and blue, a level of 0 left alone.
-void ReferenceLight(std::vector<uint32_t>& frame, const std::vector<uint32_t>& picture,
-                    const Light& light, int shift) {
-    for (int j = 1; j <= 127; ++j) {
-        for (int i = 1; i <= 127; ++i) {
-            int px = light.x + i, py = light.y + j;
-            int c = (picture[py * 640 + px] >> shift) & 255;
-            int l = (picture[py * 640 + px - 1] >> shift) & 255;
-            int up = (picture[(py - 1) * 640 + px] >> shift) & 255;
-            int u = light.x + (c - l) + 64, v = light.y + (c - up) + 64;
-            while (u > 127) u -= 128;
-            while (v > 127) v -= 128;
-            while (u < 0) u += 128;
-            while (v < 0) v += 128;
-            int level = static_cast<int>(SpotWeight[i * 128 + j] * SpotTable[u * 128 + v]);
-            if (level <= 0) continue;
-            uint32_t& pixel = frame[py * FrameWidth + px];
-            pixel = shift == 16 ? static_cast<uint32_t>(level) << 16
-                                : pixel | static_cast<uint32_t>(level) << shift;
-        }
-    }
-}
-
 std::vector<uint32_t> ReferenceFrame(const std::vector<uint32_t>& picture) {
-    std::vector<uint32_t> frame(Pixels, 0);
-    ReferenceLight(frame, picture, redLight, 16);
-    ReferenceLight(frame, picture, greenLight, 8);
-    ReferenceLight(frame, picture, blueLight, 0);
+    std::vector<uint32_t> frame(Pixels);
+    literal::BumpLights(frame.data(), picture.data());
     return frame;
 }
 

@@ -5,76 +5,15 @@
 #include "effects/plasma.h"
 #include "effects/tables.h"
 #include "effects/vector_path.h"
+#include "tests/literal_effects.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
-namespace {
-
-constexpr int W = FrameWidth, H = FrameHeight;
-
-int Byte(float value) {
-    return static_cast<int>(value) & 255;
-}
-
-void LiteralPlasma(std::vector<uint32_t>& frame, const uint32_t* picture, PlasmaPhaseSet& p) {
-    for (int y = 0; y < H; ++y) {
-        int iR = p.redRowPhase + y, iG = p.greenRowPhase + y, iB = p.blueRowPhase + y;
-        if (iR > 479) iR -= 480;
-        if (iG > 479) iG -= 480;
-        if (iB > 479) iB -= 480;
-        for (int x = 0; x < W; ++x) {
-            int jR = p.redColumnPhase + x, jG = p.greenColumnPhase + x, jB = p.blueColumnPhase + x;
-            if (jR > 639) jR -= 640;
-            if (jG > 639) jG -= 640;
-            if (jB > 639) jB -= 640;
-            uint32_t red = (Byte(PlasmaRowWave[iR]) + Byte(PlasmaColumnWave[jR])) / 2;
-            uint32_t green = (Byte(PlasmaRowWave[iG]) + Byte(PlasmaColumnWave[jG])) / 2;
-            uint32_t blue = (Byte(PlasmaRowWave[iB]) + Byte(PlasmaColumnWave[jB])) / 2;
-            frame[y * W + x] = red << 16 | green << 8 | blue;
-        }
-    }
-    p = {(p.redRowPhase + 1) % 480,      (p.greenRowPhase + 2) % 480,
-         (p.blueRowPhase + 3) % 480,     (p.redColumnPhase + 1) % 640,
-         (p.greenColumnPhase + 2) % 640, (p.blueColumnPhase + 3) % 640};
-    if (!picture) return;
-    for (int k = 0; k < 200; ++k) {
-        for (int m = 0; m < 320; ++m) {
-            uint32_t w = picture[320 * k + m];
-            if (w < 0x00F0F0F0u) frame[(280 + k) * W + 160 + m] = w;
-        }
-    }
-}
-
-void LiteralDots(std::vector<uint32_t>& frame, uint32_t& rowCounter, uint32_t& columnCounter) {
-    for (uint32_t r = 50; r < 430; r += 4) {
-        uint32_t colour = r < 160 ? 0x00008400u : r < 320 ? 0x00FFFFFFu : 0x00FF0000u;
-        for (uint32_t c = 50; c < 590; c += 4) {
-            uint32_t p = r * c;
-            int y = static_cast<int>(static_cast<float>(r) + DotRowWave[(p + rowCounter) % 480]);
-            if (y < 0)
-                y += 480;
-            else if (y > 479)
-                y -= 480;
-            if (y < 51 || y > 429) continue;
-            int x =
-                static_cast<int>(static_cast<float>(c) + DotColumnWave[(p + columnCounter) % 640]);
-            if (x < 0)
-                x += 640;
-            else if (x > 639)
-                x -= 640;
-            if (x < 51 || x > 589) continue;
-            frame[y * W + x] = frame[y * W + x + 1] = colour;
-            frame[(y + 1) * W + x] = frame[(y + 1) * W + x + 1] = colour;
-        }
-    }
-    columnCounter = (columnCounter + 1) % 640;
-    rowCounter = (rowCounter + 1) % 480;
-}
-
-} // namespace
+using literal::H;
+using literal::W;
 
 TEST(Reference, FastRenderersDrawTheLiteralFramesBitForBit) {
     std::vector<uint32_t> picture(W * H);
@@ -99,10 +38,10 @@ TEST(Reference, FastRenderersDrawTheLiteralFramesBitForBit) {
                 // Fade the tables now and then, as the timeline does.
                 if (step % 10 == 5) BuildPlasmaWaves(255 - step, step);
                 const uint32_t* overlay = step % 3 == 0 ? picture.data() : nullptr;
-                LiteralPlasma(expected, overlay, phases);
+                literal::Plasma(expected.data(), overlay, phases);
                 RenderPlasma(frame, overlay);
                 if (step % 2) {
-                    LiteralDots(expected, rowCounter, columnCounter);
+                    literal::Dots(expected.data(), rowCounter, columnCounter);
                     RenderDotGrid(frame);
                 }
                 ASSERT_EQ(std::vector<uint32_t>(frame->pixels, frame->pixels + W * H), expected)

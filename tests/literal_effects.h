@@ -1,0 +1,106 @@
+// The renderers' rules written out literally, one pixel and one dot at a time:
+// remainders by repeated subtraction, a branch per pixel, nothing hoisted. The
+// tests hold the fast renderers to these frames; the benchmark times them as
+// the baseline.
+#pragma once
+
+#include "effects/tables.h"
+#include "platform/frame.h"
+
+#include <cstdint>
+
+namespace literal {
+
+constexpr int W = FrameWidth, H = FrameHeight;
+
+// One light into a packed 640 × 480 frame that was cleared before red.
+inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light, int shift) {
+    for (int j = 1; j <= 127; ++j) {
+        for (int i = 1; i <= 127; ++i) {
+            int px = light.x + i, py = light.y + j;
+            int c = (picture[py * 640 + px] >> shift) & 255;
+            int l = (picture[py * 640 + px - 1] >> shift) & 255;
+            int up = (picture[(py - 1) * 640 + px] >> shift) & 255;
+            int u = light.x + (c - l) + 64, v = light.y + (c - up) + 64;
+            while (u > 127) u -= 128;
+            while (v > 127) v -= 128;
+            while (u < 0) u += 128;
+            while (v < 0) v += 128;
+            int level = static_cast<int>(SpotWeight[i * 128 + j] * SpotTable[u * 128 + v]);
+            if (level <= 0) continue;
+            uint32_t& pixel = frame[py * W + px];
+            pixel = shift == 16 ? static_cast<uint32_t>(level) << 16
+                                : pixel | static_cast<uint32_t>(level) << shift;
+        }
+    }
+}
+
+inline void BumpLights(uint32_t* frame, const uint32_t* picture) {
+    for (int i = 0; i < W * H; ++i) frame[i] = 0;
+    Light(frame, picture, redLight, 16);
+    Light(frame, picture, greenLight, 8);
+    Light(frame, picture, blueLight, 0);
+}
+
+inline int Byte(float value) {
+    return static_cast<int>(value) & 255;
+}
+
+// The plasma from the phases `p`, which then move on; the picture, if any, over it.
+inline void Plasma(uint32_t* frame, const uint32_t* picture, PlasmaPhaseSet& p) {
+    for (int y = 0; y < H; ++y) {
+        int iR = p.redRowPhase + y, iG = p.greenRowPhase + y, iB = p.blueRowPhase + y;
+        if (iR > 479) iR -= 480;
+        if (iG > 479) iG -= 480;
+        if (iB > 479) iB -= 480;
+        for (int x = 0; x < W; ++x) {
+            int jR = p.redColumnPhase + x, jG = p.greenColumnPhase + x, jB = p.blueColumnPhase + x;
+            if (jR > 639) jR -= 640;
+            if (jG > 639) jG -= 640;
+            if (jB > 639) jB -= 640;
+            uint32_t red = (Byte(PlasmaRowWave[iR]) + Byte(PlasmaColumnWave[jR])) / 2;
+            uint32_t green = (Byte(PlasmaRowWave[iG]) + Byte(PlasmaColumnWave[jG])) / 2;
+            uint32_t blue = (Byte(PlasmaRowWave[iB]) + Byte(PlasmaColumnWave[jB])) / 2;
+            frame[y * W + x] = red << 16 | green << 8 | blue;
+        }
+    }
+    p = {(p.redRowPhase + 1) % 480,      (p.greenRowPhase + 2) % 480,
+         (p.blueRowPhase + 3) % 480,     (p.redColumnPhase + 1) % 640,
+         (p.greenColumnPhase + 2) % 640, (p.blueColumnPhase + 3) % 640};
+    if (!picture) return;
+    for (int k = 0; k < 200; ++k) {
+        for (int m = 0; m < 320; ++m) {
+            uint32_t w = picture[320 * k + m];
+            if (w < 0x00F0F0F0u) frame[(280 + k) * W + 160 + m] = w;
+        }
+    }
+}
+
+// The dot grid over the frame with the counters given, which then move on.
+inline void Dots(uint32_t* frame, uint32_t& rowCounter, uint32_t& columnCounter) {
+    for (uint32_t r = 50; r < 430; r += 4) {
+        uint32_t colour = r < 160 ? 0x00008400u : r < 320 ? 0x00FFFFFFu : 0x00FF0000u;
+        for (uint32_t c = 50; c < 590; c += 4) {
+            uint32_t p = r * c;
+            int y = static_cast<int>(static_cast<float>(r) + DotRowWave[(p + rowCounter) % 480]);
+            if (y < 0)
+                y += 480;
+            else if (y > 479)
+                y -= 480;
+            if (y < 51 || y > 429) continue;
+            int x =
+                static_cast<int>(static_cast<float>(c) + DotColumnWave[(p + columnCounter) % 640]);
+            if (x < 0)
+                x += 640;
+            else if (x > 639)
+                x -= 640;
+            if (x < 51 || x > 589) continue;
+            frame[y * W + x] = frame[y * W + x + 1] = colour;
+            frame[(y + 1) * W + x] = frame[(y + 1) * W + x + 1] = colour;
+        }
+    }
+    columnCounter = (columnCounter + 1) % 640;
+    rowCounter = (rowCounter + 1) % 480;
+}
+
+} // namespace literal
