@@ -2,7 +2,7 @@
 BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
     libjpeg62-turbo-dev libvorbis-dev)
 BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox
-    x11-utils imagemagick binutils)
+    x11-utils imagemagick binutils libx11-dev libxfixes-dev)
 
 # Installs the packages that are not installed yet, with sudo when not root.
 install_packages() {

@@ -1,0 +1,496 @@
+// The demo as its users see it: the real program, run in a folder of its own,
+// headless or on a virtual X server, judged by what it prints, how long it
+// lives, what it plays and what it shows.
+#include "subprocess.h"
+
+#include <gtest/gtest.h>
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <thread>
+
+// Last: Xlib defines words such as None and Bool as macros.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Seconds = std::chrono::duration<double>;
+
+namespace {
+
+const fs::path BuildDir = BUMPWAVE_BUILD_DIR;
+const std::string Demo = (BuildDir / "bumpwave").string();
+const std::string Banner = "bumpwave 1.0: three lights, a plasma and a grid of dots";
+
+// Under the sanitizers the demo starts slower and draws far fewer frames.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double StartUp = 3, MinRate = 5;
+#else
+constexpr double StartUp = 1, MinRate = 64;
+#endif
+constexpr Seconds FullRunLimit = 120s;
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+bool AllSilence(const std::string& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; });
+}
+
+// The frame rate of output that is exactly the frame-rate line, or -1.
+double RateOf(const std::string& out) {
+    const std::string head = "\n640 * 480 * 32 @ ", tail = " FPS\n";
+    if (out.size() <= head.size() + tail.size() || !out.starts_with(head) || !out.ends_with(tail))
+        return -1;
+    const std::string number = out.substr(head.size(), out.size() - head.size() - tail.size());
+    char* end = nullptr;
+    double rate = std::strtod(number.c_str(), &end);
+    bool whole =
+        *end == 0 && number.find_first_of(" \n") == std::string::npos && std::isfinite(rate);
+    return whole ? rate : -1;
+}
+
+// The music as the demo decodes it: 16-bit signed big-endian words.
+std::string DecodeMusic(const fs::path& path) {
+    OggVorbis_File stream;
+    if (ov_fopen(path.c_str(), &stream) < 0) return {};
+    std::string pcm;
+    char buffer[4096];
+    int section = 0;
+    for (long got; (got = ov_read(&stream, buffer, sizeof buffer, 1, 2, 1, &section)) != 0;) {
+        if (got == OV_HOLE) continue;
+        if (got < 0) break;
+        pcm.append(buffer, static_cast<size_t>(got));
+    }
+    ov_clear(&stream);
+    return pcm;
+}
+
+class DemoRun : public testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/bumpwave-demo-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+
+    void Provide(std::initializer_list<const char*> names) {
+        for (const char* name : names) fs::create_symlink(BuildDir / name, dir_ / name);
+    }
+
+    // Headless, with the sound card writing what it plays into `audio`.
+    std::vector<std::string> Headless(const char* audioDriver = "disk") const {
+        return {"SDL_VIDEODRIVER=offscreen", std::string("SDL_AUDIODRIVER=") + audioDriver,
+                "SDL_DISKAUDIOFILE=" + audio().string()};
+    }
+    fs::path audio() const { return dir_ / "played.raw"; }
+
+    RunResult Run(std::vector<std::string> args, const std::vector<std::string>& env,
+                  Seconds limit) {
+        args.insert(args.begin(), Demo);
+        return RunProgram(args, dir_.string(), env, limit);
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
+    Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
+    RunResult run = Run({}, Headless(), FullRunLimit);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    double rate = RateOf(run.out);
+    EXPECT_GT(rate, MinRate) << "stdout: " << run.out;
+    std::printf("own screen, offscreen: %g frames a second\n", rate);
+
+    const std::string music = DecodeMusic(BuildDir / "testing.ogg");
+    const double musicSeconds = music.size() / (44100.0 * 4);
+    ASSERT_GT(musicSeconds, 41);
+    // The music outlasts the visuals; the pause comes after it.
+    EXPECT_GE(run.seconds, musicSeconds + 1);
+    EXPECT_LT(run.seconds, musicSeconds + 5 + StartUp);
+
+    // Played once, whole and without a gap, with nothing but silence around it.
+    const std::string played = Slurp(audio());
+    auto first = std::find_if(music.begin(), music.end(), [](char c) { return c != 0; });
+    ASSERT_NE(first, music.end());
+    const size_t lead = static_cast<size_t>(first - music.begin());
+    const size_t second = std::min<size_t>(44100 * 4, static_cast<size_t>(music.end() - first));
+    const size_t core = played.find(std::string_view(&*first, second));
+    ASSERT_NE(core, std::string::npos) << "the music's first second is not in what was played";
+    ASSERT_GE(core, lead);
+    const size_t at = core - lead;
+    ASSERT_LE(at + music.size(), played.size()) << "the end of the music was not played";
+    EXPECT_TRUE(std::equal(music.begin(), music.end(), played.begin() + at))
+        << "the music was not played as decoded, without a gap";
+    EXPECT_TRUE(AllSilence(played.substr(0, at)));
+    EXPECT_TRUE(AllSilence(played.substr(at + music.size())));
+}
+
+TEST_F(DemoRun, EndsWithTheVisualsWithoutMusicFile) {
+    Provide({"bumpmap.png", "boys.jpg"});
+    RunResult run = Run({"WINDOW"}, Headless(), FullRunLimit);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::string missing = "Couldn't open testing.ogg\n";
+    std::string rest = run.out;
+    if (auto at = rest.find(missing); at != std::string::npos) rest.erase(at, missing.size());
+    EXPECT_NE(rest, run.out) << "stdout: " << run.out;
+    double rate = RateOf(rest);
+    EXPECT_GT(rate, MinRate) << "stdout: " << run.out;
+    std::printf("window, offscreen: %g frames a second\n", rate);
+    EXPECT_GE(run.seconds, 42);
+    EXPECT_LT(run.seconds, 44 + StartUp);
+    EXPECT_TRUE(AllSilence(Slurp(audio())));
+}
+
+TEST_F(DemoRun, RunsWithoutSoundCard) {
+    Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
+    RunResult run = Run({"w"}, Headless("nosuchdriver"), FullRunLimit);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GT(RateOf(run.out), MinRate) << "stdout: " << run.out;
+    EXPECT_TRUE(run.err.starts_with("bumpwave: no sound") ||
+                run.err.find("\nbumpwave: no sound") != std::string::npos)
+        << "stderr: " << run.err;
+    // The music thread gives up at once: nothing to wait for after the visuals.
+    EXPECT_GE(run.seconds, 42);
+    EXPECT_LT(run.seconds, 44 + StartUp);
+}
+
+TEST_F(DemoRun, StopsAtTheFirstMissingPicture) {
+    // Without either picture only the first is tried.
+    const std::pair<const char*, std::vector<const char*>> cases[] = {
+        {"bumpmap.png", {"testing.ogg"}}, {"boys.jpg", {"bumpmap.png", "testing.ogg"}}};
+    for (const auto& [missing, present] : cases) {
+        SCOPED_TRACE(missing);
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        for (const char* name : present) Provide({name});
+        RunResult run = Run({}, Headless(), 20s);
+        ASSERT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, std::string("Couldn't load ") + missing + "\n");
+        EXPECT_GE(run.seconds, 1);
+        EXPECT_LT(run.seconds, 3 + StartUp);
+        EXPECT_TRUE(AllSilence(Slurp(audio())));
+    }
+}
+
+TEST_F(DemoRun, TakesAnyOtherArgumentsAsNone) {
+    // Without a bump map the demo stops where it reads it: the usual start-up,
+    // told apart from help or an error by its one exact message.
+    Provide({"boys.jpg", "testing.ogg"});
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--frobnicate"}, {"-help"}, {"WINDOW", "W"}, {"--version", "--help"}, {""}}) {
+        SCOPED_TRACE(args.size() > 1 ? args[0] + " " + args[1] : args[0]);
+        RunResult run = Run(args, Headless("nosuchdriver"), 20s);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "Couldn't load bumpmap.png\n");
+    }
+}
+
+TEST_F(DemoRun, AnswersHelpAndVersionWithoutOpeningAnything) {
+    const std::vector<std::string> nothing = {"DISPLAY", "SDL_VIDEODRIVER=nosuchdriver",
+                                              "SDL_AUDIODRIVER=nosuchdriver"};
+    for (const char* ask : {"--help", "-h", "?"}) {
+        SCOPED_TRACE(ask);
+        RunResult run = Run({ask}, nothing, 20s);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRUE(run.out.starts_with("usage: bumpwave [WINDOW]\n")) << run.out;
+        EXPECT_NE(run.out.find("WINDOW=W/S/K"), std::string::npos) << run.out;
+        EXPECT_EQ(run.err, "");
+        EXPECT_LT(run.seconds, 1) << "it paused as if it had run";
+    }
+    RunResult run = Run({"--version"}, nothing, 20s);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "bumpwave 1.0 (07.12.2026)\n");
+    EXPECT_EQ(run.err, "");
+
+    const std::string binary = Slurp(Demo);
+    EXPECT_NE(binary.find(std::string("$VER: bumpwave 1.0 (07.12.2026)", 32)), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// On a virtual X server of 1024 × 768 with openbox as window manager.
+
+bool OnPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t start = 0, end; start <= dirs.size(); start = end + 1) {
+        end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        if (access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    }
+    return false;
+}
+
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0; // windows come and go while we look
+}
+
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Rect& r) {
+    return out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
+}
+
+// Shares of pixels that are black and that are strongly coloured.
+struct Colours {
+    double black = 0, coloured = 0;
+    bool Lights() const { return black > 0.9 && coloured > 0.001; }
+    bool Plasma() const { return black < 0.01 && coloured > 0.3; }
+};
+
+class UnderX : public DemoRun {
+  protected:
+    static constexpr int ScreenWidth = 1024, ScreenHeight = 768;
+
+    void SetUp() override {
+        const std::string size =
+            std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24";
+        if (!OnPath("Xvfb") || !OnPath("openbox")) GTEST_SKIP() << "needs Xvfb and openbox";
+        DemoRun::SetUp();
+        Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
+        server_ = std::make_unique<Process>(std::vector<std::string>{"Xvfb", "-displayfd", "1",
+                                                                     "-nolisten", "tcp", "-screen",
+                                                                     "0", size},
+                                            dir_.string());
+        auto numbered = [](const RunResult& r) { return r.out.find('\n') != std::string::npos; };
+        ASSERT_TRUE(server_->ReadUntil(numbered, 20s)) << server_->result().err;
+        name_ = ":" + server_->result().out.substr(0, server_->result().out.find('\n'));
+        display_ = XOpenDisplay(name_.c_str());
+        ASSERT_NE(display_, nullptr);
+        int event, error;
+        ASSERT_TRUE(XFixesQueryExtension(display_, &event, &error)); // to see the pointer
+        XSetErrorHandler(IgnoreXErrors);
+        root_ = DefaultRootWindow(display_);
+        wm_ = std::make_unique<Process>(
+            std::vector<std::string>{"openbox", "--sm-disable", "--startup", "echo ready"},
+            dir_.string(), std::vector<std::string>{"DISPLAY=" + name_});
+        // Windows mapped before it has fully started can be left unmanaged.
+        auto ready = [](const RunResult& r) { return r.out.find("ready") != std::string::npos; };
+        ASSERT_TRUE(wm_->ReadUntil(ready, 20s)) << wm_->result().err;
+    }
+
+    void TearDown() override {
+        if (demo_) demo_->Kill();
+        if (wm_) wm_->Stop();
+        if (display_) XCloseDisplay(display_);
+        if (server_) server_->Stop(); // lets it remove its lock file and socket
+        if (HasFailure()) {
+            Tell("the demo", demo_.get());
+            Tell("openbox", wm_.get());
+            Tell("Xvfb " + name_, server_.get());
+        }
+        DemoRun::TearDown();
+    }
+
+    static void Tell(const std::string& who, const Process* process) {
+        if (process)
+            std::printf("%s (exit %d, signal %d) said:\n%s%s\n", who.c_str(),
+                        process->result().exitCode, process->result().signal,
+                        process->result().out.c_str(), process->result().err.c_str());
+    }
+
+    void StartDemo(const std::string& arg) {
+        demo_ = std::make_unique<Process>(std::vector<std::string>{Demo, arg}, dir_.string(),
+                                          std::vector<std::string>{"DISPLAY=" + name_,
+                                                                   "SDL_VIDEODRIVER=x11",
+                                                                   "SDL_AUDIODRIVER=dummy"});
+    }
+
+    template <class Check> bool WaitFor(Check check, Seconds limit) {
+        for (auto end = Process::Clock::now() + limit; Process::Clock::now() < end;) {
+            if (check()) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return check();
+    }
+
+    // A window property as 32-bit items (longs, as Xlib hands them out).
+    std::vector<unsigned long> Property(::Window window, const char* name) {
+        Atom type;
+        int format;
+        unsigned long count = 0, after;
+        unsigned char* data = nullptr;
+        std::vector<unsigned long> items;
+        if (XGetWindowProperty(display_, window, XInternAtom(display_, name, False), 0, 64, False,
+                               AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+            data && format == 32) {
+            auto* values = reinterpret_cast<unsigned long*>(data);
+            items.assign(values, values + count);
+        }
+        if (data) XFree(data);
+        return items;
+    }
+
+    // The demo's mapped window, found by the process id it carries; 0 if none.
+    ::Window DemoWindow(::Window under = 0) {
+        if (!under) under = root_;
+        ::Window rootReturn, parent, *children = nullptr, found = 0;
+        unsigned count = 0;
+        if (!XQueryTree(display_, under, &rootReturn, &parent, &children, &count)) return 0;
+        for (unsigned i = 0; i < count && !found; ++i) {
+            XWindowAttributes attributes;
+            auto pid = Property(children[i], "_NET_WM_PID");
+            if (!pid.empty() && pid[0] == static_cast<unsigned long>(demo_->pid()) &&
+                XGetWindowAttributes(display_, children[i], &attributes) &&
+                attributes.map_state == IsViewable)
+                found = children[i];
+            else
+                found = DemoWindow(children[i]);
+        }
+        if (children) XFree(children);
+        return found;
+    }
+
+    // The demo's window once openbox has framed it; 0 if it does not come.
+    ::Window ManagedDemoWindow() {
+        ::Window window = 0;
+        auto framed = [&] {
+            window = DemoWindow();
+            return window && Property(window, "_NET_FRAME_EXTENTS").size() == 4;
+        };
+        return WaitFor(framed, 10s * StartUp) ? window : 0;
+    }
+
+    // Inner area, on the screen.
+    Rect Area(::Window window) {
+        XWindowAttributes attributes;
+        ::Window child;
+        Rect r;
+        if (XGetWindowAttributes(display_, window, &attributes) &&
+            XTranslateCoordinates(display_, window, root_, 0, 0, &r.x, &r.y, &child)) {
+            r.width = attributes.width;
+            r.height = attributes.height;
+        }
+        return r;
+    }
+
+    Colours Look(const Rect& r) {
+        Colours c;
+        XImage* image = XGetImage(display_, root_, r.x, r.y, static_cast<unsigned>(r.width),
+                                  static_cast<unsigned>(r.height), AllPlanes, ZPixmap);
+        if (!image) return c;
+        for (int y = 0; y < r.height; ++y) {
+            for (int x = 0; x < r.width; ++x) {
+                unsigned long p = XGetPixel(image, x, y);
+                int red = (p >> 16) & 255, green = (p >> 8) & 255, blue = p & 255;
+                int high = std::max({red, green, blue}), low = std::min({red, green, blue});
+                c.black += high < 16;
+                c.coloured += high - low > 60;
+            }
+        }
+        XDestroyImage(image);
+        c.black /= r.width * r.height;
+        c.coloured /= r.width * r.height;
+        return c;
+    }
+
+    // Whether the pointer, moved to (x, y), shows no pixel at all within `wait`.
+    bool PointerHiddenAt(int x, int y, Seconds wait) {
+        // A real move, so that the server looks again at what is under it.
+        XWarpPointer(display_, None, root_, 0, 0, 0, 0, x + 10, y + 10);
+        XWarpPointer(display_, None, root_, 0, 0, 0, 0, x, y);
+        XSync(display_, False);
+        return WaitFor(
+            [&] {
+                XFixesCursorImage* cursor = XFixesGetCursorImage(display_);
+                if (!cursor) return false;
+                bool hidden = true;
+                for (int i = 0; i < cursor->width * cursor->height; ++i)
+                    hidden = hidden && (cursor->pixels[i] >> 24) == 0;
+                XFree(cursor);
+                return hidden;
+            },
+            wait);
+    }
+
+    std::unique_ptr<Process> server_, wm_, demo_;
+    std::string name_;
+    Display* display_ = nullptr;
+    ::Window root_ = 0;
+};
+
+TEST_F(UnderX, WindowModeShowsTheFramesInADecoratedWindow) {
+    StartDemo("window");
+    const ::Window window = ManagedDemoWindow();
+    ASSERT_NE(window, 0u);
+    char* title = nullptr;
+    XFetchName(display_, window, &title);
+    EXPECT_EQ(title ? std::string(title) : "", Banner);
+    if (title) XFree(title);
+
+    const Rect area = Area(window);
+    EXPECT_EQ(area.width, 640);
+    EXPECT_EQ(area.height, 480);
+    auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
+    ASSERT_EQ(frame.size(), 4u);
+    EXPECT_GT(frame[2], 0u) << "no title bar";
+    EXPECT_EQ(area.x - static_cast<int>(frame[0]), 200);
+    EXPECT_EQ(area.y - static_cast<int>(frame[2]), 200);
+
+    ASSERT_TRUE(WaitFor([&] { return Look(area).Lights(); }, 5s * StartUp))
+        << "black " << Look(area).black << ", coloured " << Look(area).coloured;
+    const auto lights = Process::Clock::now();
+
+    EXPECT_FALSE(PointerHiddenAt(20, 20, 300ms)) << "no pointer to be seen even off the window";
+    EXPECT_TRUE(PointerHiddenAt(area.x + 320, area.y + 240, 2s));
+
+    // The plasma follows at 13.75 s and covers the whole frame.
+    std::this_thread::sleep_until(lights + 13s);
+    EXPECT_TRUE(WaitFor([&] { return Look(area).Plasma(); }, 15s))
+        << "black " << Look(area).black << ", coloured " << Look(area).coloured;
+    EXPECT_EQ(demo_->Kill().out, "");
+}
+
+TEST_F(UnderX, WindowModeLeavesTheFocusAlone) {
+    StartDemo("WINDOW");
+    const ::Window window = ManagedDemoWindow();
+    ASSERT_NE(window, 0u);
+    std::this_thread::sleep_for(500ms); // time for openbox to give it the focus, if it would
+    auto active = Property(root_, "_NET_ACTIVE_WINDOW");
+    EXPECT_TRUE(active.empty() || active[0] != window) << "the window took the focus";
+}
+
+TEST_F(UnderX, OwnScreenCoversTheScreen) {
+    StartDemo("--frobnicate"); // not a word the demo knows: the usual own screen
+    // SDL may replace its first window with one its renderer can draw in.
+    ::Window window = 0;
+    const Rect screen{0, 0, ScreenWidth, ScreenHeight};
+    ASSERT_TRUE(
+        WaitFor([&] { return (window = DemoWindow()) && Area(window) == screen; }, 10s * StartUp))
+        << Area(window);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            auto active = Property(root_, "_NET_ACTIVE_WINDOW");
+            return !active.empty() && active[0] == window;
+        },
+        5s))
+        << "the own screen did not take the focus";
+    EXPECT_TRUE(WaitFor([&] { return Look(screen).Lights(); }, 5s * StartUp))
+        << "black " << Look(screen).black << ", coloured " << Look(screen).coloured;
+    EXPECT_TRUE(PointerHiddenAt(ScreenWidth / 2, ScreenHeight / 2, 2s));
+    EXPECT_EQ(demo_->Kill().out, "");
+}
+
+} // namespace
