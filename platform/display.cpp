@@ -1,5 +1,6 @@
 #include "platform/display.h"
 
+#include "platform/activation.h"
 #include "platform/subsystems.h"
 
 #include <SDL.h>
@@ -102,15 +103,19 @@ Window* OpenWindowTags(const WindowTags& tags) {
         ReleaseVideo();
         return nullptr;
     }
-    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, tags.activate ? "0" : "1");
-    Uint32 flags = tags.screen->own ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0;
+    // Created hidden, so that a window that must not take the focus can say so
+    // before it is shown.
+    Uint32 flags = SDL_WINDOW_HIDDEN | (tags.screen->own ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     if (!tags.depthGadget && !tags.screen->own) flags |= SDL_WINDOW_BORDERLESS;
     window->window = SDL_CreateWindow(tags.title ? tags.title : "", tags.left, tags.top,
                                       tags.innerWidth, tags.innerHeight, flags);
     bool scaled = tags.screen->own && NeedsScaling(tags.innerWidth, tags.innerHeight);
     bool ready = window->window && (scaled ? MakeScaler(window, tags.innerWidth, tags.innerHeight)
                                            : SDL_GetWindowSurface(window->window) != nullptr);
-    if (!ready) {
+    if (ready) {
+        if (!tags.activate) AskNotToActivate(window->window);
+        SDL_ShowWindow(window->window);
+    } else {
         std::fprintf(stderr, "bumpwave: cannot open the window: %s\n", SDL_GetError());
         DestroyWindowParts(window);
         ReleaseVideo();
