@@ -105,8 +105,8 @@ void MusicProcess() {
     if (playing) StreamMusic({ReadStream, SendIO, WaitIO, CheckIO}, &MusicStream, first, second);
 
     if (device) CloseAudioDevice();
-    if (second) DeleteIORequest(second);
     if (first) DeleteIORequest(first);
+    if (second) DeleteIORequest(second);
     ov_clear(&MusicStream);
     Signal(MainTask, 1u << EndSignal);
 }
