@@ -35,7 +35,7 @@ static bool HoldVideo() {
 }
 
 static void ReleaseVideo() {
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    ReleaseSubsystem(SDL_INIT_VIDEO);
 }
 
 static Screen* HoldScreen(bool own) {
