@@ -1,19 +1,19 @@
 // bumpwave-frames, run as a program: its command line, its output files, and
 // golden frames of every scene, pinned by checksum so that a change of a single
 // pixel anywhere in the effects, the timeline or the default pictures shows.
+#include "subprocess.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string Tool = std::string(BUMPWAVE_BUILD_DIR) + "/bumpwave-frames";
-
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -43,13 +38,12 @@ class Frames : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(scratch); }
 
-    // Runs the tool in `folder` with `arguments` (no quoting needed here).
-    ToolRun RunTool(const std::string& arguments, const fs::path& folder = BUMPWAVE_BUILD_DIR) {
-        fs::path out = scratch / "stdout", err = scratch / "stderr";
-        std::string command = "cd '" + folder.string() + "' && timeout 120 '" + Tool + "' " +
-                              arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
-        int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    // Runs the tool in `folder` with `arguments`, split at spaces.
+    RunResult RunTool(const std::string& arguments, const fs::path& folder = BUMPWAVE_BUILD_DIR) {
+        std::vector<std::string> argv{Tool};
+        std::istringstream words(arguments);
+        for (std::string word; words >> word;) argv.push_back(word);
+        return RunProgram(argv, folder.string(), {}, std::chrono::seconds(120));
     }
 
     std::vector<std::string> Saved() const {
@@ -60,7 +54,7 @@ class Frames : public ::testing::Test {
         return names;
     }
 
-    std::string OutArgument() const { return "--out '" + (scratch / "out").string() + "'"; }
+    std::string OutArgument() const { return "--out " + (scratch / "out").string(); }
 
     fs::path scratch;
 };
@@ -74,8 +68,8 @@ uint64_t Fnv1a(const std::string& bytes) {
 } // namespace
 
 TEST_F(Frames, WritesBinaryPpmsOfTheListedFramesOnly) {
-    ToolRun run = RunTool("--seed 7 --times 0x3,20001,41000x2 --save 1,4,9 " + OutArgument());
-    ASSERT_EQ(run.status, 0) << run.err;
+    RunResult run = RunTool("--seed 7 --times 0x3,20001,41000x2 --save 1,4,9 " + OutArgument());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(Saved(), (std::vector<std::string>{"frame-00001.ppm", "frame-00004.ppm"}));
     std::string ppm = ReadFile(scratch / "out" / "frame-00001.ppm");
@@ -83,7 +77,7 @@ TEST_F(Frames, WritesBinaryPpmsOfTheListedFramesOnly) {
     ASSERT_EQ(ppm.size(), header.size() + 640 * 480 * 3);
     EXPECT_EQ(ppm.substr(0, header.size()), header);
 
-    ASSERT_EQ(RunTool("--seed 7 --times 0,1 " + OutArgument()).status, 0);
+    ASSERT_EQ(RunTool("--seed 7 --times 0,1 " + OutArgument()).exitCode, 0);
     EXPECT_EQ(Saved().size(), 3u); // every frame by default; frame 1 again
 }
 
@@ -96,8 +90,8 @@ TEST_F(Frames, BadArgumentsGetTheUsageLineAndExitCode2) {
           "--seed 1 --times 1x2x3 --out x", "--seed 1 --times 4294967296 --out x",
           "--seed 1 --times 0 --save -1 --out x", "--seed 1 --seed 2 --times 0 --out x",
           "--seed 1 --times 0 --out x --verbose", "--seed 1 --times 0 --out"}) {
-        ToolRun run = RunTool(arguments, scratch);
-        EXPECT_EQ(run.status, 2) << arguments;
+        RunResult run = RunTool(arguments, scratch);
+        EXPECT_EQ(run.exitCode, 2) << arguments;
         EXPECT_EQ(run.err, usage) << arguments;
         EXPECT_EQ(run.out, "") << arguments;
     }
@@ -106,8 +100,8 @@ TEST_F(Frames, BadArgumentsGetTheUsageLineAndExitCode2) {
 
 TEST_F(Frames, AMissingPictureGetsTheLoadersMessageAndExitCode1) {
     fs::copy_file(fs::path(BUMPWAVE_BUILD_DIR) / "bumpmap.png", scratch / "bumpmap.png");
-    ToolRun run = RunTool("--seed 1 --times 0 --out out", scratch);
-    EXPECT_EQ(run.status, 1);
+    RunResult run = RunTool("--seed 1 --times 0 --out out", scratch);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
     EXPECT_FALSE(fs::exists(scratch / "out"));
 }
@@ -126,10 +120,10 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         {"frame-00200.ppm", 9409504005281790249ull}, // fade-out, 76 frames in
         {"frame-00264.ppm", 7178910433038176155ull}, // fade-out settled: black
     };
-    ToolRun run = RunTool("--seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,38001x7,"
-                          "39001x140 --save 29,69,99,102,104,117,121,200,264 " +
-                          OutArgument());
-    ASSERT_EQ(run.status, 0) << run.err;
+    RunResult run = RunTool("--seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,38001x7,"
+                            "39001x140 --save 29,69,99,102,104,117,121,200,264 " +
+                            OutArgument());
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const auto& [name, checksum] : golden) {
         std::string ppm = ReadFile(scratch / "out" / name);
         ASSERT_FALSE(ppm.empty()) << name;
