@@ -6,8 +6,6 @@
 // what must survive an error lives in the Picture record.
 #include "assets/picture.h"
 
-#include "platform/task.h"
-
 #include <cstdio> // before jpeglib.h, which needs FILE
 
 #include <jpeglib.h>
@@ -16,6 +14,7 @@
 
 #include <bit>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 
 // The decoders write B, G, R, A bytes; that is 0xAARRGGBB only in little-endian words.
@@ -211,7 +210,7 @@ static bool FitsBuffer(const Picture& p) {
     return false;
 }
 
-int32_t LoadPicture(const char* name, Window*, uint32_t** picture) {
+int32_t LoadPicture(const char* name, uint32_t** picture) {
     Picture p{};
     p.name = name;
     if (!OpenPicture(p)) {
@@ -230,7 +229,7 @@ int32_t LoadPicture(const char* name, Window*, uint32_t** picture) {
         return 0;
     }
     // Cleared: whatever the picture does not cover stays 0.
-    auto* pixels = static_cast<uint32_t*>(AllocVec(PictureBufferBytes, MEMF_CLEAR));
+    auto* pixels = static_cast<uint32_t*>(std::calloc(1, PictureBufferBytes));
     if (!pixels) {
         std::puts("Not enough memory");
         *picture = nullptr;

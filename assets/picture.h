@@ -4,10 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-struct Window;
-
 constexpr size_t PictureBufferBytes = 640 * 480 * 4;
 
-// Returns 1 and stores a new PictureBufferBytes buffer (free it with FreeVec)
-// in *picture, or prints why and returns 0.
-int32_t LoadPicture(const char* name, Window* window, uint32_t** picture);
+// Returns 1 and stores a new PictureBufferBytes buffer (free it with
+// std::free) in *picture, or prints why and returns 0.
+int32_t LoadPicture(const char* name, uint32_t** picture);

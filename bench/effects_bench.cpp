@@ -19,12 +19,12 @@ constexpr int Pixels = FrameWidth * FrameHeight;
 struct Setup {
     Setup() {
         InitEffects(1);
-        frame = p96AllocBitMap(FrameWidth, FrameHeight);
+        frame = AllocateFrame(FrameWidth, FrameHeight);
         for (int i = 0; i < Pixels; ++i) picture[i] = (i * 2654435761u) >> 8;
         // A logo-like overlay: half keyed-out white, half opaque colour.
         for (int i = 0; i < Pixels; ++i) logo[i] = (i / 7) % 2 ? 0x00FFFFFF : 0x00203040;
     }
-    BitMap* frame;
+    Frame* frame;
     std::vector<uint32_t> picture = std::vector<uint32_t>(Pixels);
     std::vector<uint32_t> logo = std::vector<uint32_t>(Pixels);
 };

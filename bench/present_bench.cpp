@@ -15,32 +15,29 @@ int main(int argc, char** argv) {
     bool windowMode = false;
     double seconds = 10;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else windowMode = !std::strcmp(argv[i], "WINDOW");
+        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else
+            windowMode = !std::strcmp(argv[i], "WINDOW");
     }
-    BitMap* frame = p96AllocBitMap(FrameWidth, FrameHeight);
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     if (!frame) return 1;
     for (int i = 0; i < FrameWidth * FrameHeight; ++i) frame->pixels[i] = i * 2654435761u >> 8;
-    Screen* screen = windowMode ? LockPubScreen() : p96OpenScreenTags();
-    if (!screen) return 1;
-    Window* window = OpenWindowTags({windowMode ? "present-bench" : nullptr, windowMode,
-                                     !windowMode, 200, 200, FrameWidth, FrameHeight, screen});
-    if (windowMode) UnlockPubScreen(screen);
-    if (!window) return 1;
+    Display* display = OpenDisplay(!windowMode, "present-bench");
+    if (!display) return 1;
     using Clock = std::chrono::steady_clock;
     auto start = Clock::now();
     long frames = 0;
     std::chrono::duration<double> elapsed{};
     do {
-        BltBitMapRastPort(frame, window);
-        TakeWindowEvents(window);
+        ShowFrame(display, frame);
+        TakeEvents(display);
         ++frames;
         elapsed = Clock::now() - start;
     } while (elapsed.count() < seconds);
     std::printf("%ld frames in %.2f s: %.1f frames a second, %.3f ms a frame\n", frames,
                 elapsed.count(), frames / elapsed.count(), 1000 * elapsed.count() / frames);
-    CloseWindow(window);
-    if (!windowMode) p96CloseScreen(screen);
-    p96FreeBitMap(frame);
+    CloseDisplay(display);
+    FreeFrame(frame);
     return 0;
 }

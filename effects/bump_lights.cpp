@@ -89,17 +89,16 @@ static void MoveLights() {
     }
 }
 
-void RenderBumpLights(BitMap* frame, const uint32_t* picture) {
+void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     LockedFrame locked;
-    uintptr_t lock = p96LockBitMap(frame, &locked);
-    if (lock) {
+    if (LockFrame(frame, &locked)) {
         std::memset(locked.memory, 0, static_cast<size_t>(locked.bytesPerRow) * FrameHeight);
         int pixelsPerRow = locked.bytesPerRow / 4;
         auto draw = UseAvx2 ? DrawLightAvx2 : DrawLight;
         draw(locked.memory, pixelsPerRow, picture, redLight, 16);
         draw(locked.memory, pixelsPerRow, picture, greenLight, 8);
         draw(locked.memory, pixelsPerRow, picture, blueLight, 0);
-        p96UnlockBitMap(frame, lock);
+        UnlockFrame(frame);
     }
     MoveLights();
 }

@@ -11,4 +11,4 @@ constexpr int BumpPictureRowBytes = 2560;
 // Clears the frame and draws the red, green and blue lights over the matching
 // channel of `picture` (0xAARRGGBB words); then moves the lights one step,
 // also when the frame cannot be locked.
-void RenderBumpLights(BitMap* frame, const uint32_t* picture);
+void RenderBumpLights(Frame* frame, const uint32_t* picture);

@@ -56,13 +56,12 @@ static void DrawDots(uint32_t* frame, int pixelsPerRow) {
     }
 }
 
-void RenderDotGrid(BitMap* frame) {
+void RenderDotGrid(Frame* frame) {
     FillDotColours();
     LockedFrame locked;
-    uintptr_t lock = p96LockBitMap(frame, &locked);
-    if (lock) {
+    if (LockFrame(frame, &locked)) {
         DrawDots(locked.memory, locked.bytesPerRow / 4);
-        p96UnlockBitMap(frame, lock);
+        UnlockFrame(frame);
     }
     DotColumnCounter = (DotColumnCounter + 1) % PlasmaColumnCount;
     DotRowCounter = (DotRowCounter + 1) % PlasmaRowCount;

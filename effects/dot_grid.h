@@ -14,4 +14,4 @@ extern uint32_t DotColumnCounter;        // 0..639, added to the DotColumnWave i
 
 // Draws the 95 × 135 grid displaced by the dot waves, then moves both counters
 // on by one, also when the frame cannot be locked.
-void RenderDotGrid(BitMap* frame);
+void RenderDotGrid(Frame* frame);

@@ -101,10 +101,9 @@ static void AdvancePhases() {
     p.blueColumnPhase = (p.blueColumnPhase + 3) % PlasmaColumnCount;
 }
 
-void RenderPlasma(BitMap* frame, const uint32_t* picture) {
+void RenderPlasma(Frame* frame, const uint32_t* picture) {
     LockedFrame locked;
-    uintptr_t lock = p96LockBitMap(frame, &locked);
-    if (!lock) return;
+    if (!LockFrame(frame, &locked)) return;
     const PlasmaPhaseSet& p = PlasmaPhases;
     uint32_t rowWords[PlasmaRowCount], columnWords[PlasmaColumnCount];
     PackWave(rowWords, PlasmaRowWave, PlasmaRowCount, p.redRowPhase, p.greenRowPhase,
@@ -116,5 +115,5 @@ void RenderPlasma(BitMap* frame, const uint32_t* picture) {
     const int pixelsPerRow = locked.bytesPerRow / 4;
     (UseAvx2 ? FillRowsAvx2 : FillRows)(locked.memory, pixelsPerRow, rowWords, columnWords);
     if (picture) (UseAvx2 ? PasteOverlayAvx2 : PasteOverlay)(locked.memory, pixelsPerRow, picture);
-    p96UnlockBitMap(frame, lock);
+    UnlockFrame(frame);
 }

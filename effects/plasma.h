@@ -16,4 +16,4 @@ uint32_t WaveByte(float value);
 // Fills the frame with the plasma of the current phases, pastes the top-left
 // 320 × 200 words of `picture` (if not null) at (160, 280), and moves the
 // phases on. When the frame cannot be locked nothing changes at all.
-void RenderPlasma(BitMap* frame, const uint32_t* picture);
+void RenderPlasma(Frame* frame, const uint32_t* picture);

@@ -1,4 +1,4 @@
-// Kept apart from the display code: X11's own `Window` type would clash with ours.
+// Kept apart from the display code: X11's own `Display` type would clash with ours.
 #include "platform/activation.h"
 
 #include <SDL.h>

@@ -8,30 +8,30 @@
 #include <cstdlib>
 #include <cstring>
 
-// One device. The lock guards the queue and every request's own fields; the
-// condition is broadcast whenever a request completes.
+// One device. The lock guards the queue and every block's own fields; the
+// condition is broadcast whenever a block completes.
 static SDL_AudioDeviceID Device;
 static SDL_mutex* QueueLock;
 static SDL_cond* Completed;
-static AudioRequest* Head; // the request being played, then the ones after it
-static AudioRequest* Tail;
+static SoundBlock* Head; // the block being played, then the ones after it
+static SoundBlock* Tail;
 static uint8_t Silence;
 
 // Runs on SDL's audio thread.
 static void Play(void*, Uint8* stream, int length) {
     SDL_LockMutex(QueueLock);
     while (length > 0 && Head) {
-        AudioRequest* request = Head;
-        uint32_t count = request->length - request->taken;
+        SoundBlock* block = Head;
+        uint32_t count = block->length - block->taken;
         if (count > static_cast<uint32_t>(length)) count = static_cast<uint32_t>(length);
-        std::memcpy(stream, static_cast<const uint8_t*>(request->data) + request->taken, count);
+        std::memcpy(stream, static_cast<const uint8_t*>(block->data) + block->taken, count);
         stream += count;
         length -= static_cast<int>(count);
-        request->taken += count;
-        if (request->taken == request->length) {
+        block->taken += count;
+        if (block->taken == block->length) {
             // Its last byte is taken: the next one goes on in the same buffer.
-            request->pending = false;
-            Head = request->next;
+            block->pending = false;
+            Head = block->next;
             if (!Head) Tail = nullptr;
             SDL_CondBroadcast(Completed);
         }
@@ -44,7 +44,7 @@ static void NoSound() {
     std::fprintf(stderr, "bumpwave: no sound: %s\n", SDL_GetError());
 }
 
-bool OpenAudioDevice(int rate, int channels) {
+bool OpenSound(int rate, int channels) {
     if (Device) return false;
     if (rate < 1 || rate > 384000 || channels < 1 || channels > 8) {
         SDL_SetError("cannot play %d Hz with %d channels", rate, channels);
@@ -81,11 +81,11 @@ bool OpenAudioDevice(int rate, int channels) {
     return true;
 }
 
-void CloseAudioDevice() {
+void CloseSound() {
     if (!Device) return;
     SDL_CloseAudioDevice(Device); // the callback has run for the last time
     Device = 0;
-    for (AudioRequest* request = Head; request; request = request->next) request->pending = false;
+    for (SoundBlock* block = Head; block; block = block->next) block->pending = false;
     Head = Tail = nullptr;
     SDL_DestroyCond(Completed);
     SDL_DestroyMutex(QueueLock);
@@ -94,39 +94,31 @@ void CloseAudioDevice() {
     ReleaseSubsystem(SDL_INIT_AUDIO);
 }
 
-AudioRequest* CreateIORequest() {
-    return static_cast<AudioRequest*>(std::calloc(1, sizeof(AudioRequest)));
-}
-
-void DeleteIORequest(AudioRequest* request) {
-    std::free(request);
-}
-
-void SendIO(AudioRequest* request) {
-    if (!Device || request->length == 0) return; // nothing to play: done at once
+void QueueSoundBlock(SoundBlock* block) {
+    if (!Device || block->length == 0) return; // nothing to play: done at once
     SDL_LockMutex(QueueLock);
-    request->pending = true;
-    request->taken = 0;
-    request->next = nullptr;
+    block->pending = true;
+    block->taken = 0;
+    block->next = nullptr;
     if (Tail)
-        Tail->next = request;
+        Tail->next = block;
     else
-        Head = request;
-    Tail = request;
+        Head = block;
+    Tail = block;
     SDL_UnlockMutex(QueueLock);
 }
 
-bool CheckIO(AudioRequest* request) {
+bool SoundBlockPlayed(SoundBlock* block) {
     if (!QueueLock) return true;
     SDL_LockMutex(QueueLock);
-    bool done = !request->pending;
+    bool done = !block->pending;
     SDL_UnlockMutex(QueueLock);
     return done;
 }
 
-void WaitIO(AudioRequest* request) {
+void WaitForSoundBlock(SoundBlock* block) {
     if (!QueueLock) return;
     SDL_LockMutex(QueueLock);
-    while (request->pending) SDL_CondWait(Completed, QueueLock);
+    while (block->pending) SDL_CondWait(Completed, QueueLock);
     SDL_UnlockMutex(QueueLock);
 }

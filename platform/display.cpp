@@ -11,18 +11,16 @@
 #include <cstring>
 #include <emmintrin.h>
 
-struct Screen {
-    bool own; // the demo's own full screen, not the borrowed desktop
-};
-
-struct Window {
+struct Display {
     SDL_Window* window;
-    SDL_Renderer* renderer; // own screen only: scales the frame to fit
+    SDL_Renderer* renderer; // full screen of another size only: scales the frame to fit
     SDL_Texture* texture;
 };
 
-// Each screen and each window holds the video subsystem once; SDL counts the
-// holds, so the desktop stays up while a window is open on it.
+// Where a window opens on the desktop.
+constexpr int WindowLeft = 200, WindowTop = 200;
+
+// Each display holds the video subsystem once; SDL counts the holds.
 static bool HoldVideo() {
     // A window's own pixels go to the display directly (shared memory on X11);
     // SDL's default detour through a GL texture costs several times more.
@@ -38,41 +36,11 @@ static void ReleaseVideo() {
     ReleaseSubsystem(SDL_INIT_VIDEO);
 }
 
-static Screen* HoldScreen(bool own) {
-    if (!HoldVideo()) return nullptr;
-    auto* screen = static_cast<Screen*>(std::malloc(sizeof(Screen)));
-    if (!screen) {
-        ReleaseVideo();
-        return nullptr;
-    }
-    screen->own = own;
-    return screen;
-}
-
-static void DropScreen(Screen* screen) {
-    if (!screen) return;
-    std::free(screen);
-    ReleaseVideo();
-}
-
-Screen* p96OpenScreenTags() {
-    return HoldScreen(true);
-}
-void p96CloseScreen(Screen* screen) {
-    DropScreen(screen);
-}
-Screen* LockPubScreen() {
-    return HoldScreen(false);
-}
-void UnlockPubScreen(Screen* screen) {
-    DropScreen(screen);
-}
-
-static void DestroyWindowParts(Window* window) {
-    if (window->texture) SDL_DestroyTexture(window->texture);
-    if (window->renderer) SDL_DestroyRenderer(window->renderer);
-    if (window->window) SDL_DestroyWindow(window->window);
-    std::free(window);
+static void DestroyDisplayParts(Display* display) {
+    if (display->texture) SDL_DestroyTexture(display->texture);
+    if (display->renderer) SDL_DestroyRenderer(display->renderer);
+    if (display->window) SDL_DestroyWindow(display->window);
+    std::free(display);
 }
 
 // A full screen the size of the frame shows it as it is; any other size needs
@@ -83,54 +51,52 @@ static bool NeedsScaling(int width, int height) {
     return desktop.w != width || desktop.h != height;
 }
 
-static bool MakeScaler(Window* window, int width, int height) {
+static bool MakeScaler(Display* display, int width, int height) {
     // Without a display there is no graphics card either: SDL's own software
     // renderer beats GL emulated in software.
     if (!std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen"))
         SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-    window->renderer = SDL_CreateRenderer(window->window, -1, 0);
-    if (!window->renderer) return false;
-    SDL_RenderSetLogicalSize(window->renderer, width, height);
-    window->texture = SDL_CreateTexture(window->renderer, SDL_PIXELFORMAT_ARGB8888,
-                                        SDL_TEXTUREACCESS_STREAMING, width, height);
-    return window->texture != nullptr;
+    display->renderer = SDL_CreateRenderer(display->window, -1, 0);
+    if (!display->renderer) return false;
+    SDL_RenderSetLogicalSize(display->renderer, width, height);
+    display->texture = SDL_CreateTexture(display->renderer, SDL_PIXELFORMAT_ARGB8888,
+                                         SDL_TEXTUREACCESS_STREAMING, width, height);
+    return display->texture != nullptr;
 }
 
-Window* OpenWindowTags(const WindowTags& tags) {
-    if (!tags.screen || !HoldVideo()) return nullptr;
-    auto* window = static_cast<Window*>(std::calloc(1, sizeof(Window)));
-    if (!window) {
+Display* OpenDisplay(bool fullScreen, const char* title) {
+    if (!HoldVideo()) return nullptr;
+    auto* display = static_cast<Display*>(std::calloc(1, sizeof(Display)));
+    if (!display) {
         ReleaseVideo();
         return nullptr;
     }
     // Created hidden, so that a window that must not take the focus can say so
     // before it is shown.
-    Uint32 flags = SDL_WINDOW_HIDDEN | (tags.screen->own ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    if (!tags.depthGadget && !tags.screen->own) flags |= SDL_WINDOW_BORDERLESS;
-    window->window = SDL_CreateWindow(tags.title ? tags.title : "", tags.left, tags.top,
-                                      tags.innerWidth, tags.innerHeight, flags);
-    bool scaled = tags.screen->own && NeedsScaling(tags.innerWidth, tags.innerHeight);
-    bool ready = window->window && (scaled ? MakeScaler(window, tags.innerWidth, tags.innerHeight)
-                                           : SDL_GetWindowSurface(window->window) != nullptr);
-    if (ready) {
-        if (!tags.activate) AskNotToActivate(window->window);
-        SDL_ShowWindow(window->window);
-    } else {
+    Uint32 flags = SDL_WINDOW_HIDDEN | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    display->window = SDL_CreateWindow(fullScreen ? "" : title, WindowLeft, WindowTop, FrameWidth,
+                                       FrameHeight, flags);
+    bool scaled = fullScreen && NeedsScaling(FrameWidth, FrameHeight);
+    bool ready = display->window && (scaled ? MakeScaler(display, FrameWidth, FrameHeight)
+                                            : SDL_GetWindowSurface(display->window) != nullptr);
+    if (!ready) {
         std::fprintf(stderr, "bumpwave: cannot open the window: %s\n", SDL_GetError());
-        DestroyWindowParts(window);
+        DestroyDisplayParts(display);
         ReleaseVideo();
         return nullptr;
     }
-    return window;
+    if (!fullScreen) AskNotToActivate(display->window);
+    SDL_ShowWindow(display->window);
+    return display;
 }
 
-void CloseWindow(Window* window) {
-    if (!window) return;
-    DestroyWindowParts(window);
+void CloseDisplay(Display* display) {
+    if (!display) return;
+    DestroyDisplayParts(display);
     ReleaseVideo();
 }
 
-void SetPointer(Window*) {
+void HidePointer(Display*) {
     SDL_ShowCursor(SDL_DISABLE);
 }
 
@@ -147,47 +113,47 @@ static void CopyRow(uint32_t* to, const uint32_t* from, int words) {
 }
 
 // Copies the frame into pixels of the same 32-bit layout.
-static void CopyFrame(void* to, int pitch, const BitMap* bitmap, int width, int height) {
+static void CopyFrame(void* to, int pitch, const Frame* frame, int width, int height) {
     for (int y = 0; y < height; ++y) {
         CopyRow(reinterpret_cast<uint32_t*>(static_cast<char*>(to) + y * pitch),
-                bitmap->pixels + y * (bitmap->bytesPerRow / 4), width);
+                frame->pixels + y * (frame->bytesPerRow / 4), width);
     }
 }
 
-static void PresentScaled(const BitMap* bitmap, Window* window) {
+static void PresentScaled(Display* display, const Frame* frame) {
     void* pixels;
     int pitch;
-    if (SDL_LockTexture(window->texture, nullptr, &pixels, &pitch) != 0) return;
-    CopyFrame(pixels, pitch, bitmap, bitmap->width, bitmap->height);
-    SDL_UnlockTexture(window->texture);
-    SDL_RenderClear(window->renderer);
-    SDL_RenderCopy(window->renderer, window->texture, nullptr, nullptr);
-    SDL_RenderPresent(window->renderer);
+    if (SDL_LockTexture(display->texture, nullptr, &pixels, &pitch) != 0) return;
+    CopyFrame(pixels, pitch, frame, frame->width, frame->height);
+    SDL_UnlockTexture(display->texture);
+    SDL_RenderClear(display->renderer);
+    SDL_RenderCopy(display->renderer, display->texture, nullptr, nullptr);
+    SDL_RenderPresent(display->renderer);
 }
 
-static void PresentDirect(const BitMap* bitmap, Window* window) {
-    SDL_Surface* surface = SDL_GetWindowSurface(window->window);
+static void PresentDirect(Display* display, const Frame* frame) {
+    SDL_Surface* surface = SDL_GetWindowSurface(display->window);
     if (!surface) return;
-    int width = std::min(bitmap->width, surface->w);
-    int height = std::min(bitmap->height, surface->h);
+    int width = std::min(frame->width, surface->w);
+    int height = std::min(frame->height, surface->h);
     Uint32 format = surface->format->format;
     if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) {
-        CopyFrame(surface->pixels, surface->pitch, bitmap, width, height);
+        CopyFrame(surface->pixels, surface->pitch, frame, width, height);
     } else {
-        SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_ARGB8888, bitmap->pixels,
-                          bitmap->bytesPerRow, format, surface->pixels, surface->pitch);
+        SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_ARGB8888, frame->pixels,
+                          frame->bytesPerRow, format, surface->pixels, surface->pitch);
     }
-    SDL_UpdateWindowSurface(window->window);
+    SDL_UpdateWindowSurface(display->window);
 }
 
-void BltBitMapRastPort(BitMap* bitmap, Window* window) {
-    if (window->renderer)
-        PresentScaled(bitmap, window);
+void ShowFrame(Display* display, const Frame* frame) {
+    if (display->renderer)
+        PresentScaled(display, frame);
     else
-        PresentDirect(bitmap, window);
+        PresentDirect(display, frame);
 }
 
-bool TakeWindowEvents(Window*) {
+bool TakeEvents(Display*) {
     bool close = false;
     SDL_Event event;
     while (SDL_PollEvent(&event))

@@ -3,47 +3,45 @@
 #include <cstdlib>
 #include <limits>
 
-BitMap* p96AllocBitMap(int width, int height, int bytesPerRow) {
+Frame* AllocateFrame(int width, int height, int bytesPerRow) {
     if (width <= 0 || height <= 0) return nullptr;
     if (bytesPerRow == 0) bytesPerRow = width * 4;
     if (bytesPerRow < width * 4 || bytesPerRow > std::numeric_limits<int16_t>::max())
         return nullptr;
-    auto* bitmap = static_cast<BitMap*>(std::calloc(1, sizeof(BitMap)));
-    if (!bitmap) return nullptr;
+    auto* frame = static_cast<Frame*>(std::calloc(1, sizeof(Frame)));
+    if (!frame) return nullptr;
     // Whole words for every row, so a stride that is not a multiple of 4 still
     // leaves room for the last row's pixels.
     size_t words = (static_cast<size_t>(bytesPerRow) * height + 3) / 4;
-    bitmap->pixels = static_cast<uint32_t*>(std::calloc(words, sizeof(uint32_t)));
-    if (!bitmap->pixels) {
-        std::free(bitmap);
+    frame->pixels = static_cast<uint32_t*>(std::calloc(words, sizeof(uint32_t)));
+    if (!frame->pixels) {
+        std::free(frame);
         return nullptr;
     }
-    bitmap->width = width;
-    bitmap->height = height;
-    bitmap->bytesPerRow = static_cast<int16_t>(bytesPerRow);
-    return bitmap;
+    frame->width = width;
+    frame->height = height;
+    frame->bytesPerRow = static_cast<int16_t>(bytesPerRow);
+    return frame;
 }
 
-void p96FreeBitMap(BitMap* bitmap) {
-    if (!bitmap) return;
-    std::free(bitmap->pixels);
-    std::free(bitmap);
+void FreeFrame(Frame* frame) {
+    if (!frame) return;
+    std::free(frame->pixels);
+    std::free(frame);
 }
 
-uintptr_t p96LockBitMap(BitMap* bitmap, LockedFrame* locked) {
-    if (bitmap->failingLocks > 0) {
-        --bitmap->failingLocks;
-        return 0;
+bool LockFrame(Frame* frame, LockedFrame* locked) {
+    if (frame->failingLocks > 0) {
+        --frame->failingLocks;
+        return false;
     }
-    locked->memory = bitmap->pixels;
-    locked->bytesPerRow = bitmap->bytesPerRow;
-    locked->pad = 0;
-    locked->format = RGBFB_A8R8G8B8;
-    return reinterpret_cast<uintptr_t>(bitmap);
+    locked->memory = frame->pixels;
+    locked->bytesPerRow = frame->bytesPerRow;
+    return true;
 }
 
-void p96UnlockBitMap(BitMap*, uintptr_t) {}
+void UnlockFrame(Frame*) {}
 
-void p96FailNextLock(BitMap* bitmap) {
-    ++bitmap->failingLocks;
+void FailNextLock(Frame* frame) {
+    ++frame->failingLocks;
 }

@@ -31,14 +31,14 @@ void PrintFrameRate() {
     std::fflush(stdout);
 }
 
-void RunFrameLoop(BitMap* frame, Window* window, const uint32_t* bumpPicture,
+void RunFrameLoop(Frame* frame, Display* display, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture) {
     const ClockReading start = ReadClock();
     uint32_t elapsedMs = 0; // the first frame is not timed: always the lights
     do {
         RenderScene(frame, elapsedMs, bumpPicture, logoPicture);
-        BltBitMapRastPort(frame, window);
-        TakeWindowEvents(window); // the demo reads no input; this keeps the window alive
+        ShowFrame(display, frame);
+        TakeEvents(display); // the demo reads no input; this keeps the window alive
         ++FrameCount;
         elapsedMs = MillisecondsBetween(start, ReadClock());
     } while (elapsedMs < DemoLengthMs);

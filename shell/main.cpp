@@ -11,23 +11,23 @@
 #include "effects/tables.h"
 #include "platform/display.h"
 #include "platform/frame.h"
-#include "platform/task.h"
+#include "platform/thread.h"
 #include "shell/frame_loop.h"
 #include "shell/main_options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 // Kept in the binary for `version`-style tools that look for it.
 [[gnu::used]] static const char VersionString[] = "$VER: bumpwave 1.0 (07.12.2026)";
 static const char* const Banner = "bumpwave 1.0: three lights, a plasma and a grid of dots";
 
-// Everything the run acquires; nullptr or -1 until it is.
+// Everything the run acquires; nullptr until it is.
 static bool WindowMode;
-static BitMap* FrameBitmap;
-static Screen* OwnScreen; // own-screen mode only; the desktop is only borrowed
-static Window* DisplayWindow;
-static void* BlankPointer;
+static Signal* MusicEnded;
+static Frame* DemoFrame;
+static Display* DemoDisplay;
 static uint32_t* BumpPicture;
 static uint32_t* LogoPicture;
 static bool MusicStarted;
@@ -37,57 +37,35 @@ static bool Fail(const char* reason) {
     return false;
 }
 
-static bool OpenDisplay() {
-    Screen* screen = WindowMode ? LockPubScreen() : p96OpenScreenTags();
-    if (!screen) return false;
-    if (!WindowMode) OwnScreen = screen;
-    WindowTags tags{};
-    tags.title = WindowMode ? Banner : nullptr;
-    tags.depthGadget = WindowMode;
-    tags.activate = !WindowMode;
-    tags.left = tags.top = 200;
-    tags.innerWidth = FrameWidth;
-    tags.innerHeight = FrameHeight;
-    tags.screen = screen;
-    DisplayWindow = OpenWindowTags(tags);
-    // The open window keeps the desktop in use; the borrow ends here either way.
-    if (WindowMode) UnlockPubScreen(screen);
-    return DisplayWindow != nullptr;
-}
-
 static bool StartUp() {
-    EndSignal = AllocSignal(-1);
-    if (EndSignal == -1) return Fail("no free signal");
-    FrameBitmap = p96AllocBitMap(FrameWidth, FrameHeight);
-    if (!FrameBitmap) return Fail("not enough memory for the frame");
-    if (!OpenDisplay()) return false; // the display layer said why
-    BlankPointer = AllocVec(8, MEMF_CHIP | MEMF_CLEAR);
-    if (!BlankPointer) return Fail("not enough memory");
-    SetPointer(DisplayWindow);
+    MusicEnded = CreateSignal();
+    if (!MusicEnded) return Fail("no free signal");
+    DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
+    if (!DemoFrame) return Fail("not enough memory for the frame");
+    DemoDisplay = OpenDisplay(!WindowMode, Banner);
+    if (!DemoDisplay) return false; // the display layer said why
+    HidePointer(DemoDisplay);
     // The loader prints its own messages; the second picture is not tried
     // after the first has failed.
-    if (!LoadPicture("bumpmap.png", DisplayWindow, &BumpPicture)) return false;
-    if (!LoadPicture("boys.jpg", DisplayWindow, &LogoPicture)) return false;
-    if (!BumpPicture) return false;
+    if (!LoadPicture("bumpmap.png", &BumpPicture)) return false;
+    if (!LoadPicture("boys.jpg", &LogoPicture)) return false;
     if (!InitEffects(static_cast<unsigned>(std::time(nullptr))))
         return Fail("not enough memory for the tables");
-    MusicStarted = StartMusic();
+    MusicStarted = StartMusic(MusicEnded);
     if (!MusicStarted) return Fail("cannot start the music thread");
     return true;
 }
 
 static void ShutDown() {
     FreeWaveTables();
-    CloseWindow(DisplayWindow);
-    FreeVec(BlankPointer); // only now that no window uses it
-    p96CloseScreen(OwnScreen);
-    p96FreeBitMap(FrameBitmap);
-    FreeVec(BumpPicture);
-    FreeVec(LogoPicture);
+    CloseDisplay(DemoDisplay);
+    FreeFrame(DemoFrame);
+    std::free(BumpPicture);
+    std::free(LogoPicture);
     // The music is never stopped: it plays to the end of its file.
-    if (MusicStarted) Wait(1u << EndSignal);
-    Delay(50);
-    if (EndSignal != -1) FreeSignal(EndSignal);
+    if (MusicStarted) WaitForSignal(MusicEnded);
+    PauseMilliseconds(1000);
+    DestroySignal(MusicEnded);
 }
 
 int main(int argc, char** argv) {
@@ -101,7 +79,7 @@ int main(int argc, char** argv) {
     case Options::Run:
         break;
     }
-    if (StartUp()) RunFrameLoop(FrameBitmap, DisplayWindow, BumpPicture, LogoPicture);
+    if (StartUp()) RunFrameLoop(DemoFrame, DemoDisplay, BumpPicture, LogoPicture);
     ShutDown();
     return 0;
 }

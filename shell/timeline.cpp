@@ -36,7 +36,7 @@ Scene SceneAt(uint32_t elapsedMs) {
 }
 
 // Three frames without the picture, then three with it, over and over.
-static void Flash(BitMap* frame, int32_t& counter, const uint32_t* logoPicture) {
+static void Flash(Frame* frame, int32_t& counter, const uint32_t* logoPicture) {
     if (counter <= 2) {
         RenderPlasma(frame, nullptr);
         ++counter;
@@ -46,7 +46,7 @@ static void Flash(BitMap* frame, int32_t& counter, const uint32_t* logoPicture) 
     if (++counter > 5) counter = 0;
 }
 
-void RenderScene(BitMap* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
+void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
                  const uint32_t* logoPicture) {
     switch (SceneAt(elapsedMs)) {
     case Scene::BumpLights:

@@ -32,5 +32,5 @@ extern int32_t SecondFlashCounter; // 0..5
 void ResetTimeline();
 
 // Draws the frame of `elapsedMs` into `frame` and steps the state of its scene.
-void RenderScene(BitMap* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
+void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
                  const uint32_t* logoPicture);

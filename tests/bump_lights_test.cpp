@@ -23,22 +23,22 @@ class BumpLights : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(InitEffects(7));
-        frame = p96AllocBitMap(FrameWidth, FrameHeight);
+        frame = AllocateFrame(FrameWidth, FrameHeight);
         ASSERT_NE(frame, nullptr);
     }
     void TearDown() override {
-        p96FreeBitMap(frame);
+        FreeFrame(frame);
         FreeWaveTables();
     }
     uint32_t Pixel(int x, int y) const { return frame->pixels[y * FrameWidth + x]; }
-    std::vector<uint32_t> Frame() const { return {frame->pixels, frame->pixels + Pixels}; }
+    std::vector<uint32_t> Drawn() const { return {frame->pixels, frame->pixels + Pixels}; }
     // Lights at positions whose flat-picture spot entry is 0 draw nothing.
     void PlaceLights(Light red, Light green = {200, 200, 1, 1}, Light blue = {300, 300, 1, 1}) {
         redLight = red;
         greenLight = green;
         blueLight = blue;
     }
-    BitMap* frame = nullptr;
+    Frame* frame = nullptr;
     std::vector<uint32_t> flat = std::vector<uint32_t>(Pixels, 0xFF808080);
 };
 
@@ -114,7 +114,7 @@ TEST_F(BumpLights, LightsBounceJustPastTheLimits) {
 TEST_F(BumpLights, AFailedLockDrawsNothingButTheLightsStillMove) {
     for (int i = 0; i < Pixels; ++i) frame->pixels[i] = 0x12345678u;
     PlaceLights({128, 128, 2, 3});
-    p96FailNextLock(frame);
+    FailNextLock(frame);
     RenderBumpLights(frame, flat.data());
     for (int i = 0; i < Pixels; ++i) ASSERT_EQ(frame->pixels[i], 0x12345678u);
     EXPECT_EQ(redLight.x, 130);
@@ -134,14 +134,14 @@ TEST_F(BumpLights, BothPathsMatchTheReferenceOverSharpEdgesForManyFrames) {
         for (int step = 0; step < 60; ++step) {
             std::vector<uint32_t> expected = ReferenceFrame(picture);
             RenderBumpLights(frame, picture.data());
-            ASSERT_EQ(Frame(), expected) << "frame " << step << " avx2 " << vectorised;
+            ASSERT_EQ(Drawn(), expected) << "frame " << step << " avx2 " << vectorised;
         }
     }
     UseAvx2 = avx2;
 }
 
 TEST_F(BumpLights, HonoursAPaddedStride) {
-    BitMap* padded = p96AllocBitMap(FrameWidth, FrameHeight, 2560 + 48);
+    Frame* padded = AllocateFrame(FrameWidth, FrameHeight, 2560 + 48);
     ASSERT_NE(padded, nullptr);
     const int rowWords = (2560 + 48) / 4;
     for (int i = 0; i < rowWords * FrameHeight; ++i) padded->pixels[i] = 0xDEADBEEF;
@@ -156,5 +156,5 @@ TEST_F(BumpLights, HonoursAPaddedStride) {
             ASSERT_EQ(padded->pixels[y * rowWords + x], Pixel(x, y)) << x << "," << y;
         for (int x = FrameWidth; x < rowWords; ++x) ASSERT_EQ(padded->pixels[y * rowWords + x], 0u);
     }
-    p96FreeBitMap(padded);
+    FreeFrame(padded);
 }

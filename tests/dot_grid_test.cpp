@@ -16,12 +16,12 @@ class DotGrid : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(InitEffects(5));
         DotRowCounter = DotColumnCounter = 0;
-        frame = p96AllocBitMap(FrameWidth, FrameHeight);
+        frame = AllocateFrame(FrameWidth, FrameHeight);
         ASSERT_NE(frame, nullptr);
         std::fill(frame->pixels, frame->pixels + Pixels, Background);
     }
     void TearDown() override {
-        p96FreeBitMap(frame);
+        FreeFrame(frame);
         FreeWaveTables();
     }
     uint32_t Pixel(int x, int y) const { return frame->pixels[y * FrameWidth + x]; }
@@ -40,7 +40,7 @@ class DotGrid : public ::testing::Test {
         return static_cast<int>(std::count_if(frame->pixels, frame->pixels + Pixels,
                                               [](uint32_t p) { return p != Background; }));
     }
-    BitMap* frame = nullptr;
+    Frame* frame = nullptr;
 };
 
 } // namespace
@@ -101,7 +101,7 @@ TEST_F(DotGrid, WindowEdgesAndSingleWraps) {
 }
 
 TEST_F(DotGrid, CountersAdvanceOncePerCallEvenWithoutALock) {
-    p96FailNextLock(frame);
+    FailNextLock(frame);
     RenderDotGrid(frame);
     EXPECT_EQ(DotPixels(), 0);
     EXPECT_EQ(DotRowCounter, 1u);

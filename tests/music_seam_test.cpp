@@ -15,10 +15,9 @@ namespace {
 constexpr long Forever = -1000; // a script step: holes without end
 
 struct Write {
-    AudioRequest* request;
+    SoundBlock* block;
     const void* data;
     uint32_t length;
-    AudioRequest* link;
 };
 
 std::vector<long> Script; // > 0: up to that many bytes; <= 0: that result
@@ -26,7 +25,7 @@ size_t ScriptAt;
 long Made; // bytes decoded so far
 int Reads;
 std::vector<Write> Writes;
-std::deque<AudioRequest*> Queued;
+std::deque<SoundBlock*> Queued;
 std::vector<uint8_t> Played;
 size_t MostQueued;
 
@@ -52,18 +51,18 @@ long Read(void*, char* buffer, int length) {
     return count;
 }
 
-void Send(AudioRequest* request) {
-    Writes.push_back({request, request->data, request->length, request->link});
-    request->pending = true;
-    Queued.push_back(request);
+void Send(SoundBlock* block) {
+    Writes.push_back({block, block->data, block->length});
+    block->pending = true;
+    Queued.push_back(block);
     MostQueued = std::max(MostQueued, Queued.size());
 }
 
 // The device plays in order and reads a write's bytes only as it finishes it,
 // so a buffer refilled too early is heard.
-void Wait(AudioRequest* request) {
-    while (request->pending) {
-        AudioRequest* done = Queued.front();
+void Wait(SoundBlock* block) {
+    while (block->pending) {
+        SoundBlock* done = Queued.front();
         Queued.pop_front();
         auto* bytes = static_cast<const uint8_t*>(done->data);
         Played.insert(Played.end(), bytes, bytes + done->length);
@@ -71,11 +70,11 @@ void Wait(AudioRequest* request) {
     }
 }
 
-bool Check(AudioRequest* request) {
-    return !request->pending;
+bool Check(SoundBlock* block) {
+    return !block->pending;
 }
 
-AudioRequest First, Second;
+SoundBlock First, Second;
 
 void Stream(std::vector<long> script) {
     Script = std::move(script);
@@ -85,7 +84,7 @@ void Stream(std::vector<long> script) {
     Queued.clear();
     Played.clear();
     MostQueued = 0;
-    First = Second = AudioRequest{};
+    First = Second = SoundBlock{};
     StreamMusic({Read, Send, Wait, Check}, nullptr, &First, &Second);
 }
 
@@ -100,7 +99,6 @@ TEST(MusicStream, PlaysStreamsOfAnyLengthWholeWithoutEmptyWrites) {
         EXPECT_EQ(Played, Expected(total));
         EXPECT_EQ(Writes.size(), static_cast<size_t>((total + 4095) / 4096));
         for (const Write& write : Writes) EXPECT_GT(write.length, 0u);
-        EXPECT_EQ(Writes[0].link, nullptr);
         EXPECT_TRUE(Queued.empty()); // both writes waited for before the end
     }
 }
@@ -130,15 +128,14 @@ TEST(MusicStream, EndlessHolesEndTheMusic) {
     EXPECT_LT(Reads, 1000);
 }
 
-TEST(MusicStream, EachBufferTravelsInItsOwnRequestLinkedToThePrevious) {
+TEST(MusicStream, EachBufferTravelsInItsOwnBlockInTurn) {
     Stream({5 * 4096});
     ASSERT_EQ(Writes.size(), 5u);
-    EXPECT_EQ(Writes[0].request, &Second);
-    EXPECT_EQ(Writes[1].request, &First);
+    EXPECT_EQ(Writes[0].block, &Second);
+    EXPECT_EQ(Writes[1].block, &First);
     EXPECT_NE(Writes[0].data, Writes[1].data);
     for (size_t i = 1; i < Writes.size(); ++i) {
-        EXPECT_EQ(Writes[i].link, Writes[i - 1].request);
-        EXPECT_EQ(Writes[i].request, Writes[i % 2].request);
+        EXPECT_EQ(Writes[i].block, Writes[i % 2].block);
         EXPECT_EQ(Writes[i].data, Writes[i % 2].data);
     }
     EXPECT_LE(MostQueued, 2u);

@@ -1,7 +1,7 @@
 // The music thread on SDL's "disk" audio driver, which writes what the device
 // plays to a file in real time, and on its ways to fail.
 #include "assets/music.h"
-#include "platform/task.h"
+#include "platform/thread.h"
 
 #include <gtest/gtest.h>
 #include <vorbis/vorbisenc.h>
@@ -9,15 +9,12 @@
 
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -117,37 +114,21 @@ testing::AssertionResult PlayedOnce(const Bytes& output, const Bytes& payload) {
 }
 
 struct Playing {
-    bool ended;     // EndSignal arrived within the time limit
-    double seconds; // from StartMusic to EndSignal
+    bool started;
+    double seconds; // from StartMusic to the end signal
 };
 
-// Runs the music thread in `dir` and waits for its end, at most `limit` seconds.
-Playing PlayIn(const fs::path& dir, double limit) {
+// Runs the music thread in `dir` and waits for its end; a hang is the test's
+// timeout.
+Playing PlayIn(const fs::path& dir) {
     fs::path home = fs::current_path();
     fs::current_path(dir);
-    EndSignal = AllocSignal(-1);
-    int8_t late = AllocSignal(-1);
-    Task* self = FindTask();
-    std::mutex lock;
-    std::condition_variable over;
-    bool ended = false;
-    std::thread watch([&] {
-        std::unique_lock<std::mutex> hold(lock);
-        if (!over.wait_for(hold, std::chrono::duration<double>(limit), [&] { return ended; }))
-            Signal(self, 1u << late);
-    });
+    Signal* ended = CreateSignal();
     auto start = std::chrono::steady_clock::now();
-    Playing run{StartMusic(), 0};
-    if (run.ended) run.ended = Wait(1u << EndSignal | 1u << late) & (1u << EndSignal);
+    Playing run{StartMusic(ended), 0};
+    if (run.started) WaitForSignal(ended);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        ended = true;
-    }
-    over.notify_one();
-    watch.join();
-    FreeSignal(late);
-    FreeSignal(EndSignal);
+    DestroySignal(ended);
     fs::current_path(home);
     return run;
 }
@@ -158,11 +139,11 @@ fs::path NewDir() {
 }
 
 // Plays `dir`/testing.ogg on the disk driver; what the device was given.
-Bytes PlayOnDisk(const fs::path& dir, double limit, Playing* run = nullptr) {
+Bytes PlayOnDisk(const fs::path& dir, Playing* run = nullptr) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", (dir / "played.raw").c_str(), 1);
-    Playing result = PlayIn(dir, limit);
-    EXPECT_TRUE(result.ended);
+    Playing result = PlayIn(dir);
+    EXPECT_TRUE(result.started);
     if (run) *run = result;
     return ReadFile(dir / "played.raw");
 }
@@ -182,7 +163,7 @@ TEST(MusicDevice, EveryDecodedByteReachesTheDeviceOnceInOrderAndInTime) {
         ASSERT_EQ(payload.size(), 3u * c.rate * c.channels * 2);
         Playing run;
         testing::internal::CaptureStdout();
-        Bytes output = PlayOnDisk(dir, 30, &run);
+        Bytes output = PlayOnDisk(dir, &run);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_TRUE(PlayedOnce(output, payload));
         EXPECT_GT(run.seconds, 2.7);
@@ -197,7 +178,7 @@ TEST(MusicDevice, TheDefaultMusicIsPlayedWhole) {
     Bytes payload = Decode(dir / "testing.ogg");
     ASSERT_GT(payload.size(), 42u * 44100 * 4);
     ASSERT_LT(payload.size(), 50u * 44100 * 4);
-    EXPECT_TRUE(PlayedOnce(PlayOnDisk(dir, 90), payload));
+    EXPECT_TRUE(PlayedOnce(PlayOnDisk(dir), payload));
     fs::remove_all(dir);
 }
 
@@ -210,7 +191,7 @@ TEST(MusicFailure, ATruncatedFilePlaysItsWholePagesAndEnds) {
     Bytes full = Decode(dir / "whole.ogg");
     ASSERT_GT(payload.size(), full.size() / 4);
     ASSERT_TRUE(std::equal(payload.begin(), payload.end(), full.begin()));
-    EXPECT_TRUE(PlayedOnce(PlayOnDisk(dir, 30), payload));
+    EXPECT_TRUE(PlayedOnce(PlayOnDisk(dir), payload));
     fs::remove_all(dir);
 }
 
@@ -218,12 +199,12 @@ TEST(MusicFailure, AFileThatCannotBePlayedIsNamedAndTheEndStillSignalled) {
     fs::path dir = NewDir();
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(PlayIn(dir, 30).ended);
+    EXPECT_TRUE(PlayIn(dir).started);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't open testing.ogg\n");
 
     std::ofstream(dir / "testing.ogg") << "a text file, not a stream of Vorbis pages\n";
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(PlayIn(dir, 30).ended);
+    EXPECT_TRUE(PlayIn(dir).started);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Couldn't open testing.ogg as OGG file\n");
     fs::remove_all(dir);
 }
@@ -233,7 +214,7 @@ TEST(MusicFailure, WithoutASoundCardOnlyStderrSaysWhy) {
     setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    EXPECT_TRUE(PlayIn(dir, 30).ended);
+    EXPECT_TRUE(PlayIn(dir).started);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(err.rfind("bumpwave: no sound: ", 0), 0u) << err;

@@ -1,5 +1,4 @@
 #include "assets/picture.h"
-#include "platform/task.h"
 
 #include <cstdio> // before jpeglib.h
 
@@ -25,14 +24,14 @@ struct Loaded {
     std::string output;
     uint32_t* pixels;
     ~Loaded() {
-        if (result) FreeVec(pixels);
+        if (result) std::free(pixels);
     }
 };
 
 Loaded Load(const std::string& path) {
     uint32_t* pixels = &untouched;
     testing::internal::CaptureStdout();
-    int32_t result = LoadPicture(path.c_str(), nullptr, &pixels);
+    int32_t result = LoadPicture(path.c_str(), &pixels);
     return {result, testing::internal::GetCapturedStdout(), pixels};
 }
 

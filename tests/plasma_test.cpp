@@ -13,16 +13,16 @@ class Plasma : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(InitEffects(3));
-        frame = p96AllocBitMap(FrameWidth, FrameHeight);
+        frame = AllocateFrame(FrameWidth, FrameHeight);
         ASSERT_NE(frame, nullptr);
     }
     void TearDown() override {
-        p96FreeBitMap(frame);
+        FreeFrame(frame);
         FreeWaveTables();
     }
     uint32_t Pixel(int x, int y) const { return frame->pixels[y * FrameWidth + x]; }
-    std::vector<uint32_t> Frame() const { return {frame->pixels, frame->pixels + Pixels}; }
-    BitMap* frame = nullptr;
+    std::vector<uint32_t> Drawn() const { return {frame->pixels, frame->pixels + Pixels}; }
+    Frame* frame = nullptr;
 };
 
 } // namespace
@@ -83,7 +83,7 @@ TEST_F(Plasma, OverlayLandsBottomCentreAndKeysOutBrightOrAlphaWords) {
     picture[64000] = 0x00000000; // beyond the block: never read
     const PlasmaPhaseSet phases = PlasmaPhases;
     RenderPlasma(frame, nullptr);
-    std::vector<uint32_t> plain = Frame();
+    std::vector<uint32_t> plain = Drawn();
     PlasmaPhases = phases;
     RenderPlasma(frame, picture.data());
     EXPECT_EQ(Pixel(160, 280), 0x00000000u);
@@ -97,19 +97,19 @@ TEST_F(Plasma, OverlayLandsBottomCentreAndKeysOutBrightOrAlphaWords) {
     std::vector<uint32_t> white(640 * 480, 0x00FFFFFF);
     PlasmaPhases = phases;
     RenderPlasma(frame, white.data());
-    EXPECT_EQ(Frame(), plain);
+    EXPECT_EQ(Drawn(), plain);
 }
 
 TEST_F(Plasma, AFailedLockChangesNothingAndTheNextCallDrawsTheSkippedFrame) {
     const PlasmaPhaseSet phases = PlasmaPhases;
     RenderPlasma(frame, nullptr);
-    std::vector<uint32_t> expected = Frame();
+    std::vector<uint32_t> expected = Drawn();
     PlasmaPhases = phases;
     for (int i = 0; i < Pixels; ++i) frame->pixels[i] = 0x00ABCDEF;
-    p96FailNextLock(frame);
+    FailNextLock(frame);
     RenderPlasma(frame, nullptr);
     for (int i = 0; i < Pixels; ++i) ASSERT_EQ(frame->pixels[i], 0x00ABCDEFu);
     EXPECT_EQ(PlasmaPhases.blueColumnPhase, phases.blueColumnPhase);
     RenderPlasma(frame, nullptr);
-    EXPECT_EQ(Frame(), expected);
+    EXPECT_EQ(Drawn(), expected);
 }

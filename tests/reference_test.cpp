@@ -23,7 +23,7 @@ TEST(Reference, FastRenderersDrawTheLiteralFramesBitForBit) {
         uint32_t roll = random() % 8;
         word = roll < 4 ? 0x00FFFFFFu : roll < 6 ? random() & 0x00FFFFFFu : random();
     }
-    BitMap* frame = p96AllocBitMap(W, H);
+    Frame* frame = AllocateFrame(W, H);
     ASSERT_NE(frame, nullptr);
     const bool avx2 = UseAvx2;
     for (unsigned seed : {1u, 42u, 2026u}) {
@@ -51,18 +51,18 @@ TEST(Reference, FastRenderersDrawTheLiteralFramesBitForBit) {
         }
     }
     UseAvx2 = avx2;
-    p96FreeBitMap(frame);
+    FreeFrame(frame);
 }
 
 TEST(Reference, PaddedRowsGetTheSamePixelsAndKeepTheirPadding) {
     const int rowWords = (2560 + 72) / 4;
-    BitMap* packed = p96AllocBitMap(W, H);
-    BitMap* padded = p96AllocBitMap(W, H, rowWords * 4);
+    Frame* packed = AllocateFrame(W, H);
+    Frame* padded = AllocateFrame(W, H, rowWords * 4);
     ASSERT_TRUE(packed && padded);
     for (int i = 0; i < rowWords * H; ++i) padded->pixels[i] = 0x00ABCDEF;
     std::vector<uint32_t> picture(W * H, 0x00123456);
     ASSERT_TRUE(InitEffects(77));
-    for (BitMap* frame : {packed, padded}) {
+    for (Frame* frame : {packed, padded}) {
         PlasmaPhases = {1, 2, 3, 4, 5, 6};
         DotRowCounter = DotColumnCounter = 9;
         RenderPlasma(frame, picture.data());
@@ -74,6 +74,6 @@ TEST(Reference, PaddedRowsGetTheSamePixelsAndKeepTheirPadding) {
         for (int x = W; x < rowWords; ++x) ASSERT_EQ(padded->pixels[y * rowWords + x], 0x00ABCDEFu);
     }
     FreeWaveTables();
-    p96FreeBitMap(packed);
-    p96FreeBitMap(padded);
+    FreeFrame(packed);
+    FreeFrame(padded);
 }

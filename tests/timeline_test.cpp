@@ -17,11 +17,11 @@ class Timeline : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(InitEffects(9));
         ResetTimeline();
-        frame = p96AllocBitMap(FrameWidth, FrameHeight);
+        frame = AllocateFrame(FrameWidth, FrameHeight);
         ASSERT_NE(frame, nullptr);
     }
     void TearDown() override {
-        p96FreeBitMap(frame);
+        FreeFrame(frame);
         FreeWaveTables();
     }
     void Render(uint32_t elapsedMs) { RenderScene(frame, elapsedMs, bump.data(), logo.data()); }
@@ -39,7 +39,7 @@ class Timeline : public ::testing::Test {
         if (PictureShown()) ran += "picture ";
         return ran;
     }
-    BitMap* frame = nullptr;
+    Frame* frame = nullptr;
     std::vector<uint32_t> bump = std::vector<uint32_t>(FrameWidth * FrameHeight, 0x00808080);
     std::vector<uint32_t> logo = std::vector<uint32_t>(FrameWidth * FrameHeight, Shown);
 };

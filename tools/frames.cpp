@@ -12,7 +12,6 @@
 #include "assets/picture.h"
 #include "effects/tables.h"
 #include "platform/frame.h"
-#include "platform/task.h"
 #include "shell/timeline.h"
 
 #include <cerrno>
@@ -96,7 +95,7 @@ static bool ParseArguments(int argc, char** argv, Options& options) {
 }
 
 // Binary PPM from the 0x00RRGGBB words.
-static bool WritePpm(const std::string& path, const BitMap* frame) {
+static bool WritePpm(const std::string& path, const Frame* frame) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
     std::fprintf(file, "P6\n%d %d\n255\n", FrameWidth, FrameHeight);
@@ -120,7 +119,7 @@ static bool MakeFolder(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0;
 }
 
-static int Capture(const Options& options, BitMap* frame, const uint32_t* bump,
+static int Capture(const Options& options, Frame* frame, const uint32_t* bump,
                    const uint32_t* logo) {
     if (!MakeFolder(options.out)) {
         std::fprintf(stderr, "bumpwave-frames: cannot use %s as the output folder\n",
@@ -149,20 +148,19 @@ int main(int argc, char** argv) {
     }
     uint32_t* bump = nullptr;
     uint32_t* logo = nullptr;
-    BitMap* frame = p96AllocBitMap(FrameWidth, FrameHeight);
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
     if (!frame) {
         std::fputs("bumpwave-frames: not enough memory for the frame\n", stderr);
-    } else if (LoadPicture("bumpmap.png", nullptr, &bump) &&
-               LoadPicture("boys.jpg", nullptr, &logo)) {
+    } else if (LoadPicture("bumpmap.png", &bump) && LoadPicture("boys.jpg", &logo)) {
         if (InitEffects(options.seed))
             status = Capture(options, frame, bump, logo);
         else
             std::fputs("bumpwave-frames: not enough memory for the tables\n", stderr);
     }
     FreeWaveTables();
-    FreeVec(bump);
-    FreeVec(logo);
-    p96FreeBitMap(frame);
+    std::free(bump);
+    std::free(logo);
+    FreeFrame(frame);
     return status;
 }

@@ -11,7 +11,6 @@
 #include "effects/tables.h"
 #include "platform/display.h"
 #include "platform/frame.h"
-#include "platform/task.h"
 
 #include <chrono>
 #include <cstdio>
@@ -36,7 +35,7 @@ static bool ParseArguments(int argc, char** argv, Effect& effect, double& second
     return true;
 }
 
-static void RenderEffect(Effect effect, BitMap* frame, const uint32_t* bump, const uint32_t* logo) {
+static void RenderEffect(Effect effect, Frame* frame, const uint32_t* bump, const uint32_t* logo) {
     switch (effect) {
     case Effect::Lights:
         RenderBumpLights(frame, bump);
@@ -61,18 +60,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n");
         return 2;
     }
-    BitMap* frame = p96AllocBitMap(FrameWidth, FrameHeight);
-    Screen* screen = frame ? LockPubScreen() : nullptr;
-    Window* window = nullptr;
-    if (screen) {
-        window = OpenWindowTags(
-            {"bumpwave-view", true, true, 200, 200, FrameWidth, FrameHeight, screen});
-        UnlockPubScreen(screen);
-    }
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
+    Display* display = frame ? OpenDisplay(false, "bumpwave-view") : nullptr;
     uint32_t* bump = nullptr;
     uint32_t* logo = nullptr;
-    bool ready = window && LoadPicture("bumpmap.png", window, &bump) &&
-                 LoadPicture("boys.jpg", window, &logo) &&
+    bool ready = display && LoadPicture("bumpmap.png", &bump) && LoadPicture("boys.jpg", &logo) &&
                  InitEffects(static_cast<unsigned>(std::time(nullptr)));
     auto start = std::chrono::steady_clock::now();
     auto running = [&] {
@@ -81,13 +73,13 @@ int main(int argc, char** argv) {
     };
     while (ready && running()) {
         RenderEffect(effect, frame, bump, logo);
-        BltBitMapRastPort(frame, window);
-        if (TakeWindowEvents(window)) break;
+        ShowFrame(display, frame);
+        if (TakeEvents(display)) break;
     }
     FreeWaveTables();
-    CloseWindow(window);
-    p96FreeBitMap(frame);
-    FreeVec(bump);
-    FreeVec(logo);
+    CloseDisplay(display);
+    FreeFrame(frame);
+    std::free(bump);
+    std::free(logo);
     return ready ? 0 : 1;
 }

@@ -24,25 +24,25 @@ static long Read(void* decoder, char* buffer, int length) {
     return count;
 }
 
-static AudioRequest* Queue[2];
+static SoundBlock* Queue[2];
 static int Queued;
 
-static void Send(AudioRequest* request) {
-    if (request->length == 0 || request->length > 4096 || Queued == 2) __builtin_trap();
-    request->pending = true;
-    Queue[Queued++] = request;
+static void Send(SoundBlock* block) {
+    if (block->length == 0 || block->length > 4096 || Queued == 2) __builtin_trap();
+    block->pending = true;
+    Queue[Queued++] = block;
 }
 
-static void Wait(AudioRequest* request) {
-    while (request->pending) {
+static void Wait(SoundBlock* block) {
+    while (block->pending) {
         Queue[0]->pending = false;
         Queue[0] = Queue[1];
         --Queued;
     }
 }
 
-static bool Check(AudioRequest* request) {
-    return !request->pending;
+static bool Check(SoundBlock* block) {
+    return !block->pending;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     vorbis_info* info = ov_info(&stream, -1);
     if (!info || info->channels < 1 || info->rate < 1) __builtin_trap();
-    AudioRequest first{}, second{};
+    SoundBlock first{}, second{};
     Decoded = 0;
     Queued = 0;
     StreamMusic({Read, Send, Wait, Check}, &stream, &first, &second);

@@ -1,6 +1,5 @@
 // Feeds arbitrary bytes to LoadPicture through a file, as the demo reads them.
 #include "assets/picture.h"
-#include "platform/task.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
     uint32_t* picture = nullptr;
-    if (LoadPicture(InputPath().c_str(), nullptr, &picture)) FreeVec(picture);
+    if (LoadPicture(InputPath().c_str(), &picture)) std::free(picture);
     return 0;
 }
