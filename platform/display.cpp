@@ -9,16 +9,28 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <emmintrin.h>
+#include <limits>
 
 struct Display {
     SDL_Window* window;
-    SDL_Renderer* renderer; // full screen of another size only: scales the frame to fit
+    SDL_Renderer* renderer; // where the frame is scaled or paced: shows `texture`
     SDL_Texture* texture;
+    void* texturePixels; // while the texture is locked
+    int texturePitch;
+    Frame* borrower; // the frame drawing straight into the display's pixels
 };
 
 // Where a window opens on the desktop.
 constexpr int WindowLeft = 200, WindowTop = 200;
+
+// SDL falls back on drivers that show nothing when it finds no display; those
+// are for a user who asks for them by name.
+static bool OnlyInvisible() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || (std::strcmp(driver, "offscreen") && std::strcmp(driver, "dummy"))) return false;
+    const char* named = SDL_getenv("SDL_VIDEODRIVER");
+    return !named || !SDL_strcasestr(named, driver);
+}
 
 // Each display holds the video subsystem once; SDL counts the holds.
 static bool HoldVideo() {
@@ -27,6 +39,12 @@ static bool HoldVideo() {
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!HoldSubsystem(SDL_INIT_VIDEO)) {
         std::fprintf(stderr, "bumpwave: no display: %s\n", SDL_GetError());
+        return false;
+    }
+    if (OnlyInvisible()) {
+        std::fprintf(stderr, "bumpwave: no display: no X11, Wayland or console display to show "
+                             "on (SDL_VIDEODRIVER=offscreen draws without one)\n");
+        ReleaseSubsystem(SDL_INIT_VIDEO);
         return false;
     }
     return true;
@@ -45,26 +63,39 @@ static void DestroyDisplayParts(Display* display) {
 
 // A full screen the size of the frame shows it as it is; any other size needs
 // the frame scaled to fit and letterboxed, by a renderer with a logical size.
-static bool NeedsScaling(int width, int height) {
+static bool NeedsScaling() {
     SDL_DisplayMode desktop;
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return true;
-    return desktop.w != width || desktop.h != height;
+    return desktop.w != FrameWidth || desktop.h != FrameHeight;
 }
 
-static bool MakeScaler(Display* display, int width, int height) {
+static bool MakeRenderer(Display* display, bool paced) {
     // Without a display there is no graphics card either: SDL's own software
     // renderer beats GL emulated in software.
     if (!std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen"))
         SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-    display->renderer = SDL_CreateRenderer(display->window, -1, 0);
+    display->renderer =
+        SDL_CreateRenderer(display->window, -1, paced ? SDL_RENDERER_PRESENTVSYNC : 0);
     if (!display->renderer) return false;
-    SDL_RenderSetLogicalSize(display->renderer, width, height);
-    display->texture = SDL_CreateTexture(display->renderer, SDL_PIXELFORMAT_ARGB8888,
-                                         SDL_TEXTUREACCESS_STREAMING, width, height);
-    return display->texture != nullptr;
+    SDL_RenderSetLogicalSize(display->renderer, FrameWidth, FrameHeight);
+    display->texture = SDL_CreateTexture(display->renderer, SDL_PIXELFORMAT_RGB888,
+                                         SDL_TEXTUREACCESS_STREAMING, FrameWidth, FrameHeight);
+    if (display->texture) return true;
+    SDL_DestroyRenderer(display->renderer);
+    display->renderer = nullptr;
+    return false;
 }
 
-Display* OpenDisplay(bool fullScreen, const char* title) {
+// The window's own pixels where they serve, else a renderer: pacing and
+// scaling need the renderer, and some video drivers offer nothing else.
+static bool MakePresentation(Display* display, bool fullScreen, bool paced) {
+    bool scaled = fullScreen && NeedsScaling();
+    if (paced || scaled)
+        return MakeRenderer(display, paced) || (!scaled && SDL_GetWindowSurface(display->window));
+    return SDL_GetWindowSurface(display->window) || MakeRenderer(display, false);
+}
+
+Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     if (!HoldVideo()) return nullptr;
     auto* display = static_cast<Display*>(std::calloc(1, sizeof(Display)));
     if (!display) {
@@ -76,10 +107,7 @@ Display* OpenDisplay(bool fullScreen, const char* title) {
     Uint32 flags = SDL_WINDOW_HIDDEN | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     display->window = SDL_CreateWindow(fullScreen ? "" : title, WindowLeft, WindowTop, FrameWidth,
                                        FrameHeight, flags);
-    bool scaled = fullScreen && NeedsScaling(FrameWidth, FrameHeight);
-    bool ready = display->window && (scaled ? MakeScaler(display, FrameWidth, FrameHeight)
-                                            : SDL_GetWindowSurface(display->window) != nullptr);
-    if (!ready) {
+    if (!display->window || !MakePresentation(display, fullScreen, paced)) {
         std::fprintf(stderr, "bumpwave: cannot open the window: %s\n", SDL_GetError());
         DestroyDisplayParts(display);
         ReleaseVideo();
@@ -92,6 +120,7 @@ Display* OpenDisplay(bool fullScreen, const char* title) {
 
 void CloseDisplay(Display* display) {
     if (!display) return;
+    if (display->borrower) UseOwnPixels(display->borrower);
     DestroyDisplayParts(display);
     ReleaseVideo();
 }
@@ -100,57 +129,104 @@ void HidePointer(Display*) {
     SDL_ShowCursor(SDL_DISABLE);
 }
 
-// Sixteen bytes at a time. Not memcpy: glibc's string copy is many times
-// slower on some AMD processors when source and destination share their
-// position within a page, as two page-aligned frames do.
-static void CopyRow(uint32_t* to, const uint32_t* from, int words) {
-    int x = 0;
-    for (; x + 4 <= words; x += 4) {
-        __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), four);
+// The frame draws into `pixels` from its next lock, where its stride can say
+// `pitch`; otherwise into its own memory.
+static void Lend(Frame* frame, void* pixels, int pitch) {
+    if (!pixels || pitch < frame->width * 4 || pitch > std::numeric_limits<int16_t>::max()) {
+        UseOwnPixels(frame);
+        return;
     }
-    for (; x < words; ++x) to[x] = from[x];
+    frame->pixels = static_cast<uint32_t*>(pixels);
+    frame->bytesPerRow = static_cast<int16_t>(pitch);
+}
+
+static bool HoldsFrame(const SDL_Surface* surface, const Frame* frame) {
+    Uint32 format = surface->format->format;
+    bool words = format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
+    return words && surface->w >= frame->width && surface->h >= frame->height;
+}
+
+static void LockTexture(Display* display) {
+    if (display->texturePixels) return;
+    if (SDL_LockTexture(display->texture, nullptr, &display->texturePixels,
+                        &display->texturePitch) != 0)
+        display->texturePixels = nullptr;
+}
+
+// Lends the borrower what the next frame is drawn into.
+static void LendNext(Display* display) {
+    Frame* frame = display->borrower;
+    if (!frame) return;
+    if (display->renderer) {
+        LockTexture(display);
+        Lend(frame, display->texturePixels, display->texturePitch);
+        return;
+    }
+    SDL_Surface* surface = SDL_GetWindowSurface(display->window);
+    if (surface && HoldsFrame(surface, frame))
+        Lend(frame, surface->pixels, surface->pitch);
+    else
+        UseOwnPixels(frame);
+}
+
+void LendPixels(Display* display, Frame* frame) {
+    display->borrower = frame;
+    LendNext(display);
 }
 
 // Copies the frame into pixels of the same 32-bit layout.
 static void CopyFrame(void* to, int pitch, const Frame* frame, int width, int height) {
-    for (int y = 0; y < height; ++y) {
-        CopyRow(reinterpret_cast<uint32_t*>(static_cast<char*>(to) + y * pitch),
-                frame->pixels + y * (frame->bytesPerRow / 4), width);
+    const char* from = reinterpret_cast<const char*>(frame->pixels);
+    if (pitch == frame->bytesPerRow && width == frame->width) {
+        std::memcpy(to, from, static_cast<size_t>(pitch) * (height - 1) + width * 4u);
+        return;
     }
+    for (int y = 0; y < height; ++y)
+        std::memcpy(static_cast<char*>(to) + y * pitch, from + y * frame->bytesPerRow, width * 4u);
 }
 
-static void PresentScaled(Display* display, const Frame* frame) {
-    void* pixels;
-    int pitch;
-    if (SDL_LockTexture(display->texture, nullptr, &pixels, &pitch) != 0) return;
-    CopyFrame(pixels, pitch, frame, frame->width, frame->height);
+static void ShowThroughRenderer(Display* display, Frame* frame) {
+    LockTexture(display);
+    if (!display->texturePixels) return;
+    if (frame->pixels != display->texturePixels)
+        CopyFrame(display->texturePixels, display->texturePitch, frame, frame->width,
+                  frame->height);
     SDL_UnlockTexture(display->texture);
+    display->texturePixels = nullptr;
     SDL_RenderClear(display->renderer);
     SDL_RenderCopy(display->renderer, display->texture, nullptr, nullptr);
     SDL_RenderPresent(display->renderer);
 }
 
-static void PresentDirect(Display* display, const Frame* frame) {
+static void ShowThroughSurface(Display* display, const Frame* frame) {
     SDL_Surface* surface = SDL_GetWindowSurface(display->window);
     if (!surface) return;
-    int width = std::min(frame->width, surface->w);
-    int height = std::min(frame->height, surface->h);
-    Uint32 format = surface->format->format;
-    if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) {
-        CopyFrame(surface->pixels, surface->pitch, frame, width, height);
-    } else {
-        SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_ARGB8888, frame->pixels,
-                          frame->bytesPerRow, format, surface->pixels, surface->pitch);
+    if (frame->pixels != surface->pixels) {
+        int width = std::min(frame->width, surface->w);
+        int height = std::min(frame->height, surface->h);
+        Uint32 format = surface->format->format;
+        if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888)
+            CopyFrame(surface->pixels, surface->pitch, frame, width, height);
+        else
+            SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_RGB888, frame->pixels,
+                              frame->bytesPerRow, format, surface->pixels, surface->pitch);
     }
     SDL_UpdateWindowSurface(display->window);
 }
 
-void ShowFrame(Display* display, const Frame* frame) {
+void ShowFrame(Display* display, Frame* frame) {
     if (display->renderer)
-        PresentScaled(display, frame);
+        ShowThroughRenderer(display, frame);
     else
-        PresentDirect(display, frame);
+        ShowThroughSurface(display, frame);
+    LendNext(display);
+}
+
+int RefreshRate(Display* display) {
+    SDL_DisplayMode mode;
+    int index = SDL_GetWindowDisplayIndex(display->window);
+    if (index < 0 || SDL_GetCurrentDisplayMode(index, &mode) != 0) return 0;
+    return mode.refresh_rate;
 }
 
 bool TakeEvents(Display*) {

@@ -2,24 +2,42 @@
 //
 // Full screen: the demo's own display, showing the 640 × 480 frame scaled to
 // fit and letterboxed, and taking the focus. Window: a decorated window of the
-// frame's size on the desktop, which leaves the focus where it is. Either way a
-// finished frame is copied in whole, with no wait for the display's refresh.
-// Failures print a one-line reason on stderr.
+// frame's size on the desktop, which leaves the focus where it is.
+//
+// Unpaced, a finished frame is shown at once, with no wait for the display's
+// refresh. Paced, it goes through a renderer that waits for the display's
+// vertical sync where the video driver offers one.
+//
+// A frame lent the display's pixels (LendPixels) is drawn straight into what
+// is shown; any other frame is copied in whole. Failures print a one-line
+// reason on stderr.
 #pragma once
 
 #include "platform/frame.h"
 
 struct Display;
 
-// Opens a full screen, or a window titled `title`; nullptr on failure.
-Display* OpenDisplay(bool fullScreen, const char* title);
+// Opens a full screen, or a window titled `title`; nullptr on failure. Only
+// a display a user can see is opened: SDL's offscreen and dummy drivers only
+// when SDL_VIDEODRIVER names them.
+Display* OpenDisplay(bool fullScreen, bool paced, const char* title);
+// Also gives a lent frame its own pixels back.
 void CloseDisplay(Display* display);
+
+// From now on `frame`'s locks hand out the display's own pixels, so that
+// ShowFrame has nothing to copy. Where the display's pixels are not 0x00RRGGBB
+// words of the frame's size the frame keeps its own, and they are copied.
+void LendPixels(Display* display, Frame* frame);
 
 // Hides the mouse pointer over the display.
 void HidePointer(Display* display);
 
-// Copies the whole frame to the display and shows it.
-void ShowFrame(Display* display, const Frame* frame);
+// Shows the frame: at once, or at the display's next refresh where the
+// display is paced and its driver syncs.
+void ShowFrame(Display* display, Frame* frame);
+
+// The display's refresh rate in Hz, 0 where SDL does not know it.
+int RefreshRate(Display* display);
 
 // Takes the display's pending events, so that it stays responsive; returns
 // true when the user asked to close it.

@@ -14,18 +14,26 @@ struct LockedFrame {
     int16_t bytesPerRow; // pixels per row = bytesPerRow / 4
 };
 
+// `pixels` and `bytesPerRow` are where the next lock draws: the frame's own
+// memory, or a display's pixels while the display lends them (display.h).
 struct Frame {
     uint32_t* pixels;
     int width;
     int height;
     int16_t bytesPerRow;
     int failingLocks; // test hook: how many of the next locks fail
+    uint32_t* ownPixels;
+    int16_t ownBytesPerRow;
+    void* block; // the allocation ownPixels lies in
 };
 
 // A cleared frame; bytesPerRow 0 means packed rows (width × 4). Rows can be
 // padded for tests, up to the 16-bit stride limit. Returns nullptr on failure.
 Frame* AllocateFrame(int width, int height, int bytesPerRow = 0);
 void FreeFrame(Frame* frame);
+
+// Points the frame's locks back at its own memory.
+void UseOwnPixels(Frame* frame);
 
 // Fills `locked` and returns true, or returns false when the lock fails.
 bool LockFrame(Frame* frame, LockedFrame* locked);

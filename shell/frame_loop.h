@@ -29,7 +29,8 @@ float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
 // "\n640 * 480 * 32 @ <rate> FPS\n" on standard output.
 void PrintFrameRate();
 
-// Runs the 41-second timeline into `frame`, showing each frame on `display`,
-// then sets FramesPerSecond and prints it.
-void RunFrameLoop(Frame* frame, Display* display, const uint32_t* bumpPicture,
+// Runs the 41-second timeline into `frame`, showing each frame on `display`
+// (paced: one frame per display refresh), then sets FramesPerSecond and
+// prints it.
+void RunFrameLoop(Frame* frame, Display* display, bool paced, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture);

@@ -1,7 +1,7 @@
 // bumpwave: the main operation. Acquires everything the frame loop needs, in
 // order, starts the music, runs the 41 seconds of visuals, then releases what
 // it acquired in reverse order, waits for the music to play out, pauses one
-// second and returns 0, whatever happened.
+// second and returns 0, or 1 when it could not show its visuals.
 //
 // Standard output carries only the frame-rate line and the loaders' messages;
 // failures of the display or the sound card say why on standard error.
@@ -25,6 +25,7 @@ static const char* const Banner = "bumpwave 1.0: three lights, a plasma and a gr
 
 // Everything the run acquires; nullptr until it is.
 static bool WindowMode;
+static bool Paced;
 static Signal* MusicEnded;
 static Frame* DemoFrame;
 static Display* DemoDisplay;
@@ -42,8 +43,9 @@ static bool StartUp() {
     if (!MusicEnded) return Fail("no free signal");
     DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!DemoFrame) return Fail("not enough memory for the frame");
-    DemoDisplay = OpenDisplay(!WindowMode, Banner);
+    DemoDisplay = OpenDisplay(!WindowMode, Paced, Banner);
     if (!DemoDisplay) return false; // the display layer said why
+    LendPixels(DemoDisplay, DemoFrame);
     HidePointer(DemoDisplay);
     // The loader prints its own messages; the second picture is not tried
     // after the first has failed.
@@ -69,7 +71,7 @@ static void ShutDown() {
 }
 
 int main(int argc, char** argv) {
-    switch (ReadOptions(argc, argv, WindowMode)) {
+    switch (ReadOptions(argc, argv, WindowMode, Paced)) {
     case Options::Help:
         std::fputs(UsageText, stdout);
         return 0;
@@ -79,7 +81,9 @@ int main(int argc, char** argv) {
     case Options::Run:
         break;
     }
-    if (StartUp()) RunFrameLoop(DemoFrame, DemoDisplay, BumpPicture, LogoPicture);
+    // A run that could not show its visuals is a failure, whatever the music did.
+    bool shown = StartUp();
+    if (shown) RunFrameLoop(DemoFrame, DemoDisplay, Paced, BumpPicture, LogoPicture);
     ShutDown();
-    return 0;
+    return shown ? 0 : 1;
 }

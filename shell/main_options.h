@@ -1,4 +1,4 @@
-// The demo's command line: the template "WINDOW=W/S/K", plus the help and
+// The demo's command line: the switches WINDOW and PACED, plus the help and
 // version options a Linux user expects.
 #pragma once
 
@@ -6,6 +6,7 @@ enum class Options { Run, Help, Version };
 
 extern const char* const UsageText;
 
-// `WINDOW` or `W`, in any case, sets windowMode. Anything else the template
-// does not accept runs the demo on its own screen and says nothing.
-Options ReadOptions(int argc, const char* const* argv, bool& windowMode);
+// `WINDOW` or `W` sets windowMode, `PACED` or `P` sets paced, in any case, one
+// or both in either order. Anything else runs the demo unpaced on its own
+// screen and says nothing.
+Options ReadOptions(int argc, const char* const* argv, bool& windowMode, bool& paced);

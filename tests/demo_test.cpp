@@ -172,6 +172,16 @@ TEST_F(DemoRun, RunsWithoutSoundCard) {
     EXPECT_LT(run.seconds, 44 + StartUp);
 }
 
+TEST_F(DemoRun, FailsWithoutADisplayToShowOn) {
+    Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
+    RunResult run =
+        Run({}, {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER", "SDL_AUDIODRIVER=dummy"}, 20s);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("bumpwave: no display"), std::string::npos) << run.err;
+    EXPECT_LT(run.seconds, 3 + StartUp);
+}
+
 TEST_F(DemoRun, StopsAtTheFirstMissingPicture) {
     // Without either picture only the first is tried.
     const std::pair<const char*, std::vector<const char*>> cases[] = {
@@ -183,7 +193,7 @@ TEST_F(DemoRun, StopsAtTheFirstMissingPicture) {
         for (const char* name : present) Provide({name});
         RunResult run = Run({}, Headless(), 20s);
         ASSERT_FALSE(run.timedOut);
-        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_EQ(run.out, std::string("Couldn't load ") + missing + "\n");
         EXPECT_GE(run.seconds, 1);
         EXPECT_LT(run.seconds, 3 + StartUp);
@@ -195,11 +205,16 @@ TEST_F(DemoRun, TakesAnyOtherArgumentsAsNone) {
     // Without a bump map the demo stops where it reads it: the usual start-up,
     // told apart from help or an error by its one exact message.
     Provide({"boys.jpg", "testing.ogg"});
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"--frobnicate"}, {"-help"}, {"WINDOW", "W"}, {"--version", "--help"}, {""}}) {
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"--frobnicate"},
+                                               {"-help"},
+                                               {"WINDOW", "W"},
+                                               {"p", "pace"},
+                                               {"--version", "--help"},
+                                               {""}}) {
         SCOPED_TRACE(args.size() > 1 ? args[0] + " " + args[1] : args[0]);
         RunResult run = Run(args, Headless("nosuchdriver"), 20s);
-        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_EQ(run.out, "Couldn't load bumpmap.png\n");
     }
 }
@@ -211,7 +226,7 @@ TEST_F(DemoRun, AnswersHelpAndVersionWithoutOpeningAnything) {
         SCOPED_TRACE(ask);
         RunResult run = Run({ask}, nothing, 20s);
         EXPECT_EQ(run.exitCode, 0);
-        EXPECT_TRUE(run.out.starts_with("usage: bumpwave [WINDOW]\n")) << run.out;
+        EXPECT_TRUE(run.out.starts_with("usage: bumpwave [PACED] [WINDOW]\n")) << run.out;
         EXPECT_NE(run.out.find("WINDOW=W/S/K"), std::string::npos) << run.out;
         EXPECT_EQ(run.err, "");
         EXPECT_LT(run.seconds, 1) << "it paused as if it had run";
@@ -311,8 +326,9 @@ class UnderX : public DemoRun {
                         process->result().out.c_str(), process->result().err.c_str());
     }
 
-    void StartDemo(const std::string& arg) {
-        demo_ = std::make_unique<Process>(std::vector<std::string>{Demo, arg}, dir_.string(),
+    void StartDemo(std::vector<std::string> args) {
+        args.insert(args.begin(), Demo);
+        demo_ = std::make_unique<Process>(args, dir_.string(),
                                           std::vector<std::string>{"DISPLAY=" + name_,
                                                                    "SDL_VIDEODRIVER=x11",
                                                                    "SDL_AUDIODRIVER=dummy"});
@@ -432,7 +448,7 @@ class UnderX : public DemoRun {
 };
 
 TEST_F(UnderX, WindowModeShowsTheFramesInADecoratedWindow) {
-    StartDemo("window");
+    StartDemo({"window"});
     const ::Window window = ManagedDemoWindow();
     ASSERT_NE(window, 0u);
     char* title = nullptr;
@@ -464,7 +480,7 @@ TEST_F(UnderX, WindowModeShowsTheFramesInADecoratedWindow) {
 }
 
 TEST_F(UnderX, WindowModeLeavesTheFocusAlone) {
-    StartDemo("WINDOW");
+    StartDemo({"WINDOW"});
     const ::Window window = ManagedDemoWindow();
     ASSERT_NE(window, 0u);
     std::this_thread::sleep_for(500ms); // time for openbox to give it the focus, if it would
@@ -473,7 +489,7 @@ TEST_F(UnderX, WindowModeLeavesTheFocusAlone) {
 }
 
 TEST_F(UnderX, OwnScreenCoversTheScreen) {
-    StartDemo("--frobnicate"); // not a word the demo knows: the usual own screen
+    StartDemo({"--frobnicate"}); // not a word the demo knows: the usual own screen
     // SDL may replace its first window with one its renderer can draw in.
     ::Window window = 0;
     const Rect screen{0, 0, ScreenWidth, ScreenHeight};
@@ -491,6 +507,24 @@ TEST_F(UnderX, OwnScreenCoversTheScreen) {
         << "black " << Look(screen).black << ", coloured " << Look(screen).coloured;
     EXPECT_TRUE(PointerHiddenAt(ScreenWidth / 2, ScreenHeight / 2, 2s));
     EXPECT_EQ(demo_->Kill().out, "");
+}
+
+// Xvfb reports no refresh rate, and Mesa's vertical sync holds each frame for
+// about a sixtieth of a second.
+TEST_F(UnderX, PacedRunsShowOneFramePerRefreshAndSleepBetween) {
+    StartDemo({"w", "p"});
+    ASSERT_NE(ManagedDemoWindow(), 0u);
+    std::this_thread::sleep_for(3s);
+    EXPECT_EQ(demo_->Kill().out, "");
+    EXPECT_LT(demo_->result().cpuSeconds, 0.4 * demo_->result().seconds) << "not paced";
+
+    StartDemo({"paced", "window"});
+    const RunResult& run = demo_->Finish(FullRunLimit);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GT(RateOf(run.out), 50) << run.out;
+    EXPECT_LT(RateOf(run.out), 70) << run.out;
+    EXPECT_LT(run.cpuSeconds, 0.4 * run.seconds);
 }
 
 } // namespace

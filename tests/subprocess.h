@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -21,7 +22,8 @@ struct RunResult {
     int exitCode = -1; // -1 unless it exited by itself
     int signal = 0;    // the signal that ended it, if one did
     bool timedOut = false;
-    double seconds = 0; // from start to exit
+    double seconds = 0;    // from start to exit
+    double cpuSeconds = 0; // user and system time the child used
 };
 
 class Process {
@@ -151,8 +153,11 @@ class Process {
 
     const RunResult& Reap() {
         int status = 0;
+        rusage usage{};
         kill(-pid_, SIGKILL); // the child if still there, and anything it left behind
-        waitpid(pid_, &status, 0);
+        wait4(pid_, &status, 0, &usage);
+        result_.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         result_.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         reaped_ = true;
         if (WIFEXITED(status)) result_.exitCode = WEXITSTATUS(status);

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
-    Display* display = frame ? OpenDisplay(false, "bumpwave-view") : nullptr;
+    Display* display = frame ? OpenDisplay(false, false, "bumpwave-view") : nullptr;
     uint32_t* bump = nullptr;
     uint32_t* logo = nullptr;
     bool ready = display && LoadPicture("bumpmap.png", &bump) && LoadPicture("boys.jpg", &logo) &&

@@ -1,0 +1,33 @@
+#include "shell/pacing.h"
+
+constexpr int64_t NanosecondsPerSecond = 1'000'000'000;
+
+// Counted from the anchor, not added up, so a period that is not a whole
+// number of nanoseconds does not drift.
+static int64_t Deadline(const Pacer& pacer) {
+    return pacer.anchor + pacer.periods * NanosecondsPerSecond / pacer.refreshRate;
+}
+
+static void Anchor(Pacer& pacer, int64_t now) {
+    pacer.anchor = now;
+    pacer.periods = 1;
+    pacer.deadline = Deadline(pacer);
+}
+
+void StartPacer(Pacer& pacer, int refreshRate, int64_t now) {
+    pacer.refreshRate = refreshRate > 0 ? refreshRate : DefaultRefreshRate;
+    Anchor(pacer, now);
+}
+
+int64_t NextFrameStart(Pacer& pacer, int64_t now) {
+    // A display that syncs held the frame until its refresh, so it is shown
+    // about its deadline, and the next period starts from it.
+    if (now >= pacer.deadline) {
+        Anchor(pacer, now);
+        return now;
+    }
+    int64_t start = pacer.deadline;
+    ++pacer.periods;
+    pacer.deadline = Deadline(pacer);
+    return start;
+}
