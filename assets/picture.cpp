@@ -212,7 +212,7 @@ static bool FitsBuffer(const Picture& p) {
 
 // How the demo reads its two pictures: the relief as rows of 640, the logo as
 // a packed block of 320 × 200. A narrower or shorter one loads all the same,
-// into the front of the cleared buffer, and the user hears what that shows.
+// into the front of the cleared buffer, with a word on what that shows.
 struct ExpectedPicture {
     const char* name;
     uint32_t width, height;
@@ -230,9 +230,9 @@ static void SayIfOutOfShape(const Picture& p) {
         if (std::strcmp(base, e.name) != 0) continue;
         if (p.width == e.width && p.height >= e.height) return;
         uint64_t rows = (uint64_t{p.width} * p.height + e.width - 1) / e.width;
-        bool short_ = rows < e.height;
+        bool partial = rows < e.height;
         char fill[48];
-        if (short_) {
+        if (partial) {
             std::snprintf(fill, sizeof fill, "the top %u of %u rows", unsigned(rows), e.height);
         } else {
             std::snprintf(fill, sizeof fill, "all %u rows", e.height);
@@ -241,8 +241,8 @@ static void SayIfOutOfShape(const Picture& p) {
                      "bumpwave: %s: %u × %u pixels, expected %u × %u; read in rows of %u, it "
                      "fills %s%s%s%s\n",
                      p.name, p.width, p.height, e.width, e.height, e.width, fill,
-                     p.width != e.width ? " out of shape" : "", short_ ? "; " : "",
-                     short_ ? e.uncovered : "");
+                     p.width != e.width ? " out of shape" : "", partial ? "; " : "",
+                     partial ? e.uncovered : "");
     }
 }
 
