@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), builds, and runs every test: once in a
-# plain release build, once under AddressSanitizer and UBSan, then each fuzz
-# target for a bounded time.
+# plain release build (which is then installed and packaged), once under
+# AddressSanitizer and UBSan, once built for 64-bit ARM, then each fuzz target
+# for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/packages.sh
@@ -15,6 +16,9 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release -j"$jobs" --timeout 300
 
+echo "== install and package"
+tools/package-check.sh build/release
+
 echo "== sanitizer build"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
@@ -22,6 +26,8 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON -DBUMPWAVE_SANITIZE=ON
 cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize -j"$jobs" --timeout 600
+
+tools/aarch64-check.sh
 
 shopt -s nullglob
 fuzzers=(tests/fuzz/*_fuzz.cpp)

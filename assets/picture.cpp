@@ -210,6 +210,42 @@ static bool FitsBuffer(const Picture& p) {
     return false;
 }
 
+// How the demo reads its two pictures: the relief as rows of 640, the logo as
+// a packed block of 320 × 200. A narrower or shorter one loads all the same,
+// into the front of the cleared buffer, with a word on what that shows.
+struct ExpectedPicture {
+    const char* name;
+    uint32_t width, height;
+    const char* uncovered; // what the cleared rows show
+};
+constexpr ExpectedPicture ExpectedPictures[] = {
+    {"bumpmap.png", 640, 480, "the lights show no relief below them"},
+    {"boys.jpg", 320, 200, "the logo is black below them"},
+};
+
+static void SayIfOutOfShape(const Picture& p) {
+    const char* slash = std::strrchr(p.name, '/');
+    const char* base = slash ? slash + 1 : p.name;
+    for (const ExpectedPicture& e : ExpectedPictures) {
+        if (std::strcmp(base, e.name) != 0) continue;
+        if (p.width == e.width && p.height >= e.height) return;
+        uint64_t rows = (uint64_t{p.width} * p.height + e.width - 1) / e.width;
+        bool partial = rows < e.height;
+        char fill[48];
+        if (partial) {
+            std::snprintf(fill, sizeof fill, "the top %u of %u rows", unsigned(rows), e.height);
+        } else {
+            std::snprintf(fill, sizeof fill, "all %u rows", e.height);
+        }
+        std::fprintf(stderr,
+                     "bumpwave: %s: %u × %u pixels, expected %u × %u; read in rows of %u, it "
+                     "fills %s%s%s%s\n",
+                     p.name, p.width, p.height, e.width, e.height, e.width, fill,
+                     p.width != e.width ? " out of shape" : "", partial ? "; " : "",
+                     partial ? e.uncovered : "");
+    }
+}
+
 int32_t LoadPicture(const char* name, uint32_t** picture) {
     Picture p{};
     p.name = name;
@@ -236,6 +272,7 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         ClosePicture(p);
         return 0;
     }
+    SayIfOutOfShape(p);
     if (p.format == Png) {
         DecodePng(p, pixels);
     } else {

@@ -4,7 +4,9 @@
 #include "effects/vector_path.h"
 
 #include <cstring>
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 constexpr int WindowSize = 127; // a light lights window positions 1..127 of its origin
 constexpr int PictureRowWords = BumpPictureRowBytes / 4;
@@ -37,6 +39,7 @@ static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture
     }
 }
 
+#if defined(__x86_64__)
 __attribute__((target("avx2"))) static inline __m256i ChannelOf8(const uint32_t* words,
                                                                  __m128i shift, __m256i byte) {
     __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
@@ -75,6 +78,7 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
         }
     }
 }
+#endif
 
 static void MoveLights() {
     Light* lights[] = {&redLight, &greenLight, &blueLight};
@@ -94,7 +98,11 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     if (LockFrame(frame, &locked)) {
         std::memset(locked.memory, 0, static_cast<size_t>(locked.bytesPerRow) * FrameHeight);
         int pixelsPerRow = locked.bytesPerRow / 4;
+#if defined(__x86_64__)
         auto draw = UseAvx2 ? DrawLightAvx2 : DrawLight;
+#else
+        auto draw = DrawLight;
+#endif
         draw(locked.memory, pixelsPerRow, picture, redLight, 16);
         draw(locked.memory, pixelsPerRow, picture, greenLight, 8);
         draw(locked.memory, pixelsPerRow, picture, blueLight, 0);

@@ -5,7 +5,9 @@
 #include "effects/vector_path.h"
 
 #include <climits>
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 uint32_t WaveByte(float value) {
     return static_cast<uint32_t>(TruncateToInt32(value)) & 255;
@@ -28,9 +30,11 @@ static void PackWave(uint32_t* packed, const float* wave, int count, int redPhas
 }
 
 // Per channel, the mean of a row byte and a column byte with the remainder
-// dropped. The byte-average instruction rounds up instead; on inverted bytes it
-// rounds the other way, since floor((a + b) / 2) = ~avg(~a, ~b). The alpha byte,
-// 0 in both words, comes out 0.
+// dropped. The alpha byte, 0 in both words, comes out 0.
+#if defined(__x86_64__)
+// SSE2, which every x86-64 has. The byte-average instruction rounds up
+// instead; on inverted bytes it rounds the other way, since
+// floor((a + b) / 2) = ~avg(~a, ~b).
 static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
                      const uint32_t* columnWords) {
     const __m128i ones = _mm_set1_epi32(-1);
@@ -46,7 +50,31 @@ static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords
             _mm_storeu_si128(out + x, _mm_xor_si128(_mm_avg_epu8(row, columns[x]), ones));
     }
 }
+#else
+// In plain words: the common bits plus half the differing ones, without the
+// bit that would cross into the next byte.
+static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
+                     const uint32_t* columnWords) {
+    for (int y = 0; y < FrameHeight; ++y) {
+        uint32_t* out = frame + y * pixelsPerRow;
+        const uint32_t row = rowWords[y];
+        for (int x = 0; x < FrameWidth; ++x) {
+            const uint32_t column = columnWords[x];
+            out[x] = (row & column) + (((row ^ column) & 0xFEFEFEFEu) >> 1);
+        }
+    }
+}
+#endif
 
+static void PasteOverlay(uint32_t* frame, int pixelsPerRow, const uint32_t* picture) {
+    for (int k = 0; k < OverlayHeight; ++k) {
+        const uint32_t* in = picture + k * OverlayWidth;
+        uint32_t* out = frame + (OverlayTop + k) * pixelsPerRow + OverlayLeft;
+        for (int m = 0; m < OverlayWidth; ++m) out[m] = in[m] < OverlayKey ? in[m] : out[m];
+    }
+}
+
+#if defined(__x86_64__)
 __attribute__((target("avx2"))) static void FillRowsAvx2(uint32_t* frame, int pixelsPerRow,
                                                          const uint32_t* rowWords,
                                                          const uint32_t* columnWords) {
@@ -61,14 +89,6 @@ __attribute__((target("avx2"))) static void FillRowsAvx2(uint32_t* frame, int pi
         const __m256i row = _mm256_set1_epi32(static_cast<int32_t>(~rowWords[y]));
         for (int x = 0; x < FrameWidth / 8; ++x)
             _mm256_storeu_si256(out + x, _mm256_xor_si256(_mm256_avg_epu8(row, columns[x]), ones));
-    }
-}
-
-static void PasteOverlay(uint32_t* frame, int pixelsPerRow, const uint32_t* picture) {
-    for (int k = 0; k < OverlayHeight; ++k) {
-        const uint32_t* in = picture + k * OverlayWidth;
-        uint32_t* out = frame + (OverlayTop + k) * pixelsPerRow + OverlayLeft;
-        for (int m = 0; m < OverlayWidth; ++m) out[m] = in[m] < OverlayKey ? in[m] : out[m];
     }
 }
 
@@ -90,6 +110,7 @@ __attribute__((target("avx2"))) static void PasteOverlayAvx2(uint32_t* frame, in
         }
     }
 }
+#endif
 
 static void AdvancePhases() {
     PlasmaPhaseSet& p = PlasmaPhases;
@@ -113,7 +134,12 @@ void RenderPlasma(Frame* frame, const uint32_t* picture) {
     // The phases move on before the picture is pasted; the picture does not read them.
     AdvancePhases();
     const int pixelsPerRow = locked.bytesPerRow / 4;
+#if defined(__x86_64__)
     (UseAvx2 ? FillRowsAvx2 : FillRows)(locked.memory, pixelsPerRow, rowWords, columnWords);
     if (picture) (UseAvx2 ? PasteOverlayAvx2 : PasteOverlay)(locked.memory, pixelsPerRow, picture);
+#else
+    FillRows(locked.memory, pixelsPerRow, rowWords, columnWords);
+    if (picture) PasteOverlay(locked.memory, pixelsPerRow, picture);
+#endif
     UnlockFrame(frame);
 }

@@ -2,10 +2,19 @@
 #pragma once
 
 #include <cstdint>
+
+// Values outside the 32-bit range (and NaN) give INT32_MIN, where a C++ cast
+// would be undefined. On x86-64 that is what the conversion instruction itself
+// does, so no range test is paid there.
+#if defined(__x86_64__)
 #include <immintrin.h>
 
-// The conversion instruction itself: values outside the 32-bit range (and NaN)
-// give INT32_MIN, where a C++ cast would be undefined, and no range test is paid.
 inline int32_t TruncateToInt32(float value) {
     return _mm_cvtt_ss2si(_mm_set_ss(value));
 }
+#else
+inline int32_t TruncateToInt32(float value) {
+    bool inRange = value >= -2147483648.0f && value < 2147483648.0f; // false for NaN
+    return inRange ? static_cast<int32_t>(value) : INT32_MIN;
+}
+#endif

@@ -20,8 +20,10 @@
 #include <ctime>
 
 // Kept in the binary for `version`-style tools that look for it.
-[[gnu::used]] static const char VersionString[] = "$VER: bumpwave 1.0 (07.12.2026)";
-static const char* const Banner = "bumpwave 1.0: three lights, a plasma and a grid of dots";
+[[gnu::used]] static const char VersionString[] =
+    "$VER: bumpwave " BUMPWAVE_VERSION " (07.12.2026)";
+static const char* const Banner =
+    "bumpwave " BUMPWAVE_VERSION ": three lights, a plasma and a grid of dots";
 
 // Everything the run acquires; nullptr until it is.
 static bool WindowMode;

@@ -1,6 +1,7 @@
-// bumpwave-frames, run as a program: its command line, its output files, and
-// golden frames of every scene, pinned by checksum so that a change of a single
-// pixel anywhere in the effects, the timeline or the default pictures shows.
+// bumpwave-frames, run as a program: its command line (and bumpwave-view's),
+// its output files, and golden frames of every scene, pinned by checksum so that
+// a change of a single pixel anywhere in the effects, the timeline or the
+// default pictures shows.
 #include "subprocess.h"
 
 #include <gtest/gtest.h>
@@ -96,6 +97,23 @@ TEST_F(Frames, BadArgumentsGetTheUsageLineAndExitCode2) {
         EXPECT_EQ(run.out, "") << arguments;
     }
     EXPECT_FALSE(fs::exists(scratch / "x"));
+}
+
+TEST_F(Frames, BothToolsAnswerHelpOnStandardOutputAndBadOptionsOnStandardError) {
+    for (std::string tool : {"bumpwave-frames", "bumpwave-view"}) {
+        std::string path = std::string(BUMPWAVE_BUILD_DIR) + "/" + tool;
+        for (std::string arguments : {"--help", "-h", "--bad", "dots --seconds x", "--seconds"}) {
+            SCOPED_TRACE(tool + " " + arguments);
+            std::vector<std::string> argv{path};
+            std::istringstream words(arguments);
+            for (std::string word; words >> word;) argv.push_back(word);
+            RunResult run = RunProgram(argv, scratch.string(), {}, std::chrono::seconds(20));
+            bool help = arguments == "--help" || arguments == "-h";
+            EXPECT_EQ(run.exitCode, help ? 0 : 2);
+            EXPECT_TRUE((help ? run.out : run.err).starts_with("usage: " + tool + " "));
+            EXPECT_EQ(help ? run.err : run.out, "");
+        }
+    }
 }
 
 TEST_F(Frames, AMissingPictureGetsTheLoadersMessageAndExitCode1) {

@@ -171,6 +171,40 @@ TEST_F(PictureTest, PicturesArePackedAtTheirOwnWidthInAZeroedBuffer) {
     EXPECT_EQ(missing.pixels, &untouched);
 }
 
+TEST_F(PictureTest, APictureNotOfTheShapeTheDemoReadsLoadsWithAWord) {
+    const std::string relief = "640 × 480; read in rows of 640, it fills ",
+                      logo = "320 × 200; read in rows of 320, it fills ";
+    struct {
+        const char* name;
+        uint32_t width, height;
+        std::string said; // after "<path>: W × H pixels, expected "
+    } cases[] = {
+        {"bumpmap.png", 320, 240,
+         relief + "the top 120 of 480 rows out of shape; the lights show no relief below them"},
+        {"bumpmap.png", 640, 400,
+         relief + "the top 400 of 480 rows; the lights show no relief below them"},
+        {"boys.jpg", 100, 50,
+         logo + "the top 16 of 200 rows out of shape; the logo is black below them"},
+        {"boys.jpg", 640, 480, logo + "all 200 rows out of shape"},
+        {"bumpmap.png", 640, 480, ""},
+        {"boys.jpg", 320, 240, ""},
+        {"other.png", 100, 50, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + std::to_string(c.width));
+        WritePng(Path(c.name), Pattern(c.width, c.height));
+        testing::internal::CaptureStderr();
+        Loaded loaded = Load(Path(c.name));
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(loaded.result, 1);
+        EXPECT_EQ(loaded.output, "");
+        std::string size = std::to_string(c.width) + " × " + std::to_string(c.height);
+        EXPECT_EQ(said, c.said.empty() ? ""
+                                       : "bumpwave: " + Path(c.name) + ": " + size +
+                                             " pixels, expected " + c.said + "\n");
+    }
+}
+
 TEST_F(PictureTest, EveryKindOfPngBecomesWordsWithOpaqueAsAlphaZero) {
     png_color red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255};
     PngImage interlaced = Pattern(19, 13);

@@ -25,6 +25,13 @@
 
 constexpr const char* Usage =
     "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR\n";
+constexpr const char* Help =
+    "\n"
+    "Draws chosen moments of the demo without a display and writes them as PPM\n"
+    "files. SPEC lists V or VxK items: K frames at V milliseconds into the demo.\n"
+    "Frame i is saved as DIR/frame-%05d.ppm when i is listed in --save (default:\n"
+    "all). N seeds the effects' random start. bumpmap.png and boys.jpg are read\n"
+    "from the current folder.\n";
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 
 struct Options {
@@ -142,6 +149,10 @@ static int Capture(const Options& options, Frame* frame, const uint32_t* bump,
 
 int main(int argc, char** argv) {
     Options options;
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::printf("%s%s", Usage, Help);
+        return 0;
+    }
     if (!ParseArguments(argc, argv, options)) {
         std::fputs(Usage, stderr);
         return 2;

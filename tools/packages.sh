@@ -1,8 +1,11 @@
 # Debian packages the build and the tests need; sourced by run.sh and test.sh.
 BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
     libjpeg62-turbo-dev libvorbis-dev libx11-dev)
+# dpkg-dev: dpkg-shlibdeps, which names the .deb's dependencies. The cross
+# compiler, its C and C++ headers and qemu-user: the build for 64-bit ARM.
 BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox
-    x11-utils imagemagick binutils libx11-dev libxfixes-dev)
+    x11-utils imagemagick binutils libx11-dev libxfixes-dev dpkg-dev g++-aarch64-linux-gnu
+    libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user)
 
 # Installs the packages that are not installed yet, with sudo when not root.
 install_packages() {

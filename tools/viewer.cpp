@@ -13,6 +13,7 @@
 #include "platform/frame.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +21,25 @@
 
 enum class Effect { Lights, Plasma, Overlay, Dots };
 
+constexpr const char* Usage = "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n";
+constexpr const char* Help =
+    "\n"
+    "Shows one effect of the demo in a 640 x 480 window, frame after frame, until\n"
+    "the window is closed or N seconds have passed (default: lights, no end).\n"
+    "bumpmap.png and boys.jpg are read from the current folder.\n";
+
+// Seconds: a plain non-negative number, all of the word.
+static bool ParseSeconds(const char* text, double& seconds) {
+    char* end = nullptr;
+    seconds = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
+}
+
 static bool ParseArguments(int argc, char** argv, Effect& effect, double& seconds) {
     const char* names[] = {"lights", "plasma", "overlay", "dots"};
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
-            seconds = std::atof(argv[++i]);
+            if (!ParseSeconds(argv[++i], seconds)) return false;
             continue;
         }
         int known = 0;
@@ -56,8 +71,12 @@ static void RenderEffect(Effect effect, Frame* frame, const uint32_t* bump, cons
 int main(int argc, char** argv) {
     Effect effect = Effect::Lights;
     double seconds = 0; // 0: until the window is closed
+    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+        std::printf("%s%s", Usage, Help);
+        return 0;
+    }
     if (!ParseArguments(argc, argv, effect, seconds)) {
-        std::fprintf(stderr, "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n");
+        std::fputs(Usage, stderr);
         return 2;
     }
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
