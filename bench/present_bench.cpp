@@ -17,15 +17,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
-#include <thread>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
-
-static int64_t Nanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
 
 static void BareLoop(Display* display, Frame* frame, double seconds) {
     auto start = Clock::now();
@@ -44,17 +38,16 @@ static void BareLoop(Display* display, Frame* frame, double seconds) {
 static void PacedLoop(Display* display, Frame* frame, int count) {
     int rate = RefreshRate(display);
     Pacer pacer;
-    StartPacer(pacer, rate, Nanoseconds());
+    StartPacer(pacer, rate);
     std::vector<double> intervals; // milliseconds between the ends of two shows
     int64_t last = 0;
     for (int i = 0; i <= count; ++i) {
         ShowFrame(display, frame);
-        int64_t shown = Nanoseconds();
-        TakeEvents(display);
+        int64_t shown = ClockNanoseconds();
         if (i > 0) intervals.push_back((shown - last) / 1e6);
         last = shown;
-        int64_t next = NextFrameStart(pacer, shown);
-        std::this_thread::sleep_for(std::chrono::nanoseconds(next - Nanoseconds()));
+        WaitForNextFrame(pacer);
+        TakeEvents(display);
     }
     double period = 1000.0 / (rate > 0 ? rate : DefaultRefreshRate);
     long dropped = std::count_if(intervals.begin(), intervals.end(),

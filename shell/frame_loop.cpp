@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 uint32_t FrameCount;
 float FramesPerSecond;
@@ -33,27 +32,18 @@ void PrintFrameRate() {
     std::fflush(stdout);
 }
 
-static int64_t Nanoseconds() {
-    auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
-}
-
 void RunFrameLoop(Frame* frame, Display* display, bool paced, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture) {
     const ClockReading start = ReadClock();
     Pacer pacer;
-    StartPacer(pacer, RefreshRate(display), Nanoseconds());
+    StartPacer(pacer, RefreshRate(display));
     uint32_t elapsedMs = 0; // the first frame is not timed: always the lights
     do {
         RenderScene(frame, elapsedMs, bumpPicture, logoPicture);
         ShowFrame(display, frame);
-        int64_t shown = Nanoseconds();
+        if (paced) WaitForNextFrame(pacer);
         TakeEvents(display); // the demo reads no input; this keeps the window alive
         ++FrameCount;
-        if (paced) {
-            int64_t next = NextFrameStart(pacer, shown);
-            std::this_thread::sleep_for(std::chrono::nanoseconds(next - Nanoseconds()));
-        }
         elapsedMs = MillisecondsBetween(start, ReadClock());
     } while (elapsedMs < DemoLengthMs);
     FramesPerSecond = ComputeFramesPerSecond(FrameCount, elapsedMs);

@@ -1,5 +1,8 @@
 #include "shell/pacing.h"
 
+#include <chrono>
+#include <thread>
+
 constexpr int64_t NanosecondsPerSecond = 1'000'000'000;
 
 // Counted from the anchor, not added up, so a period that is not a whole
@@ -30,4 +33,18 @@ int64_t NextFrameStart(Pacer& pacer, int64_t now) {
     ++pacer.periods;
     pacer.deadline = Deadline(pacer);
     return start;
+}
+
+int64_t ClockNanoseconds() {
+    auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+}
+
+void StartPacer(Pacer& pacer, int refreshRate) {
+    StartPacer(pacer, refreshRate, ClockNanoseconds());
+}
+
+void WaitForNextFrame(Pacer& pacer) {
+    int64_t now = ClockNanoseconds();
+    std::this_thread::sleep_for(std::chrono::nanoseconds(NextFrameStart(pacer, now) - now));
 }

@@ -6,7 +6,7 @@
 // misses its deadline is shown at once and the deadline starts again from it:
 // there is never a burst of frames catching up.
 //
-// Times are nanoseconds of a monotonic clock, given by the caller.
+// Times are nanoseconds of the monotonic clock.
 #pragma once
 
 #include <cstdint>
@@ -26,3 +26,8 @@ void StartPacer(Pacer& pacer, int refreshRate, int64_t now);
 // Called after each frame was shown. Returns when to start the next frame:
 // `now` when there is nothing to wait for.
 int64_t NextFrameStart(Pacer& pacer, int64_t now);
+
+// The same two on the clock: the caller sleeps until the next frame is due.
+int64_t ClockNanoseconds();
+void StartPacer(Pacer& pacer, int refreshRate);
+void WaitForNextFrame(Pacer& pacer);

@@ -1,4 +1,4 @@
-// bumpwave-view: shows one effect in a window, frame after frame, until the
+// bumpwave-view: shows one effect in a window, one frame per refresh, until the
 // window is closed or the given seconds have passed. It reads "bumpmap.png"
 // and "boys.jpg" from the current directory, as the demo does.
 //
@@ -11,6 +11,7 @@
 #include "effects/tables.h"
 #include "platform/display.h"
 #include "platform/frame.h"
+#include "shell/pacing.h"
 
 #include <chrono>
 #include <cmath>
@@ -24,7 +25,7 @@ enum class Effect { Lights, Plasma, Overlay, Dots };
 constexpr const char* Usage = "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n";
 constexpr const char* Help =
     "\n"
-    "Shows one effect of the demo in a 640 x 480 window, frame after frame, until\n"
+    "Shows one effect of the demo in a 640 x 480 window, one frame per refresh, until\n"
     "the window is closed or N seconds have passed (default: lights, no end).\n"
     "bumpmap.png and boys.jpg are read from the current folder.\n";
 
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
-    Display* display = frame ? OpenDisplay(false, false, "bumpwave-view") : nullptr;
+    Display* display = frame ? OpenDisplay(false, true, "bumpwave-view") : nullptr;
     uint32_t* bump = nullptr;
     uint32_t* logo = nullptr;
     bool ready = display && LoadPicture("bumpmap.png", &bump) && LoadPicture("boys.jpg", &logo) &&
@@ -90,9 +91,16 @@ int main(int argc, char** argv) {
         std::chrono::duration<double> shown = std::chrono::steady_clock::now() - start;
         return seconds <= 0 || shown.count() < seconds;
     };
+    // One frame per display refresh, as the demo's paced run shows them.
+    Pacer pacer;
+    if (ready) {
+        LendPixels(display, frame);
+        StartPacer(pacer, RefreshRate(display));
+    }
     while (ready && running()) {
         RenderEffect(effect, frame, bump, logo);
         ShowFrame(display, frame);
+        WaitForNextFrame(pacer);
         if (TakeEvents(display)) break;
     }
     FreeWaveTables();
