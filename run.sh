@@ -7,6 +7,6 @@ source tools/packages.sh
 install_packages "${BUMPWAVE_PACKAGES[@]}"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j"$(nproc)" --target bumpwave bumpwave-frames bumpwave-view \
-    default-pictures default-music >/dev/null
+    bumpwave-record default-pictures default-music >/dev/null
 cd build/release
 exec ./bumpwave "$@"
