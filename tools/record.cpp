@@ -80,7 +80,8 @@ static int64_t UntilTicks; // where --until ends the video
 static bool MusicEnded;    // known once the music is decoded to its end
 static int64_t EndTicks;   // the end of the video, once the music has ended
 static int16_t MusicSamples[MusicCapacity];
-static const int16_t SilentSamples[SoundBlockFrames * MaxSoundChannels] = {};
+static int16_t SilentSamples[SoundBlockFrames * MaxSoundChannels];
+static bool ProgressShown;
 
 static bool ParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
     value = 0;
@@ -146,7 +147,14 @@ static void CatchStopSignals() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+// Wipes the progress line, so that what follows starts on a clean line.
+static void ClearProgress() {
+    if (ProgressShown) std::fprintf(stderr, "\r%*s\r", 70, "");
+    ProgressShown = false;
+}
+
 static bool Fail(const char* what, const char* why) {
+    ClearProgress();
     std::fprintf(stderr, "bumpwave-record: %s: %s\n", what, why);
     return false;
 }
@@ -215,6 +223,8 @@ static bool PumpSound(const Options& options, int64_t target) {
     while (!MusicEnded && SoundTicks < target) {
         int rate = 0, channels = 0;
         int frames = MusicOpen ? DecodeMusic(MusicSamples, MusicCapacity, &rate, &channels) : 0;
+        if (frames > 0 && (rate == 0 || channels > MaxSoundChannels))
+            return Fail("cannot record the music", "a stream of testing.ogg has no usable format");
         if (frames > 0) {
             // A later stream of a chained file can have its own rate.
             int64_t ticks = frames * TickRate / rate;
@@ -246,6 +256,7 @@ static double SecondsSince(std::chrono::steady_clock::time_point start) {
 static void ShowProgress(int64_t done, int64_t total, int framesPerSecond, double seconds) {
     double speed = seconds > 0 ? done / (framesPerSecond * seconds) : 0;
     int64_t left = speed > 0 ? static_cast<int64_t>((total - done) / (framesPerSecond * speed)) : 0;
+    ProgressShown = true;
     std::fprintf(stderr, "\rframe %lld of %lld  %3d%%  %.1fx real time  %lld:%02lld left   ",
                  static_cast<long long>(done), static_cast<long long>(total),
                  static_cast<int>(100 * done / total), speed, static_cast<long long>(left / 60),
@@ -286,7 +297,7 @@ static int64_t RecordFrames(const Options& options) {
             ShowProgress(frame + 1, std::max(expected, frame + 1), options.framesPerSecond, shown);
         }
     }
-    if (progress) std::fprintf(stderr, "\r%*s\r", 70, "");
+    ClearProgress();
     return PumpSound(options, EndTicks) ? frame : -1;
 }
 
@@ -359,7 +370,8 @@ int main(int argc, char** argv) {
     ReleaseAll();
     if (StopSignal && !recorded) {
         // Ended as the signal would have ended it, now that nothing is left behind.
-        std::fputs("\nbumpwave-record: stopped, nothing written\n", stderr);
+        ClearProgress();
+        std::fputs("bumpwave-record: stopped, nothing written\n", stderr);
         std::signal(StopSignal, SIG_DFL);
         std::raise(StopSignal);
     }

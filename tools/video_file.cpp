@@ -89,7 +89,11 @@ static bool StartTrack(Track& track, AVCodecContext* encoder, AVDictionary** opt
     track.encoder = encoder;
     if (Output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int code = avcodec_open2(encoder, encoder->codec, options);
-    if (code < 0) return Fail("cannot start the encoder", code);
+    if (code < 0) {
+        char what[64];
+        std::snprintf(what, sizeof what, "cannot start the %s encoder", encoder->codec->name);
+        return Fail(what, code);
+    }
     track.stream = avformat_new_stream(Output, nullptr);
     track.frame = av_frame_alloc();
     if (!track.stream || !track.frame) return Fail("not enough memory for the video file");
