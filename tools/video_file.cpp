@@ -131,7 +131,7 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         // many threads as FFmpeg sees fit for the cores.
         encoder->level = 3;
         encoder->thread_count = 0;
-        av_dict_set(&options, "slices", "12", 0);
+        av_dict_set(&options, "slices", "4", 0);
         av_dict_set(&options, "slicecrc", "1", 0);
         // Every frame stands alone, so seeking lands exactly; it costs nothing
         // in size here.
