@@ -180,12 +180,11 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
             const std::string ppm =
                 Slurp(dir_ / "ppm" / name).substr(15); // after "P6\n640 480\n255\n"
             bool same = ppm.size() == 640 * 480 * 3;
-            for (int y = 0; y < 480 && same; ++y) {
-                const uint8_t* row = frame->data[0] + y * frame->linesize[0];
-                for (int x = 0; x < 640 && same; ++x) // bytes B, G, R, 0
-                    same = row[4 * x] == static_cast<uint8_t>(ppm[(y * 640 + x) * 3 + 2]) &&
-                           row[4 * x + 1] == static_cast<uint8_t>(ppm[(y * 640 + x) * 3 + 1]) &&
-                           row[4 * x + 2] == static_cast<uint8_t>(ppm[(y * 640 + x) * 3]);
+            for (int p = 0; p < 640 * 480 && same; ++p) { // bytes B, G, R, 0
+                const uint8_t* bgr = frame->data[0] + p / 640 * frame->linesize[0] + p % 640 * 4;
+                same = bgr[0] == static_cast<uint8_t>(ppm[3 * p + 2]) &&
+                       bgr[1] == static_cast<uint8_t>(ppm[3 * p + 1]) &&
+                       bgr[2] == static_cast<uint8_t>(ppm[3 * p]);
             }
             differing += !same;
         });
@@ -247,6 +246,25 @@ TEST_F(Record, WholeDemoEndsASecondAfterTheVisualsOrTheMusic) {
     EXPECT_TRUE(std::equal(music.begin(), music.end(), video.samples.begin()));
     EXPECT_TRUE(std::all_of(video.samples.begin() + static_cast<long>(music.size()),
                             video.samples.end(), [](int16_t s) { return s == 0; }));
+}
+
+TEST_F(Record, TurnsLaterStreamsOfAChainedFileIntoTheFirstOnesFormat) {
+    Provide({"bumpmap.png", "boys.jpg"});
+    const fs::path corpus = SixChannels.parent_path();
+    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
+        << Slurp(BuildDir / "testing.ogg") << Slurp(SixChannels)
+        << Slurp(corpus / "mono-22050.ogg");
+    RunResult run = Run({"--fps", "1", "v.mkv"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Video video = Decode(dir_ / "v.mkv", [](int, const AVFrame*) {});
+    const std::vector<int16_t> first = DecodeOgg(BuildDir / "testing.ogg");
+    ASSERT_EQ(video.channels, 2);
+    ASSERT_GT(video.samples.size(), first.size());
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), video.samples.begin()));
+    // 0.1 s of six channels and 0.4 s of one, then the second of silence.
+    EXPECT_NEAR(static_cast<double>(video.samples.size() - first.size()) / 2 / Rate, 1.5, 0.01);
+    EXPECT_TRUE(std::any_of(video.samples.begin() + static_cast<long>(first.size()),
+                            video.samples.end(), [](int16_t s) { return s != 0; }));
 }
 
 TEST_F(Record, RefusesBadInputAndLeavesNothing) {

@@ -39,10 +39,10 @@ static int ConverterRate, ConverterChannels;
 // all else is converted.
 static bool TakesAsTheyCome;
 static int OpenedRate, OpenedChannels;
-static uint8_t* Converted; // the converter's output, one plane a channel
-static int ConvertedCapacity;
+static uint8_t* Converted;    // the converter's output, one plane a channel
+static size_t ConvertedBytes; // allocated
 static int16_t* Reordered;
-static int ReorderedCapacity;
+static size_t ReorderedBytes;
 static char ErrorText[256];
 
 static constexpr int MaxChannels = 8;
@@ -84,9 +84,9 @@ const char* VideoFileError() {
     return ErrorText;
 }
 
-// Opens `encoder` and gives the container a stream for it.
-static bool StartTrack(Track& track, AVCodecContext* encoder, AVDictionary** options) {
-    track.encoder = encoder;
+// Opens the track's encoder and gives the container a stream for it.
+static bool StartTrack(Track& track, AVDictionary** options) {
+    AVCodecContext* encoder = track.encoder;
     if (Output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int code = avcodec_open2(encoder, encoder->codec, options);
     if (code < 0) {
@@ -103,20 +103,21 @@ static bool StartTrack(Track& track, AVCodecContext* encoder, AVDictionary** opt
     return true;
 }
 
-static AVCodecContext* NewEncoder(const char* name) {
+// The track's encoder, not opened yet.
+static AVCodecContext* NewEncoder(Track& track, const char* name) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (!codec) {
         std::snprintf(ErrorText, sizeof ErrorText, "FFmpeg has no %s encoder", name);
         return nullptr;
     }
-    AVCodecContext* encoder = avcodec_alloc_context3(codec);
-    if (!encoder) Fail("not enough memory for the encoder");
-    return encoder;
+    track.encoder = avcodec_alloc_context3(codec);
+    if (!track.encoder) Fail("not enough memory for the encoder");
+    return track.encoder;
 }
 
 static bool StartPictureTrack(const VideoSettings& settings) {
     const bool lossless = settings.kind == VideoKind::Lossless;
-    AVCodecContext* encoder = NewEncoder(lossless ? "ffv1" : "libx264");
+    AVCodecContext* encoder = NewEncoder(Picture, lossless ? "ffv1" : "libx264");
     if (!encoder) return false;
     encoder->width = FrameWidth;
     encoder->height = FrameHeight;
@@ -125,7 +126,7 @@ static bool StartPictureTrack(const VideoSettings& settings) {
     encoder->framerate = {settings.framesPerSecond, 1};
     AVDictionary* options = nullptr;
     if (lossless) {
-        // The frame's own words: bytes B, G, R, 0 in memory.
+        // The frame's own words, 0x00RRGGBB in the machine's byte order.
         encoder->pix_fmt = AV_PIX_FMT_0RGB32;
         // Version 3 cuts each frame into slices that encode in parallel; as
         // many threads as FFmpeg sees fit for the cores.
@@ -151,7 +152,7 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
         sws_setColorspaceDetails(ToYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
     }
-    bool started = StartTrack(Picture, encoder, &options);
+    bool started = StartTrack(Picture, &options);
     av_dict_free(&options);
     if (!started) return false;
     Picture.stream->avg_frame_rate = encoder->framerate;
@@ -176,7 +177,7 @@ static bool StartSoundTrack(const VideoSettings& settings) {
     const bool lossless = settings.kind == VideoKind::Lossless;
     if (settings.channels < 1 || settings.channels > MaxChannels)
         return Fail("a video takes sound of 1 to 8 channels");
-    AVCodecContext* encoder = NewEncoder(lossless ? "flac" : "aac");
+    AVCodecContext* encoder = NewEncoder(Sound, lossless ? "flac" : "aac");
     if (!encoder) return false;
     const int index = settings.channels - 1;
     if (lossless) {
@@ -189,7 +190,7 @@ static bool StartSoundTrack(const VideoSettings& settings) {
         av_channel_layout_from_mask(&encoder->ch_layout, AacLayouts[index]);
     }
     encoder->time_base = {1, encoder->sample_rate};
-    if (!StartTrack(Sound, encoder, nullptr)) return false;
+    if (!StartTrack(Sound, nullptr)) return false;
     TakesAsTheyCome = lossless;
     OpenedRate = settings.sampleRate;
     OpenedChannels = settings.channels;
@@ -273,13 +274,14 @@ static bool EncodePending(bool all) {
     return true;
 }
 
-// Room for `frames` sample frames in a growing buffer.
-template <class T> static bool Reserve(T*& buffer, int& capacity, int frames, int frameBytes) {
-    if (frames <= capacity) return true;
-    void* grown = std::realloc(buffer, static_cast<size_t>(frames) * frameBytes);
+// Room for `frames` sample frames of `frameBytes` each in a growing buffer.
+template <class T> static bool Reserve(T*& buffer, size_t& bytes, int frames, int frameBytes) {
+    const size_t needed = static_cast<size_t>(frames) * static_cast<size_t>(frameBytes);
+    if (needed <= bytes) return true;
+    void* grown = std::realloc(buffer, needed);
     if (!grown) return Fail("not enough memory for the sound");
     buffer = static_cast<T*>(grown);
-    capacity = frames;
+    bytes = needed;
     return true;
 }
 
@@ -288,7 +290,7 @@ static bool Convert(const int16_t* samples, int frames) {
     const int channels = Sound.encoder->ch_layout.nb_channels;
     const int out = swr_get_out_samples(Converter, frames);
     const int planeBytes = av_get_bytes_per_sample(Sound.encoder->sample_fmt);
-    if (!Reserve(Converted, ConvertedCapacity, out, planeBytes * channels)) return false;
+    if (!Reserve(Converted, ConvertedBytes, out, planeBytes * channels)) return false;
     uint8_t* planes[MaxChannels];
     av_samples_fill_arrays(planes, nullptr, Converted, channels, out, Sound.encoder->sample_fmt, 1);
     const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
@@ -325,7 +327,7 @@ bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     if (channels < 1 || channels > MaxChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
     // FFmpeg's order of the speakers, not Vorbis's.
-    if (!Reserve(Reordered, ReorderedCapacity, frames, channels * 2)) return false;
+    if (!Reserve(Reordered, ReorderedBytes, frames, channels * 2)) return false;
     const int* from = VorbisPositions[channels - 1];
     for (int i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
@@ -361,7 +363,7 @@ static void Release() {
     std::free(Reordered);
     Converted = nullptr;
     Reordered = nullptr;
-    ConvertedCapacity = ReorderedCapacity = 0;
+    ConvertedBytes = ReorderedBytes = 0;
     TakesAsTheyCome = false;
 }
 
