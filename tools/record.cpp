@@ -159,6 +159,10 @@ static bool Fail(const char* what, const char* why) {
     return false;
 }
 
+static bool RecordingFailed(const Options& options, const char* why) {
+    return Fail(("cannot record " + options.output).c_str(), why);
+}
+
 // Makes the part file now, so that an unusable folder shows before any work.
 static bool CreatePartFile(const Options& options) {
     struct stat info;
@@ -224,7 +228,7 @@ static bool PumpSound(const Options& options, int64_t target) {
         int rate = 0, channels = 0;
         int frames = MusicOpen ? DecodeMusic(MusicSamples, MusicCapacity, &rate, &channels) : 0;
         if (frames > 0 && (rate == 0 || channels > MaxSoundChannels))
-            return Fail("cannot record the music", "a stream of testing.ogg has no usable format");
+            return RecordingFailed(options, "a stream of testing.ogg has no usable format");
         if (frames > 0) {
             // A later stream of a chained file can have its own rate.
             int64_t ticks = frames * TickRate / rate;
@@ -233,7 +237,7 @@ static bool PumpSound(const Options& options, int64_t target) {
                 frames = static_cast<int>(ticks * rate / TickRate);
             }
             if (!AddSound(MusicSamples, frames, rate, channels))
-                return Fail("cannot record the music", VideoFileError());
+                return RecordingFailed(options, VideoFileError());
             SoundTicks += ticks;
         }
         if (frames == 0 || SoundTicks >= UntilTicks) NoteMusicEnd(options);
@@ -242,7 +246,7 @@ static bool PumpSound(const Options& options, int64_t target) {
     for (int64_t end = std::min(target, EndTicks); SoundTicks < end;) {
         int frames = static_cast<int>(std::min<int64_t>(SoundBlockFrames, end - SoundTicks));
         if (!AddSound(SilentSamples, frames, static_cast<int>(TickRate), SoundChannels))
-            return Fail("cannot record the silence", VideoFileError());
+            return RecordingFailed(options, VideoFileError());
         SoundTicks += frames;
     }
     return true;
@@ -288,7 +292,7 @@ static int64_t RecordFrames(const Options& options) {
             written = AddVideoFrame(BlackFrame, FrameWidth * 4);
         }
         if (!written) {
-            Fail("cannot record a frame", VideoFileError());
+            RecordingFailed(options, VideoFileError());
             return -1;
         }
         if (StopSignal) return -1;
@@ -332,7 +336,7 @@ static bool Record(const Options& options) {
                                     MusicOpen ? MusicRate() : 0, SoundChannels};
     VideoOpen = true;
     if (!OpenVideoFile(PartName.c_str(), settings))
-        return Fail(("cannot record " + options.output).c_str(), VideoFileError());
+        return RecordingFailed(options, VideoFileError());
     const auto start = std::chrono::steady_clock::now();
     int64_t frames = RecordFrames(options);
     if (frames < 0) return false;
