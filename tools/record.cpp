@@ -47,7 +47,6 @@ constexpr uint64_t MaxFramesPerSecond = 1000;
 constexpr uint64_t MaxQuality = 51;
 constexpr int64_t TrailingSilenceMs = 1000; // the demo's pause after the music
 constexpr int SoundBlockFrames = 4096;
-constexpr int MaxSoundChannels = 8;
 // Decoded music: room for one frame of the widest Vorbis stream, and more.
 constexpr int MusicCapacity = SoundBlockFrames * MaxSoundChannels;
 constexpr double ProgressInterval = 0.25; // seconds between redraws of the line

@@ -45,24 +45,23 @@ static int16_t* Reordered;
 static size_t ReorderedBytes;
 static char ErrorText[256];
 
-static constexpr int MaxChannels = 8;
 // The speakers of Ogg Vorbis's channel orders as FFmpeg lays them out, and
 // where each of them is found in the Vorbis order.
-static const uint64_t VorbisLayouts[MaxChannels] = {
+static const uint64_t VorbisLayouts[MaxSoundChannels] = {
     AV_CH_LAYOUT_MONO,    AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
     AV_CH_LAYOUT_QUAD,    AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
     AV_CH_LAYOUT_6POINT1, AV_CH_LAYOUT_7POINT1};
-static const int VorbisPositions[MaxChannels][MaxChannels] = {{0},
-                                                              {0, 1},
-                                                              {0, 2, 1},
-                                                              {0, 1, 2, 3},
-                                                              {0, 2, 1, 3, 4},
-                                                              {0, 2, 1, 5, 3, 4},
-                                                              {0, 2, 1, 6, 5, 3, 4},
-                                                              {0, 2, 1, 7, 5, 6, 3, 4}};
+static const int VorbisPositions[MaxSoundChannels][MaxSoundChannels] = {{0},
+                                                                        {0, 1},
+                                                                        {0, 2, 1},
+                                                                        {0, 1, 2, 3},
+                                                                        {0, 2, 1, 3, 4},
+                                                                        {0, 2, 1, 5, 3, 4},
+                                                                        {0, 2, 1, 6, 5, 3, 4},
+                                                                        {0, 2, 1, 7, 5, 6, 3, 4}};
 // The AAC encoder's own layouts; those it lacks get a wider one, so that no
 // speaker is mixed into another where a wider layout has it.
-static const uint64_t AacLayouts[MaxChannels] = {
+static const uint64_t AacLayouts[MaxSoundChannels] = {
     AV_CH_LAYOUT_MONO,         AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
     AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
     AV_CH_LAYOUT_7POINT1,      AV_CH_LAYOUT_7POINT1};
@@ -175,7 +174,7 @@ static int NearestRate(const AVCodec* codec, int rate) {
 
 static bool StartSoundTrack(const VideoSettings& settings) {
     const bool lossless = settings.kind == VideoKind::Lossless;
-    if (settings.channels < 1 || settings.channels > MaxChannels)
+    if (settings.channels < 1 || settings.channels > MaxSoundChannels)
         return Fail("a video takes sound of 1 to 8 channels");
     AVCodecContext* encoder = NewEncoder(Sound, lossless ? "flac" : "aac");
     if (!encoder) return false;
@@ -291,7 +290,7 @@ static bool Convert(const int16_t* samples, int frames) {
     const int out = swr_get_out_samples(Converter, frames);
     const int planeBytes = av_get_bytes_per_sample(Sound.encoder->sample_fmt);
     if (!Reserve(Converted, ConvertedBytes, out, planeBytes * channels)) return false;
-    uint8_t* planes[MaxChannels];
+    uint8_t* planes[MaxSoundChannels];
     av_samples_fill_arrays(planes, nullptr, Converted, channels, out, Sound.encoder->sample_fmt, 1);
     const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
     int got = swr_convert(Converter, planes, out, samples ? &in : nullptr, frames);
@@ -324,7 +323,7 @@ static bool UseConverter(int rate, int channels) {
 }
 
 bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
-    if (channels < 1 || channels > MaxChannels || rate <= 0)
+    if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
     // FFmpeg's order of the speakers, not Vorbis's.
     if (!Reserve(Reordered, ReorderedBytes, frames, channels * 2)) return false;

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// Sound of more channels has no speaker order that both codecs agree on.
+constexpr int MaxSoundChannels = 8;
+
 enum class VideoKind {
     Lossless, // Matroska: FFV1 in 32-bit RGB, FLAC at the sound's own rate and channels
     Web,      // MP4 with its index in front: H.264 in yuv420p, AAC
@@ -15,7 +18,7 @@ struct VideoSettings {
     int framesPerSecond;
     int quality;    // libx264's constant rate factor, 0..51, for Web
     int sampleRate; // of the sound track; 0 for none
-    int channels;   // of the sound track, 1..8, in Ogg Vorbis order
+    int channels;   // of the sound track, 1..MaxSoundChannels, in Ogg Vorbis order
 };
 
 // Creates `path` (whatever its name, the container is the kind's) and writes
