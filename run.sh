@@ -8,7 +8,7 @@ install_packages "${BUMPWAVE_PACKAGES[@]}"
 echo "Building the demo in build/release (about a minute the first time)"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j"$(nproc)" --target bumpwave bumpwave-frames bumpwave-view \
-    default-pictures default-music
+    bumpwave-record default-pictures default-music
 echo "Running build/release/bumpwave $*"
 cd build/release
 exec ./bumpwave "$@"

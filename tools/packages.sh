@@ -1,6 +1,7 @@
 # Debian packages the build and the tests need; sourced by run.sh and test.sh.
 BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
-    libjpeg62-turbo-dev libvorbis-dev libx11-dev)
+    libjpeg62-turbo-dev libvorbis-dev libx11-dev libavformat-dev libavcodec-dev libavutil-dev
+    libswresample-dev libswscale-dev)
 # dpkg-dev: dpkg-shlibdeps, which names the .deb's dependencies. The cross
 # compiler, its C and C++ headers and qemu-user: the build for 64-bit ARM.
 BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox

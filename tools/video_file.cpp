@@ -1,0 +1,389 @@
+#include "tools/video_file.h"
+
+#include "platform/frame.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+// One encoder and the stream its packets go to.
+struct Track {
+    AVCodecContext* encoder;
+    AVStream* stream;
+    AVFrame* frame; // reused for every frame sent
+    int64_t nextPts;
+};
+
+static AVFormatContext* Output;
+static Track Picture, Sound;
+static AVPacket* Packet;
+static SwsContext* ToYuv; // H.264 only: the frame in yuv420p
+// Sound waits here until it fills an encoder frame.
+static AVAudioFifo* Pending;
+// Sound whose format is not the track's goes through a converter made for it.
+static SwrContext* Converter;
+static int ConverterRate, ConverterChannels;
+// FLAC takes sound of the rate and channels it was opened for as it comes;
+// all else is converted.
+static bool TakesAsTheyCome;
+static int OpenedRate, OpenedChannels;
+static uint8_t* Converted;    // the converter's output, one plane a channel
+static size_t ConvertedBytes; // allocated
+static int16_t* Reordered;
+static size_t ReorderedBytes;
+static char ErrorText[256];
+
+// The speakers of Ogg Vorbis's channel orders as FFmpeg lays them out, and
+// where each of them is found in the Vorbis order.
+static const uint64_t VorbisLayouts[MaxSoundChannels] = {
+    AV_CH_LAYOUT_MONO,    AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
+    AV_CH_LAYOUT_QUAD,    AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+    AV_CH_LAYOUT_6POINT1, AV_CH_LAYOUT_7POINT1};
+static const int VorbisPositions[MaxSoundChannels][MaxSoundChannels] = {{0},
+                                                                        {0, 1},
+                                                                        {0, 2, 1},
+                                                                        {0, 1, 2, 3},
+                                                                        {0, 2, 1, 3, 4},
+                                                                        {0, 2, 1, 5, 3, 4},
+                                                                        {0, 2, 1, 6, 5, 3, 4},
+                                                                        {0, 2, 1, 7, 5, 6, 3, 4}};
+// The AAC encoder's own layouts; those it lacks get a wider one, so that no
+// speaker is mixed into another where a wider layout has it.
+static const uint64_t AacLayouts[MaxSoundChannels] = {
+    AV_CH_LAYOUT_MONO,         AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
+    AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
+    AV_CH_LAYOUT_7POINT1,      AV_CH_LAYOUT_7POINT1};
+// Encoders that take any frame size get this many sample frames at a time.
+static constexpr int SoundFrameSize = 4096;
+
+static bool Fail(const char* what, int code = 0) {
+    if (code == 0) {
+        std::snprintf(ErrorText, sizeof ErrorText, "%s", what);
+    } else {
+        char reason[AV_ERROR_MAX_STRING_SIZE];
+        av_strerror(code, reason, sizeof reason);
+        std::snprintf(ErrorText, sizeof ErrorText, "%s: %s", what, reason);
+    }
+    return false;
+}
+
+const char* VideoFileError() {
+    return ErrorText;
+}
+
+// Opens the track's encoder and gives the container a stream for it.
+static bool StartTrack(Track& track, AVDictionary** options) {
+    AVCodecContext* encoder = track.encoder;
+    if (Output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    int code = avcodec_open2(encoder, encoder->codec, options);
+    if (code < 0) {
+        char what[64];
+        std::snprintf(what, sizeof what, "cannot start the %s encoder", encoder->codec->name);
+        return Fail(what, code);
+    }
+    track.stream = avformat_new_stream(Output, nullptr);
+    track.frame = av_frame_alloc();
+    if (!track.stream || !track.frame) return Fail("not enough memory for the video file");
+    track.stream->time_base = encoder->time_base;
+    code = avcodec_parameters_from_context(track.stream->codecpar, encoder);
+    if (code < 0) return Fail("cannot describe the stream", code);
+    return true;
+}
+
+// The track's encoder, not opened yet.
+static AVCodecContext* NewEncoder(Track& track, const char* name) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (!codec) {
+        std::snprintf(ErrorText, sizeof ErrorText, "FFmpeg has no %s encoder", name);
+        return nullptr;
+    }
+    track.encoder = avcodec_alloc_context3(codec);
+    if (!track.encoder) Fail("not enough memory for the encoder");
+    return track.encoder;
+}
+
+static bool StartPictureTrack(const VideoSettings& settings) {
+    const bool lossless = settings.kind == VideoKind::Lossless;
+    AVCodecContext* encoder = NewEncoder(Picture, lossless ? "ffv1" : "libx264");
+    if (!encoder) return false;
+    encoder->width = FrameWidth;
+    encoder->height = FrameHeight;
+    encoder->sample_aspect_ratio = {1, 1};
+    encoder->time_base = {1, settings.framesPerSecond};
+    encoder->framerate = {settings.framesPerSecond, 1};
+    AVDictionary* options = nullptr;
+    if (lossless) {
+        // The frame's own words, 0x00RRGGBB in the machine's byte order.
+        encoder->pix_fmt = AV_PIX_FMT_0RGB32;
+        // Version 3 cuts each frame into slices that encode in parallel; as
+        // many threads as FFmpeg sees fit for the cores.
+        encoder->level = 3;
+        encoder->thread_count = 0;
+        av_dict_set(&options, "slices", "4", 0);
+        av_dict_set(&options, "slicecrc", "1", 0);
+        // Every frame stands alone, so seeking lands exactly; it costs nothing
+        // in size here.
+        encoder->gop_size = 1;
+    } else {
+        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+        // Said outright, so that players do not guess from the small size.
+        encoder->colorspace = AVCOL_SPC_BT709;
+        encoder->color_primaries = AVCOL_PRI_BT709;
+        encoder->color_trc = AVCOL_TRC_BT709;
+        encoder->color_range = AVCOL_RANGE_MPEG;
+        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set_int(&options, "crf", settings.quality, 0);
+        ToYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, FrameWidth, FrameHeight,
+                               AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (!ToYuv) return Fail("cannot convert the frames to yuv420p");
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(ToYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    }
+    bool started = StartTrack(Picture, &options);
+    av_dict_free(&options);
+    if (!started) return false;
+    Picture.stream->avg_frame_rate = encoder->framerate;
+    AVFrame* frame = Picture.frame;
+    frame->format = encoder->pix_fmt;
+    frame->width = FrameWidth;
+    frame->height = FrameHeight;
+    int code = av_frame_get_buffer(frame, 0);
+    return code >= 0 || Fail("not enough memory for a frame", code);
+}
+
+// The rate the encoder takes that is nearest to `rate`.
+static int NearestRate(const AVCodec* codec, int rate) {
+    if (!codec->supported_samplerates) return rate;
+    int best = codec->supported_samplerates[0];
+    for (const int* r = codec->supported_samplerates; *r; ++r)
+        if (std::abs(*r - rate) < std::abs(best - rate)) best = *r;
+    return best;
+}
+
+static bool StartSoundTrack(const VideoSettings& settings) {
+    const bool lossless = settings.kind == VideoKind::Lossless;
+    if (settings.channels < 1 || settings.channels > MaxSoundChannels)
+        return Fail("a video takes sound of 1 to 8 channels");
+    AVCodecContext* encoder = NewEncoder(Sound, lossless ? "flac" : "aac");
+    if (!encoder) return false;
+    const int index = settings.channels - 1;
+    if (lossless) {
+        encoder->sample_fmt = AV_SAMPLE_FMT_S16;
+        encoder->sample_rate = settings.sampleRate;
+        av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
+    } else {
+        encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        encoder->sample_rate = NearestRate(encoder->codec, settings.sampleRate);
+        av_channel_layout_from_mask(&encoder->ch_layout, AacLayouts[index]);
+    }
+    encoder->time_base = {1, encoder->sample_rate};
+    if (!StartTrack(Sound, nullptr)) return false;
+    TakesAsTheyCome = lossless;
+    OpenedRate = settings.sampleRate;
+    OpenedChannels = settings.channels;
+    AVFrame* frame = Sound.frame;
+    frame->format = encoder->sample_fmt;
+    frame->sample_rate = encoder->sample_rate;
+    frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
+    int code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
+    if (code >= 0) code = av_frame_get_buffer(frame, 0);
+    if (code < 0) return Fail("not enough memory for the sound", code);
+    Pending =
+        av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels, frame->nb_samples);
+    return Pending || Fail("not enough memory for the sound");
+}
+
+bool OpenVideoFile(const char* path, const VideoSettings& settings) {
+    // The encoders' statistics would bury the progress line; errors still show.
+    av_log_set_level(AV_LOG_ERROR);
+    const char* container = settings.kind == VideoKind::Lossless ? "matroska" : "mp4";
+    int code = avformat_alloc_output_context2(&Output, nullptr, container, path);
+    if (code < 0) return Fail("cannot make the container", code);
+    Packet = av_packet_alloc();
+    if (!Packet) return Fail("not enough memory for the video file");
+    if (!StartPictureTrack(settings)) return false;
+    if (settings.sampleRate > 0 && !StartSoundTrack(settings)) return false;
+    code = avio_open(&Output->pb, path, AVIO_FLAG_WRITE);
+    if (code < 0) return Fail("cannot create the file", code);
+    AVDictionary* options = nullptr;
+    // The index goes to the front once the file is complete, so it streams.
+    if (settings.kind == VideoKind::Web) av_dict_set(&options, "movflags", "+faststart", 0);
+    code = avformat_write_header(Output, &options);
+    av_dict_free(&options);
+    return code >= 0 || Fail("cannot write the header", code);
+}
+
+// Sends `frame` (nullptr: the end) and writes whatever packets come out.
+static bool Encode(Track& track, const AVFrame* frame) {
+    int code = avcodec_send_frame(track.encoder, frame);
+    if (code < 0) return Fail("cannot encode", code);
+    for (;;) {
+        code = avcodec_receive_packet(track.encoder, Packet);
+        if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return true;
+        if (code < 0) return Fail("cannot encode", code);
+        // A frame lasts one tick of the frame rate, the last one too.
+        if (Packet->duration == 0 && &track == &Picture) Packet->duration = 1;
+        av_packet_rescale_ts(Packet, track.encoder->time_base, track.stream->time_base);
+        Packet->stream_index = track.stream->index;
+        code = av_interleaved_write_frame(Output, Packet);
+        if (code < 0) return Fail("cannot write the file", code);
+    }
+}
+
+bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow) {
+    AVFrame* frame = Picture.frame;
+    int code = av_frame_make_writable(frame);
+    if (code < 0) return Fail("not enough memory for a frame", code);
+    const uint8_t* rows = reinterpret_cast<const uint8_t*>(pixels);
+    if (ToYuv)
+        sws_scale(ToYuv, &rows, &bytesPerRow, 0, FrameHeight, frame->data, frame->linesize);
+    else
+        av_image_copy_plane(frame->data[0], frame->linesize[0], rows, bytesPerRow, FrameWidth * 4,
+                            FrameHeight);
+    frame->pts = Picture.nextPts++;
+    return Encode(Picture, frame);
+}
+
+// Encodes the pending sound in whole encoder frames; with `all`, the rest too.
+static bool EncodePending(bool all) {
+    AVFrame* frame = Sound.frame;
+    const int size = Sound.encoder->frame_size > 0 ? Sound.encoder->frame_size : SoundFrameSize;
+    while (av_audio_fifo_size(Pending) >= size || (all && av_audio_fifo_size(Pending) > 0)) {
+        int code = av_frame_make_writable(frame);
+        if (code < 0) return Fail("not enough memory for the sound", code);
+        // Only the last frame may be short.
+        frame->nb_samples =
+            av_audio_fifo_read(Pending, reinterpret_cast<void**>(frame->data), size);
+        frame->pts = Sound.nextPts;
+        Sound.nextPts += frame->nb_samples;
+        if (!Encode(Sound, frame)) return false;
+    }
+    return true;
+}
+
+// Room for `frames` sample frames of `frameBytes` each in a growing buffer.
+template <class T> static bool Reserve(T*& buffer, size_t& bytes, int frames, int frameBytes) {
+    const size_t needed = static_cast<size_t>(frames) * static_cast<size_t>(frameBytes);
+    if (needed <= bytes) return true;
+    void* grown = std::realloc(buffer, needed);
+    if (!grown) return Fail("not enough memory for the sound");
+    buffer = static_cast<T*>(grown);
+    bytes = needed;
+    return true;
+}
+
+// Runs the converter on `frames` (nullptr: drains it) into the pending sound.
+static bool Convert(const int16_t* samples, int frames) {
+    const int channels = Sound.encoder->ch_layout.nb_channels;
+    const int out = swr_get_out_samples(Converter, frames);
+    const int planeBytes = av_get_bytes_per_sample(Sound.encoder->sample_fmt);
+    if (!Reserve(Converted, ConvertedBytes, out, planeBytes * channels)) return false;
+    uint8_t* planes[MaxSoundChannels];
+    av_samples_fill_arrays(planes, nullptr, Converted, channels, out, Sound.encoder->sample_fmt, 1);
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
+    int got = swr_convert(Converter, planes, out, samples ? &in : nullptr, frames);
+    if (got < 0) return Fail("cannot convert the sound", got);
+    if (av_audio_fifo_write(Pending, reinterpret_cast<void**>(planes), got) < got)
+        return Fail("not enough memory for the sound");
+    return true;
+}
+
+// Drains the converter into the pending sound and frees it.
+static bool DropConverter() {
+    if (Converter && !Convert(nullptr, 0)) return false;
+    swr_free(&Converter);
+    return true;
+}
+
+// A converter from `rate` and `channels` to the track.
+static bool UseConverter(int rate, int channels) {
+    if (Converter && rate == ConverterRate && channels == ConverterChannels) return true;
+    if (!DropConverter()) return false;
+    ConverterRate = rate;
+    ConverterChannels = channels;
+    AVChannelLayout from;
+    av_channel_layout_from_mask(&from, VorbisLayouts[channels - 1]);
+    AVCodecContext* to = Sound.encoder;
+    int code = swr_alloc_set_opts2(&Converter, &to->ch_layout, to->sample_fmt, to->sample_rate,
+                                   &from, AV_SAMPLE_FMT_S16, rate, 0, nullptr);
+    if (code >= 0) code = swr_init(Converter);
+    return code >= 0 || Fail("cannot convert the sound", code);
+}
+
+bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
+    if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
+        return Fail("a video takes sound of 1 to 8 channels");
+    // FFmpeg's order of the speakers, not Vorbis's.
+    if (!Reserve(Reordered, ReorderedBytes, frames, channels * 2)) return false;
+    const int* from = VorbisPositions[channels - 1];
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            Reordered[i * channels + c] = samples[i * channels + from[c]];
+
+    if (TakesAsTheyCome && rate == OpenedRate && channels == OpenedChannels) {
+        void* planes[1] = {Reordered};
+        if (!DropConverter()) return false;
+        if (av_audio_fifo_write(Pending, planes, frames) < frames)
+            return Fail("not enough memory for the sound");
+    } else if (!UseConverter(rate, channels) || !Convert(Reordered, frames)) {
+        return false;
+    }
+    return EncodePending(false);
+}
+
+static void Release() {
+    if (Output && Output->pb) avio_closep(&Output->pb);
+    avformat_free_context(Output);
+    Output = nullptr;
+    for (Track* track : {&Picture, &Sound}) {
+        avcodec_free_context(&track->encoder);
+        av_frame_free(&track->frame);
+        *track = {};
+    }
+    av_packet_free(&Packet);
+    sws_freeContext(ToYuv);
+    ToYuv = nullptr;
+    if (Pending) av_audio_fifo_free(Pending);
+    Pending = nullptr;
+    swr_free(&Converter);
+    std::free(Converted);
+    std::free(Reordered);
+    Converted = nullptr;
+    Reordered = nullptr;
+    ConvertedBytes = ReorderedBytes = 0;
+    TakesAsTheyCome = false;
+}
+
+bool FinishVideoFile() {
+    bool finished = true;
+    if (Sound.encoder) {
+        finished = DropConverter() && EncodePending(true) && Encode(Sound, nullptr);
+    }
+    finished = finished && Encode(Picture, nullptr);
+    if (finished) {
+        int code = av_write_trailer(Output);
+        finished = code >= 0 || Fail("cannot write the index", code);
+    }
+    if (finished) {
+        int code = avio_closep(&Output->pb);
+        finished = code >= 0 || Fail("cannot close the file", code);
+    }
+    Release();
+    return finished;
+}
+
+void AbandonVideoFile() {
+    Release();
+}

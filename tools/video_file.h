@@ -1,0 +1,46 @@
+// Writes one video file at a time: 640 × 480 frames of 0x00RRGGBB words and
+// 16-bit sound, encoded and put into a container by FFmpeg's libraries. The
+// only code of the project that knows about FFmpeg.
+#pragma once
+
+#include <cstdint>
+
+// Sound of more channels has no speaker order that both codecs agree on.
+constexpr int MaxSoundChannels = 8;
+
+enum class VideoKind {
+    Lossless, // Matroska: FFV1 in 32-bit RGB, FLAC at the sound's own rate and channels
+    Web,      // MP4 with its index in front: H.264 in yuv420p, AAC
+};
+
+struct VideoSettings {
+    VideoKind kind;
+    int framesPerSecond;
+    int quality;    // libx264's constant rate factor, 0..51, for Web
+    int sampleRate; // of the sound track; 0 for none
+    int channels;   // of the sound track, 1..MaxSoundChannels, in Ogg Vorbis order
+};
+
+// Creates `path` (whatever its name, the container is the kind's) and writes
+// its header. False with VideoFileError() set on failure; then call
+// AbandonVideoFile.
+bool OpenVideoFile(const char* path, const VideoSettings& settings);
+
+// Appends one frame, rows `bytesPerRow` apart.
+bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow);
+
+// Appends `frames` sample frames of interleaved samples in Ogg Vorbis channel
+// order; when their rate or channel count is not the track's, they are
+// converted to it.
+bool AddSound(const int16_t* samples, int frames, int rate, int channels);
+
+// Flushes the encoders, writes the index and closes the file. Whether it
+// succeeds or not, the file is closed and everything released.
+bool FinishVideoFile();
+
+// Closes the file unfinished and releases everything; the caller removes the
+// file. Harmless when nothing is open.
+void AbandonVideoFile();
+
+// What the last failing call could not do, and why.
+const char* VideoFileError();
