@@ -9,18 +9,22 @@ out=build/aarch64
 jobs=$(nproc)
 rm -rf "$out" && mkdir -p "$out/include/SDL2" "$out/objects"
 
-# The libraries' headers are the build machine's. The two of them that sit in
-# its own architecture's folder are lent one by one, not that whole folder, and
+# The libraries' headers are the build machine's. Those that sit in its own
+# architecture's folder are lent one by one, not that whole folder, and
 # SDL is kept from the x86 intrinsics its configuration there names.
 native=/usr/include/$(gcc -print-multiarch)
 ln -s "$native/SDL2/_real_SDL_config.h" "$out/include/SDL2/"
 ln -s "$native/jconfig.h" "$out/include/"
+for library in libavcodec libavformat libavutil libswresample libswscale; do
+    ln -s "$native/$library" "$out/include/"
+done
 echo "== aarch64: clang -fsyntax-only of every source"
 syntax=0
 find platform effects assets shell tools tests bench -name '*.cpp' -print0 |
     xargs -0 -n1 -P"$jobs" clang++ --target=aarch64-linux-gnu -std=c++20 -fsyntax-only \
         -ferror-limit=3 -Wall -Wextra -Werror -I. -D_REENTRANT -DSDL_DISABLE_IMMINTRIN_H \
-        -DBUMPWAVE_VERSION='"0.0"' -DBUMPWAVE_BUILD_DIR='"build"' -idirafter "$out/include" \
+        -DBUMPWAVE_VERSION='"0.0"' -DBUMPWAVE_BUILD_DIR='"build"' -DBUMPWAVE_SOURCE_DIR='"."' \
+        -idirafter "$out/include" \
         -idirafter /usr/include/SDL2 -idirafter /usr/include/libpng16 || syntax=1
 
 echo "== aarch64: the effects' tests under qemu-user"
