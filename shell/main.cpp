@@ -10,6 +10,7 @@
 #include "assets/picture.h"
 #include "effects/tables.h"
 #include "platform/display.h"
+#include "platform/files.h"
 #include "platform/frame.h"
 #include "platform/thread.h"
 #include "shell/frame_loop.h"
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
     case Options::Run:
         break;
     }
+    IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
     if (StartUp()) RunFrameLoop(DemoFrame, DemoDisplay, BumpPicture, LogoPicture);
     ShutDown();
     return 0;
