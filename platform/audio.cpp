@@ -14,8 +14,9 @@
 
 // Sound kept ahead of the card: a music thread woken 100 ms late is not heard.
 static constexpr uint64_t BufferMilliseconds = 200;
-// A device whose callback has not run for this long has stopped.
-static constexpr Uint64 StallMilliseconds = 2000;
+// A device whose callback has not run for this long has stopped. Generous: the
+// disk driver can wait that long for a busy disk.
+static constexpr Uint64 StallMilliseconds = 5000;
 static constexpr long MaxRate = 384000;
 static constexpr int MaxChannels = 8;
 // Formats in the chain at once; a file of many short streams waits for room.

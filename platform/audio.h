@@ -35,7 +35,7 @@ struct SoundBlock {
 // starts it playing silence. On failure prints a one-line reason on stderr.
 bool OpenSound(long rate, int channels);
 // Plays what the device holds to its end, then closes it; blocks still queued
-// are completed unplayed. A device that has stopped taking sound for two
+// are completed unplayed. A device that has stopped taking sound for five
 // seconds is given up at once, and left open: closing it could wait forever.
 void CloseSound();
 
