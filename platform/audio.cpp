@@ -12,8 +12,12 @@
 #include <cstdio>
 #include <cstring>
 
-// Sound kept ahead of the card: a music thread woken 100 ms late is not heard.
-static constexpr uint64_t BufferMilliseconds = 200;
+// Sound kept ahead of the card. A music thread woken 100 ms late must not be
+// heard; under the sanitizers on a busy machine it has been over 200 ms late.
+static constexpr uint64_t BufferMilliseconds = 1000;
+// Sound decoded before the card starts playing: the music starts soon, and
+// the rest of the buffer fills far faster than it plays.
+static constexpr uint64_t StartMilliseconds = 100;
 // A device whose callback has not run for this long has stopped. Generous: the
 // disk driver can wait that long for a busy disk.
 static constexpr Uint64 StallMilliseconds = 5000;
@@ -36,6 +40,7 @@ struct Converter {
 static SDL_AudioDeviceID Device;
 static SDL_AudioSpec Spec;   // what the device plays
 static uint64_t BufferBytes; // BufferMilliseconds of it
+static uint64_t StartBytes;  // StartMilliseconds of it
 static bool Stuck;           // a device given up without closing it
 static long RefusedRate;     // the format of the last blocks that could not be
 static int RefusedChannels;  // converted: skipped without another word
@@ -47,7 +52,7 @@ static Converter Chain[MaxConverters]; // a ring: Count of them from First on
 static int First, Count;
 static SoundBlock* Head; // the blocks not yet taken, in order
 static SoundBlock* Tail;
-static bool Started; // the buffer has been full once: play from it
+static bool Started; // enough was buffered once: play from it
 static bool Lost;    // the device takes no more sound: blocks complete unplayed
 static Uint64 LastPull;
 
@@ -170,7 +175,8 @@ static void TakeBlocks() {
         Head = block->next;
         if (!Head) Tail = nullptr;
     }
-    if (Head) Started = true; // the buffer is full
+    // Enough to play on while the rest is decoded, or the buffer is full.
+    if (Head || Buffered() >= StartBytes) Started = true;
 }
 
 // Waits for the callback to run once more. False when the device has stopped
@@ -225,6 +231,7 @@ bool OpenSound(long rate, int channels) {
         return false;
     }
     BufferBytes = static_cast<uint64_t>(Spec.freq) * BufferMilliseconds / 1000 * FrameBytes();
+    StartBytes = static_cast<uint64_t>(Spec.freq) * StartMilliseconds / 1000 * FrameBytes();
     SDL_PauseAudioDevice(Device, 0);
     return true;
 }

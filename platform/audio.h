@@ -7,7 +7,7 @@
 // Ownership: the caller owns each block and the bytes it points to. From
 // QueueSoundBlock until SoundBlockPlayed says true the device may copy those
 // bytes, and the caller must leave the block and its bytes alone. Once taken,
-// the bytes live in the device's own buffer (about 200 ms of sound, so that a
+// the bytes live in the device's own buffer (a second of sound, so that a
 // music thread that wakes late is not heard), which CloseSound plays out.
 //
 // Samples are 16-bit signed big-endian, interleaved by channel in SDL's order:
