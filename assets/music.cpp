@@ -8,11 +8,15 @@
 #include "assets/music.h"
 
 #include "platform/audio.h"
+#include "platform/files.h"
 #include "platform/thread.h"
 
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 static constexpr int BufferSize = 4096;
 // A hole is a lost page, not the end: decoding resumes after it. A file that
@@ -20,46 +24,118 @@ static constexpr int BufferSize = 4096;
 static constexpr int MaxHoles = 64;
 static constexpr const char* MusicName = "testing.ogg";
 
+// Where each of SDL's channels is in Vorbis's order, by channel count. Vorbis:
+// 3 L C R; 5 FL C FR RL RR; 6 FL C FR RL RR LFE; 7 FL C FR SL SR RC LFE;
+// 8 FL C FR SL SR RL RR LFE. SDL has no centre at 3 and 5 channels: it takes
+// the third channel, which SDL mixes into both sides of a stereo card.
+static constexpr int8_t FromVorbis[9][8] = {
+    {},
+    {0},
+    {0, 1},
+    {0, 2, 1},
+    {0, 1, 2, 3},
+    {0, 2, 1, 3, 4},
+    {0, 2, 1, 5, 3, 4},
+    {0, 2, 1, 6, 5, 3, 4},
+    {0, 2, 1, 7, 5, 6, 3, 4},
+};
+
 static Signal* EndSignal;
 static OggVorbis_File MusicStream;
 static volatile int MusicRunning;
 static char SampleBuffers[2][BufferSize];
 static SoundBlock FirstBlock, SecondBlock;
+// The first bytes of the next stream of a chained file, decoded behind the end
+// of the buffer just filled; they open the next buffer.
+static int CarriedAt, CarriedLength;
+static long CarriedRate;
+static int CarriedChannels;
 
 bool StartMusic(Signal* ended) {
     EndSignal = ended;
     return StartThread(PlayMusic, "bumpwave music", true);
 }
 
-// Fills `buffer` from the decoder; the number of bytes it holds.
-static int FillBuffer(const MusicIO& io, void* decoder, char* buffer) {
-    int left = BufferSize;
+static void ToSdlOrder(char* samples, long length, int channels) {
+    if (channels < 3 || channels > 8) return; // the same order, or none at all
+    const int frameBytes = 2 * channels;
+    for (char* frame = samples; frame + frameBytes <= samples + length; frame += frameBytes) {
+        char vorbis[16];
+        std::memcpy(vorbis, frame, static_cast<size_t>(frameBytes));
+        for (int c = 0; c < channels; ++c)
+            std::memcpy(frame + 2 * c, vorbis + 2 * FromVorbis[channels][c], 2);
+    }
+}
+
+long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channels) {
+    auto* stream = static_cast<OggVorbis_File*>(decoder);
+    int bitstream = 0;
+    long count = ov_read(stream, buffer, length, 1, 2, 1, &bitstream);
+    vorbis_info* info = ov_info(stream, -1); // the stream just read
+    if (count > 0 && info) {
+        *rate = info->rate;
+        *channels = info->channels;
+        ToSdlOrder(buffer, count, info->channels);
+    }
+    return count;
+}
+
+// Fills buffer `which` with whole sample frames of one format, which it sets
+// in `block`; the number of bytes it holds.
+static int FillBuffer(const MusicIO& io, void* decoder, int which, SoundBlock* block) {
+    char* buffer = SampleBuffers[which];
+    int filled = 0;
+    if (CarriedLength > 0) {
+        std::memcpy(buffer, SampleBuffers[which ^ 1] + CarriedAt,
+                    static_cast<size_t>(CarriedLength));
+        filled = CarriedLength;
+        block->rate = CarriedRate;
+        block->channels = CarriedChannels;
+        CarriedLength = 0;
+    }
     int holes = 0;
-    while (left > 0) {
-        long count = io.read(decoder, buffer + (BufferSize - left), left);
+    for (;;) {
+        int frameBytes = filled ? 2 * std::max(block->channels, 1) : 1;
+        int room = (BufferSize - filled) / frameBytes * frameBytes;
+        if (room == 0) break;
+        long rate = 0;
+        int channels = 0;
+        long count = io.read(decoder, buffer + filled, room, &rate, &channels);
         if (count == OV_HOLE && ++holes <= MaxHoles) continue;
+        // The next stream's frames are wider than the room left.
+        if (count == OV_EINVAL && filled > 0) break;
         if (count <= 0) {
             MusicRunning = 0;
             break;
         }
         holes = 0;
-        left -= static_cast<int>(count);
+        if (filled > 0 && (rate != block->rate || channels != block->channels)) {
+            CarriedAt = filled;
+            CarriedLength = static_cast<int>(count);
+            CarriedRate = rate;
+            CarriedChannels = channels;
+            break;
+        }
+        block->rate = rate;
+        block->channels = channels;
+        filled += static_cast<int>(count);
     }
-    return BufferSize - left;
+    return filled;
 }
 
 void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
     MusicRunning = 1;
+    CarriedLength = 0;
     SoundBlock* previous = nullptr;
     for (int which = 0; MusicRunning; which ^= 1) {
         // Buffer 0 always travels in the second block, buffer 1 in the first.
         SoundBlock* block = which == 0 ? second : first;
-        int length = FillBuffer(io, decoder, SampleBuffers[which]);
+        int length = FillBuffer(io, decoder, which, block);
         if (length == 0) break;
         block->data = SampleBuffers[which];
         block->length = static_cast<uint32_t>(length);
         io.queue(block);
-        // The other buffer is free again once it has been played.
+        // The other buffer is free again once the device has taken it.
         if (previous) io.wait(previous);
         previous = block;
     }
@@ -67,18 +143,14 @@ void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock
     if (!io.played(second)) io.wait(second);
 }
 
-static long ReadStream(void* decoder, char* buffer, int length) {
-    int bitstream = 0;
-    return ov_read(static_cast<OggVorbis_File*>(decoder), buffer, length, 1, 2, 1, &bitstream);
-}
-
 void PlayMusic() {
     // The card opens before the file, so that without one nothing is said on
-    // stdout; it opens again if the stream is not 44100 Hz stereo.
+    // stdout; it opens again if the first stream is not 44100 Hz stereo.
     bool device = OpenSound(44100, 2);
     bool playing = false;
     if (device) {
-        FILE* file = std::fopen(MusicName, "rb");
+        // A FIFO or a device would block the open or never end.
+        FILE* file = OpenRegularFile(MusicName);
         if (!file) {
             std::printf("Couldn't open %s\n", MusicName);
         } else if (ov_open(file, &MusicStream, nullptr, 0) < 0) {
@@ -93,16 +165,15 @@ void PlayMusic() {
         vorbis_info* info = ov_info(&MusicStream, -1);
         if (info->rate != 44100 || info->channels != 2) {
             CloseSound();
-            int rate = info->rate > 1000000 ? 0 : static_cast<int>(info->rate);
-            device = OpenSound(rate, info->channels);
+            device = OpenSound(info->rate, info->channels);
             playing = device;
         }
     }
     if (playing)
-        StreamMusic({ReadStream, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed},
+        StreamMusic({ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed},
                     &MusicStream, &FirstBlock, &SecondBlock);
 
-    if (device) CloseSound();
+    if (device) CloseSound(); // plays out what the device holds
     ov_clear(&MusicStream);
     SendSignal(EndSignal);
 }

@@ -1,8 +1,6 @@
 // The music thread: streams "testing.ogg" to the sound card.
 #pragma once
 
-#include <cstdint>
-
 struct Signal;
 struct SoundBlock;
 
@@ -14,14 +12,19 @@ void PlayMusic();
 // What the streaming loop decodes from and plays to: the stream and the sound
 // card in PlayMusic, stand-ins elsewhere.
 struct MusicIO {
-    // Decodes up to `length` bytes of 16-bit big-endian samples into `buffer`:
-    // the count, 0 at the end, or a negative vorbisfile error (OV_HOLE...).
-    long (*read)(void* decoder, char* buffer, int length);
+    // Decodes whole sample frames, up to `length` bytes of 16-bit big-endian
+    // samples in SDL's channel order, into `buffer`, and says their rate and
+    // channel count: the byte count, 0 at the end, or a negative vorbisfile
+    // error (OV_HOLE for a lost page, OV_EINVAL when no whole frame fits).
+    long (*read)(void* decoder, char* buffer, int length, long* rate, int* channels);
     void (*queue)(SoundBlock* block);
     void (*wait)(SoundBlock* block);
     bool (*played)(SoundBlock* block);
 };
 
+// The read of PlayMusic, for an OggVorbis_File.
+long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channels);
+
 // Plays `decoder` to its end through two 4096-byte buffers, each carried by its
-// own block, and returns once both have played.
+// own block, and returns once the device has taken both.
 void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second);

@@ -2,39 +2,48 @@
 //
 // Threads: every function here runs on the thread that plays the music (one
 // device, one such thread). SDL runs the device's callback on a thread of its
-// own; it takes the bytes of the queued blocks in order and completes them.
+// own; it only reads what the device holds and wakes the music thread.
 //
 // Ownership: the caller owns each block and the bytes it points to. From
-// QueueSoundBlock until the block has played the device reads those bytes and
-// the caller must leave the block and its bytes alone.
+// QueueSoundBlock until SoundBlockPlayed says true the device may copy those
+// bytes, and the caller must leave the block and its bytes alone. Once taken,
+// the bytes live in the device's own buffer (a second of sound, so that a
+// music thread that wakes late is not heard), which CloseSound plays out.
 //
-// Samples are 16-bit signed big-endian, interleaved by channel; SDL converts
-// them for whatever the sound card wants. No sound card is no sound: SDL's
-// "dummy" and "disk" drivers are used only when SDL_AUDIODRIVER names them.
+// Samples are 16-bit signed big-endian, interleaved by channel in SDL's order:
+// 1 mono; 2 FL FR; 3 FL FR LFE; 4 FL FR BL BR; 5 FL FR LFE BL BR;
+// 6 FL FR FC LFE SL SR; 7 FL FR FC LFE BC SL SR; 8 FL FR FC LFE BL BR SL SR.
+// Blocks of another rate or channel count than the device's are converted by
+// SDL. No sound card is no sound: SDL's "dummy" and "disk" drivers are used
+// only when SDL_AUDIODRIVER names them.
 #pragma once
 
 #include <cstdint>
 
 struct SoundBlock {
     const void* data;
-    uint32_t length; // bytes
+    uint32_t length; // bytes, whole sample frames
+    long rate;       // frames a second
+    int channels;
 
     // The device's own, under its lock.
-    bool pending;     // queued and not yet wholly taken by the device
-    uint32_t taken;   // bytes of it the device has taken
+    bool pending;     // queued and not yet taken into the device's buffer
     SoundBlock* next; // the block queued after it
 };
 
 // Opens the sound card for `rate` frames a second of `channels` channels and
 // starts it playing silence. On failure prints a one-line reason on stderr.
-bool OpenSound(int rate, int channels);
-// Stops the sound card; blocks still queued are completed unplayed.
+bool OpenSound(long rate, int channels);
+// Plays what the device holds to its end, then closes it; blocks still queued
+// are completed unplayed. A device that has stopped taking sound for five
+// seconds is given up at once, and left open: closing it could wait forever.
 void CloseSound();
 
 // Queues block->data to play right after the blocks queued before it, without
 // a gap, and returns at once.
 void QueueSoundBlock(SoundBlock* block);
-// True when the block's last byte has been taken, or it was never queued.
+// True once the device has taken the block's bytes, or the block was never
+// queued, or the device was lost.
 bool SoundBlockPlayed(SoundBlock* block);
 // Waits until SoundBlockPlayed would say true.
 void WaitForSoundBlock(SoundBlock* block);

@@ -10,6 +10,7 @@
 #include "assets/picture.h"
 #include "effects/tables.h"
 #include "platform/display.h"
+#include "platform/files.h"
 #include "platform/frame.h"
 #include "platform/thread.h"
 #include "shell/frame_loop.h"
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     case Options::Run:
         break;
     }
+    IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
     // A run that could not show its visuals is a failure, whatever the music did.
     bool shown = StartUp();
     if (shown) RunFrameLoop(DemoFrame, DemoDisplay, Paced, BumpPicture, LogoPicture);

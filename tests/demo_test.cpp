@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 
 // Last: Xlib defines words such as None and Bool as macros.
@@ -110,12 +111,11 @@ class DemoRun : public testing::Test {
 
 TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
     Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
-    RunResult run = Run({}, Headless(), FullRunLimit);
+    // Its stdout is a pipe nobody reads: the frame-rate line fails, the run goes on.
+    RunResult run = RunProgram({"bash", "-c", "\"$0\" | true; exit ${PIPESTATUS[0]}", Demo},
+                               dir_.string(), Headless(), FullRunLimit);
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    double rate = RateOf(run.out);
-    EXPECT_GT(rate, MinRate) << "stdout: " << run.out;
-    std::printf("own screen, offscreen: %g frames a second\n", rate);
 
     const std::string music = DecodeMusic(BuildDir / "testing.ogg");
     const double musicSeconds = music.size() / (44100.0 * 4);
@@ -141,8 +141,9 @@ TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
     EXPECT_TRUE(AllSilence(played.substr(at + music.size())));
 }
 
-TEST_F(DemoRun, EndsWithTheVisualsWithoutMusicFile) {
+TEST_F(DemoRun, EndsWithTheVisualsWhenTheMusicIsAFifo) {
     Provide({"bumpmap.png", "boys.jpg"});
+    ASSERT_EQ(mkfifo((dir_ / "testing.ogg").c_str(), 0600), 0); // with no writer
     RunResult run = Run({"WINDOW"}, Headless(), FullRunLimit);
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -486,6 +487,16 @@ TEST_F(UnderX, WindowModeLeavesTheFocusAlone) {
     std::this_thread::sleep_for(500ms); // time for openbox to give it the focus, if it would
     auto active = Property(root_, "_NET_ACTIVE_WINDOW");
     EXPECT_TRUE(active.empty() || active[0] != window) << "the window took the focus";
+}
+
+TEST_F(UnderX, EndsByItselfAfterTheDisplayOpened) {
+    // Ended by the missing picture: the sanitizers see a whole run, X11 start-up included.
+    fs::remove(dir_ / "bumpmap.png");
+    StartDemo("WINDOW");
+    const RunResult& run = demo_->Finish(20s);
+    EXPECT_EQ(run.signal, 0) << run.err;
+    EXPECT_EQ(run.err.find("Sanitizer:"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "Couldn't load bumpmap.png\n");
 }
 
 TEST_F(UnderX, OwnScreenCoversTheScreen) {

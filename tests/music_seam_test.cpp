@@ -1,5 +1,6 @@
-// The streaming loop against a decoder that hands out chosen byte counts and a
-// device that plays a write only when it is waited for.
+// The streaming loop against a decoder that hands out chosen byte counts, as
+// vorbisfile does (whole frames, a chained file's streams one after another),
+// and a device that plays a write only when it is waited for.
 #include "assets/music.h"
 #include "platform/audio.h"
 
@@ -14,16 +15,23 @@ namespace {
 
 constexpr long Forever = -1000; // a script step: holes without end
 
+struct Step {
+    long bytes; // > 0: that many bytes, handed out 840 at a time; <= 0: that result
+    int channels = 2;
+    long rate = 44100;
+};
+
 struct Write {
     SoundBlock* block;
     const void* data;
     uint32_t length;
 };
 
-std::vector<long> Script; // > 0: up to that many bytes; <= 0: that result
+std::vector<Step> Script;
 size_t ScriptAt;
 long Made; // bytes decoded so far
 int Reads;
+std::vector<int> ChannelsMade; // the channel count of each byte decoded
 std::vector<Write> Writes;
 std::deque<SoundBlock*> Queued;
 std::vector<uint8_t> Played;
@@ -39,20 +47,32 @@ std::vector<uint8_t> Expected(long count) {
     return bytes;
 }
 
-long Read(void*, char* buffer, int length) {
+long Read(void*, char* buffer, int length, long* rate, int* channels) {
     ++Reads;
     if (ScriptAt == Script.size()) return 0;
-    long& step = Script[ScriptAt];
-    if (step == Forever) return OV_HOLE;
-    if (step <= 0) return Script[ScriptAt++];
-    long count = std::min<long>(step, length);
+    Step& step = Script[ScriptAt];
+    if (step.bytes == Forever) return OV_HOLE;
+    if (step.bytes <= 0) return Script[ScriptAt++].bytes;
+    const int frame = 2 * step.channels;
+    if (length < frame) return OV_EINVAL; // as ov_read says it
+    long count = std::min<long>({step.bytes, 840, length / frame * frame});
     for (long i = 0; i < count; ++i) buffer[i] = static_cast<char>(Pattern(Made++));
-    if ((step -= count) == 0) ++ScriptAt;
+    ChannelsMade.insert(ChannelsMade.end(), static_cast<size_t>(count), step.channels);
+    *rate = step.rate;
+    *channels = step.channels;
+    if ((step.bytes -= count) == 0) ++ScriptAt;
     return count;
 }
 
 void Send(SoundBlock* block) {
     Writes.push_back({block, block->data, block->length});
+    // One format a write, in whole frames of it.
+    EXPECT_EQ(block->length % (2u * block->channels), 0u);
+    size_t at = Played.size();
+    for (const SoundBlock* q : Queued) at += q->length;
+    EXPECT_EQ(std::count(ChannelsMade.begin() + at, ChannelsMade.begin() + at + block->length,
+                         block->channels),
+              block->length);
     block->pending = true;
     Queued.push_back(block);
     MostQueued = std::max(MostQueued, Queued.size());
@@ -76,10 +96,11 @@ bool Check(SoundBlock* block) {
 
 SoundBlock First, Second;
 
-void Stream(std::vector<long> script) {
+void Stream(std::vector<Step> script) {
     Script = std::move(script);
     ScriptAt = 0;
     Made = Reads = 0;
+    ChannelsMade.clear();
     Writes.clear();
     Queued.clear();
     Played.clear();
@@ -90,16 +111,33 @@ void Stream(std::vector<long> script) {
 
 } // namespace
 
-TEST(MusicStream, PlaysStreamsOfAnyLengthWholeWithoutEmptyWrites) {
-    for (long total : {1000L, 4096L, 3 * 4096L, 2 * 4096L + 4, 20000L}) {
-        SCOPED_TRACE(total);
-        std::vector<long> script;
-        for (long left = total; left > 0; left -= 700) script.push_back(std::min(700L, left));
+TEST(MusicStream, PlaysStreamsOfAnyLengthAndFormatWholeInFullWrites) {
+    const std::vector<std::vector<Step>> cases = {
+        {{1000}},
+        {{4096}},
+        {{3 * 4096}},
+        {{2 * 4096 + 4}},
+        {{20000}},
+        // 4096 bytes hold no whole number of 3- or 6-channel frames
+        {{20004, 3}},
+        {{20004, 6, 48000}},
+        // a chained file: each stream starts a write of its own
+        {{5000, 2}, {7200, 6, 48000}, {3000, 1, 22050}, {4094, 1, 22050}, {12, 6}},
+        {{4088}, {1200, 6}}}; // no whole frame of the second fits behind the first
+    for (const std::vector<Step>& script : cases) {
+        SCOPED_TRACE(testing::Message() << script.size() << " streams, first " << script[0].bytes
+                                        << " bytes of " << script[0].channels << " channels");
+        long total = 0;
+        size_t writes = 0;
+        for (const Step& s : script) {
+            const long full = 4096 / (2 * s.channels) * (2 * s.channels);
+            total += s.bytes;
+            writes += static_cast<size_t>((s.bytes + full - 1) / full);
+        }
         Stream(script);
         EXPECT_EQ(Played, Expected(total));
-        EXPECT_EQ(Writes.size(), static_cast<size_t>((total + 4095) / 4096));
-        for (const Write& write : Writes) EXPECT_GT(write.length, 0u);
-        EXPECT_TRUE(Queued.empty()); // both writes waited for before the end
+        EXPECT_EQ(Writes.size(), writes); // every buffer filled, none empty
+        EXPECT_TRUE(Queued.empty());      // both writes waited for before the end
     }
 }
 
@@ -110,26 +148,26 @@ TEST(MusicStream, AnEmptyStreamWritesNothing) {
 }
 
 TEST(MusicStream, AnErrorEndsTheMusicAfterWhatWasDecoded) {
-    Stream({5000, OV_EREAD, 3000});
+    Stream({{5000}, {OV_EREAD}, {3000}});
     EXPECT_EQ(Played, Expected(5000));
 }
 
 TEST(MusicStream, HolesAreSkippedAndTheRestPlayed) {
-    std::vector<long> script = {3000, OV_HOLE, 3000};
-    for (int i = 0; i < 40; ++i) script.push_back(OV_HOLE);
-    script.push_back(3000);
+    std::vector<Step> script = {{3000}, {OV_HOLE}, {3000}};
+    for (int i = 0; i < 40; ++i) script.push_back({OV_HOLE});
+    script.push_back({3000});
     Stream(script);
     EXPECT_EQ(Played, Expected(9000));
 }
 
 TEST(MusicStream, EndlessHolesEndTheMusic) {
-    Stream({100, Forever});
+    Stream({{100}, {Forever}});
     EXPECT_EQ(Played, Expected(100));
     EXPECT_LT(Reads, 1000);
 }
 
 TEST(MusicStream, EachBufferTravelsInItsOwnBlockInTurn) {
-    Stream({5 * 4096});
+    Stream({{5 * 4096}});
     ASSERT_EQ(Writes.size(), 5u);
     EXPECT_EQ(Writes[0].block, &Second);
     EXPECT_EQ(Writes[1].block, &First);

@@ -14,12 +14,11 @@ static long Decoded;
 
 // A stream that decodes to more than ten seconds is cut there: the loop is the
 // same for every buffer after the first few.
-static long Read(void* decoder, char* buffer, int length) {
+static long Read(void* decoder, char* buffer, int length, long* rate, int* channels) {
     if (Decoded > 10 * 44100 * 4) return 0;
-    int bitstream = 0;
-    long count =
-        ov_read(static_cast<OggVorbis_File*>(decoder), buffer, length, 1, 2, 1, &bitstream);
+    long count = ReadVorbis(decoder, buffer, length, rate, channels);
     if (count > length) __builtin_trap();
+    if (count > 0 && (*channels < 1 || *rate < 1 || count % (2 * *channels) != 0)) __builtin_trap();
     if (count > 0) Decoded += count;
     return count;
 }
@@ -28,7 +27,9 @@ static SoundBlock* Queue[2];
 static int Queued;
 
 static void Send(SoundBlock* block) {
-    if (block->length == 0 || block->length > 4096 || Queued == 2) __builtin_trap();
+    if (block->length == 0 || block->length > 4096 || Queued == 2 ||
+        block->length % (2 * block->channels) != 0)
+        __builtin_trap();
     block->pending = true;
     Queue[Queued++] = block;
 }

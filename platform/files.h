@@ -1,0 +1,13 @@
+// Files the demo reads, and its standard output.
+#pragma once
+
+#include <cstdio>
+
+// Opens `name` for reading if it is a regular file, or a link to one; nullptr
+// otherwise. A FIFO, a device or a folder could block the open, never end, or
+// fail later in a way nobody expects.
+FILE* OpenRegularFile(const char* name);
+
+// A write to a pipe whose reader has gone fails (EPIPE) instead of ending the
+// process: a closed stdout must not cut the music short.
+void IgnoreBrokenPipes();
