@@ -1,10 +1,11 @@
 #include "assets/music_decode.h"
 
+#include "platform/files.h"
+
 #include <vorbis/vorbisfile.h>
 
 #include <bit>
 #include <cstdio>
-#include <sys/stat.h>
 
 static constexpr const char* MusicName = "testing.ogg";
 // A hole is a lost page, not the end; a file of nothing but holes must still end.
@@ -15,10 +16,7 @@ static OggVorbis_File Music;
 static bool MusicOpen;
 
 bool OpenMusicFile(const char** why) {
-    // A folder or a pipe by that name would block or fail deep in the decoder.
-    struct stat info;
-    FILE* file = nullptr;
-    if (stat(MusicName, &info) == 0 && S_ISREG(info.st_mode)) file = std::fopen(MusicName, "rb");
+    FILE* file = OpenRegularFile(MusicName);
     if (!file) {
         *why = "Couldn't open testing.ogg";
         return false;

@@ -6,11 +6,12 @@
 // what must survive an error lives in the Picture record.
 #include "assets/picture.h"
 
+#include "platform/files.h"
+
 #include <cstdio> // before jpeglib.h, which needs FILE
 
 #include <jpeglib.h>
 #include <png.h>
-#include <sys/stat.h>
 
 #include <bit>
 #include <csetjmp>
@@ -44,14 +45,10 @@ struct Picture {
 
 // Opens a regular file and tells PNG from JPEG by its first bytes, never by its name.
 static bool OpenPicture(Picture& p) {
-    p.file = std::fopen(p.name, "rb");
+    p.file = OpenRegularFile(p.name);
     if (!p.file) return false;
-    struct stat status;
     unsigned char start[8];
-    size_t got = 0;
-    if (fstat(fileno(p.file), &status) == 0 && S_ISREG(status.st_mode)) {
-        got = std::fread(start, 1, sizeof start, p.file);
-    }
+    size_t got = std::fread(start, 1, sizeof start, p.file);
     if (got == sizeof start && png_sig_cmp(start, 0, sizeof start) == 0) {
         p.format = Png;
     } else if (got >= 2 && start[0] == 0xFF && start[1] == 0xD8) {

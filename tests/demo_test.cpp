@@ -492,9 +492,9 @@ TEST_F(UnderX, WindowModeLeavesTheFocusAlone) {
 TEST_F(UnderX, EndsByItselfAfterTheDisplayOpened) {
     // Ended by the missing picture: the sanitizers see a whole run, X11 start-up included.
     fs::remove(dir_ / "bumpmap.png");
-    StartDemo("WINDOW");
+    StartDemo({"WINDOW"});
     const RunResult& run = demo_->Finish(20s);
-    EXPECT_EQ(run.signal, 0) << run.err;
+    EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_EQ(run.err.find("Sanitizer:"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "Couldn't load bumpmap.png\n");
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -168,6 +169,8 @@ TEST_F(Picture, BrokenFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDecoded) 
     fs::remove(dir / "broken");
     fs::create_directory(dir / "broken");
     EXPECT_EQ(Load(dir / "broken").out, load);
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0); // no writer: opening it would wait
+    EXPECT_EQ(Load(dir / "fifo").out, "Couldn't load " + (dir / "fifo").string() + "\n");
     EXPECT_EQ(Load(dir / "missing.png").out,
               "Couldn't load " + (dir / "missing.png").string() + "\n");
 
