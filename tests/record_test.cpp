@@ -1,10 +1,10 @@
 // bumpwave-record, run as a program: its videos decoded with FFmpeg's
 // libraries and held against bumpwave-frames and the music, its ways to fail,
 // and runs stopped half way.
+#include "files.h"
 #include "subprocess.h"
 
 #include <gtest/gtest.h>
-#include <vorbis/vorbisfile.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,39 +14,23 @@ extern "C" {
 
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
 #include <functional>
-#include <iterator>
 #include <thread>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-const fs::path BuildDir = BUMPWAVE_BUILD_DIR;
-const fs::path SixChannels =
-    fs::path(BUMPWAVE_SOURCE_DIR) / "tests/fuzz/corpus/music_fuzz/six-channels.ogg";
+const fs::path SixChannels = SourceDir / "tests/fuzz/corpus/music_fuzz/six-channels.ogg";
 constexpr int Rate = 44100; // of the default music
 constexpr int RowBytes = 640 * 4;
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // The music as the demo decodes it, interleaved in Vorbis order.
-std::vector<int16_t> DecodeOgg(const fs::path& path) {
-    OggVorbis_File stream;
-    std::vector<int16_t> samples;
-    if (ov_fopen(path.c_str(), &stream) < 0) return samples;
-    int16_t buffer[4096];
-    int section = 0;
-    for (long got; (got = ov_read(&stream, reinterpret_cast<char*>(buffer), sizeof buffer, 0, 2, 1,
-                                  &section)) > 0;)
-        samples.insert(samples.end(), buffer, buffer + got / 2);
-    ov_clear(&stream);
+std::vector<int16_t> DecodeSamples(const fs::path& path) {
+    const std::string bytes = DecodeOgg(path, false);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
 }
 
@@ -118,11 +102,7 @@ bool Black(const AVFrame* frame) {
 
 class Record : public testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/bumpwave-record-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
+    void SetUp() override { dir_ = NewFolder(); }
     void TearDown() override { fs::remove_all(dir_); }
 
     void Provide(std::initializer_list<const char*> names) {
@@ -195,7 +175,7 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
 
         // The music from its start, then silence, to the end of the video.
         EXPECT_EQ(video.sound, "flac");
-        const std::vector<int16_t> music = DecodeOgg(c.music);
+        const std::vector<int16_t> music = DecodeSamples(c.music);
         const int channels = static_cast<int>(c.speakers.size());
         ASSERT_EQ(video.channels, channels);
         const size_t length = static_cast<size_t>(c.untilMs) * Rate / 1000 * channels;
@@ -229,7 +209,7 @@ TEST_F(Record, WholeDemoEndsASecondAfterTheVisualsOrTheMusic) {
     Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
     RunResult run = Run({"--fps", "5", "v.mkv"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const std::vector<int16_t> music = DecodeOgg(BuildDir / "testing.ogg");
+    const std::vector<int16_t> music = DecodeSamples(BuildDir / "testing.ogg");
     const size_t end = std::max<size_t>(41 * Rate, music.size() / 2) + Rate;
     int blackVisuals = 0, lit = 0;
     Video video = Decode(dir_ / "v.mkv", [&](int index, const AVFrame* frame) {
@@ -257,7 +237,7 @@ TEST_F(Record, TurnsLaterStreamsOfAChainedFileIntoTheFirstOnesFormat) {
     RunResult run = Run({"--fps", "1", "v.mkv"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     Video video = Decode(dir_ / "v.mkv", [](int, const AVFrame*) {});
-    const std::vector<int16_t> first = DecodeOgg(BuildDir / "testing.ogg");
+    const std::vector<int16_t> first = DecodeSamples(BuildDir / "testing.ogg");
     ASSERT_EQ(video.channels, 2);
     ASSERT_GT(video.samples.size(), first.size());
     EXPECT_TRUE(std::equal(first.begin(), first.end(), video.samples.begin()));
