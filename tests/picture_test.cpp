@@ -2,24 +2,21 @@
 // (tests/pictures), against those files cut and spoiled, and against the
 // pictures the build draws for the demo.
 #include "assets/picture.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <sys/stat.h>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<char>;
+using Bytes = std::string;
 using Words = std::vector<uint32_t>;
 
-const fs::path Fixtures = fs::path(BUMPWAVE_SOURCE_DIR) / "tests" / "pictures";
+const fs::path Fixtures = SourceDir / "tests" / "pictures";
 constexpr size_t BufferWords = PictureBufferBytes / 4;
 
 uint32_t untouched; // where the caller's pointer points before a load
@@ -66,18 +63,9 @@ uint64_t Checksum(const Words& words) { // FNV-1a
     return hash;
 }
 
-Bytes Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class Picture : public testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/bumpwave-picture-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-    }
+    void SetUp() override { dir = NewFolder(); }
     void TearDown() override { fs::remove_all(dir); }
     fs::path Write(const char* name, const Bytes& bytes) {
         std::ofstream(dir / name, std::ios::binary)
@@ -87,41 +75,27 @@ class Picture : public testing::Test {
     fs::path dir;
 };
 
-TEST_F(Picture, EveryKindOfPngBecomesWordsPackedAtItsWidthWithOpaqueAsAlphaZero) {
+TEST_F(Picture, EveryKindOfPictureBecomesWordsPackedAtItsWidthWithOpaqueAsAlphaZero) {
     Words interlaced;
     for (uint32_t i = 0; i < 19 * 13; ++i) interlaced.push_back(PatternWord(i % 19, i / 19));
-    const std::pair<const char*, Words> cases[] = {
-        {"pattern.png", Pattern(64, 48)},
-        {"palette.png", {0x0000FF, 0xFF0000, 0x00FF00}},
-        // Red is transparent, green half, blue has no entry: opaque.
-        {"palette-trns.png", {0xFFFF0000, 0x7F00FF00, 0x000000FF, 0xFFFF0000}},
-        {"grey2.png", {0, 0x555555, 0xAAAAAA, 0xFFFFFF}},
-        {"grey-alpha.png", {0x00404040, 0xFF808080}},
-        {"rgba.png", {0x00010203, 0xCF040506}},
-        {"rgb16.png", {0x12ABFF}},
-        {"interlaced.png", interlaced},
-    };
-    for (const auto& [name, words] : cases) {
-        SCOPED_TRACE(name);
-        Loaded loaded = Load(Fixtures / name);
-        ASSERT_EQ(loaded.result, 1);
-        EXPECT_EQ(loaded.out + loaded.err, "");
-        EXPECT_EQ(loaded.All(), Packed(words));
-    }
-    // Each load has a buffer of its own.
-    Loaded first = Load(Fixtures / "rgb16.png"), second = Load(Fixtures / "rgb16.png");
-    first.pixels[0] = 0;
-    EXPECT_EQ(second.pixels[0], 0x12ABFFu);
-}
-
-TEST_F(Picture, EveryKindOfJpegBecomesOpaqueWordsAsPinned) {
-    // Four flat blocks each: RGB, progressive RGB, grey, and inks stored the
-    // Adobe way (inverted, plain or as YCCK) and the plain way.
-    // The same colours coded two ways decode alike.
+    // The JPEG files hold four flat blocks each; the same colours coded two
+    // ways (progressive, or inks as Adobe stores them) decode alike.
     const std::pair<const char*, uint64_t> cases[] = {
-        {"colour.jpg", 13550772683205114860u},    {"progressive.jpg", 13550772683205114860u},
-        {"grey.jpg", 16646124309408568869u},      {"adobe-cmyk.jpg", 12276863106506643237u},
-        {"adobe-ycck.jpg", 7219362931659504074u}, {"plain-cmyk.jpg", 12276863106506643237u},
+        {"pattern.png", Checksum(Packed(Pattern(64, 48)))},
+        {"palette.png", Checksum(Packed({0x0000FF, 0xFF0000, 0x00FF00}))},
+        // Red is transparent, green half, blue has no entry: opaque.
+        {"palette-trns.png", Checksum(Packed({0xFFFF0000, 0x7F00FF00, 0x000000FF, 0xFFFF0000}))},
+        {"grey2.png", Checksum(Packed({0, 0x555555, 0xAAAAAA, 0xFFFFFF}))},
+        {"grey-alpha.png", Checksum(Packed({0x00404040, 0xFF808080}))},
+        {"rgba.png", Checksum(Packed({0x00010203, 0xCF040506}))},
+        {"rgb16.png", Checksum(Packed({0x12ABFF}))},
+        {"interlaced.png", Checksum(Packed(interlaced))},
+        {"colour.jpg", 13550772683205114860u},
+        {"progressive.jpg", 13550772683205114860u},
+        {"grey.jpg", 16646124309408568869u},
+        {"adobe-cmyk.jpg", 12276863106506643237u},
+        {"adobe-ycck.jpg", 7219362931659504074u},
+        {"plain-cmyk.jpg", 12276863106506643237u},
     };
     for (const auto& [name, checksum] : cases) {
         SCOPED_TRACE(name);
@@ -130,10 +104,14 @@ TEST_F(Picture, EveryKindOfJpegBecomesOpaqueWordsAsPinned) {
         EXPECT_EQ(loaded.out + loaded.err, "");
         EXPECT_EQ(Checksum(loaded.All()), checksum);
     }
+    // Each load has a buffer of its own.
+    Loaded first = Load(Fixtures / "rgb16.png"), second = Load(Fixtures / "rgb16.png");
+    first.pixels[0] = 0;
+    EXPECT_EQ(second.pixels[0], 0x12ABFFu);
 }
 
 TEST_F(Picture, BrokenFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDecoded) {
-    const Bytes png = Read(Fixtures / "pattern.png"), jpeg = Read(Fixtures / "progressive.jpg");
+    const Bytes png = Slurp(Fixtures / "pattern.png"), jpeg = Slurp(Fixtures / "progressive.jpg");
     Bytes badCrc = png;
     badCrc[17] ^= 1; // the width, under the IHDR checksum
     std::mt19937 random(7);
@@ -215,7 +193,7 @@ TEST_F(Picture, APictureNotOfTheShapeTheDemoReadsLoadsWithAWord) {
     };
     for (const auto& [name, size, said] : cases) {
         SCOPED_TRACE(name + std::string(" ") + size);
-        fs::path path = Write(name, Read(Fixtures / ("flat-" + std::string(size) + ".png")));
+        fs::path path = Write(name, Slurp(Fixtures / ("flat-" + std::string(size) + ".png")));
         Loaded loaded = Load(path);
         EXPECT_EQ(loaded.result, 1);
         EXPECT_EQ(loaded.out, "");
@@ -227,14 +205,13 @@ TEST_F(Picture, APictureNotOfTheShapeTheDemoReadsLoadsWithAWord) {
 }
 
 TEST(DefaultPictures, TheReliefIsOpaqueAndTheLogoSitsOnAKeyedOutBackground) {
-    const fs::path build = BUMPWAVE_BUILD_DIR;
-    Loaded relief = Load(build / "bumpmap.png");
+    Loaded relief = Load(BuildDir / "bumpmap.png");
     ASSERT_EQ(relief.result, 1);
     Words all = relief.All();
     EXPECT_TRUE(std::all_of(all.begin(), all.end(), [](uint32_t w) { return w >> 24 == 0; }));
     EXPECT_NE(all.back(), 0u); // a smaller picture leaves the end zeroed
 
-    Loaded logo = Load(build / "boys.jpg");
+    Loaded logo = Load(BuildDir / "boys.jpg");
     ASSERT_EQ(logo.result, 1);
     int shown = 0;
     for (uint32_t y = 0; y < 200; ++y) {
