@@ -260,19 +260,8 @@ class UnderX : public DemoRun {
         if (wm_) wm_->Stop();
         if (display_) XCloseDisplay(display_);
         if (server_) server_->Stop(); // lets it remove its lock file and socket
-        if (HasFailure()) {
-            Tell("the demo", demo_.get());
-            Tell("openbox", wm_.get());
-            Tell("Xvfb " + name_, server_.get());
-        }
+        if (HasFailure() && demo_) std::printf("the demo said:\n%s\n", demo_->result().err.c_str());
         DemoRun::TearDown();
-    }
-
-    static void Tell(const std::string& who, const Process* process) {
-        if (process)
-            std::printf("%s (exit %d, signal %d) said:\n%s%s\n", who.c_str(),
-                        process->result().exitCode, process->result().signal,
-                        process->result().out.c_str(), process->result().err.c_str());
     }
 
     void StartDemo(std::vector<std::string> args) {
