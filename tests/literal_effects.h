@@ -1,7 +1,8 @@
 // The renderers' rules written out literally, one pixel and one dot at a time:
 // remainders by repeated subtraction, a branch per pixel, nothing hoisted. The
 // tests hold the fast renderers to these frames; the benchmark times them as
-// the baseline.
+// the baseline. Frames have `pitch` words a row; a null frame stands for a
+// failed lock, where only the state moves on.
 #pragma once
 
 #include "effects/tables.h"
@@ -13,8 +14,9 @@ namespace literal {
 
 constexpr int W = FrameWidth, H = FrameHeight;
 
-// One light into a packed 640 × 480 frame that was cleared before red.
-inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light, int shift) {
+// One light into a frame that was cleared before red.
+inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light, int shift,
+                  int pitch = W) {
     for (int j = 1; j <= 127; ++j) {
         for (int i = 1; i <= 127; ++i) {
             int px = light.x + i, py = light.y + j;
@@ -28,18 +30,32 @@ inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light
             while (v < 0) v += 128;
             int level = static_cast<int>(SpotWeight[i * 128 + j] * SpotTable[u * 128 + v]);
             if (level <= 0) continue;
-            uint32_t& pixel = frame[py * W + px];
+            uint32_t& pixel = frame[py * pitch + px];
             pixel = shift == 16 ? static_cast<uint32_t>(level) << 16
                                 : pixel | static_cast<uint32_t>(level) << shift;
         }
     }
 }
 
+// The red, green and blue `lights` over a cleared frame; then each takes its
+// step and turns back once it is outside 11..501 across or 11..341 down.
+inline void BumpLights(uint32_t* frame, const uint32_t* picture, ::Light* lights, int pitch = W) {
+    if (frame) {
+        for (int i = 0; i < pitch * H; ++i) frame[i] = 0;
+        for (int k = 0; k < 3; ++k) Light(frame, picture, lights[k], 16 - 8 * k, pitch);
+    }
+    for (int k = 0; k < 3; ++k) {
+        ::Light& light = lights[k];
+        light.x += light.dx;
+        light.y += light.dy;
+        if (light.x < 11 || light.x > 501) light.dx = -light.dx;
+        if (light.y < 11 || light.y > 341) light.dy = -light.dy;
+    }
+}
+
 inline void BumpLights(uint32_t* frame, const uint32_t* picture) {
-    for (int i = 0; i < W * H; ++i) frame[i] = 0;
-    Light(frame, picture, redLight, 16);
-    Light(frame, picture, greenLight, 8);
-    Light(frame, picture, blueLight, 0);
+    ::Light lights[3] = {redLight, greenLight, blueLight};
+    BumpLights(frame, picture, lights);
 }
 
 inline int Byte(float value) {
@@ -47,7 +63,7 @@ inline int Byte(float value) {
 }
 
 // The plasma from the phases `p`, which then move on; the picture, if any, over it.
-inline void Plasma(uint32_t* frame, const uint32_t* picture, PlasmaPhaseSet& p) {
+inline void Plasma(uint32_t* frame, const uint32_t* picture, PlasmaPhaseSet& p, int pitch = W) {
     for (int y = 0; y < H; ++y) {
         int iR = p.redRowPhase + y, iG = p.greenRowPhase + y, iB = p.blueRowPhase + y;
         if (iR > 479) iR -= 480;
@@ -61,7 +77,7 @@ inline void Plasma(uint32_t* frame, const uint32_t* picture, PlasmaPhaseSet& p) 
             uint32_t red = (Byte(PlasmaRowWave[iR]) + Byte(PlasmaColumnWave[jR])) / 2;
             uint32_t green = (Byte(PlasmaRowWave[iG]) + Byte(PlasmaColumnWave[jG])) / 2;
             uint32_t blue = (Byte(PlasmaRowWave[iB]) + Byte(PlasmaColumnWave[jB])) / 2;
-            frame[y * W + x] = red << 16 | green << 8 | blue;
+            frame[y * pitch + x] = red << 16 | green << 8 | blue;
         }
     }
     p = {(p.redRowPhase + 1) % 480,      (p.greenRowPhase + 2) % 480,
@@ -71,14 +87,14 @@ inline void Plasma(uint32_t* frame, const uint32_t* picture, PlasmaPhaseSet& p) 
     for (int k = 0; k < 200; ++k) {
         for (int m = 0; m < 320; ++m) {
             uint32_t w = picture[320 * k + m];
-            if (w < 0x00F0F0F0u) frame[(280 + k) * W + 160 + m] = w;
+            if (w < 0x00F0F0F0u) frame[(280 + k) * pitch + 160 + m] = w;
         }
     }
 }
 
 // The dot grid over the frame with the counters given, which then move on.
-inline void Dots(uint32_t* frame, uint32_t& rowCounter, uint32_t& columnCounter) {
-    for (uint32_t r = 50; r < 430; r += 4) {
+inline void Dots(uint32_t* frame, uint32_t& rowCounter, uint32_t& columnCounter, int pitch = W) {
+    for (uint32_t r = 50; frame && r < 430; r += 4) {
         uint32_t colour = r < 160 ? 0x00008400u : r < 320 ? 0x00FFFFFFu : 0x00FF0000u;
         for (uint32_t c = 50; c < 590; c += 4) {
             uint32_t p = r * c;
@@ -95,8 +111,8 @@ inline void Dots(uint32_t* frame, uint32_t& rowCounter, uint32_t& columnCounter)
             else if (x > 639)
                 x -= 640;
             if (x < 51 || x > 589) continue;
-            frame[y * W + x] = frame[y * W + x + 1] = colour;
-            frame[(y + 1) * W + x] = frame[(y + 1) * W + x + 1] = colour;
+            frame[y * pitch + x] = frame[y * pitch + x + 1] = colour;
+            frame[(y + 1) * pitch + x] = frame[(y + 1) * pitch + x + 1] = colour;
         }
     }
     columnCounter = (columnCounter + 1) % 640;

@@ -16,17 +16,13 @@ void SendAndEnd() {
 
 } // namespace
 
-TEST(Thread, ASignalSentBeforeTheWaitIsNotLost) {
-    Signal* signal = CreateSignal();
-    ASSERT_NE(signal, nullptr);
-    SendSignal(signal);
-    WaitForSignal(signal);
-    DestroySignal(signal);
-}
-
-TEST(Thread, AThreadWakesTheThreadWaitingForItsSignal) {
+TEST(Thread, ASignalSentBeforeTheWaitIsKeptAndAThreadWakesItsWaiter) {
     shared = CreateSignal();
     ASSERT_NE(shared, nullptr);
+    SendSignal(shared);
+    WaitForSignal(shared);
+    DestroySignal(shared);
+    shared = CreateSignal();
     ran = false;
     ASSERT_TRUE(StartThread(SendAndEnd, "test", true));
     WaitForSignal(shared);

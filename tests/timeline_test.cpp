@@ -1,4 +1,3 @@
-#include "effects/dot_grid.h"
 #include "effects/tables.h"
 #include "shell/frame_loop.h"
 #include "shell/timeline.h"
@@ -10,40 +9,6 @@
 
 namespace {
 
-constexpr uint32_t Shown = 0x00010203; // an opaque logo word, unlike any plasma pixel
-
-class Timeline : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(InitEffects(9));
-        ResetTimeline();
-        frame = AllocateFrame(FrameWidth, FrameHeight);
-        ASSERT_NE(frame, nullptr);
-    }
-    void TearDown() override {
-        FreeFrame(frame);
-        FreeWaveTables();
-    }
-    void Render(uint32_t elapsedMs) { RenderScene(frame, elapsedMs, bump.data(), logo.data()); }
-    bool PictureShown() const { return frame->pixels[300 * FrameWidth + 300] == Shown; }
-    // Which renderers a frame at `elapsedMs` runs, told by the state each one moves.
-    std::string Renderers(uint32_t elapsedMs) {
-        Light red = redLight;
-        PlasmaPhaseSet phases = PlasmaPhases;
-        uint32_t dots = DotRowCounter;
-        Render(elapsedMs);
-        std::string ran;
-        if (redLight.x != red.x) ran += "lights ";
-        if (PlasmaPhases.redRowPhase != phases.redRowPhase) ran += "plasma ";
-        if (DotRowCounter != dots) ran += "dots ";
-        if (PictureShown()) ran += "picture ";
-        return ran;
-    }
-    Frame* frame = nullptr;
-    std::vector<uint32_t> bump = std::vector<uint32_t>(FrameWidth * FrameHeight, 0x00808080);
-    std::vector<uint32_t> logo = std::vector<uint32_t>(FrameWidth * FrameHeight, Shown);
-};
-
 std::string FrameRateLine(uint32_t frames, uint32_t elapsedMs) {
     FramesPerSecond = ComputeFramesPerSecond(frames, elapsedMs);
     testing::internal::CaptureStdout();
@@ -53,88 +18,39 @@ std::string FrameRateLine(uint32_t frames, uint32_t elapsedMs) {
 
 } // namespace
 
-TEST(SceneChoice, RangesIncludeBothEnds) {
+TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
+    const uint32_t ends[] = {13750, 20000, 31000, 32000, 38000, 39000};
     EXPECT_EQ(SceneAt(0), Scene::BumpLights);
-    EXPECT_EQ(SceneAt(13750), Scene::BumpLights);
-    EXPECT_EQ(SceneAt(13751), Scene::PlasmaFadeIn);
-    EXPECT_EQ(SceneAt(20000), Scene::PlasmaFadeIn);
-    EXPECT_EQ(SceneAt(20001), Scene::PlasmaWithDots);
-    EXPECT_EQ(SceneAt(31000), Scene::PlasmaWithDots);
-    EXPECT_EQ(SceneAt(31001), Scene::FirstFlash);
-    EXPECT_EQ(SceneAt(32000), Scene::FirstFlash);
-    EXPECT_EQ(SceneAt(32001), Scene::PlasmaWithPicture);
-    EXPECT_EQ(SceneAt(38000), Scene::PlasmaWithPicture);
-    EXPECT_EQ(SceneAt(38001), Scene::SecondFlash);
-    EXPECT_EQ(SceneAt(39000), Scene::SecondFlash);
-    EXPECT_EQ(SceneAt(39001), Scene::PlasmaFadeOut);
-    EXPECT_EQ(SceneAt(40999), Scene::PlasmaFadeOut);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(SceneAt(ends[i]), static_cast<Scene>(i)) << ends[i];
+        EXPECT_EQ(SceneAt(ends[i] + 1), static_cast<Scene>(i + 1)) << ends[i];
+    }
     EXPECT_EQ(SceneAt(UINT32_MAX), Scene::PlasmaFadeOut);
 }
 
-TEST_F(Timeline, EachSceneRunsItsRenderers) {
-    EXPECT_EQ(Renderers(0), "lights ");
-    EXPECT_EQ(Renderers(13750), "lights ");
-    EXPECT_EQ(Renderers(13751), "plasma ");
-    EXPECT_EQ(Renderers(20001), "plasma dots ");
-    EXPECT_EQ(Renderers(31000), "plasma dots ");
-    EXPECT_EQ(Renderers(32001), "plasma picture ");
-    EXPECT_EQ(Renderers(38000), "plasma picture ");
-    EXPECT_EQ(Renderers(39001), "plasma ");
-    EXPECT_EQ(Renderers(41000), "plasma "); // past the end the last scene holds
-}
-
-TEST_F(Timeline, AShortFadeInLeavesItsLastTablesToTheLaterScenes) {
-    const int n = 50; // frames the fade-in gets, fewer than the 128 it needs
-    Render(13751);
-    EXPECT_EQ(PlasmaRowWave[0], 255.0f); // first frame: every entry 255
-    EXPECT_EQ(PlasmaColumnWave[320], 255.0f);
-    for (int k = 2; k <= n; ++k) Render(15000);
-    EXPECT_EQ(FadeInAmplitude, n);
-    EXPECT_EQ(FadeInOffset, 255 - n);
-    // The tables were built with amplitude n − 1 and offset 256 − n ...
-    EXPECT_EQ(PlasmaRowWave[120], 255.0f);
-    EXPECT_EQ(PlasmaRowWave[360], static_cast<float>(256 - n - (n - 1)));
-    // ... and the dots, flash and picture scenes draw with them unchanged.
-    for (uint32_t t : {20001u, 31001u, 32001u, 38001u}) Render(t);
-    EXPECT_EQ(PlasmaRowWave[360], static_cast<float>(257 - 2 * n));
-}
-
-TEST_F(Timeline, AFullFadeInSettlesOnTheStartUpWaves) {
-    for (int k = 0; k < 200; ++k) Render(13751);
-    EXPECT_EQ(FadeInAmplitude, 127);
-    EXPECT_EQ(FadeInOffset, 128);
-    EXPECT_EQ(PlasmaRowWave[120], 255.0f);
-    EXPECT_EQ(PlasmaRowWave[360], 1.0f);
-}
-
-TEST_F(Timeline, FlashesRunSixFrameCyclesWithCountersOfTheirOwn) {
-    std::string first, second;
-    for (int k = 0; k < 8; ++k) {
-        Render(31500);
-        first += PictureShown() ? "on " : "off ";
+TEST(Timeline, TheFadeInSettlesOnTheStartUpWavesAndFlashesCountSixFrames) {
+    ASSERT_TRUE(InitEffects(9));
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
+    ASSERT_NE(frame, nullptr);
+    const uint32_t shown = 0x00010203; // an opaque logo word, unlike any plasma pixel
+    std::vector<uint32_t> logo(FrameWidth * FrameHeight, shown);
+    for (int run = 0; run < 2; ++run) { // the second after a reset, as from the start
+        ResetTimeline();
+        RenderScene(frame, 13751, nullptr, nullptr);
+        EXPECT_EQ(PlasmaRowWave[360], 255.0f); // flat at first
+        for (int k = 1; k < 200; ++k) RenderScene(frame, 13751, nullptr, nullptr);
+        EXPECT_EQ(PlasmaRowWave[120], 255.0f); // 128 + 127
+        EXPECT_EQ(PlasmaRowWave[360], 1.0f);   // 128 − 127
+        std::string seen;
+        for (int k = 0; k < 12; ++k) {
+            RenderScene(frame, k < 8 ? 31500 : 38500, nullptr, logo.data());
+            seen += frame->pixels[300 * FrameWidth + 300] == shown ? '+' : '-';
+        }
+        // Three frames without the picture, three with; the second flash counts on its own.
+        EXPECT_EQ(seen, "---+++-----+");
     }
-    EXPECT_EQ(first, "off off off on on on off off ");
-    EXPECT_EQ(FirstFlashCounter, 2);
-    for (int k = 0; k < 4; ++k) {
-        Render(38500);
-        second += PictureShown() ? "on " : "off ";
-    }
-    EXPECT_EQ(second, "off off off on ");
-    EXPECT_EQ(FirstFlashCounter, 2);
-}
-
-TEST_F(Timeline, FadeOutStartsAt127And126AndSettlesAtZero) {
-    Render(39001);
-    EXPECT_EQ(PlasmaRowWave[120], 253.0f); // 127 + 126
-    EXPECT_EQ(PlasmaRowWave[360], 1.0f);
-    EXPECT_EQ(FadeOutAmplitude, 125);
-    EXPECT_EQ(FadeOutOffset, 126);
-    for (int k = 2; k <= 127; ++k) Render(40000);
-    EXPECT_EQ(PlasmaRowWave[120], 1.0f); // frame 127: amplitude 0 and offset 1 ...
-    EXPECT_EQ(PlasmaRowWave[360], 1.0f);
-    Render(40000); // ... frame 128 on: all 0, a black plasma
-    for (int i = 0; i < PlasmaRowCount; ++i) ASSERT_EQ(PlasmaRowWave[i], 0.0f);
-    for (int i = 0; i < FrameWidth * FrameHeight; ++i) ASSERT_EQ(frame->pixels[i], 0u);
+    FreeFrame(frame);
+    FreeWaveTables();
 }
 
 TEST(FrameRate, PrintsTheSinglePrecisionRate) {

@@ -1,0 +1,115 @@
+// The renderers against their rules written out literally, frame after frame:
+// on both paths, with packed and padded rows, over a random picture of steep
+// relief, with wave tables far outside their range and with failed locks.
+#include "effects/bump_lights.h"
+#include "effects/dot_grid.h"
+#include "effects/plasma.h"
+#include "effects/tables.h"
+#include "effects/vector_path.h"
+#include "tests/literal_effects.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+using literal::H;
+using literal::W;
+
+namespace {
+
+std::vector<uint32_t> Words(const Frame* frame) {
+    return {frame->pixels, frame->pixels + frame->bytesPerRow / 4 * H};
+}
+
+void Scramble(float* wave, int count, float range, std::mt19937& random) {
+    std::uniform_real_distribution<float> value(-range, range);
+    for (int i = 0; i < count; ++i) wave[i] = value(random);
+}
+
+int allocationsLeft;
+void* FailingAllocate(size_t size) {
+    return allocationsLeft-- > 0 ? std::malloc(size) : nullptr;
+}
+
+} // namespace
+
+TEST(Effects, RenderersDrawTheLiteralFrames) {
+    std::mt19937 random(11);
+    // Channels step by up to ±255, so u and v run far outside 0..127; as a logo,
+    // a quarter of the words are transparent by their alpha.
+    std::vector<uint32_t> picture(W * H);
+    for (uint32_t& word : picture) word = random() % 4 ? random() & 0x00FFFFFF : random();
+    picture[0] = OverlayKey;
+    picture[1] = OverlayKey - 1;
+    const bool avx2 = UseAvx2;
+    for (int run = 0; run < 4; ++run) {
+        UseAvx2 = run % 2 && avx2;
+        const int pitch = run < 2 ? W : W + 18;
+        SCOPED_TRACE(testing::Message() << "avx2 " << UseAvx2 << ", pitch " << pitch);
+        Frame* frame = AllocateFrame(W, H, pitch * 4);
+        ASSERT_NE(frame, nullptr);
+        std::vector<uint32_t> expected(pitch * H);
+        ASSERT_EQ(Words(frame), expected); // allocated cleared
+        ASSERT_TRUE(InitEffects(run + 1));
+        // Red and green reach each end of their travel one step at a time.
+        Light lights[3] = {{495, 335, 1, 1}, {14, 14, -1, -1}, {250, 180, 3, -2}};
+        redLight = lights[0], greenLight = lights[1], blueLight = lights[2];
+        for (int step = 0; step < 40; ++step) {
+            if (step % 9 == 4) FailNextLock(frame);
+            literal::BumpLights(step % 9 == 4 ? nullptr : expected.data(), picture.data(), lights,
+                                pitch);
+            RenderBumpLights(frame, picture.data());
+            ASSERT_EQ(Words(frame), expected) << "lights, frame " << step;
+        }
+        // No renderer but the lights may write the padding.
+        for (int i = 0; i < pitch * H; ++i)
+            if (i % pitch >= W) frame->pixels[i] = expected[i] = 0x00ABCDEF;
+        PlasmaPhaseSet phases = PlasmaPhases;
+        uint32_t rowCounter = DotRowCounter = 470, columnCounter = DotColumnCounter = 630;
+        for (int step = 0; step < 40; ++step) {
+            if (step % 10 == 5) BuildPlasmaWaves(255 - step, step); // as the fades do
+            if (step == 30) { // negative and wrapping bytes, pushes that wrap
+                Scramble(PlasmaRowWave, PlasmaRowCount, 1000, random);
+                Scramble(PlasmaColumnWave, PlasmaColumnCount, 1000, random);
+                Scramble(DotRowWave, PlasmaRowCount, 500, random);
+                Scramble(DotColumnWave, PlasmaColumnCount, 600, random);
+            }
+            const uint32_t* overlay = step % 3 ? nullptr : picture.data();
+            if (step % 7 == 3)
+                FailNextLock(frame);
+            else
+                literal::Plasma(expected.data(), overlay, phases, pitch);
+            RenderPlasma(frame, overlay);
+            if (step % 2) {
+                if (step % 10 == 9) FailNextLock(frame);
+                literal::Dots(step % 10 == 9 ? nullptr : expected.data(), rowCounter, columnCounter,
+                              pitch);
+                RenderDotGrid(frame);
+            }
+            ASSERT_EQ(Words(frame), expected) << "plasma, frame " << step;
+        }
+        FreeWaveTables();
+        FreeFrame(frame);
+    }
+    UseAvx2 = avx2;
+}
+
+TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFree) {
+    allocationsLeft = 1; // the first plasma wave only; the dot waves are never tried
+    EXPECT_FALSE(InitEffects(1, FailingAllocate));
+    EXPECT_TRUE(PlasmaRowWave && !PlasmaColumnWave && !DotColumnWave);
+    FreeWaveTables();
+    allocationsLeft = 3; // all but the last
+    EXPECT_FALSE(InitEffects(1, FailingAllocate));
+    EXPECT_TRUE(PlasmaColumnWave && DotColumnWave && !DotRowWave);
+    EXPECT_EQ(PlasmaRowWave[120], 255.0f); // the start-up waves, 128 ± 127, are built
+    EXPECT_EQ(PlasmaRowWave[360], 1.0f);
+    FreeWaveTables(); // leak-checked under the sanitizer build
+    EXPECT_EQ(PlasmaRowWave, nullptr);
+}
+
+TEST(Effects, FramesRefuseStridesThatCannotHoldARowOrDoNotFitSixteenBits) {
+    for (auto [width, bytesPerRow] : {std::pair{W, 2556}, {W, 40000}, {0, 0}})
+        EXPECT_EQ(AllocateFrame(width, H, bytesPerRow), nullptr) << width << " " << bytesPerRow;
+}
