@@ -56,7 +56,7 @@ bool StartMusic(Signal* ended) {
     return StartThread(PlayMusic, "bumpwave music", true);
 }
 
-static void ToSdlOrder(char* samples, long length, int channels) {
+void ToSpeakerOrder(char* samples, long length, int channels) {
     if (channels < 3 || channels > 8) return; // the same order, or none at all
     const int frameBytes = 2 * channels;
     for (char* frame = samples; frame + frameBytes <= samples + length; frame += frameBytes) {
@@ -75,7 +75,7 @@ long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channe
     if (count > 0 && info) {
         *rate = info->rate;
         *channels = info->channels;
-        ToSdlOrder(buffer, count, info->channels);
+        ToSpeakerOrder(buffer, count, info->channels);
     }
     return count;
 }

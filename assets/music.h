@@ -22,6 +22,10 @@ struct MusicIO {
     bool (*played)(SoundBlock* block);
 };
 
+// Moves the channels of whole 16-bit sample frames from Vorbis's order to the
+// usual one (front left, right, centre, LFE, back, side), which SDL expects.
+void ToSpeakerOrder(char* samples, long length, int channels);
+
 // The read of PlayMusic, for an OggVorbis_File.
 long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channels);
 

@@ -1,5 +1,6 @@
 #include "assets/music_decode.h"
 
+#include "assets/music.h"
 #include "platform/files.h"
 
 #include <vorbis/vorbisfile.h>
@@ -54,6 +55,8 @@ int DecodeMusic(int16_t* samples, int capacity, int* rate, int* channels) {
         const vorbis_info* info = ov_info(&Music, stream);
         *rate = info->rate > 0 && info->rate <= INT32_MAX ? static_cast<int>(info->rate) : 0;
         *channels = info->channels;
+        ToSpeakerOrder(reinterpret_cast<char*>(samples), bytes,
+                       info->channels); // as the demo plays it
         return static_cast<int>(bytes / 2 / info->channels);
     }
 }

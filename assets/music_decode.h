@@ -16,7 +16,8 @@ int MusicChannels();
 // Length in seconds as the file's index gives it; a damaged file can end sooner.
 double MusicSeconds();
 
-// Decodes interleaved 16-bit samples into `samples`, which holds `capacity`
+// Decodes interleaved 16-bit samples, their channels in the order the demo
+// plays them (ToSpeakerOrder), into `samples`, which holds `capacity`
 // samples (at least 255, one frame of the widest stream), and tells their rate
 // and channel count: a chained file can change them from one stream to the
 // next. Returns the sample frames decoded, 0 at the end of the music or at a

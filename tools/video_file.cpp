@@ -41,24 +41,14 @@ static bool TakesAsTheyCome;
 static int OpenedRate, OpenedChannels;
 static uint8_t* Converted;    // the converter's output, one plane a channel
 static size_t ConvertedBytes; // allocated
-static int16_t* Reordered;
-static size_t ReorderedBytes;
 static char ErrorText[256];
 
-// The speakers of Ogg Vorbis's channel orders as FFmpeg lays them out, and
-// where each of them is found in the Vorbis order.
+// The speakers of Ogg Vorbis's channel counts as FFmpeg lays them out; the
+// samples come in that order, as the demo hands them to SDL.
 static const uint64_t VorbisLayouts[MaxSoundChannels] = {
     AV_CH_LAYOUT_MONO,    AV_CH_LAYOUT_STEREO,       AV_CH_LAYOUT_SURROUND,
     AV_CH_LAYOUT_QUAD,    AV_CH_LAYOUT_5POINT0_BACK, AV_CH_LAYOUT_5POINT1_BACK,
     AV_CH_LAYOUT_6POINT1, AV_CH_LAYOUT_7POINT1};
-static const int VorbisPositions[MaxSoundChannels][MaxSoundChannels] = {{0},
-                                                                        {0, 1},
-                                                                        {0, 2, 1},
-                                                                        {0, 1, 2, 3},
-                                                                        {0, 2, 1, 3, 4},
-                                                                        {0, 2, 1, 5, 3, 4},
-                                                                        {0, 2, 1, 6, 5, 3, 4},
-                                                                        {0, 2, 1, 7, 5, 6, 3, 4}};
 // The AAC encoder's own layouts; those it lacks get a wider one, so that no
 // speaker is mixed into another where a wider layout has it.
 static const uint64_t AacLayouts[MaxSoundChannels] = {
@@ -325,19 +315,12 @@ static bool UseConverter(int rate, int channels) {
 bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
-    // FFmpeg's order of the speakers, not Vorbis's.
-    if (!Reserve(Reordered, ReorderedBytes, frames, channels * 2)) return false;
-    const int* from = VorbisPositions[channels - 1];
-    for (int i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-            Reordered[i * channels + c] = samples[i * channels + from[c]];
-
     if (TakesAsTheyCome && rate == OpenedRate && channels == OpenedChannels) {
-        void* planes[1] = {Reordered};
+        void* planes[1] = {const_cast<int16_t*>(samples)};
         if (!DropConverter()) return false;
         if (av_audio_fifo_write(Pending, planes, frames) < frames)
             return Fail("not enough memory for the sound");
-    } else if (!UseConverter(rate, channels) || !Convert(Reordered, frames)) {
+    } else if (!UseConverter(rate, channels) || !Convert(samples, frames)) {
         return false;
     }
     return EncodePending(false);
@@ -359,10 +342,8 @@ static void Release() {
     Pending = nullptr;
     swr_free(&Converter);
     std::free(Converted);
-    std::free(Reordered);
     Converted = nullptr;
-    Reordered = nullptr;
-    ConvertedBytes = ReorderedBytes = 0;
+    ConvertedBytes = 0;
     TakesAsTheyCome = false;
 }
 

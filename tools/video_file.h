@@ -18,7 +18,7 @@ struct VideoSettings {
     int framesPerSecond;
     int quality;    // libx264's constant rate factor, 0..51, for Web
     int sampleRate; // of the sound track; 0 for none
-    int channels;   // of the sound track, 1..MaxSoundChannels, in Ogg Vorbis order
+    int channels;   // of the sound track, 1..MaxSoundChannels
 };
 
 // Creates `path` (whatever its name, the container is the kind's) and writes
@@ -29,9 +29,9 @@ bool OpenVideoFile(const char* path, const VideoSettings& settings);
 // Appends one frame, rows `bytesPerRow` apart.
 bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow);
 
-// Appends `frames` sample frames of interleaved samples in Ogg Vorbis channel
-// order; when their rate or channel count is not the track's, they are
-// converted to it.
+// Appends `frames` sample frames of interleaved samples, the speakers in the
+// usual order (front left, right, centre, LFE, back, side); when their rate or channel count is not
+// the track's, they are converted to it.
 bool AddSound(const int16_t* samples, int frames, int rate, int channels);
 
 // Flushes the encoders, writes the index and closes the file. Whether it
