@@ -24,11 +24,13 @@ using Bytes = std::string;
 namespace {
 
 // Decoded samples moved from Vorbis's channel order to SDL's, as both name
-// them; SDL has no centre at 3 channels and takes it in its third.
+// them; SDL has no centre at 3 and 5 channels and takes it in its third.
 Bytes InSdlOrder(const Bytes& vorbis, int channels) {
     using Order = std::vector<std::string>;
     const std::map<int, std::pair<Order, Order>> orders = {
         {3, {{"L", "C", "R"}, {"L", "R", "C"}}},
+        {5, {{"L", "C", "R", "BL", "BR"}, {"L", "R", "C", "BL", "BR"}}},
+        {7, {{"L", "C", "R", "SL", "SR", "BC", "LFE"}, {"L", "R", "C", "LFE", "BC", "SL", "SR"}}},
         {6, {{"L", "C", "R", "BL", "BR", "LFE"}, {"L", "R", "C", "LFE", "BL", "BR"}}},
         {8,
          {{"L", "C", "R", "SL", "SR", "BL", "BR", "LFE"},
@@ -122,6 +124,8 @@ TEST(MusicDevice, PlaysAnyChannelCountAndChainedStreamsWholeInTimeAndInSdlOrder)
     };
     const Case cases[] = {{"stereo-3s.ogg", 44100, 2, 3.0, true},
                           {"three-channels.ogg", 44100, 3, 1.0, false},
+                          {"five-channels.ogg", 44100, 5, 1.0, false},
+                          {"seven-channels.ogg", 44100, 7, 1.0, false},
                           {"six-channels-22050.ogg", 22050, 6, 1.0, false},
                           {"eight-channels-48000.ogg", 48000, 8, 1.0, false},
                           // 1.5 s of stereo at 44100 Hz, then 1 s of mono at 22050 Hz
