@@ -135,9 +135,10 @@ TEST(MusicDevice, PlaysAnyChannelCountAndChainedStreamsWholeInTimeAndInSdlOrder)
         fs::path dir = NewFolder();
         fs::copy(SourceDir / "tests/music" / c.file, dir / "testing.ogg");
         std::vector<std::unique_ptr<Process>> loops;
+        // Bounded, in case this test dies before it can stop them.
         for (unsigned i = 0; c.busy && i < std::thread::hardware_concurrency(); ++i)
             loops.push_back(std::make_unique<Process>(
-                std::vector<std::string>{"sh", "-c", "while :; do :; done"}, ""));
+                std::vector<std::string>{"timeout", "60", "sh", "-c", "while :; do :; done"}, ""));
         testing::internal::CaptureStdout();
         Bytes output = PlayOnDisk(dir);
         loops.clear();
