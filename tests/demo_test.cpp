@@ -157,12 +157,7 @@ TEST_F(DemoRun, ARunThatCannotShowItsVisualsSaysWhyAndFails) {
         // only the first missing picture is tried
         {{}, {"testing.ogg"}, true, "Couldn't load bumpmap.png\n", ""},
         {{}, {"bumpmap.png", "testing.ogg"}, true, "Couldn't load boys.jpg\n", ""},
-        {{"--frobnicate"}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
-        {{"-help"}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
-        {{"WINDOW", "W"}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
-        {{"p", "pace"}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
-        {{"--version", "--help"}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
-        {{""}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
+        {{"--frobnicate", "-help"}, {"boys.jpg"}, true, "Couldn't load bumpmap.png\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out + c.err + (c.args.empty() ? "" : c.args[0]));
@@ -266,10 +261,11 @@ class UnderX : public DemoRun {
 
     void StartDemo(std::vector<std::string> args) {
         args.insert(args.begin(), Demo);
-        demo_ = std::make_unique<Process>(args, dir_.string(),
-                                          std::vector<std::string>{"DISPLAY=" + name_,
-                                                                   "SDL_VIDEODRIVER=x11",
-                                                                   "SDL_AUDIODRIVER=dummy"});
+        demo_ = std::make_unique<Process>(
+            args, dir_.string(),
+            std::vector<std::string>{"DISPLAY=" + name_,
+                                     "SDL_VIDEODRIVER", // as a user would: SDL finds X by itself
+                                     "SDL_AUDIODRIVER=dummy"});
     }
 
     template <class Check> bool WaitFor(Check check, Seconds limit) {
