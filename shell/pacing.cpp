@@ -14,7 +14,6 @@ static int64_t Deadline(const Pacer& pacer) {
 static void Anchor(Pacer& pacer, int64_t now) {
     pacer.anchor = now;
     pacer.periods = 1;
-    pacer.deadline = Deadline(pacer);
 }
 
 void StartPacer(Pacer& pacer, int refreshRate, int64_t now) {
@@ -25,14 +24,13 @@ void StartPacer(Pacer& pacer, int refreshRate, int64_t now) {
 int64_t NextFrameStart(Pacer& pacer, int64_t now) {
     // A display that syncs held the frame until its refresh, so it is shown
     // about its deadline, and the next period starts from it.
-    if (now >= pacer.deadline) {
+    int64_t deadline = Deadline(pacer);
+    if (now >= deadline) {
         Anchor(pacer, now);
         return now;
     }
-    int64_t start = pacer.deadline;
     ++pacer.periods;
-    pacer.deadline = Deadline(pacer);
-    return start;
+    return deadline;
 }
 
 int64_t ClockNanoseconds() {

@@ -15,9 +15,8 @@ constexpr int DefaultRefreshRate = 60; // where the display does not say
 
 struct Pacer {
     int refreshRate;
-    int64_t anchor;   // when the deadlines started counting
-    int64_t periods;  // deadlines since the anchor
-    int64_t deadline; // when the next frame is due
+    int64_t anchor;  // when the deadlines started counting
+    int64_t periods; // since the anchor, up to the next frame's deadline
 };
 
 // Starts the deadlines one period after `now`; a rate of 0 means 60 Hz.
