@@ -140,10 +140,14 @@ static void Lend(Frame* frame, void* pixels, int pitch) {
     frame->bytesPerRow = static_cast<int16_t>(pitch);
 }
 
-static bool HoldsFrame(const SDL_Surface* surface, const Frame* frame) {
+// 32-bit words with red, green and blue where the frame has them.
+static bool FrameWords(const SDL_Surface* surface) {
     Uint32 format = surface->format->format;
-    bool words = format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
-    return words && surface->w >= frame->width && surface->h >= frame->height;
+    return format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
+}
+
+static bool HoldsFrame(const SDL_Surface* surface, const Frame* frame) {
+    return FrameWords(surface) && surface->w >= frame->width && surface->h >= frame->height;
 }
 
 static void LockTexture(Display* display) {
@@ -204,12 +208,12 @@ static void ShowThroughSurface(Display* display, const Frame* frame) {
     if (frame->pixels != surface->pixels) {
         int width = std::min(frame->width, surface->w);
         int height = std::min(frame->height, surface->h);
-        Uint32 format = surface->format->format;
-        if (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888)
+        if (FrameWords(surface))
             CopyFrame(surface->pixels, surface->pitch, frame, width, height);
         else
             SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_RGB888, frame->pixels,
-                              frame->bytesPerRow, format, surface->pixels, surface->pitch);
+                              frame->bytesPerRow, surface->format->format, surface->pixels,
+                              surface->pitch);
     }
     SDL_UpdateWindowSurface(display->window);
 }
