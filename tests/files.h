@@ -1,6 +1,8 @@
-// Whole files, the folders tests work in, and music as libvorbisfile decodes it.
+// Whole files, the folders tests work in, music as libvorbisfile decodes it
+// and what a sound card was given.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <vorbis/vorbisfile.h>
 
 #include <cstdlib>
@@ -39,4 +41,22 @@ inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
             break;
     ov_clear(&stream);
     return pcm;
+}
+
+inline bool Silent(const std::string& bytes) {
+    return bytes.find_first_not_of('\0') == std::string::npos;
+}
+
+// Whether `output` is silence, then the whole of `payload`, then silence.
+inline testing::AssertionResult PlayedOnce(const std::string& output, const std::string& payload) {
+    const size_t heard = output.find_first_not_of('\0'), sound = payload.find_first_not_of('\0');
+    if (sound == std::string::npos) return testing::AssertionFailure() << "nothing to look for";
+    if (heard == std::string::npos || heard < sound)
+        return testing::AssertionFailure() << "silence, or sound too early";
+    const size_t at = heard - sound;
+    if (output.compare(at, payload.size(), payload) != 0)
+        return testing::AssertionFailure() << "not played whole and as decoded from byte " << at;
+    if (!Silent(output.substr(std::min(output.size(), at + payload.size()))))
+        return testing::AssertionFailure() << "sound after it";
+    return testing::AssertionSuccess();
 }

@@ -46,26 +46,6 @@ Bytes InSdlOrder(const Bytes& vorbis, int channels) {
     return sdl;
 }
 
-// The device's output must be silence, the payload in one piece, silence.
-testing::AssertionResult PlayedOnce(const Bytes& output, const Bytes& payload) {
-    auto firstSound = [](const Bytes& b) {
-        return std::find_if(b.begin(), b.end(), [](char c) { return c != 0; }) - b.begin();
-    };
-    if (payload.empty()) return testing::AssertionFailure() << "nothing to look for";
-    long start = firstSound(output) - firstSound(payload);
-    if (start < 0 || start + payload.size() > output.size())
-        return testing::AssertionFailure()
-               << "payload of " << payload.size() << " bytes not in " << output.size();
-    auto at = output.begin() + start;
-    auto differ = std::mismatch(payload.begin(), payload.end(), at);
-    if (differ.first != payload.end())
-        return testing::AssertionFailure()
-               << "differs at byte " << differ.first - payload.begin() << " of " << payload.size();
-    if (std::any_of(at + payload.size(), output.end(), [](char c) { return c != 0; }))
-        return testing::AssertionFailure() << "sound after the payload";
-    return testing::AssertionSuccess();
-}
-
 // The first and last frames of sound in the output, and the longest silence
 // between them.
 struct Sound {
