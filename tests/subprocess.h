@@ -1,20 +1,17 @@
-// Runs a program as a child process with a hard time limit, capturing what it
-// writes. The child leads a process group of its own, so that killing it also
-// kills anything it started, and no run can outlive its test.
+// Runs a program as a child process with a hard time limit, keeping what it
+// writes. The child leads a process group of its own, so that ending it also
+// ends anything it started, and no run can outlive its test.
 #pragma once
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 struct RunResult {
@@ -29,174 +26,140 @@ struct RunResult {
 class Process {
   public:
     using Clock = std::chrono::steady_clock;
+    using Seconds = std::chrono::duration<double>;
 
-    // `env` entries are "NAME=value" to set or "NAME" to remove.
+    // `env` entries are "NAME=value" to set or "NAME" to remove. The output
+    // goes to files in memory, which never fill up and block as a pipe would.
     Process(const std::vector<std::string>& argv, const std::string& dir,
             const std::vector<std::string>& env = {}) {
-        int outPipe[2], errPipe[2];
-        if (pipe2(outPipe, O_CLOEXEC) != 0) return;
-        if (pipe2(errPipe, O_CLOEXEC) != 0) {
-            close(outPipe[0]);
-            close(outPipe[1]);
-            return;
-        }
-        // Everything the child needs is built before fork: only async-signal-safe
-        // calls may follow it in a threaded parent.
         std::vector<std::string> environment;
-        for (char** e = environ; *e; ++e) environment.emplace_back(*e);
-        for (const std::string& change : env) {
-            std::string name = change.substr(0, change.find('='));
-            std::erase_if(environment, [&](const std::string& entry) {
-                return entry.compare(0, name.size() + 1, name + "=") == 0;
-            });
-            if (change.find('=') != std::string::npos) environment.push_back(change);
+        for (char** entry = environ; *entry; ++entry) {
+            bool changed = false;
+            for (const std::string& change : env)
+                changed |=
+                    std::string(*entry).starts_with(change.substr(0, change.find('=')) + "=");
+            if (!changed) environment.emplace_back(*entry);
         }
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-
+        for (const std::string& change : env)
+            if (change.find('=') != std::string::npos) environment.push_back(change);
+        // Built before fork: in a threaded parent the child may only make
+        // async-signal-safe calls.
+        std::vector<char*> args = Pointers(argv), envp = Pointers(environment);
+        out_ = memfd_create("out", MFD_CLOEXEC);
+        err_ = memfd_create("err", MFD_CLOEXEC);
         start_ = Clock::now();
         pid_ = fork();
         if (pid_ == 0) {
             setpgid(0, 0);
-            dup2(outPipe[1], 1);
-            dup2(errPipe[1], 2);
-            int null = open("/dev/null", O_RDONLY);
-            if (null >= 0) dup2(null, 0);
+            dup2(out_, 1);
+            dup2(err_, 2);
+            dup2(open("/dev/null", O_RDONLY), 0);
             if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
             execvpe(args[0], args.data(), envp.data());
             _exit(127);
         }
-        if (pid_ > 0) setpgid(pid_, pid_); // no race with the child's own call
-        close(outPipe[1]);
-        close(errPipe[1]);
-        outFd_ = outPipe[0];
-        errFd_ = errPipe[0];
-        if (pid_ < 0) Drop();
+        setpgid(pid_, pid_); // no race with the child's own call
+        reaped_ = pid_ < 0;
     }
 
     ~Process() {
-        if (pid_ > 0 && !reaped_) {
-            kill(-pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        Drop();
+        Kill();
+        close(out_);
+        close(err_);
     }
 
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
     pid_t pid() const { return pid_; }
-    bool started() const { return pid_ > 0; }
     const RunResult& result() const { return result_; }
 
-    // Reads what the child writes until `done` says so, the child closes its
-    // output or `limit` passes. True if `done` said so.
-    template <class Done> bool ReadUntil(Done done, std::chrono::duration<double> limit) {
-        auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
-        while (!done(result_)) {
-            if (outFd_ < 0 && errFd_ < 0) return false;
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() <= 0) return false;
-            pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-            int ready = poll(fds, 2, static_cast<int>(std::min<long>(left.count(), 100)));
-            if (ready < 0 && errno != EINTR) return false;
-            if (ready <= 0) continue;
-            Take(fds[0], outFd_, result_.out);
-            Take(fds[1], errFd_, result_.err);
+    // Waits until what the child wrote satisfies `done`, the child ends or
+    // `limit` passes. True if `done` was satisfied.
+    template <class Done> bool ReadUntil(Done done, Seconds limit) {
+        for (auto end = Clock::now() + limit;; std::this_thread::sleep_for(Tick)) {
+            Read();
+            if (done(result_)) return true;
+            if (Ended() || Clock::now() > end) return false;
         }
-        return true;
     }
 
     // Waits for the child to end, killing its group once `limit` has passed
     // since the start.
-    const RunResult& Finish(std::chrono::duration<double> limit) {
-        if (pid_ <= 0 || reaped_) return result_;
-        result_.timedOut = !WaitUntil(start_ + std::chrono::duration_cast<Clock::duration>(limit));
-        return Reap();
+    const RunResult& Finish(Seconds limit) {
+        WaitUntil(start_ + std::chrono::duration_cast<Clock::duration>(limit));
+        result_.timedOut = !Ended();
+        return Kill();
     }
 
     // Asks the child's group to end, as a session ending would, and kills it
     // if it has not within `grace`.
-    const RunResult& Stop(std::chrono::duration<double> grace = std::chrono::seconds(5)) {
-        if (pid_ <= 0 || reaped_) return result_;
-        kill(-pid_, SIGTERM);
+    const RunResult& Stop(Seconds grace = std::chrono::seconds(5)) {
+        if (!reaped_) kill(-pid_, SIGTERM);
         WaitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(grace));
-        return Reap();
+        return Kill();
     }
 
     // Ends the child and everything it started, at once.
     const RunResult& Kill() {
-        if (pid_ <= 0 || reaped_) return result_;
-        return Reap();
-    }
-
-  private:
-    // True once the child has ended, reading its output meanwhile.
-    bool WaitUntil(Clock::time_point deadline) {
-        const auto never = [](const RunResult&) { return false; };
-        while (Clock::now() < deadline) {
-            // Noticed without reaping: the group keeps its number until the
-            // leader is reaped, so no later kill can hit a stranger.
-            siginfo_t info{};
-            if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid == pid_)
-                return true;
-            if (outFd_ < 0 && errFd_ < 0) usleep(10'000);
-            ReadUntil(never, std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    const RunResult& Reap() {
+        if (reaped_) return result_;
         int status = 0;
         rusage usage{};
         kill(-pid_, SIGKILL); // the child if still there, and anything it left behind
         wait4(pid_, &status, 0, &usage);
+        reaped_ = true;
+        result_.seconds = Seconds(Clock::now() - start_).count();
         result_.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-        result_.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-        reaped_ = true;
         if (WIFEXITED(status)) result_.exitCode = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-        // What is still in the pipes.
-        ReadUntil([](const RunResult&) { return false; }, std::chrono::seconds(2));
-        Drop();
+        Read();
         return result_;
     }
 
-    static void Take(const pollfd& polled, int& fd, std::string& into) {
-        if (fd < 0 || !(polled.revents & (POLLIN | POLLHUP | POLLERR))) return;
-        char buffer[4096];
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            into.append(buffer, static_cast<size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
-            close(fd);
-            fd = -1;
-        }
+  private:
+    static constexpr auto Tick = std::chrono::milliseconds(10);
+
+    static std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+        std::vector<char*> pointers;
+        for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
+        pointers.push_back(nullptr);
+        return pointers;
     }
 
-    void Drop() {
-        if (outFd_ >= 0) close(outFd_);
-        if (errFd_ >= 0) close(errFd_);
-        outFd_ = errFd_ = -1;
+    static void ReadAll(int fd, std::string& into) {
+        char buffer[65536];
+        into.clear();
+        for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, off_t(into.size()))) > 0;)
+            into.append(buffer, size_t(got));
+    }
+
+    void Read() {
+        ReadAll(out_, result_.out);
+        ReadAll(err_, result_.err);
+    }
+
+    // Noticed without reaping: the group keeps its number until the leader is
+    // reaped, so no later kill can hit a stranger.
+    bool Ended() {
+        siginfo_t info{};
+        return reaped_ || (waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                           info.si_pid == pid_);
+    }
+
+    void WaitUntil(Clock::time_point deadline) {
+        while (!Ended() && Clock::now() < deadline) std::this_thread::sleep_for(Tick);
     }
 
     pid_t pid_ = -1;
-    bool reaped_ = false;
-    int outFd_ = -1, errFd_ = -1;
+    bool reaped_ = true;
+    int out_ = -1, err_ = -1;
     Clock::time_point start_;
     RunResult result_;
 };
 
 // Runs `argv` in `dir` to its end or to `limit`, whichever comes first.
 inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& dir,
-                            const std::vector<std::string>& env,
-                            std::chrono::duration<double> limit) {
-    Process process(argv, dir, env);
-    return process.Finish(limit);
+                            const std::vector<std::string>& env, Process::Seconds limit) {
+    return Process(argv, dir, env).Finish(limit);
 }
