@@ -87,16 +87,8 @@ class Process {
     // Waits for the child to end, killing its group once `limit` has passed
     // since the start.
     const RunResult& Finish(Seconds limit) {
-        WaitUntil(start_ + std::chrono::duration_cast<Clock::duration>(limit));
+        while (!Ended() && Clock::now() - start_ < limit) std::this_thread::sleep_for(Tick);
         result_.timedOut = !Ended();
-        return Kill();
-    }
-
-    // Asks the child's group to end, as a session ending would, and kills it
-    // if it has not within `grace`.
-    const RunResult& Stop(Seconds grace = std::chrono::seconds(5)) {
-        if (!reaped_) kill(-pid_, SIGTERM);
-        WaitUntil(Clock::now() + std::chrono::duration_cast<Clock::duration>(grace));
         return Kill();
     }
 
@@ -145,10 +137,6 @@ class Process {
         siginfo_t info{};
         return reaped_ || (waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                            info.si_pid == pid_);
-    }
-
-    void WaitUntil(Clock::time_point deadline) {
-        while (!Ended() && Clock::now() < deadline) std::this_thread::sleep_for(Tick);
     }
 
     pid_t pid_ = -1;
