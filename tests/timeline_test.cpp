@@ -7,17 +7,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-std::string FrameRateLine(uint32_t frames, uint32_t elapsedMs) {
-    FramesPerSecond = ComputeFramesPerSecond(frames, elapsedMs);
-    testing::internal::CaptureStdout();
-    PrintFrameRate();
-    return testing::internal::GetCapturedStdout();
-}
-
-} // namespace
-
 TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
     const uint32_t ends[] = {13750, 20000, 31000, 32000, 38000, 39000};
     EXPECT_EQ(SceneAt(0), Scene::BumpLights);
@@ -54,9 +43,14 @@ TEST(Timeline, TheFadeInSettlesOnTheStartUpWavesAndFlashesCountSixFrames) {
 }
 
 TEST(FrameRate, PrintsTheSinglePrecisionRate) {
-    EXPECT_FLOAT_EQ(ComputeFramesPerSecond(2000, 41017), 48.76027f);
-    EXPECT_EQ(FrameRateLine(2000, 41017), "\n640 * 480 * 32 @ 48.7603 FPS\n");
-    EXPECT_EQ(FrameRateLine(1, 41000), "\n640 * 480 * 32 @ 0.0243902 FPS\n");
+    for (auto [frames, ms, line] :
+         {std::tuple{2000u, 41017u, "48.7603"}, {1u, 41000u, "0.0243902"}}) {
+        FramesPerSecond = ComputeFramesPerSecond(frames, ms);
+        testing::internal::CaptureStdout();
+        PrintFrameRate();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "\n640 * 480 * 32 @ " + std::string(line) + " FPS\n");
+    }
 }
 
 TEST(Clock, MillisecondsWrapAroundInThirtyTwoBits) {
