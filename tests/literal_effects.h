@@ -64,20 +64,18 @@ inline int Byte(float value) {
 
 // The plasma from the phases `p`, which then move on; the picture, if any, over it.
 inline void Plasma(uint32_t* frame, const uint32_t* picture, PlasmaPhaseSet& p, int pitch = W) {
+    const int rows[3] = {p.redRowPhase, p.greenRowPhase, p.blueRowPhase};
+    const int columns[3] = {p.redColumnPhase, p.greenColumnPhase, p.blueColumnPhase};
     for (int y = 0; y < H; ++y) {
-        int iR = p.redRowPhase + y, iG = p.greenRowPhase + y, iB = p.blueRowPhase + y;
-        if (iR > 479) iR -= 480;
-        if (iG > 479) iG -= 480;
-        if (iB > 479) iB -= 480;
         for (int x = 0; x < W; ++x) {
-            int jR = p.redColumnPhase + x, jG = p.greenColumnPhase + x, jB = p.blueColumnPhase + x;
-            if (jR > 639) jR -= 640;
-            if (jG > 639) jG -= 640;
-            if (jB > 639) jB -= 640;
-            uint32_t red = (Byte(PlasmaRowWave[iR]) + Byte(PlasmaColumnWave[jR])) / 2;
-            uint32_t green = (Byte(PlasmaRowWave[iG]) + Byte(PlasmaColumnWave[jG])) / 2;
-            uint32_t blue = (Byte(PlasmaRowWave[iB]) + Byte(PlasmaColumnWave[jB])) / 2;
-            frame[y * pitch + x] = red << 16 | green << 8 | blue;
+            uint32_t pixel = 0; // red, green, blue
+            for (int c = 0; c < 3; ++c) {
+                int i = rows[c] + y, j = columns[c] + x;
+                if (i > 479) i -= 480;
+                if (j > 639) j -= 640;
+                pixel = pixel << 8 | (Byte(PlasmaRowWave[i]) + Byte(PlasmaColumnWave[j])) / 2;
+            }
+            frame[y * pitch + x] = pixel;
         }
     }
     p = {(p.redRowPhase + 1) % 480,      (p.greenRowPhase + 2) % 480,
@@ -99,17 +97,11 @@ inline void Dots(uint32_t* frame, uint32_t& rowCounter, uint32_t& columnCounter,
         for (uint32_t c = 50; c < 590; c += 4) {
             uint32_t p = r * c;
             int y = static_cast<int>(static_cast<float>(r) + DotRowWave[(p + rowCounter) % 480]);
-            if (y < 0)
-                y += 480;
-            else if (y > 479)
-                y -= 480;
+            y = y < 0 ? y + 480 : y > 479 ? y - 480 : y;
             if (y < 51 || y > 429) continue;
             int x =
                 static_cast<int>(static_cast<float>(c) + DotColumnWave[(p + columnCounter) % 640]);
-            if (x < 0)
-                x += 640;
-            else if (x > 639)
-                x -= 640;
+            x = x < 0 ? x + 640 : x > 639 ? x - 640 : x;
             if (x < 51 || x > 589) continue;
             frame[y * pitch + x] = frame[y * pitch + x + 1] = colour;
             frame[(y + 1) * pitch + x] = frame[(y + 1) * pitch + x + 1] = colour;
