@@ -119,16 +119,13 @@ class Process {
         return pointers;
     }
 
-    static void ReadAll(int fd, std::string& into) {
-        char buffer[65536];
-        into.clear();
-        for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, off_t(into.size()))) > 0;)
-            into.append(buffer, size_t(got));
-    }
-
     void Read() {
-        ReadAll(out_, result_.out);
-        ReadAll(err_, result_.err);
+        for (auto [fd, into] : {std::pair{out_, &result_.out}, {err_, &result_.err}}) {
+            char buffer[65536];
+            into->clear();
+            for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, off_t(into->size()))) > 0;)
+                into->append(buffer, size_t(got));
+        }
     }
 
     // Noticed without reaping: the group keeps its number until the leader is
