@@ -6,49 +6,39 @@
 
 #include <vorbis/vorbisfile.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-static long Decoded;
+static long Decoded, Queued; // bytes; blocks
+static SoundBlock* Queue[2];
 
 // A stream that decodes to more than ten seconds is cut there: the loop is the
 // same for every buffer after the first few.
 static long Read(void* decoder, char* buffer, int length, long* rate, int* channels) {
     if (Decoded > 10 * 44100 * 4) return 0;
     long count = ReadVorbis(decoder, buffer, length, rate, channels);
-    if (count > length) __builtin_trap();
-    if (count > 0 && (*channels < 1 || *rate < 1 || count % (2 * *channels) != 0)) __builtin_trap();
+    if (count > length || (count > 0 && (*channels < 1 || *rate < 1 || count % (2 * *channels))))
+        __builtin_trap();
     if (count > 0) Decoded += count;
     return count;
 }
 
-static SoundBlock* Queue[2];
-static int Queued;
-
-static void Send(SoundBlock* block) {
-    if (block->length == 0 || block->length > 4096 || Queued == 2 ||
-        block->length % (2 * block->channels) != 0)
+static void Send(SoundBlock* b) {
+    if (!b->length || b->length > 4096 || Queued == 2 || b->length % (2 * b->channels))
         __builtin_trap();
-    block->pending = true;
-    Queue[Queued++] = block;
+    b->pending = true;
+    Queue[Queued++] = b;
 }
 
 static void Wait(SoundBlock* block) {
-    while (block->pending) {
+    for (; block->pending; --Queued) {
         Queue[0]->pending = false;
         Queue[0] = Queue[1];
-        --Queued;
     }
 }
 
-static bool Check(SoundBlock* block) {
-    return !block->pending;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
+    FILE* file = size ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : nullptr;
     if (!file) return 0;
     OggVorbis_File stream;
     if (ov_open(file, &stream, nullptr, 0) < 0) {
@@ -58,9 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vorbis_info* info = ov_info(&stream, -1);
     if (!info || info->channels < 1 || info->rate < 1) __builtin_trap();
     SoundBlock first{}, second{};
-    Decoded = 0;
-    Queued = 0;
-    StreamMusic({Read, Send, Wait, Check}, &stream, &first, &second);
+    Decoded = Queued = 0;
+    StreamMusic({Read, Send, Wait, [](SoundBlock* b) { return !b->pending; }}, &stream, &first,
+                &second);
     if (Queued != 0 || first.pending || second.pending) __builtin_trap();
     ov_clear(&stream);
     return 0;
