@@ -91,7 +91,7 @@ struct Record : testing::Test {
 };
 
 TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
-    // Frames a second, milliseconds, and where each channel of the video is in the Vorbis order.
+    // Frames a second, milliseconds, music, and where each video channel is in the Vorbis order.
     const std::tuple<int, int, fs::path, std::vector<size_t>> cases[] = {
         {30, 1500, BuildDir / "testing.ogg", {0, 1}},
         {3, 14100, BuildDir / "testing.ogg", {0, 1}}, // across the end of the lights
