@@ -121,9 +121,9 @@ TEST(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDeco
         EXPECT_TRUE(loaded.untouched);
         EXPECT_NE(loaded.err.find(err), std::string::npos) << loaded.err;
     }
-    // Not regular files, or none at all.
+    // Not regular files (a fifo without a writer: opening it would wait), or none at all.
     fs::create_directory(Dir / "folder");
-    ASSERT_EQ(mkfifo((Dir / "fifo").c_str(), 0600), 0); // no writer: opening it would wait
+    ASSERT_TRUE(mkfifo((Dir / "fifo").c_str(), 0600) == 0 || errno == EEXIST);
     for (const char* name : {"folder", "fifo", "missing.png"})
         EXPECT_EQ(Load(Dir / name).out, "Couldn't load " + (Dir / name).string() + "\n");
 
