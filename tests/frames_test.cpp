@@ -1,125 +1,70 @@
-// bumpwave-frames, run as a program: its command line (and bumpwave-view's),
-// its output files, and golden frames of every scene, pinned by checksum so that
-// a change of a single pixel anywhere in the effects, the timeline or the
-// default pictures shows.
+// bumpwave-frames and bumpwave-view as programs: command lines, frames written, golden frames.
+#include "files.h"
 #include "subprocess.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include <unistd.h>
+// Runs `command`, split at spaces, in `folder`; its first word names bumpwave-WORD.
+static RunResult Tool(const fs::path& folder, const std::string& command) {
+    std::istringstream words("bumpwave-" + command);
+    std::vector<std::string> argv;
+    for (std::string w; words >> w;) argv.push_back(argv.empty() ? (BuildDir / w).native() : w);
+    return RunProgram(argv, folder, {}, std::chrono::seconds(120));
+}
 
-namespace fs = std::filesystem;
-
-namespace {
-
-class Frames : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        scratch = fs::temp_directory_path() /
-                  ("bumpwave-frames-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(scratch);
-        fs::create_directories(scratch);
-    }
-    void TearDown() override { fs::remove_all(scratch); }
-
-    // Runs the tool in `folder` with `arguments`, split at spaces.
-    RunResult RunTool(const std::string& arguments, const fs::path& folder = BUMPWAVE_BUILD_DIR) {
-        std::vector<std::string> argv{std::string(BUMPWAVE_BUILD_DIR) + "/bumpwave-frames"};
-        std::istringstream words(arguments);
-        for (std::string word; words >> word;) argv.push_back(word);
-        return RunProgram(argv, folder.string(), {}, std::chrono::seconds(120));
-    }
-
-    // The FNV-1a checksum of every file written to out/.
-    std::map<std::string, uint64_t> Saved() const {
-        std::map<std::string, uint64_t> saved;
-        for (const auto& entry : fs::directory_iterator(scratch / "out")) {
-            std::ifstream file(entry.path(), std::ios::binary);
-            uint64_t hash = 1469598103934665603ull;
-            for (auto it = std::istreambuf_iterator<char>(file); it != decltype(it)(); ++it)
-                hash = (hash ^ static_cast<unsigned char>(*it)) * 1099511628211ull;
-            saved[entry.path().filename().string()] = hash;
-        }
-        return saved;
-    }
-
-    fs::path scratch;
+struct Frames : testing::Test {
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir = NewFolder();
 };
 
-} // namespace
-
-// One frame of every scene, and the frames the flashes and fades turn on; only
-// the listed frames are written, and without a list every frame is.
 TEST_F(Frames, GoldenFramesOfEveryScene) {
+    // 29 bump lights; 69 fade-in, 40 in; 99 plasma, dots; 102, 104 first flash, picture off, on;
+    // 117 plasma, picture; 121 second flash, on at its 4th frame; 200 fade-out, 76 in; 264 black
     const std::map<std::string, uint64_t> golden = {
-        {"frame-00029.ppm", 5491144785031062465ull},  // bump lights
-        {"frame-00069.ppm", 12265650754689304837ull}, // fade-in, 40 frames in
-        {"frame-00099.ppm", 15550015085161742778ull}, // plasma with dots
-        {"frame-00102.ppm", 451241982384113397ull},   // first flash, picture off
-        {"frame-00104.ppm", 8712680450267703635ull},  // first flash, picture on
-        {"frame-00117.ppm", 10288462544744830770ull}, // plasma with picture
-        {"frame-00121.ppm", 13640893846074266107ull}, // second flash: on at its fourth frame
-        {"frame-00200.ppm", 9409504005281790249ull},  // fade-out, 76 frames in
-        {"frame-00264.ppm", 7178910433038176155ull},  // fade-out settled: black
-    };
-    const std::string out = " --out " + (scratch / "out").string();
-    RunResult run = RunTool("--seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,38001x7,"
-                            "39001x140 --save 29,69,99,102,104,117,121,200,264" +
-                            out);
+        {"frame-00029.ppm", 5491144785031062465u},  {"frame-00069.ppm", 12265650754689304837u},
+        {"frame-00099.ppm", 15550015085161742778u}, {"frame-00102.ppm", 451241982384113397u},
+        {"frame-00104.ppm", 8712680450267703635u},  {"frame-00117.ppm", 10288462544744830770u},
+        {"frame-00121.ppm", 13640893846074266107u}, {"frame-00200.ppm", 9409504005281790249u},
+        {"frame-00264.ppm", 7178910433038176155u}};
+    for (const char* p : {"bumpmap.png", "boys.jpg"}) fs::create_symlink(BuildDir / p, dir / p);
+    RunResult run =
+        Tool(dir, "frames --seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,"
+                  "38001x7,39001x140 --save 29,69,99,102,104,117,121,200,264 --out out");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(Saved(), golden) << "if a change was intended, pin the new checksums";
-    ASSERT_EQ(RunTool("--seed 7 --times 0x2" + out).exitCode, 0);
-    EXPECT_EQ(Saved().size(), golden.size() + 2);
-}
-
-TEST_F(Frames, BadArgumentsGetTheUsageLineAndExitCode2) {
-    const std::string usage =
-        "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR\n";
-    for (std::string arguments :
-         {"", "--seed 1 --times 0", "--times 0 --out x", "--seed x --times 0 --out x",
-          "--seed 1 --times 0, --out x", "--seed 1 --times 5x0 --out x",
-          "--seed 1 --times 1x2x3 --out x", "--seed 1 --times 4294967296 --out x",
-          "--seed 1 --times 0 --save -1 --out x", "--seed 1 --seed 2 --times 0 --out x",
-          "--seed 1 --times 0 --out x --verbose", "--seed 1 --times 0 --out"}) {
-        RunResult run = RunTool(arguments, scratch);
-        EXPECT_EQ(run.exitCode, 2) << arguments;
-        EXPECT_EQ(run.err, usage) << arguments;
-        EXPECT_EQ(run.out, "") << arguments;
+    for (const auto& [name, sum] : golden) { // FNV-1a
+        uint64_t hash = 1469598103934665603u;
+        for (unsigned char byte : Slurp(dir / "out" / name)) hash = (hash ^ byte) * 1099511628211u;
+        EXPECT_EQ(hash, sum) << name << ": if a change was intended, pin the new checksum";
     }
-    EXPECT_FALSE(fs::exists(scratch / "x"));
+    // Only the listed frames are written; without a list, every one.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 9);
+    ASSERT_EQ(Tool(dir, "frames --seed 7 --times 0x2 --out out").exitCode, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 11);
 }
 
-TEST_F(Frames, BothToolsAnswerHelpOnStandardOutputAndBadOptionsOnStandardError) {
-    for (std::string tool : {"bumpwave-frames", "bumpwave-view"}) {
-        std::string path = std::string(BUMPWAVE_BUILD_DIR) + "/" + tool;
-        for (std::string arguments : {"--help", "-h", "--bad", "dots --seconds x", "--seconds"}) {
-            SCOPED_TRACE(tool + " " + arguments);
-            std::vector<std::string> argv{path};
-            std::istringstream words(arguments);
-            for (std::string word; words >> word;) argv.push_back(word);
-            RunResult run = RunProgram(argv, scratch.string(), {}, std::chrono::seconds(20));
-            bool help = arguments == "--help" || arguments == "-h";
-            EXPECT_EQ(run.exitCode, help ? 0 : 2);
-            EXPECT_TRUE((help ? run.out : run.err).starts_with("usage: " + tool + " "));
-            EXPECT_EQ(help ? run.err : run.out, "");
-        }
+TEST_F(Frames, RefusedCommandLinesGetTheFirstLineOfHelpAndNoneMakesAFolder) {
+    std::string usage;
+    for (const std::string command :
+         {"frames --help", "frames -h", "frames --seed 1 --times 0 --out",
+          "frames --seed 1 --times 0", "frames --times 0 --out x", "frames --seed 1 --out x",
+          "frames --seed x --times 0 --out x", "frames --seed 1 --seed 2 --times 0 --out x",
+          "frames --seed 1 --times 0 --out x --v 1", "frames --seed 1 --times 0, --out x",
+          "frames --seed 1 --times 5x0 --out x", "frames --seed 1 --times 1x2x3 --out x",
+          "frames --seed 1 --times 4294967296 --out x",
+          "frames --seed 1 --times 0 --save -1 --out x", "view --help", "view -h", "view --bad",
+          "view dots --seconds x", "view --seconds"}) {
+        SCOPED_TRACE(command);
+        RunResult run = Tool(dir, command);
+        const bool help = command.ends_with(" --help") || command.ends_with(" -h");
+        if (help) usage = run.out.substr(0, run.out.find('\n') + 1);
+        EXPECT_EQ(run.exitCode, help ? 0 : 2);
+        EXPECT_EQ((help ? usage : run.out) + run.err, usage);
     }
-}
-
-TEST_F(Frames, AMissingPictureGetsTheLoadersMessageAndExitCode1) {
-    fs::copy_file(fs::path(BUMPWAVE_BUILD_DIR) / "bumpmap.png", scratch / "bumpmap.png");
-    RunResult run = RunTool("--seed 1 --times 0 --out out", scratch);
+    fs::copy_file(BuildDir / "bumpmap.png", dir / "bumpmap.png"); // and boys.jpg missing
+    RunResult run = Tool(dir, "frames --seed 1 --times 0 --out x");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
-    EXPECT_FALSE(fs::exists(scratch / "out"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
 }
