@@ -24,7 +24,7 @@ using Env = std::vector<std::string>;
 namespace {
 
 const std::string Demo = (BuildDir / "bumpwave").string();
-const std::vector<const char*> AllFiles = {"bumpmap.png", "boys.jpg", "testing.ogg"};
+const std::vector<std::string> AllFiles = {"bumpmap.png", "boys.jpg", "testing.ogg"};
 
 // Under the sanitizers the demo starts slower and draws far fewer frames.
 #if defined(__SANITIZE_ADDRESS__)
@@ -40,17 +40,8 @@ double RateOf(const std::string& out) {
     return std::regex_match(out, match, line) ? std::stod(match[1]) : -1;
 }
 
-class DemoRun : public testing::Test {
+class DemoRun : public InFolder {
   protected:
-    void SetUp() override { dir_ = NewFolder(); }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
-    }
-
-    void Provide(const std::vector<const char*>& names = AllFiles) {
-        for (const char* name : names) fs::create_symlink(BuildDir / name, dir_ / name);
-    }
-
     // Headless, with the sound card writing what it plays into played.raw.
     Env Headless(const std::string& audioDriver = "disk") const {
         return {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=" + audioDriver,
@@ -62,8 +53,6 @@ class DemoRun : public testing::Test {
         args.insert(args.begin(), Demo);
         return RunProgram(args, dir_.string(), env, limit);
     }
-
-    fs::path dir_;
 };
 
 TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
@@ -111,7 +100,7 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
     const std::string usage = "usage: bumpwave [PACED] [WINDOW]\n";
     const struct {
         std::vector<std::string> args;
-        std::vector<const char*> files;
+        std::vector<std::string> files;
         bool headless;
         int exitCode;
         std::string out, err;
@@ -169,7 +158,6 @@ class UnderX : public DemoRun {
     void SetUp() override {
         if (std::system("command -v Xvfb >/dev/null && command -v openbox >/dev/null") != 0)
             GTEST_SKIP() << "needs Xvfb and openbox";
-        DemoRun::SetUp();
         Provide();
         server_ = std::make_unique<Process>(
             Env{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
@@ -197,7 +185,7 @@ class UnderX : public DemoRun {
         if (display_) XCloseDisplay(display_);
         if (server_) kill(server_->pid(), SIGTERM); // lets it remove its lock file and socket
         if (server_) server_->Finish(120s);
-        DemoRun::TearDown();
+        InFolder::TearDown();
     }
 
     // As a user would start it: SDL finds X by itself.

@@ -43,6 +43,17 @@ inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
     return pcm;
 }
 
+// A test in a folder of its own, removed afterwards, into which the build's
+// pictures and music can be linked.
+struct InFolder : testing::Test {
+    void TearDown() override { fs::remove_all(dir_); }
+    void Provide(const std::vector<std::string>& names = {"bumpmap.png", "boys.jpg",
+                                                          "testing.ogg"}) {
+        for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
+    }
+    fs::path dir_ = NewFolder();
+};
+
 inline bool Silent(const std::string& bytes) {
     return bytes.find_first_not_of('\0') == std::string::npos;
 }

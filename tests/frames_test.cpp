@@ -13,10 +13,7 @@ static RunResult Tool(const fs::path& folder, const std::string& command) {
     return RunProgram(argv, folder, {}, std::chrono::seconds(120));
 }
 
-struct Frames : testing::Test {
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir = NewFolder();
-};
+using Frames = InFolder;
 
 TEST_F(Frames, GoldenFramesOfEveryScene) {
     // 29 bump lights; 69 fade-in, 40 in; 99 plasma, dots; 102, 104 first flash, picture off, on;
@@ -27,21 +24,21 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         {"frame-00104.ppm", 8712680450267703635u},  {"frame-00117.ppm", 10288462544744830770u},
         {"frame-00121.ppm", 13640893846074266107u}, {"frame-00200.ppm", 9409504005281790249u},
         {"frame-00264.ppm", 7178910433038176155u}};
-    for (const char* p : {"bumpmap.png", "boys.jpg"}) fs::create_symlink(BuildDir / p, dir / p);
+    Provide({"bumpmap.png", "boys.jpg"});
     RunResult run =
-        Tool(dir, "frames --seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,"
-                  "38001x7,39001x140 --save 29,69,99,102,104,117,121,200,264 --out out");
+        Tool(dir_, "frames --seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,"
+                   "38001x7,39001x140 --save 29,69,99,102,104,117,121,200,264 --out out");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "");
     for (const auto& [name, sum] : golden) { // FNV-1a
         uint64_t hash = 1469598103934665603u;
-        for (unsigned char byte : Slurp(dir / "out" / name)) hash = (hash ^ byte) * 1099511628211u;
+        for (unsigned char byte : Slurp(dir_ / "out" / name)) hash = (hash ^ byte) * 1099511628211u;
         EXPECT_EQ(hash, sum) << name << ": if a change was intended, pin the new checksum";
     }
     // Only the listed frames are written; without a list, every one.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 9);
-    ASSERT_EQ(Tool(dir, "frames --seed 7 --times 0x2 --out out").exitCode, 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 11);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 9);
+    ASSERT_EQ(Tool(dir_, "frames --seed 7 --times 0x2 --out out").exitCode, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 11);
 }
 
 TEST_F(Frames, RefusedCommandLinesGetTheFirstLineOfHelpAndNoneMakesAFolder) {
@@ -56,15 +53,15 @@ TEST_F(Frames, RefusedCommandLinesGetTheFirstLineOfHelpAndNoneMakesAFolder) {
           "frames --seed 1 --times 0 --save -1 --out x", "view --help", "view -h", "view --bad",
           "view dots --seconds x", "view --seconds"}) {
         SCOPED_TRACE(command);
-        RunResult run = Tool(dir, command);
+        RunResult run = Tool(dir_, command);
         const bool help = command.ends_with(" --help") || command.ends_with(" -h");
         if (help) usage = run.out.substr(0, run.out.find('\n') + 1);
         EXPECT_EQ(run.exitCode, help ? 0 : 2);
         EXPECT_EQ((help ? usage : run.out) + run.err, usage);
     }
-    fs::copy_file(BuildDir / "bumpmap.png", dir / "bumpmap.png"); // and boys.jpg missing
-    RunResult run = Tool(dir, "frames --seed 1 --times 0 --out x");
+    fs::copy_file(BuildDir / "bumpmap.png", dir_ / "bumpmap.png"); // and boys.jpg missing
+    RunResult run = Tool(dir_, "frames --seed 1 --times 0 --out x");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }

@@ -67,13 +67,8 @@ Video Decode(const fs::path& path, const std::function<void(int, const std::stri
     return v;
 }
 
-struct Record : testing::Test {
+struct Record : InFolder {
     Record() { Provide({"bumpmap.png", "boys.jpg"}); }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    void Provide(const Names& names) {
-        for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
-    }
 
     RunResult Run(Names args, const char* tool = "bumpwave-record") {
         args.insert(args.begin(), (BuildDir / tool).string());
@@ -86,8 +81,6 @@ struct Record : testing::Test {
             if (!entry.is_symlink()) names.push_back(entry.path().filename());
         return names;
     }
-
-    fs::path dir_ = NewFolder();
 };
 
 TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
@@ -173,7 +166,7 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     for (const auto& [args, missing, exitCode, err, out] : cases) {
         SCOPED_TRACE(testing::PrintToString(args));
         for (const auto& entry : fs::directory_iterator(dir_)) fs::remove(entry);
-        Provide({"bumpmap.png", "boys.jpg", "testing.ogg"});
+        Provide();
         if (!missing.empty()) fs::remove(dir_ / missing);
         RunResult run = Run(args);
         EXPECT_EQ(run.exitCode, exitCode);
