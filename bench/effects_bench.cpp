@@ -54,8 +54,9 @@ BENCHMARK(BM_RenderBumpLights);
 
 void BM_LiteralBumpLights(benchmark::State& state) {
     Setup& s = Shared();
+    Light lights[3] = {redLight, greenLight, blueLight};
     for (auto _ : state) {
-        literal::BumpLights(s.frame->pixels, s.picture.data());
+        literal::BumpLights(s.frame->pixels, s.picture.data(), lights);
         benchmark::ClobberMemory();
     }
 }

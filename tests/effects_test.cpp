@@ -95,7 +95,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
     UseAvx2 = avx2;
 }
 
-TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFree) {
+TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAreRefused) {
     allocationsLeft = 1; // the first plasma wave only; the dot waves are never tried
     EXPECT_FALSE(InitEffects(1, FailingAllocate));
     EXPECT_TRUE(PlasmaRowWave && !PlasmaColumnWave && !DotColumnWave);
@@ -107,9 +107,7 @@ TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFree) {
     EXPECT_EQ(PlasmaRowWave[360], 1.0f);
     FreeWaveTables(); // leak-checked under the sanitizer build
     EXPECT_EQ(PlasmaRowWave, nullptr);
-}
-
-TEST(Effects, FramesRefuseStridesThatCannotHoldARowOrDoNotFitSixteenBits) {
+    // Nor is a frame made whose rows cannot hold 640 words or whose stride needs 17 bits.
     for (auto [width, bytesPerRow] : {std::pair{W, 2556}, {W, 40000}, {0, 0}})
         EXPECT_EQ(AllocateFrame(width, H, bytesPerRow), nullptr) << width << " " << bytesPerRow;
 }

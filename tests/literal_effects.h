@@ -53,11 +53,6 @@ inline void BumpLights(uint32_t* frame, const uint32_t* picture, ::Light* lights
     }
 }
 
-inline void BumpLights(uint32_t* frame, const uint32_t* picture) {
-    ::Light lights[3] = {redLight, greenLight, blueLight};
-    BumpLights(frame, picture, lights);
-}
-
 inline int Byte(float value) {
     return static_cast<int>(value) & 255;
 }
