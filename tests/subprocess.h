@@ -33,15 +33,12 @@ class Process {
     Process(const std::vector<std::string>& argv, const std::string& dir,
             const std::vector<std::string>& env = {}) {
         std::vector<std::string> environment;
-        for (char** entry = environ; *entry; ++entry) {
-            bool changed = false;
-            for (const std::string& change : env)
-                changed |=
-                    std::string(*entry).starts_with(change.substr(0, change.find('=')) + "=");
-            if (!changed) environment.emplace_back(*entry);
-        }
-        for (const std::string& change : env)
+        for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
+        for (const std::string& change : env) {
+            const std::string name = change.substr(0, change.find('=')) + "=";
+            std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
             if (change.find('=') != std::string::npos) environment.push_back(change);
+        }
         // Built before fork: in a threaded parent the child may only make
         // async-signal-safe calls.
         std::vector<char*> args = Pointers(argv), envp = Pointers(environment);
