@@ -16,9 +16,8 @@
 
 struct RunResult {
     std::string out, err;
-    int exitCode = -1; // -1 unless it exited by itself
-    int signal = 0;    // the signal that ended it, if one did
-    bool timedOut = false;
+    int exitCode = -1;     // -1 unless it exited by itself
+    int signal = 0;        // the signal that ended it, if one did
     double seconds = 0;    // from start to exit
     double cpuSeconds = 0; // user and system time the child used
 };
@@ -85,7 +84,6 @@ class Process {
     // since the start.
     const RunResult& Finish(Seconds limit) {
         while (!Ended() && Clock::now() - start_ < limit) std::this_thread::sleep_for(Tick);
-        result_.timedOut = !Ended();
         return Kill();
     }
 
