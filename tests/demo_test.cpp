@@ -157,8 +157,7 @@ class UnderX : public DemoRun {
             GTEST_SKIP() << "needs Xvfb and openbox";
         Provide();
         server_ = std::make_unique<Process>(
-            Env{"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
-            dir_.string());
+            Env{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24"}, dir_.string());
         auto numbered = [](const RunResult& r) { return r.out.ends_with('\n'); };
         ASSERT_TRUE(server_->ReadUntil(numbered, 20s)) << server_->result().err;
         name_ = ":" + server_->result().out;
@@ -221,13 +220,12 @@ class UnderX : public DemoRun {
 
     // Inner area, on the screen.
     Rect Area(::Window window) {
-        XWindowAttributes attributes;
+        XWindowAttributes attributes{};
         ::Window child;
-        Rect r;
-        if (XGetWindowAttributes(display_, window, &attributes) &&
-            XTranslateCoordinates(display_, window, root_, 0, 0, &r.x, &r.y, &child))
-            r.width = attributes.width, r.height = attributes.height;
-        return r;
+        int x = 0, y = 0;
+        XGetWindowAttributes(display_, window, &attributes);
+        XTranslateCoordinates(display_, window, root_, 0, 0, &x, &y, &child);
+        return {x, y, attributes.width, attributes.height};
     }
 
     // The share of pixels in `r` on the screen that are not black: a few for the

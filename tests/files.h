@@ -21,11 +21,6 @@ inline std::string Slurp(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-inline fs::path NewFolder() {
-    std::string name = (fs::temp_directory_path() / "bumpwave-test-XXXXXX").string();
-    return mkdtemp(name.data());
-}
-
 // 16-bit samples in Vorbis's channel order, holes skipped, to the end or the
 // first error.
 inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
@@ -51,7 +46,10 @@ struct InFolder : testing::Test {
                                                           "testing.ogg"}) {
         for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
     }
-    fs::path dir_ = NewFolder();
+    fs::path dir_ = [] {
+        std::string name = (fs::temp_directory_path() / "bumpwave-test-XXXXXX").string();
+        return fs::path(mkdtemp(name.data()));
+    }();
 };
 
 inline bool Silent(const std::string& bytes) {
