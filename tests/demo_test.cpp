@@ -132,7 +132,6 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
               std::string::npos);
 }
 
-// ---------------------------------------------------------------------------
 // On a virtual X server of 1024 × 768 with openbox as window manager.
 
 struct Rect {
@@ -140,9 +139,7 @@ struct Rect {
     bool operator==(const Rect&) const = default;
 };
 
-bool Lights(double lit) {
-    return lit > 0.001 && lit < 0.1;
-}
+constexpr auto Lights = [](double lit) { return lit > 0.001 && lit < 0.1; };
 
 template <class Check> bool WaitFor(Check check, Seconds limit) {
     for (auto end = Process::Clock::now() + limit; !check(); std::this_thread::sleep_for(50ms))

@@ -67,17 +67,13 @@ TEST(Clock, MillisecondsWrapAroundInThirtyTwoBits) {
     EXPECT_LT(MillisecondsBetween(a, b), 1000u);
 }
 
-namespace {
-
 constexpr int64_t Second = 1'000'000'000;
 
 // Shows frames that take `work` each and return at once, sleeping as told.
-int64_t ShowFrames(Pacer& pacer, int64_t now, int frames, int64_t work) {
+static int64_t ShowFrames(Pacer& pacer, int64_t now, int frames, int64_t work) {
     for (int i = 0; i < frames; ++i) now = NextFrameStart(pacer, now + work);
     return now;
 }
-
-} // namespace
 
 TEST(Pacing, DeadlinesDoNotDriftAndAMissedOneStartsTheNextPeriodWithoutCatchingUp) {
     for (int rate : {0, 60, 75, 144}) {
