@@ -28,7 +28,6 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         Tool(dir_, "frames --seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,"
                    "38001x7,39001x140 --save 29,69,99,102,104,117,121,200,264 --out out");
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out, "");
     for (const auto& [name, sum] : golden) { // FNV-1a
         uint64_t hash = 1469598103934665603u;
         for (unsigned char byte : Slurp(dir_ / "out" / name)) hash = (hash ^ byte) * 1099511628211u;

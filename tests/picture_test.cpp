@@ -30,7 +30,8 @@ Loaded Load(const fs::path& path) {
     Loaded loaded{LoadPicture(path.c_str(), &pixels), testing::internal::GetCapturedStdout(),
                   testing::internal::GetCapturedStderr()};
     EXPECT_EQ(pixels != &before, loaded.result == 1) << path;
-    if (loaded.result) loaded.pixels.assign(pixels, pixels + BufferWords), std::free(pixels);
+    if (loaded.result) loaded.pixels.assign(pixels, pixels + BufferWords);
+    if (loaded.result) std::free(pixels);
     return loaded;
 }
 
@@ -135,6 +136,7 @@ TEST_F(Picture, APictureNotOfTheShapeTheDemoReadsLoadsWithAWord) {
         {"bumpmap.png", "640", "400", relief + "the top 400 of 480 rows" + flat},
         {"boys.jpg", "100", "50", logo + "the top 16 of 200 rows out of shape" + black},
         {"boys.jpg", "640", "480", logo + "all 200 rows out of shape"},
+        {"boys.jpg", "321", "1", logo + "the top 2 of 200 rows out of shape" + black}, // rounded up
         {"bumpmap.png", "640", "480", ""},
         {"boys.jpg", "320", "240", ""},
         {"other.png", "100", "50", ""},

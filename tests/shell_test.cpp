@@ -111,7 +111,6 @@ TEST(Options, TheSwitchesAndNothingElse) {
         {{"WINDOW"}, Options::Run, true, false},
         {{"w"}, Options::Run, true, false},
         {{"Paced"}, Options::Run, false, true},
-        {{"PACED", "WINDOW"}, Options::Run, true, true},
         {{"w", "p"}, Options::Run, true, true},
         {{"p", "pace"}, Options::Run, false, false},
         {{"window", "paced", "w"}, Options::Run, false, false},

@@ -38,8 +38,7 @@ class Process {
             std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
             if (change.find('=') != std::string::npos) environment.push_back(change);
         }
-        // Built before fork: in a threaded parent the child may only make
-        // async-signal-safe calls.
+        // Built before fork: a threaded parent's child may only make async-signal-safe calls.
         std::vector<char*> args = Pointers(argv), envp = Pointers(environment);
         out_ = memfd_create("out", MFD_CLOEXEC);
         err_ = memfd_create("err", MFD_CLOEXEC);
@@ -70,8 +69,7 @@ class Process {
     pid_t pid() const { return pid_; }
     const RunResult& result() const { return result_; }
 
-    // Waits until what the child wrote satisfies `done`, the child ends or
-    // `limit` passes. True if `done` was satisfied.
+    // Waits for its output to satisfy `done` (true), or for its end or `limit` (false).
     template <class Done> bool ReadUntil(Done done, Seconds limit) {
         for (auto end = Clock::now() + limit;; std::this_thread::sleep_for(Tick)) {
             Read();
@@ -80,8 +78,7 @@ class Process {
         }
     }
 
-    // Waits for the child to end, killing its group once `limit` has passed
-    // since the start.
+    // Waits for the child to end, or kills it once `limit` has passed since the start.
     const RunResult& Finish(Seconds limit) {
         while (!Ended() && Clock::now() - start_ < limit) std::this_thread::sleep_for(Tick);
         return Kill();
