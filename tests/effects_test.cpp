@@ -6,7 +6,6 @@
 #include "effects/plasma.h"
 #include "effects/tables.h"
 #include "effects/vector_path.h"
-#include "platform/display.h"
 #include "tests/literal_effects.h"
 
 #include <gtest/gtest.h>
@@ -111,16 +110,4 @@ TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAr
     // Nor is a frame made whose rows cannot hold 640 words or whose stride needs 17 bits.
     for (auto [width, bytesPerRow] : {std::pair{W, 2556}, {W, 40000}, {0, 0}})
         EXPECT_EQ(AllocateFrame(width, H, bytesPerRow), nullptr) << width << " " << bytesPerRow;
-}
-
-// A window lends the frame its own pixels until it closes: showing it copies nothing.
-TEST(Display, AWindowLendsTheFrameItsOwnPixels) {
-    Display* display = OpenDisplay(false, false, "lent");
-    ASSERT_NE(display, nullptr);
-    Frame* frame = AllocateFrame(W, H);
-    LendPixels(display, frame);
-    EXPECT_NE(frame->pixels, frame->ownPixels);
-    CloseDisplay(display);
-    EXPECT_EQ(frame->pixels, frame->ownPixels);
-    FreeFrame(frame);
 }

@@ -1,6 +1,7 @@
 // The shell's parts on their own: the timeline and the frame-rate line, the
-// pacing clock against a fake clock, and the command line.
+// pacing clock against a fake clock, the command line and the display.
 #include "effects/tables.h"
+#include "platform/display.h"
 #include "shell/frame_loop.h"
 #include "shell/main_options.h"
 #include "shell/pacing.h"
@@ -129,4 +130,16 @@ TEST(Options, TheSwitchesAndNothingElse) {
         EXPECT_EQ(window, c.window);
         EXPECT_EQ(paced, c.paced);
     }
+}
+
+// A window lends the frame its own pixels until it closes: showing it copies nothing.
+TEST(Display, AWindowLendsTheFrameItsOwnPixels) {
+    Display* display = OpenDisplay(false, false, "lent");
+    ASSERT_NE(display, nullptr);
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
+    LendPixels(display, frame);
+    EXPECT_NE(frame->pixels, frame->ownPixels);
+    CloseDisplay(display);
+    EXPECT_EQ(frame->pixels, frame->ownPixels);
+    FreeFrame(frame);
 }
