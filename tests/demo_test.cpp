@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <regex>
 #include <sys/stat.h>
 
 // Last: Xlib defines words such as None and Bool as macros.
@@ -34,9 +34,10 @@ constexpr double StartUp = 1, MinRate = 64;
 
 // The frame rate of output that is exactly the frame-rate line, or -1.
 double RateOf(const std::string& out) {
-    static const std::regex line("\n640 \\* 480 \\* 32 @ ([0-9.]+(e\\+[0-9]+)?) FPS\n");
-    std::smatch match;
-    return std::regex_match(out, match, line) ? std::stod(match[1]) : -1;
+    const std::string head = "\n640 * 480 * 32 @ ";
+    char* end = nullptr;
+    double rate = out.starts_with(head) ? std::strtod(out.c_str() + head.size(), &end) : -1;
+    return end && std::string_view(end) == " FPS\n" ? rate : -1;
 }
 
 class DemoRun : public InFolder {
