@@ -31,7 +31,7 @@ Loaded Load(const fs::path& path) {
                   testing::internal::GetCapturedStderr()};
     EXPECT_EQ(pixels != &before, loaded.result == 1) << path;
     if (loaded.result) loaded.pixels.assign(pixels, pixels + BufferWords);
-    if (loaded.result) std::free(pixels);
+    std::free(loaded.result ? pixels : nullptr);
     return loaded;
 }
 

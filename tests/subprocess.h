@@ -111,10 +111,10 @@ class Process {
         return pointers;
     }
 
+    // Adds what the child wrote since the last read.
     void Read() {
         for (auto [fd, into] : {std::pair{out_, &result_.out}, {err_, &result_.err}}) {
             char buffer[65536];
-            into->clear();
             for (ssize_t got; (got = pread(fd, buffer, sizeof buffer, off_t(into->size()))) > 0;)
                 into->append(buffer, size_t(got));
         }
