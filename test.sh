@@ -20,7 +20,10 @@ echo "== install and package"
 tools/package-check.sh build/release
 
 echo "== sanitizer build"
-export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+# Whole allocation stacks: libvorbis keeps no frame pointers, and the fast
+# unwinder would end a leak's stack inside it, before the libvorbisfile frame
+# its suppression names.
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:fast_unwind_on_malloc=0
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON -DBUMPWAVE_SANITIZE=ON
@@ -35,9 +38,6 @@ if ((${#fuzzers[@]})); then
     echo "== fuzz build"
     CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=Release \
         -DBUMPWAVE_SANITIZE=ON -DBUMPWAVE_FUZZ=ON
-    # libvorbis keeps no frame pointers: the fast unwinder would end a leak's
-    # stack inside it, before the libvorbisfile frame its suppression names
-    export ASAN_OPTIONS=$ASAN_OPTIONS:fast_unwind_on_malloc=0
     for source in "${fuzzers[@]}"; do
         name=$(basename "$source" .cpp)
         cmake --build build/fuzz -j"$jobs" --target "$name"
