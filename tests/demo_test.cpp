@@ -23,7 +23,6 @@ using Env = std::vector<std::string>;
 namespace {
 
 const std::string Demo = (BuildDir / "bumpwave").string();
-const std::vector<std::string> AllFiles = {"bumpmap.png", "boys.jpg", "testing.ogg"};
 
 // Under the sanitizers the demo starts slower and draws far fewer frames.
 #if defined(__SANITIZE_ADDRESS__)
@@ -73,7 +72,7 @@ TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
 // With no music to wait for, the demo ends a second after its 41 s of visuals:
 // when the music is a FIFO with no writer, and when there is no sound card.
 TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
-    Provide({"bumpmap.png", "boys.jpg"});
+    Provide(Pictures);
     ASSERT_EQ(mkfifo((dir_ / "testing.ogg").c_str(), 0600), 0);
     Process fifo({Demo, "WINDOW"}, dir_.string(), Headless());
     Process noCard({Demo, "w"}, dir_.string(), Headless("nosuchdriver"));
@@ -105,14 +104,14 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         int exitCode;
         std::string out, err;
     } cases[] = {
-        {{}, AllFiles, false, 1, "", "bumpwave: no display"},
+        {{}, DemoFiles, false, 1, "", "bumpwave: no display"},
         // only the first missing picture is tried
         {{}, {"testing.ogg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
         {{}, {"bumpmap.png", "testing.ogg"}, true, 1, "Couldn't load boys.jpg\n", ""},
         {{"--frobnicate", "-help"}, {"boys.jpg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
-        {{"--help"}, AllFiles, false, 0, usage, ""},
-        {{"?"}, AllFiles, false, 0, usage, ""},
-        {{"--version"}, AllFiles, false, 0, "bumpwave 1.0 (07.12.2026)\n", ""},
+        {{"--help"}, DemoFiles, false, 0, usage, ""},
+        {{"?"}, DemoFiles, false, 0, usage, ""},
+        {{"--version"}, DemoFiles, false, 0, "bumpwave 1.0 (07.12.2026)\n", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out + c.err + (c.args.empty() ? "" : c.args[0]));

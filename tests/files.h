@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -38,12 +39,14 @@ inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
     return pcm;
 }
 
+inline const std::vector<std::string> Pictures = {"bumpmap.png", "boys.jpg"};
+inline const std::vector<std::string> DemoFiles = {"bumpmap.png", "boys.jpg", "testing.ogg"};
+
 // A test in a folder of its own, removed afterwards, into which the build's
 // pictures and music can be linked.
 struct InFolder : testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
-    void Provide(const std::vector<std::string>& names = {"bumpmap.png", "boys.jpg",
-                                                          "testing.ogg"}) {
+    void Provide(const std::vector<std::string>& names = DemoFiles) {
         for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
     }
     fs::path dir_ = [] {

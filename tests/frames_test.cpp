@@ -23,7 +23,7 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         {"frame-00104.ppm", 8712680450267703635u},  {"frame-00117.ppm", 10288462544744830770u},
         {"frame-00121.ppm", 13640893846074266107u}, {"frame-00200.ppm", 9409504005281790249u},
         {"frame-00264.ppm", 7178910433038176155u}};
-    Provide({"bumpmap.png", "boys.jpg"});
+    Provide(Pictures);
     RunResult run =
         Tool(dir_, "frames --seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,"
                    "38001x7,39001x140 --save 29,69,99,102,104,117,121,200,264 --out out");

@@ -64,7 +64,7 @@ Video Decode(const fs::path& path) {
 }
 
 struct Record : InFolder {
-    Record() { Provide({"bumpmap.png", "boys.jpg"}); }
+    Record() { Provide(Pictures); }
 
     RunResult Run(Names args, const char* tool = "bumpwave-record") {
         args.insert(args.begin(), (BuildDir / tool).string());
