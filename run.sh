@@ -3,7 +3,7 @@
 # and music, and runs it. Its arguments go to the demo.
 set -euo pipefail
 cd "$(dirname "$0")"
-source tools/packages.sh
+source scripts/packages.sh
 install_packages "${BUMPWAVE_PACKAGES[@]}"
 echo "Building the demo in build/release (about a minute the first time)"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release

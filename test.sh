@@ -5,7 +5,7 @@
 # for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
-source tools/packages.sh
+source scripts/packages.sh
 install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
@@ -17,7 +17,7 @@ cmake --build build/release -j"$jobs"
 ctest --test-dir build/release -j"$jobs" --timeout 300
 
 echo "== install and package"
-tools/package-check.sh build/release
+scripts/package-check.sh build/release
 
 echo "== sanitizer build"
 # Whole allocation stacks: libvorbis keeps no frame pointers, and the fast
@@ -30,7 +30,7 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON -DB
 cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize -j"$jobs" --timeout 600
 
-tools/aarch64-check.sh
+scripts/aarch64-check.sh
 
 shopt -s nullglob
 fuzzers=(tests/fuzz/*_fuzz.cpp)

@@ -34,6 +34,8 @@ static Bus Drums, Ducked, Keys, ReverbSend, EchoSend;
 static std::vector<float> Duck; // gain of the pad and bass, dipped by each kick
 static uint32_t Seed = 20240611;
 
+// Buses, noise and the helpers every instrument shares.
+
 static float Noise() {
     Seed = Seed * 1664525u + 1013904223u;
     return static_cast<float>(Seed >> 8) / 8388608.0f - 1.0f;
@@ -79,6 +81,8 @@ static double Saw(double phase, double step) {
     }
     return value;
 }
+
+// The instruments: each writes one note into its buses.
 
 static void Kick(double start, double gain) {
     size_t first = FrameAt(start);
@@ -215,6 +219,8 @@ static void Lead(double start, double held, double note, double gain) {
     }
 }
 
+// The mixing: echo and reverb from their sends, then a limiter on the sum.
+
 // Echo: a dotted eighth, bouncing from side to side.
 static void Echo(Bus& mix) {
     size_t delay = FrameAt(3 * Step);
@@ -291,6 +297,8 @@ static void Limit(Bus& mix, float ceiling) {
     }
 }
 
+// The score: which instrument plays what, bar by bar.
+
 static void Compose() {
     static const int roots[4] = {45, 41, 48, 43}; // A F C G
     static const std::vector<int> chords[4] = {
@@ -350,6 +358,8 @@ static void Compose() {
         Lead(start, n.steps * Step * 0.92, n.note, 0.14);
     }
 }
+
+// Encoding the mix as Ogg Vorbis.
 
 static bool Encode(const Bus& mix, FILE* out) {
     vorbis_info info;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and packages it as a .deb, and checks
-# that both hold every file a user needs: tools/package-check.sh [BUILD_FOLDER]
+# that both hold every file a user needs: scripts/package-check.sh [BUILD_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}

@@ -20,7 +20,7 @@ for library in libavcodec libavformat libavutil libswresample libswscale; do
 done
 echo "== aarch64: clang -fsyntax-only of every source"
 syntax=0
-find platform effects assets shell tools tests bench -name '*.cpp' -print0 |
+find platform effects assets shell tools content tests bench -name '*.cpp' -print0 |
     xargs -0 -n1 -P"$jobs" clang++ --target=aarch64-linux-gnu -std=c++20 -fsyntax-only \
         -ferror-limit=3 -Wall -Wextra -Werror -I. -D_REENTRANT -DSDL_DISABLE_IMMINTRIN_H \
         -DBUMPWAVE_VERSION='"0.0"' -DBUMPWAVE_BUILD_DIR='"build"' -DBUMPWAVE_SOURCE_DIR='"."' \

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Draws the frame of the logo over the plasma with bumpwave-frames and crops it
 # into packaging/bumpwave.png, the 128 × 128 icon of the desktop entry (needs
-# ImageMagick). Run from the repository after a build: tools/make-icon.sh [BUILD_FOLDER]
+# ImageMagick). Run from the repository after a build: content/make-icon.sh [BUILD_FOLDER]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/release}" && pwd)

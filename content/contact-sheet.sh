@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Draws one frame of each scene with bumpwave-frames and lays them out as
 # docs/contact-sheet.png (needs ImageMagick). Run from the repository after a
-# build: tools/contact-sheet.sh [BUILD_FOLDER]
+# build: content/contact-sheet.sh [BUILD_FOLDER]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/release}" && pwd)
