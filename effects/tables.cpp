@@ -1,5 +1,6 @@
 #include "effects/tables.h"
 
+#include "effects/dot_grid.h"
 #include "effects/random.h"
 
 #include <cmath>
@@ -73,6 +74,7 @@ static void DrawStartingValues() {
     redLight.x = redLight.y = 100;
     greenLight.x = greenLight.y = 200;
     blueLight.x = blueLight.y = 300;
+    DotRowCounter = DotColumnCounter = 0; // a second show starts where the first did
 }
 
 static float* AllocateWave(void* (*allocate)(size_t), int count) {
