@@ -14,6 +14,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -40,7 +41,11 @@ static constexpr int8_t FromVorbis[9][8] = {
     {0, 2, 1, 7, 5, 6, 3, 4},
 };
 
+// How long the end of the visuals waits for a sound card still opening.
+static constexpr uint32_t CardGraceMilliseconds = 2000, CardPollMilliseconds = 100;
+
 static Signal* EndSignal;
+static std::atomic<bool> CardAnswered; // the first open of the card has returned
 static OggVorbis_File MusicStream;
 static volatile int MusicRunning;
 static char SampleBuffers[2][BufferSize];
@@ -55,6 +60,19 @@ static int NextBuffer; // the buffer to fill next
 bool StartMusic(Signal* ended) {
     EndSignal = ended;
     return StartThread(PlayMusic, "bumpwave music", true);
+}
+
+bool WaitForMusic(Signal* ended) {
+    for (uint32_t waited = 0; !CardAnswered; waited += CardPollMilliseconds) {
+        if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
+        if (waited >= CardGraceMilliseconds) {
+            std::fprintf(stderr,
+                         "bumpwave: the sound card never started: not waiting for the music\n");
+            return false;
+        }
+    }
+    WaitForSignal(ended);
+    return true;
 }
 
 void ToSpeakerOrder(char* samples, long length, int channels) {
@@ -161,6 +179,7 @@ bool OpenMusic() {
     // The card opens before the file, so that without one nothing is said on
     // stdout; it opens again if the first stream is not 44100 Hz stereo.
     DeviceOpen = OpenSound(44100, 2);
+    CardAnswered = true;
     StreamOpen = false;
     if (DeviceOpen) {
         // A FIFO or a device would block the open or never end.

@@ -9,6 +9,12 @@ struct SoundBlock;
 bool StartMusic(Signal* ended);
 void PlayMusic();
 
+// Waits for the music thread's end signal. A sound card that has not answered
+// its open by then may never answer (the disk driver writing into a FIFO that
+// nobody reads): it is given a little longer, then the wait ends with a line
+// on stderr. False when the wait was given up.
+bool WaitForMusic(Signal* ended);
+
 // PlayMusic's parts, for a caller without threads that must never wait (the
 // browser). OpenMusic opens the card and the file, saying why it cannot; true
 // when the music can play. Each StepMusic queues what the card has room for
