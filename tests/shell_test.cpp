@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
@@ -130,6 +131,35 @@ TEST(Options, TheSwitchesAndNothingElse) {
         EXPECT_EQ(window, c.window);
         EXPECT_EQ(paced, c.paced);
     }
+}
+
+// Every frame pixel an equal square block, as large as fits, centred on black.
+TEST(Display, TheFrameTakesTheLargestWholeScaleThatFitsCentred) {
+    const struct {
+        int width, height;
+        FrameArea area;
+    } screens[] = {
+        {640, 480, {0, 0, 640, 480}},         {1024, 768, {192, 144, 640, 480}},
+        {1280, 1024, {0, 32, 1280, 960}},     {1920, 1080, {320, 60, 1280, 960}},
+        {1920, 1200, {320, 120, 1280, 960}},  {2560, 1440, {320, 0, 1920, 1440}},
+        {3840, 2160, {640, 120, 2560, 1920}}, {1279, 959, {319, 239, 640, 480}},
+        {320, 200, {-160, -140, 640, 480}}, // too small even for 1: its middle
+    };
+    for (const auto& s : screens) {
+        FrameArea a = ScaledFrameArea(s.width, s.height);
+        EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height),
+                  std::tie(s.area.x, s.area.y, s.area.width, s.area.height))
+            << s.width << " x " << s.height;
+    }
+    for (int width = 640; width < 5000; width += 37)
+        for (int height = 480; height < 3000; height += 29) {
+            FrameArea a = ScaledFrameArea(width, height);
+            int scale = a.width / 640;
+            ASSERT_TRUE(a.width == 640 * scale && a.height == 480 * scale && a.x >= 0 && a.y >= 0 &&
+                        width - a.width - 2 * a.x < 2 && height - a.height - 2 * a.y < 2 &&
+                        (640 * (scale + 1) > width || 480 * (scale + 1) > height))
+                << width << " x " << height;
+        }
 }
 
 // A window lends the frame its own pixels until it closes: showing it copies nothing.
