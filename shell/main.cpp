@@ -27,8 +27,7 @@ static const char* const Banner =
     "bumpwave " BUMPWAVE_VERSION ": three lights, a plasma and a grid of dots";
 
 // Everything the run acquires; nullptr until it is.
-static bool WindowMode;
-static bool Paced;
+static DemoOptions Demo;
 static Signal* MusicEnded;
 static Frame* DemoFrame;
 static Display* DemoDisplay;
@@ -46,7 +45,7 @@ static bool StartUp() {
     if (!MusicEnded) return Fail("no free signal");
     DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!DemoFrame) return Fail("not enough memory for the frame");
-    DemoDisplay = OpenDisplay(!WindowMode, Paced, Banner);
+    DemoDisplay = OpenDisplay(!Demo.window, Demo.paced, Banner);
     if (!DemoDisplay) return false; // the display layer said why
     LendPixels(DemoDisplay, DemoFrame);
     HidePointer(DemoDisplay);
@@ -74,20 +73,26 @@ static void ShutDown() {
 }
 
 int main(int argc, char** argv) {
-    switch (ReadOptions(argc, argv, WindowMode, Paced)) {
+    // Every message reaches a file or a pipe as it is printed, even when the
+    // run is stopped.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    switch (ReadOptions(argc, argv, Demo)) {
     case Options::Help:
         std::fputs(UsageText, stdout);
         return 0;
     case Options::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
+    case Options::BadRate:
+        std::fputs("bumpwave: RATE takes a whole number from 24 to 240\n", stderr);
+        return 2;
     case Options::Run:
         break;
     }
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
     // A run that could not show its visuals is a failure, whatever the music did.
     bool shown = StartUp();
-    if (shown) RunFrameLoop(DemoFrame, DemoDisplay, Paced, BumpPicture, LogoPicture);
+    if (shown) RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced, BumpPicture, LogoPicture);
     ShutDown();
     return shown ? 0 : 1;
 }

@@ -96,7 +96,7 @@ TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
 TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
     const Env noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER",
                            "SDL_AUDIODRIVER=dummy"};
-    const std::string usage = "usage: bumpwave [PACED] [WINDOW]\n";
+    const std::string usage = "usage: bumpwave [PACED] [WINDOW] [RATE n]\n";
     const struct {
         std::vector<std::string> args;
         std::vector<std::string> files;
@@ -109,6 +109,7 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         {{}, {"testing.ogg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
         {{}, {"bumpmap.png", "testing.ogg"}, true, 1, "Couldn't load boys.jpg\n", ""},
         {{"--frobnicate", "-help"}, {"boys.jpg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
+        {{"p", "rate", "500"}, DemoFiles, false, 2, "", "bumpwave: RATE takes a whole number"},
         {{"--help"}, DemoFiles, false, 0, usage, ""},
         {{"?"}, DemoFiles, false, 0, usage, ""},
         {{"--version"}, DemoFiles, false, 0, "bumpwave 1.0 (07.12.2026)\n", ""},

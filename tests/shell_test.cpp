@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -101,35 +102,86 @@ TEST(Pacing, DeadlinesDoNotDriftAndAMissedOneStartsTheNextPeriodWithoutCatchingU
     EXPECT_EQ(NextFrameStart(pacer, after(3)), after(3));
 }
 
-// WINDOW and PACED, each once, in any case and order, by name or first letter;
-// any other line runs the demo unpaced on its own screen.
-TEST(Options, TheSwitchesAndNothingElse) {
+// Steps in ten seconds on a display of `hz` that holds each frame shown until
+// its next refresh (0: one that does not sync and does not say its rate), each
+// step drawn in 2 ms; and how many refreshes each step stays on screen.
+static std::pair<double, std::set<int64_t>> Steps(int hz, int asked) {
+    Pacer pacer;
+    StartPacer(pacer, StepRate(hz, asked), 0);
+    int64_t now = 0, steps = 0, refresh = 0;
+    std::set<int64_t> held;
+    for (; now < 10 * Second; ++steps) {
+        now += 2'000'000;
+        if (hz) {
+            int64_t next = (now * hz + Second - 1) / Second;
+            if (steps) held.insert(next - refresh);
+            refresh = next;
+            now = refresh * Second / hz;
+        }
+        now = NextFrameStart(pacer, now);
+    }
+    return {steps / 10.0, held};
+}
+
+TEST(Pacing, StepsSixtyTimesASecondOnAnyDisplayOrAtTheRateAsked) {
+    const struct {
+        int hz, asked;
+        double steps;
+        std::set<int64_t> held;
+    } displays[] = {
+        {60, 60, 60, {1}},    {144, 60, 60, {2, 3}}, {75, 60, 60, {1, 2}},  {50, 60, 50, {1}},
+        {0, 60, 60, {}},      {0, 240, 60, {}},      {144, 50, 50, {2, 3}}, {144, 144, 144, {1}},
+        {144, 240, 144, {1}}, {240, 240, 240, {1}},  {50, 24, 24, {2, 3}},  {0, 24, 24, {}},
+    };
+    for (const auto& d : displays) {
+        auto [steps, held] = Steps(d.hz, d.asked);
+        EXPECT_NEAR(steps, d.steps, 0.15) << d.hz << " Hz, " << d.asked << " asked";
+        EXPECT_EQ(held, d.held) << d.hz << " Hz, " << d.asked << " asked";
+    }
+}
+
+// WINDOW, PACED and RATE n, each once, in any case and order, by name or first
+// letter; any other line runs the demo unpaced on its own screen, but a RATE
+// without a number from 24 to 240 is refused.
+TEST(Options, TheSwitchesTheRateAndNothingElse) {
     const struct {
         std::vector<const char*> words;
         Options asked;
         bool window, paced;
+        int rate;
     } cases[] = {
-        {{}, Options::Run, false, false},
-        {{"WINDOW"}, Options::Run, true, false},
-        {{"w"}, Options::Run, true, false},
-        {{"Paced"}, Options::Run, false, true},
-        {{"w", "p"}, Options::Run, true, true},
-        {{"p", "pace"}, Options::Run, false, false},
-        {{"window", "paced", "w"}, Options::Run, false, false},
-        {{""}, Options::Run, false, false},
-        {{"--help"}, Options::Help, false, false},
-        {{"?"}, Options::Help, false, false},
-        {{"--version"}, Options::Version, false, false},
-        {{"--version", "--help"}, Options::Run, false, false},
+        {{}, Options::Run, false, false, 60},
+        {{"WINDOW"}, Options::Run, true, false, 60},
+        {{"w"}, Options::Run, true, false, 60},
+        {{"Paced"}, Options::Run, false, true, 60},
+        {{"w", "p"}, Options::Run, true, true, 60},
+        {{"p", "pace"}, Options::Run, false, false, 60},
+        {{"window", "paced", "w"}, Options::Run, false, false, 60},
+        {{""}, Options::Run, false, false, 60},
+        {{"PACED", "RATE", "50"}, Options::Run, false, true, 50},
+        {{"r", "240", "W"}, Options::Run, true, true, 240},
+        {{"rate=24", "p"}, Options::Run, false, true, 24},
+        {{"R=144"}, Options::Run, false, true, 144},
+        {{"p", "rate", "50", "r", "60"}, Options::Run, false, false, 60},
+        {{"RATE", "23"}, Options::BadRate, false, false, 60},
+        {{"RATE", "241"}, Options::BadRate, false, false, 60},
+        {{"RATE", "6O"}, Options::BadRate, false, false, 60},
+        {{"RATE", "+60"}, Options::BadRate, false, false, 60},
+        {{"RATE", "99999999999999999999"}, Options::BadRate, false, false, 60},
+        {{"p", "RATE"}, Options::BadRate, false, false, 60},
+        {{"RATE="}, Options::BadRate, false, false, 60},
+        {{"--help"}, Options::Help, false, false, 60},
+        {{"?"}, Options::Help, false, false, 60},
+        {{"--version"}, Options::Version, false, false, 60},
+        {{"--version", "--help"}, Options::Run, false, false, 60},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"bumpwave"};
         argv.insert(argv.end(), c.words.begin(), c.words.end());
         SCOPED_TRACE(testing::PrintToString(c.words));
-        bool window = true, paced = true;
-        EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), window, paced), c.asked);
-        EXPECT_EQ(window, c.window);
-        EXPECT_EQ(paced, c.paced);
+        DemoOptions o{true, true, 0};
+        EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), o), c.asked);
+        EXPECT_EQ(std::tuple(o.window, o.paced, o.rate), std::tuple(c.window, c.paced, c.rate));
     }
 }
 
