@@ -106,7 +106,13 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
     } cases[] = {
         {{}, DemoFiles, false, 1, "", "bumpwave: no display"},
         // only the first missing picture is tried
-        {{}, {"testing.ogg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
+        {{},
+         {"testing.ogg"},
+         true,
+         1,
+         "Couldn't load bumpmap.png\n",
+         "bumpwave: bumpmap.png: found neither in " + dir_.string() + " nor in " +
+             (BuildDir.parent_path() / "share/bumpwave").string() + "\n"},
         {{}, {"bumpmap.png", "testing.ogg"}, true, 1, "Couldn't load boys.jpg\n", ""},
         {{"--frobnicate", "-help"}, {"boys.jpg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
         {{"p", "rate", "500"}, DemoFiles, false, 2, "", "bumpwave: RATE takes a whole number"},
