@@ -50,6 +50,7 @@ static SoundBlock FirstBlock, SecondBlock;
 static int CarriedAt, CarriedLength;
 static long CarriedRate;
 static int CarriedChannels;
+static int NextBuffer; // the buffer to fill next
 
 bool StartMusic(Signal* ended) {
     EndSignal = ended;
@@ -123,32 +124,45 @@ static int FillBuffer(const MusicIO& io, void* decoder, int which, SoundBlock* b
     return filled;
 }
 
-void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
+void BeginStreaming() {
     MusicRunning = 1;
     CarriedLength = 0;
-    SoundBlock* previous = nullptr;
-    for (int which = 0; MusicRunning; which ^= 1) {
-        // Buffer 0 always travels in the second block, buffer 1 in the first.
-        SoundBlock* block = which == 0 ? second : first;
-        int length = FillBuffer(io, decoder, which, block);
-        if (length == 0) break;
-        block->data = SampleBuffers[which];
-        block->length = static_cast<uint32_t>(length);
-        io.queue(block);
-        // The other buffer is free again once the device has taken it.
-        if (previous) io.wait(previous);
-        previous = block;
-    }
-    if (!io.played(first)) io.wait(first);
-    if (!io.played(second)) io.wait(second);
+    NextBuffer = 0;
 }
 
-void PlayMusic() {
+SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
+    while (MusicRunning) {
+        // Buffer 0 always travels in the second block, buffer 1 in the first;
+        // a buffer is free again once the device has taken its block.
+        SoundBlock* block = NextBuffer == 0 ? second : first;
+        if (!io.played(block)) return block;
+        int length = FillBuffer(io, decoder, NextBuffer, block);
+        if (length == 0) break;
+        block->data = SampleBuffers[NextBuffer];
+        block->length = static_cast<uint32_t>(length);
+        io.queue(block);
+        NextBuffer ^= 1;
+    }
+    MusicRunning = 0;
+    if (!io.played(first)) return first;
+    if (!io.played(second)) return second;
+    return nullptr;
+}
+
+void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
+    BeginStreaming();
+    while (SoundBlock* block = StreamStep(io, decoder, first, second)) io.wait(block);
+}
+
+// Whether the card is open, and the stream with it.
+static bool DeviceOpen, StreamOpen;
+
+bool OpenMusic() {
     // The card opens before the file, so that without one nothing is said on
     // stdout; it opens again if the first stream is not 44100 Hz stereo.
-    bool device = OpenSound(44100, 2);
-    bool playing = false;
-    if (device) {
+    DeviceOpen = OpenSound(44100, 2);
+    StreamOpen = false;
+    if (DeviceOpen) {
         // A FIFO or a device would block the open or never end.
         FILE* file = OpenRegularFile(MusicName);
         if (!file) {
@@ -157,23 +171,42 @@ void PlayMusic() {
             std::printf("Couldn't open %s as OGG file\n", MusicName);
             std::fclose(file);
         } else {
-            playing = true;
+            StreamOpen = true;
         }
     }
-    if (playing) {
+    if (StreamOpen) {
         // Played at its own rate and channel count; SDL converts for the card.
         vorbis_info* info = ov_info(&MusicStream, -1);
         if (info->rate != 44100 || info->channels != 2) {
             CloseSound();
-            device = OpenSound(info->rate, info->channels);
-            playing = device;
+            DeviceOpen = OpenSound(info->rate, info->channels);
         }
     }
-    if (playing)
-        StreamMusic({ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed},
-                    &MusicStream, &FirstBlock, &SecondBlock);
+    BeginStreaming();
+    return DeviceOpen && StreamOpen;
+}
 
-    if (device) CloseSound(); // plays out what the device holds
-    ov_clear(&MusicStream);
+static const MusicIO CardIO = {ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed};
+
+SoundBlock* StepMusic() {
+    if (!DeviceOpen || !StreamOpen) return nullptr;
+    return StreamStep(CardIO, &MusicStream, &FirstBlock, &SecondBlock);
+}
+
+bool MusicPlayedOut() {
+    return !DeviceOpen || SoundPlayedOut();
+}
+
+void CloseMusic() {
+    if (DeviceOpen) CloseSound(); // plays out what the device holds
+    DeviceOpen = false;
+    if (StreamOpen) ov_clear(&MusicStream);
+    StreamOpen = false;
+}
+
+void PlayMusic() {
+    OpenMusic();
+    while (SoundBlock* block = StepMusic()) WaitForSoundBlock(block);
+    CloseMusic();
     SendSignal(EndSignal);
 }

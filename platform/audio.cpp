@@ -265,6 +265,19 @@ void CloseSound() {
     ReleaseSubsystem(SDL_INIT_AUDIO);
 }
 
+bool SoundPlayedOut() {
+    if (!Lock) return true;
+    SDL_LockMutex(Lock);
+    TakeBlocks();
+    if (!Head) {
+        Started = true; // a short music never filled the buffer
+        EndInput();
+    }
+    bool out = Lost || (!Head && Count == 0);
+    SDL_UnlockMutex(Lock);
+    return out;
+}
+
 void QueueSoundBlock(SoundBlock* block) {
     if (!Device || block->length == 0) return; // nothing to play: done at once
     SDL_LockMutex(Lock);
@@ -282,6 +295,7 @@ void QueueSoundBlock(SoundBlock* block) {
 bool SoundBlockPlayed(SoundBlock* block) {
     if (!Lock) return true;
     SDL_LockMutex(Lock);
+    TakeBlocks(); // the browser has nobody waiting to do it
     bool done = !block->pending;
     SDL_UnlockMutex(Lock);
     return done;
