@@ -1,7 +1,8 @@
 // The music thread.
 //
 // Threads: the main thread calls StartMusic, which starts PlayMusic on the
-// music thread. All the rest runs on the music thread, which owns the file,
+// music thread, and StopMusic, which only raises flags the music thread and
+// the card's callback read. All the rest runs on the music thread, which owns the file,
 // the decoder, the sound card, the two blocks and the two sample buffers; its
 // last act is to send the end signal, after which it touches nothing of the
 // demo's.
@@ -14,6 +15,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,7 +52,8 @@ static SoundBlock FirstBlock, SecondBlock;
 static int CarriedAt, CarriedLength;
 static long CarriedRate;
 static int CarriedChannels;
-static int NextBuffer; // the buffer to fill next
+static int NextBuffer;             // the buffer to fill next
+static std::atomic<bool> Stopping; // asked by the main thread, once
 
 bool StartMusic(Signal* ended) {
     EndSignal = ended;
@@ -131,7 +134,7 @@ void BeginStreaming() {
 }
 
 SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
-    while (MusicRunning) {
+    while (MusicRunning && !Stopping) {
         // Buffer 0 always travels in the second block, buffer 1 in the first;
         // a buffer is free again once the device has taken its block.
         SoundBlock* block = NextBuffer == 0 ? second : first;
@@ -164,7 +167,7 @@ bool OpenMusic() {
     StreamOpen = false;
     if (DeviceOpen) {
         // A FIFO or a device would block the open or never end.
-        FILE* file = OpenRegularFile(MusicName);
+        FILE* file = OpenDataFile(MusicName);
         if (!file) {
             std::printf("Couldn't open %s\n", MusicName);
         } else if (ov_open(file, &MusicStream, nullptr, 0) < 0) {
@@ -202,6 +205,11 @@ void CloseMusic() {
     DeviceOpen = false;
     if (StreamOpen) ov_clear(&MusicStream);
     StreamOpen = false;
+}
+
+void StopMusic() {
+    Stopping = true;
+    FadeOutSound();
 }
 
 void PlayMusic() {

@@ -8,6 +8,9 @@ struct SoundBlock;
 // act; false if it could not start.
 bool StartMusic(Signal* ended);
 void PlayMusic();
+// On the main thread, to end the show early: the music fades out within 50 ms,
+// and the music thread stops decoding, closes the card and sends its signal.
+void StopMusic();
 
 // PlayMusic's parts, for a caller without threads that must never wait (the
 // browser). OpenMusic opens the card and the file, saying why it cannot; true

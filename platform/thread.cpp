@@ -42,6 +42,14 @@ void WaitForSignal(Signal* signal) {
     SDL_UnlockMutex(signal->lock);
 }
 
+bool WaitForSignalFor(Signal* signal, uint32_t milliseconds) {
+    SDL_LockMutex(signal->lock);
+    if (!signal->sent) SDL_CondWaitTimeout(signal->arrived, signal->lock, milliseconds);
+    bool sent = signal->sent;
+    SDL_UnlockMutex(signal->lock);
+    return sent;
+}
+
 struct ThreadStart {
     void (*entry)();
     bool raisedPriority;

@@ -17,5 +17,7 @@ Signal* CreateSignal(); // nullptr when out of memory
 void DestroySignal(Signal* signal);
 void SendSignal(Signal* signal);
 void WaitForSignal(Signal* signal);
+// True once the signal was sent, false after `milliseconds` without it.
+bool WaitForSignalFor(Signal* signal, uint32_t milliseconds);
 
 void PauseMilliseconds(uint32_t milliseconds);

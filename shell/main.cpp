@@ -3,6 +3,11 @@
 // it acquired in reverse order, waits for the music to play out, pauses one
 // second and returns 0, or 1 when it could not show its visuals.
 //
+// Escape, q, the window's close button, SIGINT and SIGTERM end the show at
+// once: the visuals stop, the frame-rate line is printed for the frames shown,
+// the display closes, the music fades out, and it returns 0 without the pause,
+// or after a signal ends by that signal.
+//
 // Standard output carries only the frame-rate line and the loaders' messages;
 // failures of the display or the sound card say why on standard error.
 
@@ -16,9 +21,11 @@
 #include "shell/frame_loop.h"
 #include "shell/main_options.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 
 // Kept in the binary for `version`-style tools that look for it.
 [[gnu::used]] static const char VersionString[] =
@@ -34,6 +41,27 @@ static Display* DemoDisplay;
 static uint32_t* BumpPicture;
 static uint32_t* LogoPicture;
 static bool MusicStarted;
+static volatile std::sig_atomic_t StopSignal; // the signal that asked to stop, if one did
+
+static void AskToStop(int signal) {
+    StopSignal = signal;
+    StopRequested = 1;
+}
+
+// Installed before SDL starts, so that SDL leaves them to the demo.
+static void CatchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = AskToStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+}
+
+// The music plays to the end of its file, unless a stop is asked meanwhile.
+static void WaitForTheMusic() {
+    do
+        if (StopRequested) StopMusic(); // again and again does no harm
+    while (!WaitForSignalFor(MusicEnded, 50));
+}
 
 static bool Fail(const char* reason) {
     std::fprintf(stderr, "bumpwave: %s\n", reason);
@@ -66,9 +94,8 @@ static void ShutDown() {
     FreeFrame(DemoFrame);
     std::free(BumpPicture);
     std::free(LogoPicture);
-    // The music is never stopped: it plays to the end of its file.
-    if (MusicStarted) WaitForSignal(MusicEnded);
-    PauseMilliseconds(1000);
+    if (MusicStarted) WaitForTheMusic();
+    if (!StopRequested) PauseMilliseconds(1000);
     DestroySignal(MusicEnded);
 }
 
@@ -90,9 +117,17 @@ int main(int argc, char** argv) {
         break;
     }
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
+    CatchStopSignals();
     // A run that could not show its visuals is a failure, whatever the music did.
     bool shown = StartUp();
-    if (shown) RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced, BumpPicture, LogoPicture);
+    if (shown)
+        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture);
+    if (StopRequested && MusicStarted) StopMusic(); // fading while the display closes
     ShutDown();
+    if (StopSignal) {
+        // Ended as the signal would have ended it, now that all is closed.
+        std::signal(StopSignal, SIG_DFL);
+        std::raise(StopSignal);
+    }
     return shown ? 0 : 1;
 }
