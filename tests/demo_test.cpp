@@ -14,7 +14,9 @@
 // Last: Xlib defines words such as None and Bool as macros.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/keysym.h>
 
 using namespace std::chrono_literals;
 using Seconds = Process::Seconds;
@@ -334,9 +336,59 @@ TEST_F(UnderX, OwnScreenCoversTheScreen) {
     EXPECT_TRUE(PointerHiddenAt(512, 384, 2s));
 }
 
-// Xvfb reports no refresh rate, and Mesa's vertical sync holds each frame for
-// about a sixtieth of a second.
-TEST_F(UnderX, PacedRunsShowOneFramePerRefreshAndSleepBetween) {
+// Escape and q, pressed in its focused window, and a close request from the
+// window manager each end the show at once: the frame-rate line, exit 0, and
+// the music faded to silence.
+TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
+    const struct {
+        std::vector<std::string> args;
+        KeySym key; // none: ask the window manager to close it
+    } stops[] = {{{}, XK_Escape}, {{"w", "p"}, XK_q}, {{"WINDOW"}, 0}};
+    for (const auto& stop : stops) {
+        SCOPED_TRACE(stop.key ? XKeysymToString(stop.key) : "close");
+        fs::remove(dir_ / "played.raw");
+        StartDemo(stop.args,
+                  {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string()});
+        ::Window window = 0;
+        ASSERT_TRUE(WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp));
+        ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+        if (stop.key) {
+            XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+            KeyCode code = XKeysymToKeycode(display_, stop.key);
+            XTestFakeKeyEvent(display_, code, True, 0);
+            XTestFakeKeyEvent(display_, code, False, 0);
+        } else {
+            XEvent close{};
+            // As a taskbar would ask: source 2, a pager.
+            close.xclient = {ClientMessage,
+                             0,
+                             True,
+                             display_,
+                             window,
+                             XInternAtom(display_, "_NET_CLOSE_WINDOW", False),
+                             32,
+                             {.l = {CurrentTime, 2}}};
+            XSendEvent(display_, root_, False, SubstructureRedirectMask, &close);
+        }
+        XSync(display_, False);
+        const auto asked = Process::Clock::now();
+        const RunResult& run = demo_->Finish(120s);
+        EXPECT_LT(Seconds(Process::Clock::now() - asked).count(), 5) << "not at once";
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_GT(RateOf(run.out), MinRate / 10) << run.out;
+        // Faded: the last millisecond before the silence is quiet, not a click.
+        const std::string played = Played();
+        const size_t end = played.find_last_not_of('\0') / 2 * 2;
+        ASSERT_LT(end + 8, played.size()) << "it does not end in silence";
+        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
+            ASSERT_LT(std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))), 1000)
+                << "a click " << (end - at) / 4 << " frames before the silence";
+    }
+}
+
+// Xvfb reports no refresh rate, taken as 60 Hz, and Mesa's vertical sync holds
+// each frame for about a sixtieth of a second.
+TEST_F(UnderX, PacedRunsStepSixtyTimesASecondAndSleepBetween) {
     StartDemo({"w", "p"});
     ::Window window = 0;
     ASSERT_TRUE(WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp));
@@ -344,8 +396,21 @@ TEST_F(UnderX, PacedRunsShowOneFramePerRefreshAndSleepBetween) {
     ASSERT_TRUE(WaitFor([&] { return Lights(Lit(area)); }, 5s * StartUp));
     EXPECT_TRUE(Moves(area, 2s)) << "the lights do not move";
     std::this_thread::sleep_for(3s);
-    EXPECT_EQ(demo_->Kill().out, "");
-    EXPECT_LT(demo_->result().cpuSeconds, 0.4 * demo_->result().seconds) << "not paced";
+    // Stopped by a signal, it says how many frames it showed, and ends by it.
+    kill(demo_->pid(), SIGINT);
+    const RunResult& stopped = demo_->Finish(120s);
+    EXPECT_EQ(stopped.signal, SIGINT) << stopped.err;
+    EXPECT_GT(RateOf(stopped.out), MinRate / 2) << stopped.out;
+    EXPECT_LT(RateOf(stopped.out), 70) << stopped.out;
+    EXPECT_LT(stopped.cpuSeconds, 0.4 * stopped.seconds) << "not paced";
+    // At the rate asked instead, in steps of two refreshes.
+    StartDemo({"p", "w", "rate", "30"});
+    ASSERT_TRUE(WaitFor([&] { return DemoWindow(); }, 10s * StartUp));
+    std::this_thread::sleep_for(3s);
+    kill(demo_->pid(), SIGTERM);
+    const double rate = RateOf(demo_->Finish(120s).out);
+    EXPECT_GT(rate, MinRate / 8);
+    EXPECT_LT(rate, 31);
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "one full paced run is enough: the release build's";
 #endif
