@@ -18,7 +18,13 @@ install_packages() {
     done
     ((${#missing[@]})) || return 0
     local sudo=()
-    ((EUID == 0)) || sudo=(sudo)
+    if ((EUID != 0)); then
+        command -v sudo >/dev/null || {
+            echo "Missing packages; as root, run: apt-get install ${missing[*]}" >&2
+            return 1
+        }
+        sudo=(sudo)
+    fi
     echo "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
