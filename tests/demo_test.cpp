@@ -184,18 +184,20 @@ class UnderX : public DemoRun {
     }
 
     // As a user would start it: SDL finds X by itself.
-    void StartDemo(std::vector<std::string> args, const Env& more = {}) {
+    //
+    // Under the sanitizers: a whole stack for every allocation runs libgcc's
+    // unwinder through the software GL's generated code, where it deadlocks at
+    // the first frame. Frame pointers serve here: these runs read no damaged
+    // music, the one leak whose suppression needs whole stacks. A run that
+    // ends after showing frames through GL is not checked for leaks: SDL
+    // unloads GL first, and what GL's globals held then looks lost, with no
+    // library left to name in a suppression.
+    void StartDemo(std::vector<std::string> args, const Env& more = {}, bool leaks = true) {
         args.insert(args.begin(), Demo);
-        Env env{"DISPLAY=" + name_, "SDL_VIDEODRIVER", "SDL_AUDIODRIVER=dummy"};
-#if defined(__SANITIZE_ADDRESS__)
-        // A whole stack for every allocation runs libgcc's unwinder through the
-        // software GL's generated code, where it deadlocks at the first frame.
-        // Frame pointers serve here: these runs read no damaged music, the one
-        // leak whose suppression needs whole stacks.
         const char* asan = std::getenv("ASAN_OPTIONS");
-        env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") +
-                      ":fast_unwind_on_malloc=1");
-#endif
+        Env env{"DISPLAY=" + name_, "SDL_VIDEODRIVER", "SDL_AUDIODRIVER=dummy",
+                std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":fast_unwind_on_malloc=1" +
+                    (leaks ? "" : ":detect_leaks=0")};
         env.insert(env.end(), more.begin(), more.end());
         demo_ = std::make_unique<Process>(args, dir_.string(), env);
     }
@@ -214,9 +216,7 @@ class UnderX : public DemoRun {
         return values;
     }
 
-    bool Active(::Window w) {
-        return Property(root_, "_NET_ACTIVE_WINDOW") == std::vector{w};
-    }
+    bool Active(::Window w) { return Property(root_, "_NET_ACTIVE_WINDOW") == std::vector{w}; }
 
     // The demo's window among those openbox manages, once framed; 0 if none.
     ::Window DemoWindow() {
@@ -333,12 +333,14 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
     const struct {
         std::vector<std::string> args;
         KeySym key; // none: ask the window manager to close it
-    } stops[] = {{{}, XK_Escape}, {{"w", "p"}, XK_q}, {{"WINDOW"}, 0}};
+        bool leaks; // checked where no GL scales or paces the frames
+    } stops[] = {{{}, XK_Escape, false}, {{"w", "p"}, XK_q, false}, {{"WINDOW"}, 0, true}};
     for (const auto& stop : stops) {
         SCOPED_TRACE(stop.key ? XKeysymToString(stop.key) : "close");
         fs::remove(dir_ / "played.raw");
         StartDemo(stop.args,
-                  {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string()});
+                  {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string()},
+                  stop.leaks);
         ::Window window = 0;
         ASSERT_TRUE(WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp));
         ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
