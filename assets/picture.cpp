@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <csetjmp>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -50,8 +51,12 @@ struct Picture {
     char reason[ReasonBytes]; // the first reason found; empty if none
 };
 
-template <class... Args> static void SetReason(Picture& p, const char* format, Args... args) {
-    if (!p.reason[0]) std::snprintf(p.reason, sizeof p.reason, format, args...);
+[[gnu::format(printf, 2, 3)]] static void SetReason(Picture& p, const char* format, ...) {
+    if (p.reason[0]) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(p.reason, sizeof p.reason, format, args);
+    va_end(args);
 }
 
 // Where the demo looked for a file it found nowhere.
