@@ -1,6 +1,8 @@
 // The music thread: streams "testing.ogg" to the sound card.
 #pragma once
 
+#include <csignal>
+
 struct Signal;
 struct SoundBlock;
 
@@ -8,12 +10,16 @@ struct SoundBlock;
 // act; false if it could not start.
 bool StartMusic(Signal* ended);
 void PlayMusic();
+// On the main thread, to end the show early: the music fades out within 50 ms,
+// and the music thread stops decoding, closes the card and sends its signal.
+void StopMusic();
 
-// Waits for the music thread's end signal. A sound card that has not answered
-// its open by then may never answer (the disk driver writing into a FIFO that
-// nobody reads): it is given a little longer, then the wait ends with a line
-// on stderr. False when the wait was given up.
-bool WaitForMusic(Signal* ended);
+// Waits for the music thread's end signal, stopping the music (a short fade)
+// once `stop` is set. A sound card that has not answered its open by then may
+// never answer (the disk driver writing into a FIFO that nobody reads): it is
+// given a little longer, then the wait ends with a line on stderr. False when
+// the wait was given up.
+bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop);
 
 // PlayMusic's parts, for a caller without threads that must never wait (the
 // browser). OpenMusic opens the card and the file, saying why it cannot; true

@@ -1,7 +1,7 @@
 // The sound card, fed blocks of samples that play one after another.
 //
-// Threads: every function here runs on the thread that plays the music (one
-// device, one such thread). SDL runs the device's callback on a thread of its
+// Threads: every function here but FadeOutSound runs on the thread that plays
+// the music (one device, one such thread). SDL runs the device's callback on a thread of its
 // own; it only reads what the device holds and wakes the music thread.
 //
 // Ownership: the caller owns each block and the bytes it points to. From
@@ -38,6 +38,11 @@ bool OpenSound(long rate, int channels);
 // are completed unplayed. A device that has stopped taking sound for five
 // seconds is given up at once, and left open: closing it could wait forever.
 void CloseSound();
+
+// From any thread: what the device plays from now on ramps down to silence
+// within 50 ms, and then it takes no more sound, as if lost: the blocks still
+// queued complete unplayed, and CloseSound has nothing left to play out.
+void FadeOutSound();
 
 // Without waiting: whether the device has played every block queued to its
 // end (or lost them). After the last block has been queued.
