@@ -60,3 +60,13 @@ TEST_F(Frames, RefusedCommandLinesGetTheFirstLineOfHelpAndNoneMakesAFolder) {
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
+
+TEST_F(Frames, AFileSizeLimitIsAWriteErrorThatLeavesNoCutFrame) {
+    Provide(Pictures);
+    RunResult run = RunProgram({"bash", "-c", "ulimit -f 500; exec $0 --seed 1 --times 0x3 --out o",
+                                (BuildDir / "bumpwave-frames").string()},
+                               dir_, {}, std::chrono::seconds(120));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "bumpwave-frames: cannot write o/frame-00000.ppm: File too large\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "o"), {}), 0);
+}

@@ -9,16 +9,19 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <fnmatch.h>
 
 using namespace std::chrono_literals;
 using Names = std::vector<std::string>;
 
 static const fs::path Corpus = SourceDir / "tests/fuzz/corpus/music_fuzz";
+static const fs::path Music = SourceDir / "tests/music";
 constexpr int Rate = 44100; // of the default music
 
 struct Video {
     std::string picture, pixels, sound, pcm; // codec names, pixel format, 16-bit sound's bytes
-    double seconds = 0;
+    double seconds = 0, soundSeconds = 0;
+    int width = 0, height = 0, channels = 0;
     std::vector<std::string> pictures; // each one's R, G, B bytes if bgr0, else nothing
 };
 
@@ -40,15 +43,19 @@ Video Decode(const fs::path& path) {
     auto decode = [&](AVCodecContext* decoder, const AVPacket* packet) {
         for (avcodec_send_packet(decoder, packet); avcodec_receive_frame(decoder, frame) == 0;) {
             if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
+                v.channels = frame->ch_layout.nb_channels;
+                v.soundSeconds += double(frame->nb_samples) / frame->sample_rate;
                 if (frame->format == AV_SAMPLE_FMT_S16)
                     v.pcm.append(reinterpret_cast<const char*>(frame->data[0]),
                                  2 * frame->nb_samples * frame->ch_layout.nb_channels);
                 continue;
             }
             v.pixels = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
+            v.width = frame->width, v.height = frame->height;
             std::string& rgb = v.pictures.emplace_back();
-            for (int p = 0; frame->format == AV_PIX_FMT_BGR0 && p < 640 * 480; ++p) {
-                const uint8_t* bgr = frame->data[0] + p / 640 * frame->linesize[0] + p % 640 * 4;
+            for (int p = 0; frame->format == AV_PIX_FMT_BGR0 && p < v.width * v.height; ++p) {
+                const uint8_t* bgr =
+                    frame->data[0] + p / v.width * frame->linesize[0] + p % v.width * 4;
                 rgb += {char(bgr[2]), char(bgr[1]), char(bgr[0])};
             }
         }
@@ -75,22 +82,40 @@ struct Record : InFolder {
         Names names;
         for (const auto& entry : fs::directory_iterator(dir_))
             if (!entry.is_symlink()) names.push_back(entry.path().filename());
+        std::ranges::sort(names);
         return names;
+    }
+
+    bool Writing(int runs = 1) const { // so many recordings have their header in their files
+        for (const auto& entry : fs::directory_iterator(dir_))
+            runs -= entry.path().extension() == ".part" && entry.file_size() > 0;
+        return runs <= 0;
     }
 };
 
+// A picture of R, G, B bytes blown up `scale` times, each pixel a square.
+static std::string BlowUp(const std::string& rgb, int width, int scale) {
+    std::string big;
+    for (size_t row = 0; row < rgb.size(); row += 3 * width)
+        for (int copy = 0; copy < scale; ++copy)
+            for (size_t p = row; p < row + 3 * width; p += 3)
+                for (int x = 0; x < scale; ++x) big.append(rgb, p, 3);
+    return big;
+}
+
 TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
-    // Frames a second, milliseconds, music, and where each video channel is in the Vorbis order.
-    const std::tuple<int, int, fs::path, std::vector<size_t>> cases[] = {
-        {30, 1500, BuildDir / "testing.ogg", {0, 1}},
-        {3, 14100, BuildDir / "testing.ogg", {0, 1}}, // across the end of the lights
-        {30, 300, Corpus / "six-channels.ogg", {0, 2, 1, 5, 3, 4}},
+    // Frames a second, milliseconds, music, where each video channel is in the Vorbis order, scale.
+    const std::tuple<int, int, fs::path, std::vector<size_t>, int> cases[] = {
+        {30, 1500, BuildDir / "testing.ogg", {0, 1}, 1},
+        {3, 14100, BuildDir / "testing.ogg", {0, 1}, 1}, // across the end of the lights
+        {30, 300, Corpus / "six-channels.ogg", {0, 2, 1, 5, 3, 4}, 1},
+        {10, 1000, BuildDir / "testing.ogg", {0, 1}, 2},
     };
-    for (const auto& [fps, until, music, speakers] : cases) {
+    for (const auto& [fps, until, music, speakers, scale] : cases) {
         SCOPED_TRACE(music.filename().string() + " until " + std::to_string(until));
         std::ofstream(dir_ / "testing.ogg", std::ios::binary) << Slurp(music);
         RunResult run = Run({"--fps", std::to_string(fps), "--seed", "5", "--until",
-                             std::to_string(until), "v.mkv"});
+                             std::to_string(until), "--scale", std::to_string(scale), "v.mkv"});
         std::string times = "0";
         for (int i = 1; i * 1000 < until * fps; ++i) times += ',' + std::to_string(i * 1000 / fps);
         RunResult drawn = Run({"--seed", "5", "--times", times, "--out", "."}, "bumpwave-frames");
@@ -100,7 +125,10 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
         ASSERT_EQ(video.pictures.size(), (until * fps + 999) / 1000);
         for (size_t i = 0; i < video.pictures.size(); ++i) {
             const std::string name = "frame-" + std::to_string(100000 + i).substr(1) + ".ppm";
-            EXPECT_TRUE(Slurp(dir_ / name) == "P6\n640 480\n255\n" + video.pictures[i]) << name;
+            const std::string ppm = Slurp(dir_ / name), header = "P6\n640 480\n255\n";
+            EXPECT_TRUE(ppm.starts_with(header) &&
+                        BlowUp(ppm.substr(header.size()), 640, scale) == video.pictures[i])
+                << name;
         }
 
         // The music from its start in the video's speaker order, then silence, to the end.
@@ -139,18 +167,25 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterTheChainedMus
 TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     const std::string usage = "usage: bumpwave-record [--fps N]", me = "bumpwave-record: ";
     const std::string noSound = me + "Couldn't open testing.ogg: the video has no sound\n";
+    const std::string longName = std::string(251, 'n') + ".mkv"; // as long as a name can be
     // Arguments, the one file not provided, exit code, standard error's start, standard output's.
     const std::tuple<Names, std::string, int, std::string, std::string> cases[] = {
         {{"--fps", "0", "v.mkv"}, "", 2, usage, ""},
         {{"--until", "1x", "v.mkv"}, "", 2, usage, ""},
         {{"--crf", "52", "v.mp4"}, "", 2, usage, ""},
         {{"--size", "2", "v.mkv"}, "", 2, usage, ""},
-        {{"v.avi"}, "", 2, usage, ""},
+        {{"v.avi"}, "", 2, me + "v.avi: the formats are .mkv (lossless), .mp4 and .webm\n", ""},
+        {{"--scale", "0", "v.mkv"}, "", 2, usage, ""},
+        {{"--scale", "7", "v.webm"}, "", 2, usage, ""},
         {{"--until", "500"}, "", 2, usage, ""},
         {{"no/such/v.mkv"}, "", 1, me + "cannot write no/such/v.mkv: ", ""},
         {{"v.mkv"}, "bumpmap.png", 1, "", "Couldn't load bumpmap.png\n"},
         {{"v.mp4"}, "boys.jpg", 1, "", "Couldn't load boys.jpg\n"},
         {{"--until", "500", "v.mkv"}, "testing.ogg", 0, noSound, "v.mkv: 30 frames, 0.50 s, "},
+        {{"--until", "100", "16:30.mkv"}, "", 0, "", "16:30.mkv: 6 frames"}, // names, not URLs
+        {{"--until", "100", "pipe:1.mkv"}, "", 0, "", "pipe:1.mkv: 6 frames"},
+        {{"--until", "100", "file:v.mkv"}, "", 0, "", "file:v.mkv: 6 frames"},
+        {{"--until", "100", longName}, "", 0, "", longName + ": 6 frames"},
         {{"--until", "2000", "--crf", "30", "v.mp4"}, "", 0, "", "v.mp4: 120 frames, 2.00 s, "},
     };
     for (const auto& [args, missing, exitCode, err, out] : cases) {
@@ -163,6 +198,9 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
         EXPECT_TRUE(run.err.starts_with(err)) << run.err;
         EXPECT_TRUE(exitCode == 2 || std::ranges::count(run.err, '\n') == !err.empty()) << run.err;
         EXPECT_EQ(run.out.substr(0, exitCode ? std::string::npos : out.size()), out);
+        if (exitCode == 2) {
+            EXPECT_EQ(std::ranges::count(run.err, '\n') == 1, !err.starts_with(usage));
+        }
         EXPECT_EQ(Left(), exitCode ? Names{} : Names{args.back()});
         EXPECT_EQ(Decode(dir_ / "v.mkv").sound, ""); // the one made without testing.ogg
     }
@@ -174,14 +212,110 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
 }
 
-TEST_F(Record, StoppedRunLeavesNothing) {
-    Provide({"testing.ogg"});
-    const fs::path part = dir_ / "v.mkv.part"; // each run is stopped once this holds frames
-    for (int signal : {SIGINT, SIGTERM}) {
-        Process run({(BuildDir / "bumpwave-record").string(), "v.mkv"}, dir_.string());
-        run.ReadUntil([&](auto&) { return fs::exists(part) && fs::file_size(part) > 0; }, 30s);
+// What the music or the surroundings do to a recording, set up by a shell ($0 is the recorder,
+// $M the committed music, $C the fuzzer's, $B the build's folder; testing.ogg links the last's).
+TEST_F(Record, MusicLimitsAndNamesAroundTheRecordingAreMetWithAWordAndNothingHalfDone) {
+    const std::string noSound = "*: the video has no sound\n", music = "rm testing.ogg; cat ";
+    // The script, exit code, standard error as a pattern, the files left, seconds of sound heard.
+    const std::tuple<std::string, int, std::string, std::string, double> cases[] = {
+        {music + "$M/rate-700000.ogg >testing.ogg; $0 --until 500 v.mkv", 0,
+         "*: cannot start the flac encoder: 700000 Hz" + noSound, "testing.ogg v.mkv", 0},
+        {music + "$M/rate-2147483647.ogg >testing.ogg; $0 --until 500 v.mp4", 0,
+         "*: cannot convert the sound: " + noSound, "testing.ogg v.mp4", 0},
+        {music + "$M/five-channels.ogg $M/ten-channels.ogg $C/six-channels.ogg >testing.ogg; "
+                 "$0 --until 2500 v.mkv",
+         0,
+         "*: a stream of testing.ogg has 10 channels at 44100 Hz: skipped, as the demo skips it\n",
+         "testing.ogg v.mkv", 1.1}, // the one-second first stream, then 0.1 s of the last
+        // libvorbisfile's index of this file would take half an hour
+        {music + "$B/testing.ogg >testing.ogg; truncate -s 1G testing.ogg; $0 --until 100 v.mkv", 0,
+         "", "testing.ogg v.mkv", 0.1},
+        {"ulimit -f 500; $0 --until 5000 v.mkv", 1, "*: cannot record v.mkv: *File too large\n", "",
+         0},
+        {"$0 --until 100 v.mkv | true", 0, "", "v.mkv", 0.1}, // its standard output has no reader
+        {"ln -s target v.mkv.part; $0 --until 100 v.mkv", 0, "", "v.mkv", 0.1},
+        {"mkfifo v.mkv; $0 --until 100 v.mkv", 1, "*: v.mkv: not a regular file\n", "v.mkv", 0},
+    };
+    for (const auto& [script, exitCode, err, left, heard] : cases) {
+        SCOPED_TRACE(script);
+        for (const auto& entry : fs::directory_iterator(dir_)) fs::remove(entry);
+        Provide();
+        RunResult run = RunProgram(
+            {"bash", "-o", "pipefail", "-c", script, (BuildDir / "bumpwave-record").string()}, dir_,
+            {"M=" + Music.string(), "C=" + Corpus.string(), "B=" + BuildDir.string()}, 120s);
+        EXPECT_EQ(run.exitCode, exitCode);
+        EXPECT_EQ(fnmatch(err.c_str(), run.err.c_str(), 0), 0) << run.err;
+        std::string files;
+        for (const std::string& name : Left()) files += (files.empty() ? "" : " ") + name;
+        EXPECT_EQ(files, left);
+        const fs::path made = dir_ / (fs::exists(dir_ / "v.mp4") ? "v.mp4" : "v.mkv");
+        Video video = fs::is_regular_file(made) ? Decode(made) : Video{};
+        const size_t last = video.pcm.find_last_not_of('\0') / 2 / std::max(video.channels, 1);
+        EXPECT_NEAR(video.pcm.empty() ? 0 : double(last) / Rate, heard, 0.05);
+    }
+}
+
+// Each stop signal ends a run at once and removes its file, but not another run's, nor one
+// ignored as nohup ignores it.
+TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
+    const std::string recorder = (BuildDir / "bumpwave-record").string();
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Process run({recorder, "--until", "60000", "v.mkv"}, dir_.string());
+        run.ReadUntil([&](auto&) { return Writing(); }, 30s);
+        if (signal == SIGHUP) { // a run of its own, unaffected
+            Process ignoring({"nohup", recorder, "--until", "3000", "v.mkv"}, dir_.string());
+            ignoring.ReadUntil([&](auto&) { return Writing(2); }, 30s);
+            kill(ignoring.pid(), SIGHUP);
+            EXPECT_EQ(ignoring.Finish(120s).exitCode, 0) << ignoring.result().err;
+        } else {
+            EXPECT_EQ(
+                RunProgram({recorder, "--fps", "10", "--until", "1000", "v.mkv"}, dir_, {}, 60s)
+                    .exitCode,
+                0);
+        }
         kill(run.pid(), signal);
         EXPECT_EQ(run.Finish(120s).signal, signal) << run.result().err;
-        EXPECT_EQ(Left(), Names{}) << "after signal " << signal;
+        EXPECT_TRUE(run.result().err.ends_with(": stopped, nothing written\n")) << run.result().err;
+        EXPECT_EQ(Left(), Names{"v.mkv"});
+        EXPECT_EQ(Decode(dir_ / "v.mkv").pictures.size(), signal == SIGHUP ? 180u : 10u);
+        fs::remove(dir_ / "v.mkv");
     }
+}
+
+// Whole demos at 5 frames a second, scaled up for sharing: the music is eight channels at
+// 48000 Hz, then the default music, then a second of silence.
+TEST_F(Record, SharedVideosHoldTheWholeMusicAtTheirSize) {
+    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
+        << Slurp(Music / "eight-channels-48000.ogg") << Slurp(BuildDir / "testing.ogg");
+    const double music = DecodeOgg(Music / "eight-channels-48000.ogg").size() / 16.0 / 48000 +
+                         DecodeOgg(BuildDir / "testing.ogg").size() / 4.0 / Rate;
+    // Arguments; codecs, size and channels.
+    const std::pair<Names, std::string> cases[] = {
+        {{"--fps", "5", "--scale", "2", "v.webm"}, "vp9 opus 1280x960 8"},
+        {{"--fps", "5", "--scale", "3", "v.mp4"}, "h264 aac 1920x1440 8"},
+    };
+    for (const auto& [args, expected] : cases) {
+        RunResult run = Run(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        Video v = Decode(dir_ / args.back());
+        EXPECT_EQ(v.picture + " " + v.sound + " " + std::to_string(v.width) + "x" +
+                      std::to_string(v.height) + " " + std::to_string(v.channels),
+                  expected);
+        EXPECT_NEAR(v.soundSeconds, music + 1, 0.05);
+        EXPECT_EQ(v.pictures.size(), size_t(std::ceil((music + 1) * 5 - 1e-9)));
+    }
+}
+
+TEST_F(Record, ChromiumPlaysAScaledWebmToItsEndWithItsMusic) {
+    const std::string python = "/usr/bin/python3";
+    if (!fs::exists("/usr/bin/chromium") ||
+        RunProgram({python, "-c", "import websocket"}, "", {}, 60s).exitCode != 0)
+        GTEST_SKIP() << "needs /usr/bin/chromium and python3-websocket";
+    Provide({"testing.ogg"});
+    ASSERT_EQ(Run({"--until", "2000", "--scale", "2", "v.webm"}).exitCode, 0);
+    RunResult play = RunProgram(
+        {python, (SourceDir / "tests/play_in_chromium.py").string(), dir_.string(), "v.webm"}, "",
+        {}, 150s);
+    EXPECT_EQ(play.out, "1280x960 2.0 with sound\n") << play.err;
 }
