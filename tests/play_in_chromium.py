@@ -80,4 +80,6 @@ def play(folder, name):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit(2)  # after the import: 2 also says that python3-websocket is there
     play(sys.argv[1], sys.argv[2])

@@ -270,11 +270,12 @@ static SoundStart StartSoundTrack(const VideoSettings& settings) {
     frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
     int code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
     if (code >= 0) code = av_frame_get_buffer(frame, 0);
-    if (code < 0) Fail("not enough memory for the sound", code);
-    Pending =
-        av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels, frame->nb_samples);
-    if (code < 0 || !Pending) return Fail("not enough memory for the sound"), SoundStart::Failed;
-    return SoundStart::Started;
+    if (code >= 0)
+        Pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
+                                      frame->nb_samples);
+    if (Pending) return SoundStart::Started;
+    Fail("not enough memory for the sound", code);
+    return SoundStart::Failed;
 }
 
 static void DropSoundTrack() {
@@ -298,17 +299,16 @@ bool OpenVideoFile(const char* path, VideoSettings& settings) {
     Packet = av_packet_alloc();
     if (!Packet) return Fail("not enough memory for the video file");
     if (!StartPictureTrack(settings)) return false;
-    if (settings.sampleRate > 0) {
-        SoundStart sound = StartSoundTrack(settings);
-        if (sound == SoundStart::Failed) return false;
-        if (sound == SoundStart::Refused) {
-            DropSoundTrack();
-            settings.sampleRate = 0;
-        }
-    }
+    const SoundStart sound =
+        settings.sampleRate > 0 ? StartSoundTrack(settings) : SoundStart::Started;
+    if (sound == SoundStart::Failed) return false;
     // What the refusal said outlives the rest of the opening.
-    char refusal[sizeof ErrorText];
-    std::snprintf(refusal, sizeof refusal, "%s", settings.sampleRate ? "" : ErrorText);
+    char refusal[sizeof ErrorText] = "";
+    if (sound == SoundStart::Refused) {
+        DropSoundTrack();
+        settings.sampleRate = 0;
+        std::memcpy(refusal, ErrorText, sizeof refusal);
+    }
     code = avio_open(&Output->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) return Fail("cannot create the file", code);
     AVDictionary* options = nullptr;
