@@ -14,6 +14,7 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -40,7 +41,11 @@ static constexpr int8_t FromVorbis[9][8] = {
     {0, 2, 1, 7, 5, 6, 3, 4},
 };
 
+// How long the end of the visuals waits for a sound card still opening.
+static constexpr uint32_t CardGraceMilliseconds = 2000, CardPollMilliseconds = 100;
+
 static Signal* EndSignal;
+static std::atomic<bool> CardAnswered; // the first open of the card has returned
 static OggVorbis_File MusicStream;
 static volatile int MusicRunning;
 static char SampleBuffers[2][BufferSize];
@@ -50,10 +55,24 @@ static SoundBlock FirstBlock, SecondBlock;
 static int CarriedAt, CarriedLength;
 static long CarriedRate;
 static int CarriedChannels;
+static int NextBuffer; // the buffer to fill next
 
 bool StartMusic(Signal* ended) {
     EndSignal = ended;
     return StartThread(PlayMusic, "bumpwave music", true);
+}
+
+bool WaitForMusic(Signal* ended) {
+    for (uint32_t waited = 0; !CardAnswered; waited += CardPollMilliseconds) {
+        if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
+        if (waited >= CardGraceMilliseconds) {
+            std::fprintf(stderr,
+                         "bumpwave: the sound card never started: not waiting for the music\n");
+            return false;
+        }
+    }
+    WaitForSignal(ended);
+    return true;
 }
 
 void ToSpeakerOrder(char* samples, long length, int channels) {
@@ -123,32 +142,46 @@ static int FillBuffer(const MusicIO& io, void* decoder, int which, SoundBlock* b
     return filled;
 }
 
-void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
+void BeginStreaming() {
     MusicRunning = 1;
     CarriedLength = 0;
-    SoundBlock* previous = nullptr;
-    for (int which = 0; MusicRunning; which ^= 1) {
-        // Buffer 0 always travels in the second block, buffer 1 in the first.
-        SoundBlock* block = which == 0 ? second : first;
-        int length = FillBuffer(io, decoder, which, block);
-        if (length == 0) break;
-        block->data = SampleBuffers[which];
-        block->length = static_cast<uint32_t>(length);
-        io.queue(block);
-        // The other buffer is free again once the device has taken it.
-        if (previous) io.wait(previous);
-        previous = block;
-    }
-    if (!io.played(first)) io.wait(first);
-    if (!io.played(second)) io.wait(second);
+    NextBuffer = 0;
 }
 
-void PlayMusic() {
+SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
+    while (MusicRunning) {
+        // Buffer 0 always travels in the second block, buffer 1 in the first;
+        // a buffer is free again once the device has taken its block.
+        SoundBlock* block = NextBuffer == 0 ? second : first;
+        if (!io.played(block)) return block;
+        int length = FillBuffer(io, decoder, NextBuffer, block);
+        if (length == 0) break;
+        block->data = SampleBuffers[NextBuffer];
+        block->length = static_cast<uint32_t>(length);
+        io.queue(block);
+        NextBuffer ^= 1;
+    }
+    MusicRunning = 0;
+    if (!io.played(first)) return first;
+    if (!io.played(second)) return second;
+    return nullptr;
+}
+
+void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
+    BeginStreaming();
+    while (SoundBlock* block = StreamStep(io, decoder, first, second)) io.wait(block);
+}
+
+// Whether the card is open, and the stream with it.
+static bool DeviceOpen, StreamOpen;
+
+bool OpenMusic() {
     // The card opens before the file, so that without one nothing is said on
     // stdout; it opens again if the first stream is not 44100 Hz stereo.
-    bool device = OpenSound(44100, 2);
-    bool playing = false;
-    if (device) {
+    DeviceOpen = OpenSound(44100, 2);
+    CardAnswered = true;
+    StreamOpen = false;
+    if (DeviceOpen) {
         // A FIFO or a device would block the open or never end.
         FILE* file = OpenRegularFile(MusicName);
         if (!file) {
@@ -157,23 +190,42 @@ void PlayMusic() {
             std::printf("Couldn't open %s as OGG file\n", MusicName);
             std::fclose(file);
         } else {
-            playing = true;
+            StreamOpen = true;
         }
     }
-    if (playing) {
+    if (StreamOpen) {
         // Played at its own rate and channel count; SDL converts for the card.
         vorbis_info* info = ov_info(&MusicStream, -1);
         if (info->rate != 44100 || info->channels != 2) {
             CloseSound();
-            device = OpenSound(info->rate, info->channels);
-            playing = device;
+            DeviceOpen = OpenSound(info->rate, info->channels);
         }
     }
-    if (playing)
-        StreamMusic({ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed},
-                    &MusicStream, &FirstBlock, &SecondBlock);
+    BeginStreaming();
+    return DeviceOpen && StreamOpen;
+}
 
-    if (device) CloseSound(); // plays out what the device holds
-    ov_clear(&MusicStream);
+static const MusicIO CardIO = {ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed};
+
+SoundBlock* StepMusic() {
+    if (!DeviceOpen || !StreamOpen) return nullptr;
+    return StreamStep(CardIO, &MusicStream, &FirstBlock, &SecondBlock);
+}
+
+bool MusicPlayedOut() {
+    return !DeviceOpen || SoundPlayedOut();
+}
+
+void CloseMusic() {
+    if (DeviceOpen) CloseSound(); // plays out what the device holds
+    DeviceOpen = false;
+    if (StreamOpen) ov_clear(&MusicStream);
+    StreamOpen = false;
+}
+
+void PlayMusic() {
+    OpenMusic();
+    while (SoundBlock* block = StepMusic()) WaitForSoundBlock(block);
+    CloseMusic();
     SendSignal(EndSignal);
 }

@@ -9,6 +9,23 @@ struct SoundBlock;
 bool StartMusic(Signal* ended);
 void PlayMusic();
 
+// Waits for the music thread's end signal. A sound card that has not answered
+// its open by then may never answer (the disk driver writing into a FIFO that
+// nobody reads): it is given a little longer, then the wait ends with a line
+// on stderr. False when the wait was given up.
+bool WaitForMusic(Signal* ended);
+
+// PlayMusic's parts, for a caller without threads that must never wait (the
+// browser). OpenMusic opens the card and the file, saying why it cannot; true
+// when the music can play. Each StepMusic queues what the card has room for
+// and returns the block the card has yet to take, nullptr once it has taken
+// the whole music. MusicPlayedOut says when the card has played it all (or
+// has none), and CloseMusic closes the card and the file.
+bool OpenMusic();
+SoundBlock* StepMusic();
+bool MusicPlayedOut();
+void CloseMusic();
+
 // What the streaming loop decodes from and plays to: the stream and the sound
 // card in PlayMusic, stand-ins elsewhere.
 struct MusicIO {
@@ -32,3 +49,10 @@ long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channe
 // Plays `decoder` to its end through two 4096-byte buffers, each carried by its
 // own block, and returns once the device has taken both.
 void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second);
+
+// The same in steps, for a caller that must not wait: after BeginStreaming,
+// each StreamStep decodes into every buffer whose block the device has taken
+// and queues it, then returns the block to wait for before the next step, or
+// nullptr once the music has ended and the device has taken both blocks.
+void BeginStreaming();
+SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second);

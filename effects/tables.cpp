@@ -1,5 +1,8 @@
 #include "effects/tables.h"
 
+#include "effects/dot_grid.h"
+#include "effects/random.h"
+
 #include <cmath>
 #include <initializer_list>
 #include <numbers>
@@ -58,19 +61,20 @@ void BuildDotWaves() {
 
 static void DrawStartingValues() {
     // Exactly twelve draws, in this order: the whole random state of the demo.
-    PlasmaPhases.redRowPhase = std::rand() % PlasmaRowCount;
-    PlasmaPhases.greenRowPhase = std::rand() % PlasmaRowCount;
-    PlasmaPhases.blueRowPhase = std::rand() % PlasmaRowCount;
-    PlasmaPhases.redColumnPhase = std::rand() % PlasmaColumnCount;
-    PlasmaPhases.greenColumnPhase = std::rand() % PlasmaColumnCount;
-    PlasmaPhases.blueColumnPhase = std::rand() % PlasmaColumnCount;
+    PlasmaPhases.redRowPhase = NextRandom() % PlasmaRowCount;
+    PlasmaPhases.greenRowPhase = NextRandom() % PlasmaRowCount;
+    PlasmaPhases.blueRowPhase = NextRandom() % PlasmaRowCount;
+    PlasmaPhases.redColumnPhase = NextRandom() % PlasmaColumnCount;
+    PlasmaPhases.greenColumnPhase = NextRandom() % PlasmaColumnCount;
+    PlasmaPhases.blueColumnPhase = NextRandom() % PlasmaColumnCount;
     for (Light* light : {&redLight, &greenLight, &blueLight}) {
-        light->dx = std::rand() % 3 + 1;
-        light->dy = std::rand() % 3 + 1;
+        light->dx = NextRandom() % 3 + 1;
+        light->dy = NextRandom() % 3 + 1;
     }
     redLight.x = redLight.y = 100;
     greenLight.x = greenLight.y = 200;
     blueLight.x = blueLight.y = 300;
+    DotRowCounter = DotColumnCounter = 0; // a second show starts where the first did
 }
 
 static float* AllocateWave(void* (*allocate)(size_t), int count) {
@@ -79,7 +83,7 @@ static float* AllocateWave(void* (*allocate)(size_t), int count) {
 
 bool InitEffects(unsigned seed, void* (*allocate)(size_t)) {
     BuildSpotTables();
-    std::srand(seed);
+    SeedRandom(seed);
     // Both of a pair are attempted before either is tested.
     PlasmaRowWave = AllocateWave(allocate, PlasmaRowCount);
     PlasmaColumnWave = AllocateWave(allocate, PlasmaColumnCount);

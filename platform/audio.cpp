@@ -18,9 +18,12 @@ static constexpr uint64_t BufferMilliseconds = 1000;
 // Sound decoded before the card starts playing: the music starts soon, and
 // the rest of the buffer fills far faster than it plays.
 static constexpr uint64_t StartMilliseconds = 100;
-// A device whose callback has not run for this long has stopped. Generous: the
-// disk driver can wait that long for a busy disk.
-static constexpr Uint64 StallMilliseconds = 5000;
+// A device whose callback has not run while the music thread waited this long
+// has stopped. Generous: the disk driver can wait that long for a busy disk.
+// Counted in the thread's own timed waits, not on the clock: a process stopped
+// and resumed has seen no time pass, and its device may not have run yet.
+static constexpr int PullWaitMilliseconds = 100;
+static constexpr int StallWaits = 5000 / PullWaitMilliseconds;
 static constexpr long MaxRate = 384000;
 static constexpr int MaxChannels = 8;
 // Formats in the chain at once; a file of many short streams waits for room.
@@ -52,14 +55,16 @@ static Converter Chain[MaxConverters]; // a ring: Count of them from First on
 static int First, Count;
 static SoundBlock* Head; // the blocks not yet taken, in order
 static SoundBlock* Tail;
-static bool Started; // enough was buffered once: play from it
-static bool Lost;    // the device takes no more sound: blocks complete unplayed
-static Uint64 LastPull;
+static bool Started;   // enough was buffered once: play from it
+static bool Lost;      // the device takes no more sound: blocks complete unplayed
+static uint64_t Pulls; // callbacks run
+static uint64_t PullsSeen;
+static int QuietWaits; // timed-out waits in a row that saw no callback run
 
 // Runs on SDL's audio thread.
 static void Play(void*, Uint8* out, int length) {
     SDL_LockMutex(Lock);
-    LastPull = SDL_GetTicks64();
+    ++Pulls;
     while (Started && length > 0 && Count > 0) {
         Converter& c = Chain[First];
         int want = length;
@@ -182,10 +187,16 @@ static void TakeBlocks() {
 // Waits for the callback to run once more. False when the device has stopped
 // taking sound: then every block queued completes unplayed.
 static bool AwaitPull() {
-    SDL_CondWaitTimeout(Pulled, Lock, 100);
+    bool timedOut = SDL_CondWaitTimeout(Pulled, Lock, PullWaitMilliseconds) == SDL_MUTEX_TIMEDOUT;
+    if (Pulls != PullsSeen) {
+        PullsSeen = Pulls;
+        QuietWaits = 0;
+    } else if (timedOut) {
+        ++QuietWaits;
+    }
     if (SDL_GetAudioDeviceStatus(Device) == SDL_AUDIO_STOPPED) {
         Lost = true; // unplugged, or its server gone: SDL stops calling us
-    } else if (SDL_GetTicks64() - LastPull > StallMilliseconds) {
+    } else if (QuietWaits >= StallWaits) {
         Lost = Stuck = true; // its thread hangs where SDL cannot reach it
     }
     if (Lost) TakeBlocks();
@@ -217,7 +228,8 @@ bool OpenSound(long rate, int channels) {
     Head = Tail = nullptr;
     Started = Lost = false;
     RefusedRate = RefusedChannels = 0;
-    LastPull = SDL_GetTicks64();
+    Pulls = PullsSeen = 0;
+    QuietWaits = 0;
     // No changes allowed: where the card wants another format SDL converts
     // ours, so the callback always delivers what it was given.
     if (Lock && Pulled) Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &Spec, 0);
@@ -265,6 +277,19 @@ void CloseSound() {
     ReleaseSubsystem(SDL_INIT_AUDIO);
 }
 
+bool SoundPlayedOut() {
+    if (!Lock) return true;
+    SDL_LockMutex(Lock);
+    TakeBlocks();
+    if (!Head) {
+        Started = true; // a short music never filled the buffer
+        EndInput();
+    }
+    bool out = Lost || (!Head && Count == 0);
+    SDL_UnlockMutex(Lock);
+    return out;
+}
+
 void QueueSoundBlock(SoundBlock* block) {
     if (!Device || block->length == 0) return; // nothing to play: done at once
     SDL_LockMutex(Lock);
@@ -282,6 +307,7 @@ void QueueSoundBlock(SoundBlock* block) {
 bool SoundBlockPlayed(SoundBlock* block) {
     if (!Lock) return true;
     SDL_LockMutex(Lock);
+    TakeBlocks(); // the browser has nobody waiting to do it
     bool done = !block->pending;
     SDL_UnlockMutex(Lock);
     return done;

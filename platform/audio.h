@@ -39,11 +39,15 @@ bool OpenSound(long rate, int channels);
 // seconds is given up at once, and left open: closing it could wait forever.
 void CloseSound();
 
+// Without waiting: whether the device has played every block queued to its
+// end (or lost them). After the last block has been queued.
+bool SoundPlayedOut();
+
 // Queues block->data to play right after the blocks queued before it, without
 // a gap, and returns at once.
 void QueueSoundBlock(SoundBlock* block);
 // True once the device has taken the block's bytes, or the block was never
-// queued, or the device was lost.
+// queued, or the device was lost. Takes what the device has room for first.
 bool SoundBlockPlayed(SoundBlock* block);
 // Waits until SoundBlockPlayed would say true.
 void WaitForSoundBlock(SoundBlock* block);

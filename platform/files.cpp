@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,4 +23,13 @@ FILE* OpenRegularFile(const char* name) {
 
 void IgnoreBrokenPipes() {
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void KeepStandardStreamsApart() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, as those below it are open.
+        int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened > fd) close(opened); // cannot happen, but never leak one
+    }
 }

@@ -11,3 +11,8 @@ FILE* OpenRegularFile(const char* name);
 // A write to a pipe whose reader has gone fails (EPIPE) instead of ending the
 // process: a closed stdout must not cut the music short.
 void IgnoreBrokenPipes();
+
+// Opens each of descriptors 0, 1 and 2 that is closed on /dev/null, so that
+// nothing the process opens later (the display's socket, the sound file)
+// takes the place of a standard stream and receives what is printed there.
+void KeepStandardStreamsApart();

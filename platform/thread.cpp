@@ -42,6 +42,16 @@ void WaitForSignal(Signal* signal) {
     SDL_UnlockMutex(signal->lock);
 }
 
+bool WaitForSignalMilliseconds(Signal* signal, uint32_t milliseconds) {
+    const uint64_t end = SDL_GetTicks64() + milliseconds;
+    SDL_LockMutex(signal->lock);
+    for (uint64_t now = SDL_GetTicks64(); !signal->sent && now < end; now = SDL_GetTicks64())
+        SDL_CondWaitTimeout(signal->arrived, signal->lock, static_cast<Uint32>(end - now));
+    bool sent = signal->sent;
+    SDL_UnlockMutex(signal->lock);
+    return sent;
+}
+
 struct ThreadStart {
     void (*entry)();
     bool raisedPriority;

@@ -32,20 +32,45 @@ void PrintFrameRate() {
     std::fflush(stdout);
 }
 
+// The show in progress.
+static Frame* LoopFrame;
+static Display* LoopDisplay;
+static const uint32_t* LoopBump;
+static const uint32_t* LoopLogo;
+static ClockReading LoopStart;
+
+void StartFrameLoop(Frame* frame, Display* display, const uint32_t* bumpPicture,
+                    const uint32_t* logoPicture) {
+    LoopFrame = frame;
+    LoopDisplay = display;
+    LoopBump = bumpPicture;
+    LoopLogo = logoPicture;
+    FrameCount = 0;
+    ResetTimeline();
+    LoopStart = ReadClock();
+}
+
+bool StepFrameLoop() {
+    // The first frame is not timed: always the lights. The clock is read
+    // before drawing, so the wait for the refresh counts in the frame it ends.
+    const uint32_t elapsedMs = FrameCount ? MillisecondsBetween(LoopStart, ReadClock()) : 0;
+    if (elapsedMs >= DemoLengthMs) {
+        FramesPerSecond = ComputeFramesPerSecond(FrameCount, elapsedMs);
+        PrintFrameRate();
+        return false;
+    }
+    RenderScene(LoopFrame, elapsedMs, LoopBump, LoopLogo);
+    ShowFrame(LoopDisplay, LoopFrame);
+    TakeEvents(LoopDisplay); // the demo reads no input; this keeps the window alive
+    ++FrameCount;
+    return true;
+}
+
 void RunFrameLoop(Frame* frame, Display* display, bool paced, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture) {
-    const ClockReading start = ReadClock();
+    StartFrameLoop(frame, display, bumpPicture, logoPicture);
     Pacer pacer;
     StartPacer(pacer, RefreshRate(display));
-    uint32_t elapsedMs = 0; // the first frame is not timed: always the lights
-    do {
-        RenderScene(frame, elapsedMs, bumpPicture, logoPicture);
-        ShowFrame(display, frame);
+    while (StepFrameLoop())
         if (paced) WaitForNextFrame(pacer);
-        TakeEvents(display); // the demo reads no input; this keeps the window alive
-        ++FrameCount;
-        elapsedMs = MillisecondsBetween(start, ReadClock());
-    } while (elapsedMs < DemoLengthMs);
-    FramesPerSecond = ComputeFramesPerSecond(FrameCount, elapsedMs);
-    PrintFrameRate();
 }

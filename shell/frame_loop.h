@@ -29,8 +29,19 @@ float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
 // "\n640 * 480 * 32 @ <rate> FPS\n" on standard output.
 void PrintFrameRate();
 
-// Runs the 41-second timeline into `frame`, showing each frame on `display`
-// (paced: one frame per display refresh), then sets FramesPerSecond and
-// prints it.
+// One show of the 41-second timeline, a frame at a time: the native loop
+// below and the browser's animation callback drive the same steps.
+//
+// Starts a show into `frame` on `display`: the clock, the frame count and the
+// timeline's state start from zero.
+void StartFrameLoop(Frame* frame, Display* display, const uint32_t* bumpPicture,
+                    const uint32_t* logoPicture);
+
+// Draws the frame of the time since the start, shows it and counts it. Once the
+// 41 seconds are over it draws nothing, sets FramesPerSecond, prints it and
+// returns false.
+bool StepFrameLoop();
+
+// Runs a whole show (paced: one frame per display refresh).
 void RunFrameLoop(Frame* frame, Display* display, bool paced, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture);

@@ -67,13 +67,15 @@ static void ShutDown() {
     FreeFrame(DemoFrame);
     std::free(BumpPicture);
     std::free(LogoPicture);
-    // The music is never stopped: it plays to the end of its file.
-    if (MusicStarted) WaitForSignal(MusicEnded);
+    // The music is never stopped: it plays to the end of its file. A music
+    // thread still opening the card keeps its signal, which it may yet send.
+    bool musicDone = !MusicStarted || WaitForMusic(MusicEnded);
     PauseMilliseconds(1000);
-    DestroySignal(MusicEnded);
+    if (musicDone) DestroySignal(MusicEnded);
 }
 
 int main(int argc, char** argv) {
+    KeepStandardStreamsApart();
     switch (ReadOptions(argc, argv, WindowMode, Paced)) {
     case Options::Help:
         std::fputs(UsageText, stdout);

@@ -57,33 +57,53 @@ class DemoRun : public InFolder {
 TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
     Provide();
     // Its stdout is a pipe nobody reads: the frame-rate line fails, the run goes on.
-    RunResult run = RunProgram({"bash", "-c", "\"$0\" | true; exit ${PIPESTATUS[0]}", Demo},
-                               dir_.string(), Headless(), 120s);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    Process piped({"bash", "-c", "\"$0\" | true; exit ${PIPESTATUS[0]}", Demo}, dir_.string(),
+                  Headless());
+    // Started with stdout and stderr closed: nothing it prints may reach its sound file.
+    Process closed({"bash", "-c", "exec \"$0\" >&- 2>&-", Demo}, dir_.string(),
+                   {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=disk",
+                    "SDL_DISKAUDIOFILE=" + (dir_ / "closed.raw").string()});
     const std::string music = DecodeOgg(BuildDir / "testing.ogg");
     const double musicSeconds = music.size() / (44100.0 * 4);
     ASSERT_GT(musicSeconds, 41);
-    // The music outlasts the visuals; the pause comes after it.
-    EXPECT_GE(run.seconds, musicSeconds + 1);
-    EXPECT_LT(run.seconds, musicSeconds + 5 + StartUp);
-    EXPECT_TRUE(PlayedOnce(Played(), music));
+    for (auto [process, played] : {std::pair{&piped, "played.raw"}, {&closed, "closed.raw"}}) {
+        const RunResult& run = process->Finish(120s);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        // The music outlasts the visuals; the pause comes after it.
+        EXPECT_GE(run.seconds, musicSeconds + 1);
+        EXPECT_LT(run.seconds, musicSeconds + 5 + StartUp);
+        EXPECT_TRUE(PlayedOnce(Slurp(dir_ / played), music)) << played;
+    }
 }
 
 // With no music to wait for, the demo ends a second after its 41 s of visuals:
-// when the music is a FIFO with no writer, and when there is no sound card.
+// when the music is a FIFO with no writer, and when there is no sound card;
+// two seconds later when the sound card's open never returns (the disk driver
+// writing into a FIFO that nobody reads).
 TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
     Provide(Pictures);
     ASSERT_EQ(mkfifo((dir_ / "testing.ogg").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir_ / "card").c_str(), 0600), 0);
     Process fifo({Demo, "WINDOW"}, dir_.string(), Headless());
     Process noCard({Demo, "w"}, dir_.string(), Headless("nosuchdriver"));
-    for (auto [process, said] : {std::pair{&fifo, "Couldn't open testing.ogg\n"}, {&noCard, ""}}) {
+    Process blocked(
+        {Demo}, dir_.string(),
+        {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=card"});
+    const struct {
+        Process* process;
+        const char* said;
+        double extra; // seconds past 42
+    } cases[] = {{&fifo, "Couldn't open testing.ogg\n", 0}, {&noCard, "", 0}, {&blocked, "", 2}};
+    for (auto [process, said, extra] : cases) {
         const RunResult& run = process->Finish(120s);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_TRUE(run.out.starts_with(said)) << run.out;
         EXPECT_GT(RateOf(run.out.substr(std::strlen(said))), MinRate) << run.out;
-        EXPECT_GE(run.seconds, 42);
-        EXPECT_LT(run.seconds, 44 + StartUp);
+        EXPECT_GE(run.seconds, 42 + extra);
+        EXPECT_LT(run.seconds, 44 + extra + StartUp);
     }
+    EXPECT_EQ(blocked.result().err,
+              "bumpwave: the sound card never started: not waiting for the music\n");
     EXPECT_TRUE(Silent(Played()));
     EXPECT_NE(("\n" + noCard.result().err).find("\nbumpwave: no sound"), std::string::npos)
         << noCard.result().err;

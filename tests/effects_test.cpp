@@ -4,6 +4,7 @@
 #include "effects/bump_lights.h"
 #include "effects/dot_grid.h"
 #include "effects/plasma.h"
+#include "effects/random.h"
 #include "effects/tables.h"
 #include "effects/vector_path.h"
 #include "tests/literal_effects.h"
@@ -111,3 +112,13 @@ TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAr
     for (auto [width, bytesPerRow] : {std::pair{W, 2556}, {W, 40000}, {0, 0}})
         EXPECT_EQ(AllocateFrame(width, H, bytesPerRow), nullptr) << width << " " << bytesPerRow;
 }
+
+#ifdef __GLIBC__
+TEST(Effects, TheDemosOwnRandomNumbersAreTheCLibrarysForEverySeed) {
+    for (unsigned seed : {0u, 1u, 2026u, 127773u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        SeedRandom(seed);
+        std::srand(seed);
+        for (int i = 0; i < 1000; ++i) ASSERT_EQ(NextRandom(), std::rand()) << seed << ", " << i;
+    }
+}
+#endif

@@ -47,6 +47,23 @@ TEST(Timeline, TheFadeInSettlesOnTheStartUpWavesAndFlashesCountSixFrames) {
     FreeWaveTables();
 }
 
+TEST(Timeline, ASecondShowInTheSameProcessDrawsWhatTheFirstDrew) {
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
+    ASSERT_NE(frame, nullptr);
+    std::vector<uint32_t> bump(FrameWidth * FrameHeight, 0x00404040), shows[2];
+    for (auto& show : shows) {
+        ASSERT_TRUE(InitEffects(9));
+        ResetTimeline();
+        for (uint32_t ms : {0u, 0u, 13751u, 20001u, 20001u, 31001u, 39001u}) {
+            RenderScene(frame, ms, bump.data(), bump.data());
+            show.insert(show.end(), frame->pixels, frame->pixels + FrameWidth * FrameHeight);
+        }
+        FreeWaveTables();
+    }
+    EXPECT_TRUE(shows[0] == shows[1]);
+    FreeFrame(frame);
+}
+
 TEST(FrameRate, PrintsTheSinglePrecisionRate) {
     for (auto [frames, ms, line] :
          {std::tuple{2000u, 41017u, "48.7603"}, {1u, 41000u, "0.0243902"}}) {
