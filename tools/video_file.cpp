@@ -133,8 +133,9 @@ static AVCodecContext* NewEncoder(Track& track, const char* name) {
     return track.encoder;
 }
 
-// The frame in yuv420p (yuv444p at its own size when scaled: ScaleUp then
-// halves the colour), in the BT.709 colours the stream says it has.
+// The frame in yuv420p, in the BT.709 colours the stream says it has. Scaled
+// up, it is converted to yuv444p at its own size, and ScaleUp keeps one colour
+// sample of each 2 × 2 block: at even scales the block is one frame pixel.
 static bool StartYuvConverter(int scale) {
     const AVPixelFormat format = scale == 1 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
     ToYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, FrameWidth, FrameHeight,
