@@ -14,6 +14,7 @@ int MusicRate();
 int MusicChannels();
 
 // Length in seconds as the file's index gives it; a damaged file can end sooner.
+// 0 for a file too large to index quickly.
 double MusicSeconds();
 
 // Decodes interleaved 16-bit samples, their channels in the order the demo

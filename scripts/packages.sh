@@ -5,9 +5,11 @@ BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
 # libxtst-dev: the keys the display tests press. dpkg-dev: dpkg-shlibdeps,
 # which names the .deb's dependencies; lintian checks the .deb. The cross
 # compiler, its C and C++ headers and qemu-user: the build for 64-bit ARM.
+# chromium and python3-websocket: a recorded .webm played in a browser.
 BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox
     x11-utils imagemagick binutils libx11-dev libxfixes-dev libxtst-dev dpkg-dev lintian
-    g++-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user)
+    g++-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user chromium
+    python3-websocket)
 
 # Installs the packages that are not installed yet, with sudo when not root.
 install_packages() {

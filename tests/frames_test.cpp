@@ -59,4 +59,10 @@ TEST_F(Frames, RefusedCommandLinesGetTheFirstLineOfHelpAndNoneMakesAFolder) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
+    fs::copy_file(BuildDir / "boys.jpg", dir_ / "boys.jpg"); // a file size limit: no cut frame
+    run = RunProgram({"prlimit", "--fsize=500000", BuildDir / "bumpwave-frames", "--seed", "1",
+                      "--times", "0", "--out", "o"},
+                     dir_, {}, std::chrono::seconds(60));
+    EXPECT_EQ(run.err, "bumpwave-frames: cannot write o/frame-00000.ppm: File too large\n");
+    EXPECT_TRUE(run.exitCode == 1 && fs::is_empty(dir_ / "o"));
 }

@@ -46,6 +46,8 @@ class Process {
         pid_ = fork();
         if (pid_ == 0) {
             setpgid(0, 0);
+            // Stop signals as a terminal's user sends them, whatever the runner ignores.
+            for (int stop : {SIGINT, SIGTERM, SIGHUP}) signal(stop, SIG_DFL);
             dup2(out_, 1);
             dup2(err_, 2);
             dup2(open("/dev/null", O_RDONLY), 0);

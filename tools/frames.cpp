@@ -15,12 +15,15 @@
 #include "shell/timeline.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 constexpr const char* Usage =
@@ -33,6 +36,8 @@ constexpr const char* Help =
     "all). N seeds the effects' random start. bumpmap.png and boys.jpg are read\n"
     "from the current folder, or else from the installed data folder.\n";
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
+
+static mode_t CreationMask;
 
 struct Options {
     unsigned seed = 0;
@@ -101,10 +106,21 @@ static bool ParseArguments(int argc, char** argv, Options& options) {
     return seed && times && out;
 }
 
-// Binary PPM from the 0x00RRGGBB words.
+// Binary PPM from the 0x00RRGGBB words, written under a name of its own and
+// renamed to `path` once whole, so that a full disk leaves no cut frame.
 static bool WritePpm(const std::string& path, const Frame* frame) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
+    std::string temporary = path + ".XXXXXX";
+    int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0) return false;
+    fchmod(descriptor, 0666 & ~CreationMask);
+    std::FILE* file = fdopen(descriptor, "wb");
+    if (!file) {
+        int error = errno;
+        close(descriptor);
+        unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
     std::fprintf(file, "P6\n%d %d\n255\n", FrameWidth, FrameHeight);
     unsigned char row[FrameWidth * 3];
     for (int y = 0; y < FrameHeight; ++y) {
@@ -117,7 +133,11 @@ static bool WritePpm(const std::string& path, const Frame* frame) {
         std::fwrite(row, 1, sizeof row, file);
     }
     bool written = !std::ferror(file);
-    return std::fclose(file) == 0 && written;
+    written = std::fclose(file) == 0 && written && rename(temporary.c_str(), path.c_str()) == 0;
+    int error = errno;
+    if (!written) unlink(temporary.c_str());
+    errno = error;
+    return written;
 }
 
 static bool MakeFolder(const std::string& path) {
@@ -161,6 +181,10 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stderr);
         return 2;
     }
+    // A file too large for its limit is a write error, with a message.
+    std::signal(SIGXFSZ, SIG_IGN);
+    CreationMask = umask(0);
+    umask(CreationMask);
     uint32_t* bump = nullptr;
     uint32_t* logo = nullptr;
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);

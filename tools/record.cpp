@@ -1,14 +1,14 @@
 // bumpwave-record: records the demo with its music into a video file, frame
 // by frame, without a display or a sound card.
 //
-//   bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] OUTPUT
+//   bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] OUTPUT
 //
 // Frame i shows the demo at floor(i × 1000 / fps) ms, drawn through the demo's
 // own timeline, as a run paced by a display of that refresh rate draws it.
 // After the visuals come black frames while the music plays to its end, then
 // a second of silence, as the demo waits for its music and pauses. The file
-// is written as OUTPUT.part and renamed at the end; a failure or a signal to
-// stop removes it.
+// is written under a name of its own beside OUTPUT and renamed over OUTPUT at
+// the end; a failure or a signal to stop removes it.
 
 #include "assets/music_decode.h"
 #include "assets/picture.h"
@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,16 +34,17 @@
 #include <unistd.h>
 
 constexpr const char* Usage =
-    "usage: bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] OUTPUT\n"
+    "usage: bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] OUTPUT\n"
     "\n"
-    "Records the demo with its music into OUTPUT, a .mkv (FFV1 and FLAC, lossless)\n"
-    "or a .mp4 (H.264 and AAC). Reads bumpmap.png, boys.jpg and testing.ogg from\n"
-    "the current folder; needs no display and no sound card.\n"
+    "Records the demo with its music into OUTPUT, a .mkv (FFV1 and FLAC, lossless),\n"
+    "a .mp4 (H.264 and AAC) or a .webm (VP9 and Opus). Reads bumpmap.png, boys.jpg\n"
+    "and testing.ogg from the current folder; needs no display and no sound card.\n"
     "  --fps N     frames a second, 1 to 1000 (default 60)\n"
     "  --seed N    seeds the effects as bumpwave-frames --seed N (default: the time)\n"
     "  --until MS  ends the video at MS milliseconds\n"
-    "  --crf N     H.264 quality for .mp4, 0 (lossless) to 51 (default 18)\n";
-
+    "  --crf N     quality for .mp4 and .webm, 0 (best) to 51 (default 18)\n"
+    "  --scale N   makes each pixel N x N pixels, 1 to 6 (default 1)\n";
+constexpr const char* Formats = "the formats are .mkv (lossless), .mp4 and .webm";
 constexpr uint64_t MaxFramesPerSecond = 1000;
 constexpr uint64_t MaxQuality = 51;
 constexpr int64_t TrailingSilenceMs = 1000; // the demo's pause after the music
@@ -50,6 +52,9 @@ constexpr int SoundBlockFrames = 4096;
 // Decoded music: room for one frame of the widest Vorbis stream, and more.
 constexpr int MusicCapacity = SoundBlockFrames * MaxSoundChannels;
 constexpr double ProgressInterval = 0.25; // seconds between redraws of the line
+constexpr int ProgressWidth = 79;
+constexpr const char* TemporaryPattern = "/bumpwave-record-XXXXXX.part";
+constexpr int TemporarySuffix = 5; // ".part"
 
 struct Options {
     int framesPerSecond = 60;
@@ -57,6 +62,7 @@ struct Options {
     bool seeded = false;
     int64_t untilMs = 0; // 0: to the natural end
     int quality = 18;
+    int scale = 1;
     VideoKind kind = VideoKind::Lossless;
     std::string output;
 };
@@ -68,8 +74,11 @@ static uint32_t* LogoPicture;
 static uint32_t* BlackFrame;
 static bool MusicOpen;
 static bool VideoOpen;
-static std::string PartName;
-static volatile sig_atomic_t StopSignal;
+// The file being written, until it is renamed; a signal handler removes it.
+static char TemporaryName[PATH_MAX + 64];
+static volatile sig_atomic_t ProgressShown;
+static char BlankLine[ProgressWidth + 3]; // wipes the progress line
+static mode_t CreationMask;
 
 // Sound time in ticks of the sound track's rate (of 1 ms without music).
 static int64_t TickRate = 1000;
@@ -80,7 +89,7 @@ static bool MusicEnded;    // known once the music is decoded to its end
 static int64_t EndTicks;   // the end of the video, once the music has ended
 static int16_t MusicSamples[MusicCapacity];
 static int16_t SilentSamples[SoundBlockFrames * MaxSoundChannels];
-static bool ProgressShown;
+static int SkippedRate, SkippedChannels; // the last stream format skipped
 
 static bool ParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
     value = 0;
@@ -98,57 +107,102 @@ static bool EndsWith(const std::string& text, const char* tail) {
     return text.size() > length && !strcasecmp(text.c_str() + text.size() - length, tail);
 }
 
-static bool ParseArguments(int argc, char** argv, Options& options) {
-    bool fps = false, seed = false, until = false, crf = false;
+enum class Parsed { Yes, BadUsage, UnknownFormat };
+
+static Parsed ParseArguments(int argc, char** argv, Options& options) {
+    const Parsed bad = Parsed::BadUsage;
+    bool fps = false, seed = false, until = false, crf = false, scale = false;
     for (int i = 1; i < argc; ++i) {
         const char* name = argv[i];
         if (name[0] != '-' && options.output.empty()) {
             options.output = name;
             continue;
         }
-        if (i + 1 >= argc) return false;
+        if (i + 1 >= argc) return bad;
         const char* value = argv[++i];
         uint64_t number = 0;
         if (!std::strcmp(name, "--fps") && !fps) {
             fps = ParseNumber(value, 1, MaxFramesPerSecond, number);
             options.framesPerSecond = static_cast<int>(number);
-            if (!fps) return false;
+            if (!fps) return bad;
         } else if (!std::strcmp(name, "--seed") && !seed) {
             seed = options.seeded = ParseNumber(value, 0, UINT32_MAX, number);
             options.seed = static_cast<unsigned>(number);
-            if (!seed) return false;
+            if (!seed) return bad;
         } else if (!std::strcmp(name, "--until") && !until) {
             until = ParseNumber(value, 1, UINT32_MAX, number);
             options.untilMs = static_cast<int64_t>(number);
-            if (!until) return false;
+            if (!until) return bad;
         } else if (!std::strcmp(name, "--crf") && !crf) {
             crf = ParseNumber(value, 0, MaxQuality, number);
             options.quality = static_cast<int>(number);
-            if (!crf) return false;
+            if (!crf) return bad;
+        } else if (!std::strcmp(name, "--scale") && !scale) {
+            scale = ParseNumber(value, 1, MaxScale, number);
+            options.scale = static_cast<int>(number);
+            if (!scale) return bad;
         } else {
-            return false;
+            return bad;
         }
     }
-    if (EndsWith(options.output, ".mkv")) return true;
-    options.kind = VideoKind::Web;
-    return EndsWith(options.output, ".mp4");
+    if (options.output.empty()) return bad;
+    const std::pair<const char*, VideoKind> kinds[] = {
+        {".mkv", VideoKind::Lossless}, {".mp4", VideoKind::Mp4}, {".webm", VideoKind::WebM}};
+    for (const auto& [extension, kind] : kinds) {
+        options.kind = kind;
+        if (EndsWith(options.output, extension)) return Parsed::Yes;
+    }
+    return Parsed::UnknownFormat;
 }
 
-static void NoteStop(int signal) {
-    StopSignal = signal;
+static void Say(const char* text) {
+    for (size_t length = std::strlen(text); length > 0;) {
+        ssize_t written = write(STDERR_FILENO, text, length);
+        if (written <= 0) return;
+        text += written;
+        length -= static_cast<size_t>(written);
+    }
 }
 
-static void CatchStopSignals() {
+// Runs on whichever thread the signal reaches: removes the unfinished file at
+// once, wherever the recording is, and ends as the signal would have.
+static void StopNow(int signal) {
+    if (TemporaryName[0] && unlink(TemporaryName) == 0) {
+        if (ProgressShown) Say(BlankLine);
+        Say("bumpwave-record: stopped, nothing written\n");
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// A stop signal ignored when the recorder started (as nohup ignores SIGHUP)
+// stays ignored. A file too large for its limit and a closed standard output
+// are write errors, as they are for the demo.
+static void CatchSignals() {
+    std::snprintf(BlankLine, sizeof BlankLine, "\r%*s\r", ProgressWidth, "");
     struct sigaction action = {};
-    action.sa_handler = NoteStop;
-    action.sa_flags = SA_RESTART; // a write in progress finishes; the loop then stops
+    action.sa_handler = StopNow;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction inherited = {};
+        sigaction(signal, nullptr, &inherited);
+        if (inherited.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Holds the stop signals back while the temporary file changes hands.
+static void HoldStopSignals(bool hold) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
 }
 
 // Wipes the progress line, so that what follows starts on a clean line.
 static void ClearProgress() {
-    if (ProgressShown) std::fprintf(stderr, "\r%*s\r", 70, "");
+    if (ProgressShown) std::fputs(BlankLine, stderr);
     ProgressShown = false;
 }
 
@@ -162,20 +216,46 @@ static bool RecordingFailed(const Options& options, const char* why) {
     return Fail(("cannot record " + options.output).c_str(), why);
 }
 
-// Makes the part file now, so that an unusable folder shows before any work.
-static bool CreatePartFile(const Options& options) {
+static std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Creates the file to record into, a new one of its own beside OUTPUT, now, so
+// that an unusable folder shows before any work. Two recorders of one OUTPUT
+// each write their own, and whatever lies at a name is never followed.
+static bool CreateTemporaryFile(const Options& options) {
     struct stat info;
-    if (stat(options.output.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return Fail(options.output.c_str(), std::strerror(EISDIR));
-    PartName = options.output + ".part";
-    int file = open(PartName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (file < 0) {
-        int error = errno;
-        PartName.clear();
-        return Fail(("cannot write " + options.output).c_str(), std::strerror(error));
-    }
+    const bool exists = lstat(options.output.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) return Fail(options.output.c_str(), std::strerror(EISDIR));
+    // A device or a FIFO would be replaced by the recording.
+    if (exists && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
+        return Fail(options.output.c_str(), "not a regular file");
+    const std::string name = FolderOf(options.output) + TemporaryPattern;
+    if (name.size() >= sizeof TemporaryName)
+        return Fail(("cannot write " + options.output).c_str(), std::strerror(ENAMETOOLONG));
+    HoldStopSignals(true);
+    std::memcpy(TemporaryName, name.c_str(), name.size() + 1);
+    int file = mkostemps(TemporaryName, TemporarySuffix, O_CLOEXEC);
+    int error = errno;
+    if (file < 0) TemporaryName[0] = '\0';
+    HoldStopSignals(false);
+    if (file < 0) return Fail(("cannot write " + options.output).c_str(), std::strerror(error));
+    // The permissions any new file gets, not mkstemp's owner-only ones.
+    fchmod(file, 0666 & ~CreationMask);
     close(file);
     return true;
+}
+
+// Puts the finished recording at OUTPUT, in one step.
+static bool RenameTemporaryFile(const Options& options) {
+    HoldStopSignals(true);
+    bool renamed = rename(TemporaryName, options.output.c_str()) == 0;
+    int error = errno;
+    if (renamed) TemporaryName[0] = '\0';
+    HoldStopSignals(false);
+    return renamed ||
+           Fail(("cannot rename the recording to " + options.output).c_str(), std::strerror(error));
 }
 
 static bool LoadAssets(const Options& options) {
@@ -220,14 +300,29 @@ static void NoteMusicEnd(const Options& options) {
     if (options.untilMs) EndTicks = std::min(EndTicks, UntilTicks);
 }
 
+// Whether a later stream of a chained file is one the video can take; the
+// demo's sound card skips the others too, and plays on.
+static bool Usable(int rate, int channels) {
+    if (rate > 0 && channels >= 1 && channels <= MaxSoundChannels) return true;
+    if (rate != SkippedRate || channels != SkippedChannels) {
+        ClearProgress();
+        std::fprintf(stderr,
+                     "bumpwave-record: a stream of testing.ogg has %d channels at %d Hz: "
+                     "skipped, as the demo skips it\n",
+                     channels, rate);
+    }
+    SkippedRate = rate;
+    SkippedChannels = channels;
+    return false;
+}
+
 // Gives the file sound up to `target` ticks: the music while it lasts, then
 // silence up to the end.
 static bool PumpSound(const Options& options, int64_t target) {
     while (!MusicEnded && SoundTicks < target) {
         int rate = 0, channels = 0;
         int frames = MusicOpen ? DecodeMusic(MusicSamples, MusicCapacity, &rate, &channels) : 0;
-        if (frames > 0 && (rate == 0 || channels > MaxSoundChannels))
-            return RecordingFailed(options, "a stream of testing.ogg has no usable format");
+        if (frames > 0 && !Usable(rate, channels)) continue;
         if (frames > 0) {
             // A later stream of a chained file can have its own rate.
             int64_t ticks = frames * TickRate / rate;
@@ -256,13 +351,15 @@ static double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // One line on a terminal, drawn over itself.
-static void ShowProgress(int64_t done, int64_t total, int framesPerSecond, double seconds) {
+static void ShowProgress(const Options& options, int64_t done, int64_t total, double seconds) {
+    const int framesPerSecond = options.framesPerSecond;
     double speed = seconds > 0 ? done / (framesPerSecond * seconds) : 0;
     int64_t left = speed > 0 ? static_cast<int64_t>((total - done) / (framesPerSecond * speed)) : 0;
     ProgressShown = true;
-    std::fprintf(stderr, "\rframe %lld of %lld  %3d%%  %.1fx real time  %lld:%02lld left   ",
+    std::fprintf(stderr, "\rframe %lld of %lld  %3d%%  %dx%d  %.1fx real time  %lld:%02lld left ",
                  static_cast<long long>(done), static_cast<long long>(total),
-                 static_cast<int>(100 * done / total), speed, static_cast<long long>(left / 60),
+                 static_cast<int>(100 * done / total), FrameWidth * options.scale,
+                 FrameHeight * options.scale, speed, static_cast<long long>(left / 60),
                  static_cast<long long>(left % 60));
 }
 
@@ -294,10 +391,9 @@ static int64_t RecordFrames(const Options& options) {
             RecordingFailed(options, VideoFileError());
             return -1;
         }
-        if (StopSignal) return -1;
         if (progress && SecondsSince(start) >= shown + ProgressInterval) {
             shown = SecondsSince(start);
-            ShowProgress(frame + 1, std::max(expected, frame + 1), options.framesPerSecond, shown);
+            ShowProgress(options, frame + 1, std::max(expected, frame + 1), shown);
         }
     }
     ClearProgress();
@@ -307,8 +403,10 @@ static int64_t RecordFrames(const Options& options) {
 static void ReleaseAll() {
     if (VideoOpen) AbandonVideoFile();
     VideoOpen = false;
-    if (!PartName.empty()) unlink(PartName.c_str());
-    PartName.clear();
+    HoldStopSignals(true);
+    if (TemporaryName[0]) unlink(TemporaryName);
+    TemporaryName[0] = '\0';
+    HoldStopSignals(false);
     if (MusicOpen) CloseMusicFile();
     MusicOpen = false;
     FreeWaveTables();
@@ -321,8 +419,7 @@ static void ReleaseAll() {
 }
 
 static bool Record(const Options& options) {
-    if (!CreatePartFile(options) || StopSignal) return false;
-    if (!LoadAssets(options) || StopSignal) return false;
+    if (!CreateTemporaryFile(options) || !LoadAssets(options)) return false;
     OpenMusic();
     if (MusicOpen) {
         TickRate = MusicRate();
@@ -331,28 +428,30 @@ static bool Record(const Options& options) {
     UntilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
     if (!MusicOpen) NoteMusicEnd(options);
 
-    const VideoSettings settings = {options.kind, options.framesPerSecond, options.quality,
-                                    MusicOpen ? MusicRate() : 0, SoundChannels};
+    VideoSettings settings = {options.kind,    options.framesPerSecond,     options.scale,
+                              options.quality, MusicOpen ? MusicRate() : 0, SoundChannels};
     VideoOpen = true;
-    if (!OpenVideoFile(PartName.c_str(), settings))
-        return RecordingFailed(options, VideoFileError());
+    if (!OpenVideoFile(TemporaryName, settings)) return RecordingFailed(options, VideoFileError());
+    if (MusicOpen && settings.sampleRate == 0) {
+        std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", VideoFileError());
+        CloseMusicFile();
+        MusicOpen = false;
+        NoteMusicEnd(options);
+    }
     const auto start = std::chrono::steady_clock::now();
     int64_t frames = RecordFrames(options);
     if (frames < 0) return false;
     VideoOpen = false;
     if (!FinishVideoFile())
         return Fail(("cannot finish " + options.output).c_str(), VideoFileError());
-    if (StopSignal) return false;
-    if (rename(PartName.c_str(), options.output.c_str()) != 0)
-        return Fail(("cannot rename the recording to " + options.output).c_str(),
-                    std::strerror(errno));
-    PartName.clear();
+    if (!RenameTemporaryFile(options)) return false;
 
     struct stat info = {};
     stat(options.output.c_str(), &info);
     double seconds = static_cast<double>(frames) / options.framesPerSecond;
-    std::printf("%s: %lld frames, %.2f s, %.1f MB, %.1fx real time\n", options.output.c_str(),
-                static_cast<long long>(frames), seconds, info.st_size / 1e6,
+    std::printf("%s: %lld frames, %.2f s, %dx%d, %.1f MB, %.1fx real time\n",
+                options.output.c_str(), static_cast<long long>(frames), seconds,
+                FrameWidth * options.scale, FrameHeight * options.scale, info.st_size / 1e6,
                 seconds / SecondsSince(start));
     return true;
 }
@@ -367,20 +466,20 @@ int main(int argc, char** argv) {
         std::puts("bumpwave-record " BUMPWAVE_VERSION);
         return 0;
     }
-    if (!ParseArguments(argc, argv, options)) {
+    Parsed parsed = ParseArguments(argc, argv, options);
+    if (parsed == Parsed::UnknownFormat) {
+        std::fprintf(stderr, "bumpwave-record: %s: %s\n", options.output.c_str(), Formats);
+        return 2;
+    }
+    if (parsed != Parsed::Yes) {
         std::fputs(Usage, stderr);
         return 2;
     }
-    CatchStopSignals();
+    CreationMask = umask(0);
+    umask(CreationMask);
+    CatchSignals();
     bool recorded = Record(options);
     std::fflush(stdout);
     ReleaseAll();
-    if (StopSignal && !recorded) {
-        // Ended as the signal would have ended it, now that nothing is left behind.
-        ClearProgress();
-        std::fputs("bumpwave-record: stopped, nothing written\n", stderr);
-        std::signal(StopSignal, SIG_DFL);
-        std::raise(StopSignal);
-    }
     return recorded ? 0 : 1;
 }

@@ -5,28 +5,34 @@
 
 #include <cstdint>
 
-// Sound of more channels has no speaker order that both codecs agree on.
+// Sound of more channels has no speaker order that the codecs agree on.
 constexpr int MaxSoundChannels = 8;
+// Each frame pixel becomes at most this many pixels square.
+constexpr int MaxScale = 6;
 
 enum class VideoKind {
     Lossless, // Matroska: FFV1 in 32-bit RGB, FLAC at the sound's own rate and channels
-    Web,      // MP4 with its index in front: H.264 in yuv420p, AAC
+    Mp4,      // MP4 with its index in front: H.264 in yuv420p, AAC
+    WebM,     // WebM: VP9 in yuv420p, Opus at 48000 Hz
 };
 
 struct VideoSettings {
     VideoKind kind;
     int framesPerSecond;
-    int quality;    // libx264's constant rate factor, 0..51, for Web
+    int scale;      // 1..MaxScale: each frame pixel becomes a scale × scale block
+    int quality;    // constant rate factor, 0..51, for Mp4 and WebM
     int sampleRate; // of the sound track; 0 for none
     int channels;   // of the sound track, 1..MaxSoundChannels
 };
 
-// Creates `path` (whatever its name, the container is the kind's) and writes
-// its header. False with VideoFileError() set on failure; then call
-// AbandonVideoFile.
-bool OpenVideoFile(const char* path, const VideoSettings& settings);
+// Creates the file `path`, taken as a plain name even where it looks like a
+// URL (the container is the kind's, whatever the name), and writes its header.
+// False with VideoFileError() set on failure; then call AbandonVideoFile. When
+// the sound's encoder refuses its rate or channels, the video is made without
+// sound: settings.sampleRate becomes 0 and VideoFileError() says why.
+bool OpenVideoFile(const char* path, VideoSettings& settings);
 
-// Appends one frame, rows `bytesPerRow` apart.
+// Appends one frame of FrameWidth × FrameHeight words, rows `bytesPerRow` apart.
 bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow);
 
 // Appends `frames` sample frames of interleaved samples, the speakers in the
