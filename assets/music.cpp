@@ -205,7 +205,14 @@ bool OpenMusic() {
     return DeviceOpen && StreamOpen;
 }
 
-static const MusicIO CardIO = {ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed};
+void (*MusicListener)(const SoundBlock* block);
+
+static void QueueToCard(SoundBlock* block) {
+    if (MusicListener) MusicListener(block);
+    QueueSoundBlock(block);
+}
+
+static const MusicIO CardIO = {ReadVorbis, QueueToCard, WaitForSoundBlock, SoundBlockPlayed};
 
 SoundBlock* StepMusic() {
     if (!DeviceOpen || !StreamOpen) return nullptr;
@@ -221,6 +228,12 @@ void CloseMusic() {
     DeviceOpen = false;
     if (StreamOpen) ov_clear(&MusicStream);
     StreamOpen = false;
+}
+
+void StopMusic() {
+    if (DeviceOpen) DropSound();
+    DeviceOpen = false;
+    CloseMusic();
 }
 
 void PlayMusic() {

@@ -25,6 +25,11 @@ bool OpenMusic();
 SoundBlock* StepMusic();
 bool MusicPlayedOut();
 void CloseMusic();
+// Ends the music at once, for a user who ends the show.
+void StopMusic();
+// Called with every block StepMusic hands to the card, for a caller that keeps
+// what was played; nullptr (the default) for none.
+extern void (*MusicListener)(const SoundBlock* block);
 
 // What the streaming loop decodes from and plays to: the stream and the sound
 // card in PlayMusic, stand-ins elsewhere.

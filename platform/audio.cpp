@@ -187,6 +187,11 @@ static void TakeBlocks() {
 // Waits for the callback to run once more. False when the device has stopped
 // taking sound: then every block queued completes unplayed.
 static bool AwaitPull() {
+    if (!Pulled) {
+        Lost = true; // nothing to wait with: waiting would spin for ever
+        TakeBlocks();
+        return false;
+    }
     bool timedOut = SDL_CondWaitTimeout(Pulled, Lock, PullWaitMilliseconds) == SDL_MUTEX_TIMEDOUT;
     if (Pulls != PullsSeen) {
         PullsSeen = Pulls;
@@ -232,7 +237,9 @@ bool OpenSound(long rate, int channels) {
     QuietWaits = 0;
     // No changes allowed: where the card wants another format SDL converts
     // ours, so the callback always delivers what it was given.
-    if (Lock && Pulled) Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &Spec, 0);
+    // Without threads (the browser) there is no condition, and nobody waits:
+    // the page asks SoundPlayedOut instead.
+    if (Lock) Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &Spec, 0);
     if (!Device) {
         NoSound();
         SDL_DestroyCond(Pulled);
@@ -248,14 +255,14 @@ bool OpenSound(long rate, int channels) {
     return true;
 }
 
-void CloseSound() {
+static void CloseDevice(bool playOut) {
     if (!Device) return;
     SDL_LockMutex(Lock);
     for (SoundBlock* block = Head; block; block = block->next) block->pending = false;
     Head = Tail = nullptr;
     Started = true; // a short music never filled the buffer
     EndInput();
-    while (Count > 0 && AwaitPull()) {
+    while (playOut && Count > 0 && AwaitPull()) {
     }
     SDL_UnlockMutex(Lock);
     if (Stuck) {
@@ -275,6 +282,14 @@ void CloseSound() {
     Pulled = nullptr;
     Lock = nullptr;
     ReleaseSubsystem(SDL_INIT_AUDIO);
+}
+
+void CloseSound() {
+    CloseDevice(true);
+}
+
+void DropSound() {
+    CloseDevice(false);
 }
 
 bool SoundPlayedOut() {

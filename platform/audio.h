@@ -43,6 +43,9 @@ void CloseSound();
 // end (or lost them). After the last block has been queued.
 bool SoundPlayedOut();
 
+// Closes the device at once: what it holds is not played.
+void DropSound();
+
 // Queues block->data to play right after the blocks queued before it, without
 // a gap, and returns at once.
 void QueueSoundBlock(SoundBlock* block);
