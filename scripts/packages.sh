@@ -8,9 +8,10 @@ BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev x
     x11-utils imagemagick binutils libx11-dev libxfixes-dev dpkg-dev g++-aarch64-linux-gnu
     libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user)
 # The page (web.sh): Emscripten, and dpkg-dev to unpack Debian's source
-# packages of the libraries. Its tests drive Debian's Chromium from Python.
+# packages of the libraries. Its tests drive Debian's Chromium from Python and
+# hold the music against vorbis-tools' decode.
 BUMPWAVE_WEB_PACKAGES=(emscripten dpkg-dev xz-utils)
-BUMPWAVE_WEB_TEST_PACKAGES=(chromium python3-websocket)
+BUMPWAVE_WEB_TEST_PACKAGES=(chromium python3-websocket vorbis-tools)
 
 # Installs the packages that are not installed yet, with sudo when not root.
 install_packages() {
