@@ -1,10 +1,10 @@
 // The music thread.
 //
 // Threads: the main thread calls StartMusic, which starts PlayMusic on the
-// music thread. All the rest runs on the music thread, which owns the file,
-// the decoder, the sound card, the two blocks and the two sample buffers; its
-// last act is to send the end signal, after which it touches nothing of the
-// demo's.
+// music thread, and WaitForMusic at the end. All the rest runs on the music thread, which owns the
+// file, the decoder, the sound card, the two blocks and the two sample buffers; its last act is to
+// send the end signal, after which it touches nothing of the demo's. In the browser the page's only
+// thread calls the parts of PlayMusic one step at a time instead.
 #include "assets/music.h"
 
 #include "platform/audio.h"
