@@ -17,14 +17,13 @@ case "${1:-}" in
     exit 2
     ;;
 esac
-source scripts/packages.sh
-install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_WEB_PACKAGES[@]}"
-
 fail() {
     echo "web: $*" >&2
     exit 1
 }
 trap 'fail "the build failed"' ERR
+source scripts/packages.sh
+install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_WEB_PACKAGES[@]}"
 export NODE_PATH=/usr/share/nodejs # emcc's own node modules on Debian
 jobs=$(nproc)
 start=$SECONDS
