@@ -86,7 +86,10 @@ class Browser:
 
     def open(self, url):
         self.call("Page.navigate", url=url)
-        self.wait_for("document.readyState === 'complete' && window.bumpwave !== undefined", 60)
+        # Ready once the demo's runtime has enabled the start button.
+        if not self.wait_for("document.readyState === 'complete' && window.bumpwave !== undefined"
+                             " && !document.getElementById('start').disabled", 60):
+            raise RuntimeError("the page never became ready: " + url)
 
     def wait_for(self, expression, seconds):
         """Polls `expression` until it is true; its last value when time runs out."""

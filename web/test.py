@@ -95,6 +95,17 @@ class Tests:
         browser.wait_for("document.getElementById('messages').textContent.includes(%r)"
                          % os.path.basename(path), 10)
 
+    def drop(self, browser, path):
+        """Drops `path` on the page, as a user would drop a file."""
+        data = base64.b64encode(open(path, "rb").read()).decode()
+        browser.evaluate(
+            "(() => { const t = new DataTransfer(); t.items.add(new File("
+            "[Uint8Array.from(atob(%r), c => c.charCodeAt(0))], %r));"
+            " dispatchEvent(new DragEvent('drop', {dataTransfer: t, cancelable: true})); })()"
+            % (data, os.path.basename(path)))
+        browser.wait_for("document.getElementById('messages').textContent.includes(%r)"
+                         % os.path.basename(path), 10)
+
     def golden_frames_are_the_native_ones(self):
         seed, times, sums = golden_frames()
         with Browser() as browser:
@@ -141,6 +152,9 @@ class Tests:
             self.choose(browser, "music", os.path.join(SOURCE, "tests", "music", "stereo-3s.ogg"))
             browser.evaluate("document.getElementById('start').click()")
             self.check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
+            for screen in ("document.fullscreenElement", "!document.fullscreenElement"):
+                browser.key("f", "KeyF")
+                self.check(browser.wait_for(screen, 3), "F: " + screen)
             first, start = browser.evaluate("bumpwave.frames"), time.monotonic()
             time.sleep(5)
             rate = (browser.evaluate("bumpwave.frames") - first) / (time.monotonic() - start)
@@ -167,12 +181,15 @@ class Tests:
         cases = [("bump", empty, "Couldn't load bumpmap.png"),
                  ("logo", os.path.join(SOURCE, "tests", "music", "not-vorbis.ogg"),
                   "Couldn't load boys.jpg"),
-                 ("bump", os.path.join(SOURCE, "tests", "pictures", "huge.png"),
-                  "do not fit the 640 × 480 picture buffer")]
+                 ("drop", os.path.join(SOURCE, "tests", "pictures", "huge.png"),
+                  "do not fit the 640 × 480 picture buffer")]  # the first drop: the bump picture
         for kind, path, said in cases:
             with Browser() as browser:
                 browser.open(self.server.url)
-                self.choose(browser, kind, path)
+                if kind == "drop":
+                    self.drop(browser, path)
+                else:
+                    self.choose(browser, kind, path)
                 browser.evaluate("document.getElementById('start').click()")
                 self.check(browser.wait_for("document.getElementById('messages')"
                                             ".textContent.includes(%r)" % said, 5),
