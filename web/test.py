@@ -152,7 +152,7 @@ class Tests:
             self.choose(browser, "music", os.path.join(SOURCE, "tests", "music", "stereo-3s.ogg"))
             browser.evaluate("document.getElementById('start').click()")
             self.check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
-            for screen in ("document.fullscreenElement", "!document.fullscreenElement"):
+            for screen in ("!!document.fullscreenElement", "!document.fullscreenElement"):
                 browser.key("f", "KeyF")
                 self.check(browser.wait_for(screen, 3), "F: " + screen)
             first, start = browser.evaluate("bumpwave.frames"), time.monotonic()
