@@ -11,7 +11,7 @@ stamp="$sysroot/.built"
 [[ -f $stamp && $(cat "$stamp") == "${packages[*]}" ]] && exit 0
 
 export NODE_PATH=/usr/share/nodejs
-export CFLAGS="-O2" EM_CACHE_NOTE=
+export CFLAGS="-O2"
 jobs=$(nproc)
 log="$work/build.log"
 mkdir -p "$work" "$sysroot"
