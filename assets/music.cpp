@@ -1,10 +1,12 @@
 // The music thread.
 //
 // Threads: the main thread calls StartMusic, which starts PlayMusic on the
-// music thread, and WaitForMusic at the end. All the rest runs on the music thread, which owns the
-// file, the decoder, the sound card, the two blocks and the two sample buffers; its last act is to
-// send the end signal, after which it touches nothing of the demo's. In the browser the page's only
-// thread calls the parts of PlayMusic one step at a time instead.
+// music thread, and StopMusic, which only raises flags the music thread and
+// the card's callback read. All the rest runs on the music thread, which owns the file,
+// the decoder, the sound card, the two blocks and the two sample buffers; its
+// last act is to send the end signal, after which it touches nothing of the
+// demo's. In the browser the page's only thread calls the parts of PlayMusic
+// one step at a time instead, and WaitForMusic runs on the main thread.
 #include "assets/music.h"
 
 #include "platform/audio.h"
@@ -42,7 +44,7 @@ static constexpr int8_t FromVorbis[9][8] = {
 };
 
 // How long the end of the visuals waits for a sound card still opening.
-static constexpr uint32_t CardGraceMilliseconds = 2000, CardPollMilliseconds = 100;
+static constexpr uint32_t CardGraceMilliseconds = 2000, CardPollMilliseconds = 50;
 
 static Signal* EndSignal;
 static std::atomic<bool> CardAnswered; // the first open of the card has returned
@@ -55,24 +57,24 @@ static SoundBlock FirstBlock, SecondBlock;
 static int CarriedAt, CarriedLength;
 static long CarriedRate;
 static int CarriedChannels;
-static int NextBuffer; // the buffer to fill next
+static int NextBuffer;             // the buffer to fill next
+static std::atomic<bool> Stopping; // asked by the main thread, once
 
 bool StartMusic(Signal* ended) {
     EndSignal = ended;
     return StartThread(PlayMusic, "bumpwave music", true);
 }
 
-bool WaitForMusic(Signal* ended) {
-    for (uint32_t waited = 0; !CardAnswered; waited += CardPollMilliseconds) {
+bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop) {
+    for (uint32_t waited = 0;; waited += CardPollMilliseconds) {
+        if (stop) StopMusic(); // again and again does no harm
         if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
-        if (waited >= CardGraceMilliseconds) {
+        if (!CardAnswered && waited >= CardGraceMilliseconds) {
             std::fprintf(stderr,
                          "bumpwave: the sound card never started: not waiting for the music\n");
             return false;
         }
     }
-    WaitForSignal(ended);
-    return true;
 }
 
 void ToSpeakerOrder(char* samples, long length, int channels) {
@@ -149,7 +151,7 @@ void BeginStreaming() {
 }
 
 SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
-    while (MusicRunning) {
+    while (MusicRunning && !Stopping) {
         // Buffer 0 always travels in the second block, buffer 1 in the first;
         // a buffer is free again once the device has taken its block.
         SoundBlock* block = NextBuffer == 0 ? second : first;
@@ -183,7 +185,7 @@ bool OpenMusic() {
     StreamOpen = false;
     if (DeviceOpen) {
         // A FIFO or a device would block the open or never end.
-        FILE* file = OpenRegularFile(MusicName);
+        FILE* file = OpenDataFile(MusicName);
         if (!file) {
             std::printf("Couldn't open %s\n", MusicName);
         } else if (ov_open(file, &MusicStream, nullptr, 0) < 0) {
@@ -231,9 +233,8 @@ void CloseMusic() {
 }
 
 void StopMusic() {
-    if (DeviceOpen) DropSound();
-    DeviceOpen = false;
-    CloseMusic();
+    Stopping = true;
+    FadeOutSound();
 }
 
 void PlayMusic() {

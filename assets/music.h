@@ -1,6 +1,8 @@
 // The music thread: streams "testing.ogg" to the sound card.
 #pragma once
 
+#include <csignal>
+
 struct Signal;
 struct SoundBlock;
 
@@ -8,25 +10,28 @@ struct SoundBlock;
 // act; false if it could not start.
 bool StartMusic(Signal* ended);
 void PlayMusic();
+// On the main thread, to end the show early: the music fades out within 50 ms,
+// and the music thread stops decoding, closes the card and sends its signal.
+void StopMusic();
 
-// Waits for the music thread's end signal. A sound card that has not answered
-// its open by then may never answer (the disk driver writing into a FIFO that
-// nobody reads): it is given a little longer, then the wait ends with a line
-// on stderr. False when the wait was given up.
-bool WaitForMusic(Signal* ended);
+// Waits for the music thread's end signal, stopping the music (a short fade)
+// once `stop` is set. A sound card that has not answered its open by then may
+// never answer (the disk driver writing into a FIFO that nobody reads): it is
+// given a little longer, then the wait ends with a line on stderr. False when
+// the wait was given up.
+bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop);
 
 // PlayMusic's parts, for a caller without threads that must never wait (the
 // browser). OpenMusic opens the card and the file, saying why it cannot; true
 // when the music can play. Each StepMusic queues what the card has room for
 // and returns the block the card has yet to take, nullptr once it has taken
 // the whole music. MusicPlayedOut says when the card has played it all (or
-// has none), and CloseMusic closes the card and the file.
+// has none), and CloseMusic closes the card and the file (at once in the
+// browser, where nothing can wait for the card to play out).
 bool OpenMusic();
 SoundBlock* StepMusic();
 bool MusicPlayedOut();
 void CloseMusic();
-// Ends the music at once, for a user who ends the show.
-void StopMusic();
 // Called with every block StepMusic hands to the card, for a caller that keeps
 // what was played; nullptr (the default) for none.
 extern void (*MusicListener)(const SoundBlock* block);

@@ -17,7 +17,7 @@ static OggVorbis_File Music;
 static bool MusicOpen;
 
 bool OpenMusicFile(const char** why) {
-    FILE* file = OpenRegularFile(MusicName);
+    FILE* file = OpenDataFile(MusicName);
     if (!file) {
         *why = "Couldn't open testing.ogg";
         return false;

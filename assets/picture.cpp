@@ -14,9 +14,13 @@
 #include <png.h>
 
 #include <bit>
+#include <cerrno>
+#include <climits>
 #include <csetjmp>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 // The decoders write B, G, R, A bytes; that is 0xAARRGGBB only in little-endian words.
 static_assert(std::endian::native == std::endian::little);
@@ -25,10 +29,13 @@ constexpr uint64_t MaxPixels = PictureBufferBytes / 4;
 
 enum Format { Unknown, Png, Jpeg };
 
+// Why a picture failed or was cut short, said on stderr once the loader is done.
+constexpr size_t ReasonBytes = 256;
+
 struct JpegErrors {
     jpeg_error_mgr manager; // first, so libjpeg's pointer to it is a pointer to all
     jmp_buf jump;
-    const char* name;
+    char* reason;
 };
 
 // One open picture file and its decoder.
@@ -41,11 +48,32 @@ struct Picture {
     png_infop info;
     JpegErrors jpegErrors;
     jpeg_decompress_struct jpeg;
+    char reason[ReasonBytes]; // the first reason found; empty if none
 };
+
+[[gnu::format(printf, 2, 3)]] static void SetReason(Picture& p, const char* format, ...) {
+    if (p.reason[0]) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(p.reason, sizeof p.reason, format, args);
+    va_end(args);
+}
+
+// Where the demo looked for a file it found nowhere.
+static void SayNotFound(Picture& p) {
+    char here[PATH_MAX];
+    if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
+    if (DataFolder()[0])
+        SetReason(p, "found neither in %s nor in %s", here, DataFolder());
+    else
+        SetReason(p, "not found in %s", here);
+}
 
 // Opens a regular file and tells PNG from JPEG by its first bytes, never by its name.
 static bool OpenPicture(Picture& p) {
-    p.file = OpenRegularFile(p.name);
+    p.file = OpenDataFile(p.name);
+    if (!p.file && errno == ENOENT) SayNotFound(p);
+    if (!p.file) SetReason(p, "%s", errno == EINVAL ? "not a regular file" : std::strerror(errno));
     if (!p.file) return false;
     unsigned char start[8];
     size_t got = std::fread(start, 1, sizeof start, p.file);
@@ -55,12 +83,12 @@ static bool OpenPicture(Picture& p) {
         p.format = Jpeg;
         std::rewind(p.file); // libjpeg wants to see the start-of-image marker itself
     }
+    if (p.format == Unknown) SetReason(p, "neither a PNG nor a JPEG picture");
     return p.format != Unknown;
 }
 
 static void PngError(png_structp png, png_const_charp message) {
-    auto* p = static_cast<Picture*>(png_get_error_ptr(png));
-    std::fprintf(stderr, "bumpwave: %s: %s\n", p->name, message);
+    SetReason(*static_cast<Picture*>(png_get_error_ptr(png)), "%s", message);
     png_longjmp(png, 1);
 }
 
@@ -126,7 +154,7 @@ static void JpegError(j_common_ptr jpeg) {
     auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
     char message[JMSG_LENGTH_MAX];
     errors->manager.format_message(jpeg, message);
-    std::fprintf(stderr, "bumpwave: %s: %s\n", errors->name, message);
+    if (!errors->reason[0]) std::snprintf(errors->reason, ReasonBytes, "%s", message);
     std::longjmp(errors->jump, 1);
 }
 
@@ -137,7 +165,7 @@ static bool ReadJpegHeader(Picture& p) {
     p.jpeg.err = jpeg_std_error(&p.jpegErrors.manager);
     p.jpegErrors.manager.error_exit = JpegError; // the default one calls exit()
     p.jpegErrors.manager.emit_message = JpegMessage;
-    p.jpegErrors.name = p.name;
+    p.jpegErrors.reason = p.reason;
     if (setjmp(p.jpegErrors.jump)) return false;
     jpeg_create_decompress(&p.jpeg);
     jpeg_stdio_src(&p.jpeg, p.file);
@@ -200,10 +228,9 @@ static void ClosePicture(Picture& p) {
 
 // Rows are packed at the picture's own width, so any shape of up to 640 × 480
 // pixels fits; more would run past the buffer.
-static bool FitsBuffer(const Picture& p) {
+static bool FitsBuffer(Picture& p) {
     if (uint64_t{p.width} * p.height <= MaxPixels) return true;
-    std::fprintf(stderr, "bumpwave: %s: %u × %u pixels do not fit the 640 × 480 picture buffer\n",
-                 p.name, p.width, p.height);
+    SetReason(p, "%u × %u pixels do not fit the 640 × 480 picture buffer", p.width, p.height);
     return false;
 }
 
@@ -243,31 +270,28 @@ static void SayIfOutOfShape(const Picture& p) {
     }
 }
 
+// The loader's message on stdout, then the reason on stderr.
+static int32_t Fail(Picture& p, const char* message) {
+    std::printf(message, p.name);
+    std::fflush(stdout); // before the reason, wherever the two streams go
+    if (p.reason[0]) std::fprintf(stderr, "bumpwave: %s: %s\n", p.name, p.reason);
+    ClosePicture(p);
+    return 0;
+}
+
 int32_t LoadPicture(const char* name, uint32_t** picture) {
     Picture p{};
     p.name = name;
-    if (!OpenPicture(p)) {
-        std::printf("Couldn't load %s\n", name);
-        ClosePicture(p);
-        return 0;
-    }
-    if (!(p.format == Png ? ReadPngHeader(p) : ReadJpegHeader(p))) {
-        std::puts("Couldn't get BitMapHeader");
-        ClosePicture(p);
-        return 0;
-    }
-    if (!FitsBuffer(p)) {
-        std::printf("Couldn't load %s\n", name);
-        ClosePicture(p);
-        return 0;
-    }
+    if (!OpenPicture(p)) return Fail(p, "Couldn't load %s\n");
+    if (!(p.format == Png ? ReadPngHeader(p) : ReadJpegHeader(p)))
+        return Fail(p, "Couldn't get BitMapHeader\n");
+    if (!FitsBuffer(p)) return Fail(p, "Couldn't load %s\n");
     // Cleared: whatever the picture does not cover stays 0.
     auto* pixels = static_cast<uint32_t*>(std::calloc(1, PictureBufferBytes));
     if (!pixels) {
-        std::puts("Not enough memory");
         *picture = nullptr;
-        ClosePicture(p);
-        return 0;
+        SetReason(p, "no memory for the picture buffer");
+        return Fail(p, "Not enough memory\n");
     }
     SayIfOutOfShape(p);
     if (p.format == Png) {
@@ -275,6 +299,8 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
     } else {
         DecodeJpeg(p, pixels);
     }
+    // Damage after the header: the rows before it are shown, and this says why no more.
+    if (p.reason[0]) std::fprintf(stderr, "bumpwave: %s: %s\n", p.name, p.reason);
     ClosePicture(p);
     *picture = pixels;
     return 1;

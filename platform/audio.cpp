@@ -9,6 +9,7 @@
 
 #include <SDL.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -24,6 +25,9 @@ static constexpr uint64_t StartMilliseconds = 100;
 // and resumed has seen no time pass, and its device may not have run yet.
 static constexpr int PullWaitMilliseconds = 100;
 static constexpr int StallWaits = 5000 / PullWaitMilliseconds;
+// A stopped show's music ramps down to silence this fast: no click, and gone
+// before the eye has noticed the window close.
+static constexpr uint64_t FadeMilliseconds = 50;
 static constexpr long MaxRate = 384000;
 static constexpr int MaxChannels = 8;
 // Formats in the chain at once; a file of many short streams waits for room.
@@ -60,12 +64,35 @@ static bool Lost;      // the device takes no more sound: blocks complete unplay
 static uint64_t Pulls; // callbacks run
 static uint64_t PullsSeen;
 static int QuietWaits; // timed-out waits in a row that saw no callback run
+// Asked once, from any thread, for the rest of the process; the ramp is the callback's.
+static std::atomic<bool> FadeAsked;
+static uint64_t FadeFrames, FadeLeft; // the ramp's length, and what remains of it
+
+// Scales the samples about to play down along the ramp, then silences them for
+// good: once it ends, the device is as good as lost.
+static void FadeOut(Uint8* out, int length) {
+    if (!FadeFrames) FadeFrames = FadeLeft = Spec.freq * FadeMilliseconds / 1000 + 1;
+    const int frameBytes = 2 * Spec.channels;
+    for (int at = 0; at + frameBytes <= length; at += frameBytes) {
+        for (Uint8* s = out + at; s < out + at + frameBytes; s += 2) {
+            // Big-endian, as the device was opened.
+            int64_t sample = static_cast<int16_t>(s[0] << 8 | s[1]);
+            sample = sample * static_cast<int64_t>(FadeLeft) / static_cast<int64_t>(FadeFrames);
+            s[0] = static_cast<Uint8>(static_cast<uint16_t>(sample) >> 8);
+            s[1] = static_cast<Uint8>(sample);
+        }
+        if (FadeLeft) --FadeLeft;
+    }
+    if (FadeLeft == 0) Lost = true;
+}
 
 // Runs on SDL's audio thread.
 static void Play(void*, Uint8* out, int length) {
+    Uint8* const start = out;
+    const int total = length;
     SDL_LockMutex(Lock);
     ++Pulls;
-    while (Started && length > 0 && Count > 0) {
+    while (Started && !Lost && length > 0 && Count > 0) {
         Converter& c = Chain[First];
         int want = length;
         if (c.ended && c.left < static_cast<uint64_t>(want)) want = static_cast<int>(c.left);
@@ -83,9 +110,10 @@ static void Play(void*, Uint8* out, int length) {
             break; // the music thread is late
         }
     }
+    if (length > 0) std::memset(out, Spec.silence, static_cast<size_t>(length));
+    if (FadeAsked) FadeOut(start, total);
     SDL_CondBroadcast(Pulled);
     SDL_UnlockMutex(Lock);
-    if (length > 0) std::memset(out, Spec.silence, static_cast<size_t>(length));
 }
 
 static void NoSound() {
@@ -255,14 +283,14 @@ bool OpenSound(long rate, int channels) {
     return true;
 }
 
-static void CloseDevice(bool playOut) {
+void CloseSound() {
     if (!Device) return;
     SDL_LockMutex(Lock);
     for (SoundBlock* block = Head; block; block = block->next) block->pending = false;
     Head = Tail = nullptr;
     Started = true; // a short music never filled the buffer
     EndInput();
-    while (playOut && Count > 0 && AwaitPull()) {
+    while (Count > 0 && AwaitPull()) {
     }
     SDL_UnlockMutex(Lock);
     if (Stuck) {
@@ -284,14 +312,6 @@ static void CloseDevice(bool playOut) {
     ReleaseSubsystem(SDL_INIT_AUDIO);
 }
 
-void CloseSound() {
-    CloseDevice(true);
-}
-
-void DropSound() {
-    CloseDevice(false);
-}
-
 bool SoundPlayedOut() {
     if (!Lock) return true;
     SDL_LockMutex(Lock);
@@ -303,6 +323,10 @@ bool SoundPlayedOut() {
     bool out = Lost || (!Head && Count == 0);
     SDL_UnlockMutex(Lock);
     return out;
+}
+
+void FadeOutSound() {
+    FadeAsked = true;
 }
 
 void QueueSoundBlock(SoundBlock* block) {

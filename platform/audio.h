@@ -1,7 +1,7 @@
 // The sound card, fed blocks of samples that play one after another.
 //
-// Threads: every function here runs on the thread that plays the music (one
-// device, one such thread). SDL runs the device's callback on a thread of its
+// Threads: every function here but FadeOutSound runs on the thread that plays
+// the music (one device, one such thread). SDL runs the device's callback on a thread of its
 // own; it only reads what the device holds and wakes the music thread. In the
 // browser there are no threads: the page's own thread calls these without
 // waiting (SoundBlockPlayed, SoundPlayedOut), and SDL calls back between its steps.
@@ -41,12 +41,14 @@ bool OpenSound(long rate, int channels);
 // seconds is given up at once, and left open: closing it could wait forever.
 void CloseSound();
 
+// From any thread: what the device plays from now on ramps down to silence
+// within 50 ms, and then it takes no more sound, as if lost: the blocks still
+// queued complete unplayed, and CloseSound has nothing left to play out.
+void FadeOutSound();
+
 // Without waiting: whether the device has played every block queued to its
 // end (or lost them). After the last block has been queued.
 bool SoundPlayedOut();
-
-// Closes the device at once: what it holds is not played.
-void DropSound();
 
 // Queues block->data to play right after the blocks queued before it, without
 // a gap, and returns at once.

@@ -20,8 +20,12 @@ struct Display {
     Frame* borrower; // the frame drawing straight into the display's pixels
 };
 
-// Where a window opens on the desktop.
-constexpr int WindowLeft = 200, WindowTop = 200;
+FrameArea ScaledFrameArea(int width, int height) {
+    // Never below 1: a screen smaller than the frame shows its middle.
+    int scale = std::max(1, std::min(width / FrameWidth, height / FrameHeight));
+    int w = FrameWidth * scale, h = FrameHeight * scale;
+    return {(width - w) / 2, (height - h) / 2, w, h};
+}
 
 // SDL falls back on drivers that show nothing when it finds no display; those
 // are for a user who asks for them by name.
@@ -62,7 +66,7 @@ static void DestroyDisplayParts(Display* display) {
 }
 
 // A full screen the size of the frame shows it as it is; any other size needs
-// the frame scaled to fit and letterboxed, by a renderer with a logical size.
+// the frame scaled, which a renderer does cheapest.
 static bool NeedsScaling() {
     SDL_DisplayMode desktop;
     if (SDL_GetDesktopDisplayMode(0, &desktop) != 0) return true;
@@ -77,7 +81,6 @@ static bool MakeRenderer(Display* display, bool paced) {
     display->renderer =
         SDL_CreateRenderer(display->window, -1, paced ? SDL_RENDERER_PRESENTVSYNC : 0);
     if (!display->renderer) return false;
-    SDL_RenderSetLogicalSize(display->renderer, FrameWidth, FrameHeight);
     display->texture = SDL_CreateTexture(display->renderer, SDL_PIXELFORMAT_RGB888,
                                          SDL_TEXTUREACCESS_STREAMING, FrameWidth, FrameHeight);
     if (display->texture) return true;
@@ -104,15 +107,17 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     }
     // Created hidden, so that a window that must not take the focus can say so
     // before it is shown.
-    Uint32 flags = SDL_WINDOW_HIDDEN | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    display->window = SDL_CreateWindow(fullScreen ? "" : title, WindowLeft, WindowTop, FrameWidth,
-                                       FrameHeight, flags);
+    Uint32 flags =
+        SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                       FrameWidth, FrameHeight, flags);
     if (!display->window || !MakePresentation(display, fullScreen, paced)) {
         std::fprintf(stderr, "bumpwave: cannot open the window: %s\n", SDL_GetError());
         DestroyDisplayParts(display);
         ReleaseVideo();
         return nullptr;
     }
+    SDL_SetWindowMinimumSize(display->window, FrameWidth, FrameHeight);
     if (!fullScreen) AskNotToActivate(display->window);
     SDL_ShowWindow(display->window);
     return display;
@@ -146,8 +151,9 @@ static bool FrameWords(const SDL_Surface* surface) {
     return format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
 }
 
+// Only a surface of the frame's own size: a larger one shows the frame scaled.
 static bool HoldsFrame(const SDL_Surface* surface, const Frame* frame) {
-    return FrameWords(surface) && surface->w >= frame->width && surface->h >= frame->height;
+    return FrameWords(surface) && surface->w == frame->width && surface->h == frame->height;
 }
 
 static void LockTexture(Display* display) {
@@ -197,15 +203,33 @@ static void ShowThroughRenderer(Display* display, Frame* frame) {
                   frame->height);
     SDL_UnlockTexture(display->texture);
     display->texturePixels = nullptr;
+    int width = 0, height = 0;
+    SDL_GetRendererOutputSize(display->renderer, &width, &height);
+    FrameArea area = ScaledFrameArea(width, height);
+    SDL_Rect to = {area.x, area.y, area.width, area.height};
     SDL_RenderClear(display->renderer);
-    SDL_RenderCopy(display->renderer, display->texture, nullptr, nullptr);
+    SDL_RenderCopy(display->renderer, display->texture, nullptr, &to);
     SDL_RenderPresent(display->renderer);
 }
 
-static void ShowThroughSurface(Display* display, const Frame* frame) {
+// Nearest neighbour at a whole-number scale: every pixel an equal block.
+static void ScaleFrame(SDL_Surface* surface, Frame* frame) {
+    SDL_Surface* from = SDL_CreateRGBSurfaceWithFormatFrom(
+        frame->pixels, frame->width, frame->height, 32, frame->bytesPerRow, SDL_PIXELFORMAT_RGB888);
+    if (!from) return;
+    FrameArea area = ScaledFrameArea(surface->w, surface->h);
+    SDL_Rect to = {area.x, area.y, area.width, area.height};
+    SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+    SDL_BlitScaled(from, nullptr, surface, &to);
+    SDL_FreeSurface(from);
+}
+
+static void ShowThroughSurface(Display* display, Frame* frame) {
     SDL_Surface* surface = SDL_GetWindowSurface(display->window);
     if (!surface) return;
-    if (frame->pixels != surface->pixels) {
+    if (surface->w != frame->width || surface->h != frame->height) {
+        ScaleFrame(surface, frame);
+    } else if (frame->pixels != surface->pixels) {
         int width = std::min(frame->width, surface->w);
         int height = std::min(frame->height, surface->h);
         if (FrameWords(surface))
@@ -233,10 +257,35 @@ int RefreshRate(Display* display) {
     return mode.refresh_rate;
 }
 
-bool TakeEvents(Display*) {
-    bool close = false;
+// A resized window may replace its pixels: the frame gives back what it was
+// lent before they go, and borrows again from what replaces them.
+static void LendAgain(Display* display) {
+    if (!display->borrower) return;
+    UseOwnPixels(display->borrower);
+    LendNext(display);
+}
+
+static void ToggleFullScreen(Display* display) {
+    bool full = SDL_GetWindowFlags(display->window) & SDL_WINDOW_FULLSCREEN;
+    SDL_SetWindowFullscreen(display->window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+    LendAgain(display);
+}
+
+// Escape and q stop, by the key's symbol, so that q is q on every layout.
+static bool AsksToStop(const SDL_KeyboardEvent& key) {
+    return key.keysym.sym == SDLK_ESCAPE || key.keysym.sym == SDLK_q;
+}
+
+bool TakeEvents(Display* display) {
+    bool stop = false;
     SDL_Event event;
-    while (SDL_PollEvent(&event))
-        if (event.type == SDL_QUIT) close = true;
-    return close;
+    while (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT) stop = true;
+        if (event.type == SDL_KEYDOWN && AsksToStop(event.key)) stop = true;
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && !event.key.repeat)
+            ToggleFullScreen(display);
+        if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+            LendAgain(display);
+    }
+    return stop;
 }

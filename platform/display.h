@@ -1,8 +1,10 @@
 // The display the frames are shown on, over SDL2.
 //
-// Full screen: the demo's own display, showing the 640 × 480 frame scaled to
-// fit and letterboxed, and taking the focus. Window: a decorated window of the
-// frame's size on the desktop, which leaves the focus where it is.
+// Full screen: the demo's own display, taking the focus. Window: a decorated
+// window of the frame's size, centred on its screen, which leaves the focus
+// where it is; it can be resized and maximised. F11 toggles between the two.
+// Any size larger than the frame shows it at the largest whole-number scale
+// that fits, centred on black, so that every pixel is an equal square block.
 //
 // Unpaced, a finished frame is shown at once, with no wait for the display's
 // refresh. Paced, it goes through a renderer that waits for the display's
@@ -17,7 +19,15 @@
 
 struct Display;
 
-// Opens a full screen, or a window titled `title`; nullptr on failure. Only
+// Where the frame goes on an area of `width` × `height` pixels: at the largest
+// whole-number scale that fits, at least 1, centred (off the edges where even
+// 1 does not fit).
+struct FrameArea {
+    int x, y, width, height;
+};
+FrameArea ScaledFrameArea(int width, int height);
+
+// Opens a full screen or a window, titled `title`; nullptr on failure. Only
 // a display a user can see is opened: SDL's offscreen and dummy drivers only
 // when SDL_VIDEODRIVER names them.
 Display* OpenDisplay(bool fullScreen, bool paced, const char* title);
@@ -39,6 +49,7 @@ void ShowFrame(Display* display, Frame* frame);
 // The display's refresh rate in Hz, 0 where SDL does not know it.
 int RefreshRate(Display* display);
 
-// Takes the display's pending events, so that it stays responsive; returns
-// true when the user asked to close it.
+// Takes the display's pending events, so that it stays responsive, and toggles
+// full screen on F11; returns true when the user asked to stop: Escape, q, or
+// the window manager's close request. Nothing else is read.
 bool TakeEvents(Display* display);

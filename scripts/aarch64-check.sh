@@ -24,6 +24,7 @@ find platform effects assets shell tools content tests bench -name '*.cpp' -prin
     xargs -0 -n1 -P"$jobs" clang++ --target=aarch64-linux-gnu -std=c++20 -fsyntax-only \
         -ferror-limit=3 -Wall -Wextra -Werror -I. -D_REENTRANT -DSDL_DISABLE_IMMINTRIN_H \
         -DBUMPWAVE_VERSION='"0.0"' -DBUMPWAVE_BUILD_DIR='"build"' -DBUMPWAVE_SOURCE_DIR='"."' \
+        -DBUMPWAVE_DATA_FROM_PROGRAM='"../share/bumpwave"' \
         -idirafter "$out/include" \
         -idirafter /usr/include/SDL2 -idirafter /usr/include/libpng16 || syntax=1
 

@@ -2,11 +2,12 @@
 BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
     libjpeg62-turbo-dev libvorbis-dev libx11-dev libavformat-dev libavcodec-dev libavutil-dev
     libswresample-dev libswscale-dev)
-# dpkg-dev: dpkg-shlibdeps, which names the .deb's dependencies. The cross
+# libxtst-dev: the keys the display tests press. dpkg-dev: dpkg-shlibdeps,
+# which names the .deb's dependencies; lintian checks the .deb. The cross
 # compiler, its C and C++ headers and qemu-user: the build for 64-bit ARM.
 BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox
-    x11-utils imagemagick binutils libx11-dev libxfixes-dev dpkg-dev g++-aarch64-linux-gnu
-    libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user)
+    x11-utils imagemagick binutils libx11-dev libxfixes-dev libxtst-dev dpkg-dev lintian
+    g++-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user)
 # The page (web.sh): Emscripten, and dpkg-dev to unpack Debian's source
 # packages of the libraries. Its tests drive Debian's Chromium from Python and
 # hold the music against vorbis-tools' decode.
@@ -22,7 +23,13 @@ install_packages() {
     done
     ((${#missing[@]})) || return 0
     local sudo=()
-    ((EUID == 0)) || sudo=(sudo)
+    if ((EUID != 0)); then
+        command -v sudo >/dev/null || {
+            echo "Missing packages; as root, run: apt-get install ${missing[*]}" >&2
+            return 1
+        }
+        sudo=(sudo)
+    fi
     echo "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \

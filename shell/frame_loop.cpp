@@ -8,6 +8,7 @@
 
 uint32_t FrameCount;
 float FramesPerSecond;
+volatile std::sig_atomic_t StopRequested;
 
 // A monotonic clock: a wall clock set back while the demo runs would end it
 // at once and report a wrong rate.
@@ -54,23 +55,24 @@ bool StepFrameLoop() {
     // The first frame is not timed: always the lights. The clock is read
     // before drawing, so the wait for the refresh counts in the frame it ends.
     const uint32_t elapsedMs = FrameCount ? MillisecondsBetween(LoopStart, ReadClock()) : 0;
-    if (elapsedMs >= DemoLengthMs) {
-        FramesPerSecond = ComputeFramesPerSecond(FrameCount, elapsedMs);
+    if (elapsedMs >= DemoLengthMs || StopRequested) {
+        // Stopped before its first frame, it showed none.
+        FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, elapsedMs) : 0;
         PrintFrameRate();
         return false;
     }
     RenderScene(LoopFrame, elapsedMs, LoopBump, LoopLogo);
     ShowFrame(LoopDisplay, LoopFrame);
-    TakeEvents(LoopDisplay); // the demo reads no input; this keeps the window alive
+    if (TakeEvents(LoopDisplay)) StopRequested = 1;
     ++FrameCount;
     return true;
 }
 
-void RunFrameLoop(Frame* frame, Display* display, bool paced, const uint32_t* bumpPicture,
+void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture) {
     StartFrameLoop(frame, display, bumpPicture, logoPicture);
     Pacer pacer;
-    StartPacer(pacer, RefreshRate(display));
+    StartPacer(pacer, StepRate(RefreshRate(display), stepRate));
     while (StepFrameLoop())
-        if (paced) WaitForNextFrame(pacer);
+        if (stepRate) WaitForNextFrame(pacer);
 }

@@ -5,12 +5,17 @@
 #include "platform/display.h"
 #include "platform/frame.h"
 
+#include <csignal>
 #include <cstdint>
 
 constexpr uint32_t DemoLengthMs = 41000;
 
 extern uint32_t FrameCount;   // frames presented
 extern float FramesPerSecond; // set once, after the loop
+
+// Ends the show at the next step: set by the display's stop keys and close
+// request, and by the stop signals' handler.
+extern volatile std::sig_atomic_t StopRequested;
 
 // A reading of a clock that never goes back, in the loop's own units.
 struct ClockReading {
@@ -38,10 +43,11 @@ void StartFrameLoop(Frame* frame, Display* display, const uint32_t* bumpPicture,
                     const uint32_t* logoPicture);
 
 // Draws the frame of the time since the start, shows it and counts it. Once the
-// 41 seconds are over it draws nothing, sets FramesPerSecond, prints it and
-// returns false.
+// 41 seconds are over, or a stop was asked, it draws nothing, sets
+// FramesPerSecond for the frames shown, prints it and returns false.
 bool StepFrameLoop();
 
-// Runs a whole show (paced: one frame per display refresh).
-void RunFrameLoop(Frame* frame, Display* display, bool paced, const uint32_t* bumpPicture,
+// Runs a whole show: paced at `stepRate` steps a second (never more than one a
+// display refresh), or as fast as it can where `stepRate` is 0.
+void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture);

@@ -3,6 +3,11 @@
 // it acquired in reverse order, waits for the music to play out, pauses one
 // second and returns 0, or 1 when it could not show its visuals.
 //
+// Escape, q, the window's close button, SIGINT and SIGTERM end the show at
+// once: the visuals stop, the frame-rate line is printed for the frames shown,
+// the display closes, the music fades out, and it returns 0 without the pause,
+// or after a signal ends by that signal.
+//
 // Standard output carries only the frame-rate line and the loaders' messages;
 // failures of the display or the sound card say why on standard error.
 
@@ -16,9 +21,11 @@
 #include "shell/frame_loop.h"
 #include "shell/main_options.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 
 // Kept in the binary for `version`-style tools that look for it.
 [[gnu::used]] static const char VersionString[] =
@@ -27,14 +34,27 @@ static const char* const Banner =
     "bumpwave " BUMPWAVE_VERSION ": three lights, a plasma and a grid of dots";
 
 // Everything the run acquires; nullptr until it is.
-static bool WindowMode;
-static bool Paced;
+static DemoOptions Demo;
 static Signal* MusicEnded;
 static Frame* DemoFrame;
 static Display* DemoDisplay;
 static uint32_t* BumpPicture;
 static uint32_t* LogoPicture;
 static bool MusicStarted;
+static volatile std::sig_atomic_t StopSignal; // the signal that asked to stop, if one did
+
+static void AskToStop(int signal) {
+    StopSignal = signal;
+    StopRequested = 1;
+}
+
+// Installed before SDL starts, so that SDL leaves them to the demo.
+static void CatchStopSignals() {
+    struct sigaction action = {};
+    action.sa_handler = AskToStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+}
 
 static bool Fail(const char* reason) {
     std::fprintf(stderr, "bumpwave: %s\n", reason);
@@ -46,7 +66,7 @@ static bool StartUp() {
     if (!MusicEnded) return Fail("no free signal");
     DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!DemoFrame) return Fail("not enough memory for the frame");
-    DemoDisplay = OpenDisplay(!WindowMode, Paced, Banner);
+    DemoDisplay = OpenDisplay(!Demo.window, Demo.paced, Banner);
     if (!DemoDisplay) return false; // the display layer said why
     LendPixels(DemoDisplay, DemoFrame);
     HidePointer(DemoDisplay);
@@ -67,29 +87,43 @@ static void ShutDown() {
     FreeFrame(DemoFrame);
     std::free(BumpPicture);
     std::free(LogoPicture);
-    // The music is never stopped: it plays to the end of its file. A music
-    // thread still opening the card keeps its signal, which it may yet send.
-    bool musicDone = !MusicStarted || WaitForMusic(MusicEnded);
-    PauseMilliseconds(1000);
+    // The music plays to the end of its file, unless a stop is asked meanwhile.
+    // A music thread still opening the card keeps its signal, which it may yet send.
+    bool musicDone = !MusicStarted || WaitForMusic(MusicEnded, StopRequested);
+    if (!StopRequested) PauseMilliseconds(1000);
     if (musicDone) DestroySignal(MusicEnded);
 }
 
 int main(int argc, char** argv) {
     KeepStandardStreamsApart();
-    switch (ReadOptions(argc, argv, WindowMode, Paced)) {
+    // Every message reaches a file or a pipe as it is printed, even when the
+    // run is stopped.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    switch (ReadOptions(argc, argv, Demo)) {
     case Options::Help:
         std::fputs(UsageText, stdout);
         return 0;
     case Options::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
+    case Options::BadRate:
+        std::fputs("bumpwave: RATE takes a whole number from 24 to 240\n", stderr);
+        return 2;
     case Options::Run:
         break;
     }
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
+    CatchStopSignals();
     // A run that could not show its visuals is a failure, whatever the music did.
     bool shown = StartUp();
-    if (shown) RunFrameLoop(DemoFrame, DemoDisplay, Paced, BumpPicture, LogoPicture);
+    if (shown)
+        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture);
+    if (StopRequested && MusicStarted) StopMusic(); // fading while the display closes
     ShutDown();
+    if (StopSignal) {
+        // Ended as the signal would have ended it, now that all is closed.
+        std::signal(StopSignal, SIG_DFL);
+        std::raise(StopSignal);
+    }
     return shown ? 0 : 1;
 }

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
@@ -117,36 +119,102 @@ TEST(Pacing, DeadlinesDoNotDriftAndAMissedOneStartsTheNextPeriodWithoutCatchingU
     EXPECT_EQ(NextFrameStart(pacer, after(3)), after(3));
 }
 
-// WINDOW and PACED, each once, in any case and order, by name or first letter;
-// any other line runs the demo unpaced on its own screen.
-TEST(Options, TheSwitchesAndNothingElse) {
+// Ten seconds on a display of `hz` that holds each frame shown until its next
+// refresh (0: one that does not sync nor say its rate), each step drawn in 2 ms:
+// the steps a second, and for how many refreshes each step stays on screen.
+TEST(Pacing, StepsSixtyTimesASecondOnAnyDisplayOrAtTheRateAsked) {
+    const struct {
+        int hz, asked;
+        double steps;
+        std::set<int64_t> held;
+    } displays[] = {
+        {60, 60, 60, {1}},    {144, 60, 60, {2, 3}}, {75, 60, 60, {1, 2}},  {50, 60, 50, {1}},
+        {0, 60, 60, {}},      {0, 240, 60, {}},      {144, 50, 50, {2, 3}}, {144, 144, 144, {1}},
+        {144, 240, 144, {1}}, {240, 240, 240, {1}},  {50, 24, 24, {2, 3}},  {0, 24, 24, {}},
+    };
+    for (const auto& d : displays) {
+        Pacer pacer;
+        StartPacer(pacer, StepRate(d.hz, d.asked), 0);
+        int64_t now = 0, steps = 0, refresh = 0;
+        std::set<int64_t> held;
+        for (; now < 10 * Second; ++steps) {
+            now += 2'000'000;
+            int64_t next = d.hz ? (now * d.hz + Second - 1) / Second : 0;
+            if (d.hz && steps) held.insert(next - refresh);
+            if (d.hz) now = (refresh = next) * Second / d.hz;
+            now = NextFrameStart(pacer, now);
+        }
+        EXPECT_NEAR(steps / 10.0, d.steps, 0.15) << d.hz << " Hz, " << d.asked << " asked";
+        EXPECT_EQ(held, d.held) << d.hz << " Hz, " << d.asked << " asked";
+    }
+}
+
+// WINDOW, PACED and RATE n, each once, in any case and order, by name or first
+// letter; any other line runs the demo unpaced on its own screen, but a RATE
+// without a number from 24 to 240 is refused.
+TEST(Options, TheSwitchesTheRateAndNothingElse) {
     const struct {
         std::vector<const char*> words;
         Options asked;
         bool window, paced;
+        int rate;
     } cases[] = {
-        {{}, Options::Run, false, false},
-        {{"WINDOW"}, Options::Run, true, false},
-        {{"w"}, Options::Run, true, false},
-        {{"Paced"}, Options::Run, false, true},
-        {{"w", "p"}, Options::Run, true, true},
-        {{"p", "pace"}, Options::Run, false, false},
-        {{"window", "paced", "w"}, Options::Run, false, false},
-        {{""}, Options::Run, false, false},
-        {{"--help"}, Options::Help, false, false},
-        {{"?"}, Options::Help, false, false},
-        {{"--version"}, Options::Version, false, false},
-        {{"--version", "--help"}, Options::Run, false, false},
+        {{}, Options::Run, false, false, 60},
+        {{"WINDOW"}, Options::Run, true, false, 60},
+        {{"w"}, Options::Run, true, false, 60},
+        {{"Paced"}, Options::Run, false, true, 60},
+        {{"w", "p"}, Options::Run, true, true, 60},
+        {{"p", "pace"}, Options::Run, false, false, 60},
+        {{"window", "paced", "w"}, Options::Run, false, false, 60},
+        {{""}, Options::Run, false, false, 60},
+        {{"PACED", "RATE", "50"}, Options::Run, false, true, 50},
+        {{"r", "240", "W"}, Options::Run, true, true, 240},
+        {{"rate=24", "p"}, Options::Run, false, true, 24},
+        {{"p", "rate", "50", "r", "60"}, Options::Run, false, false, 60},
+        {{"RATE", "241"}, Options::BadRate, false, false, 60},
+        {{"RATE", "6O"}, Options::BadRate, false, false, 60},
+        {{"RATE", "99999999999999999999"}, Options::BadRate, false, false, 60},
+        {{"p", "RATE"}, Options::BadRate, false, false, 60},
+        {{"--help"}, Options::Help, false, false, 60},
+        {{"?"}, Options::Help, false, false, 60},
+        {{"--version"}, Options::Version, false, false, 60},
+        {{"--version", "--help"}, Options::Run, false, false, 60},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"bumpwave"};
         argv.insert(argv.end(), c.words.begin(), c.words.end());
         SCOPED_TRACE(testing::PrintToString(c.words));
-        bool window = true, paced = true;
-        EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), window, paced), c.asked);
-        EXPECT_EQ(window, c.window);
-        EXPECT_EQ(paced, c.paced);
+        DemoOptions o{true, true, 0};
+        EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), o), c.asked);
+        EXPECT_EQ(std::tuple(o.window, o.paced, o.rate), std::tuple(c.window, c.paced, c.rate));
     }
+}
+
+// Every frame pixel an equal square block, as large as fits, centred on black.
+TEST(Display, TheFrameTakesTheLargestWholeScaleThatFitsCentred) {
+    const struct {
+        int width, height;
+        FrameArea area;
+    } screens[] = {
+        {640, 480, {0, 0, 640, 480}},       {1024, 768, {192, 144, 640, 480}},
+        {1280, 1024, {0, 32, 1280, 960}},   {1920, 1080, {320, 60, 1280, 960}},
+        {320, 200, {-160, -140, 640, 480}}, // too small even for 1: its middle
+    };
+    for (const auto& s : screens) {
+        FrameArea a = ScaledFrameArea(s.width, s.height);
+        EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height),
+                  std::tie(s.area.x, s.area.y, s.area.width, s.area.height))
+            << s.width << " x " << s.height;
+    }
+    for (int width = 640; width < 5000; width += 37)
+        for (int height = 480; height < 3000; height += 29) {
+            FrameArea a = ScaledFrameArea(width, height);
+            int scale = a.width / 640;
+            ASSERT_TRUE(a.width == 640 * scale && a.height == 480 * scale && a.x >= 0 && a.y >= 0 &&
+                        width - a.width - 2 * a.x < 2 && height - a.height - 2 * a.y < 2 &&
+                        (640 * (scale + 1) > width || 480 * (scale + 1) > height))
+                << width << " x " << height;
+        }
 }
 
 // A window lends the frame its own pixels until it closes: showing it copies nothing.

@@ -31,7 +31,7 @@ constexpr const char* Help =
     "files. SPEC lists V or VxK items: K frames at V milliseconds into the demo.\n"
     "Frame i is saved as DIR/frame-%05d.ppm when i is listed in --save (default:\n"
     "all). N seeds the effects' random start. bumpmap.png and boys.jpg are read\n"
-    "from the current folder.\n";
+    "from the current folder, or else from the installed data folder.\n";
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 
 struct Options {
@@ -151,6 +151,10 @@ int main(int argc, char** argv) {
     Options options;
     if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         std::printf("%s%s", Usage, Help);
+        return 0;
+    }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::puts("bumpwave-frames " BUMPWAVE_VERSION);
         return 0;
     }
     if (!ParseArguments(argc, argv, options)) {

@@ -363,6 +363,10 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stdout);
         return 0;
     }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::puts("bumpwave-record " BUMPWAVE_VERSION);
+        return 0;
+    }
     if (!ParseArguments(argc, argv, options)) {
         std::fputs(Usage, stderr);
         return 2;

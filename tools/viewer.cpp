@@ -1,6 +1,6 @@
 // bumpwave-view: shows one effect in a window, one frame per refresh, until the
-// window is closed or the given seconds have passed. It reads "bumpmap.png"
-// and "boys.jpg" from the current directory, as the demo does.
+// window is closed, Escape or q is pressed, or the given seconds have passed.
+// It reads "bumpmap.png" and "boys.jpg" as the demo does.
 //
 //   bumpwave-view [lights|plasma|overlay|dots] [--seconds N]
 
@@ -26,8 +26,10 @@ constexpr const char* Usage = "usage: bumpwave-view [lights|plasma|overlay|dots]
 constexpr const char* Help =
     "\n"
     "Shows one effect of the demo in a 640 x 480 window, one frame per refresh, until\n"
-    "the window is closed or N seconds have passed (default: lights, no end).\n"
-    "bumpmap.png and boys.jpg are read from the current folder.\n";
+    "the window is closed, Escape or q is pressed, or N seconds have passed\n"
+    "(default: lights, no end). F11 toggles full screen.\n"
+    "bumpmap.png and boys.jpg are read from the current folder, or else from the\n"
+    "installed data folder.\n";
 
 // Seconds: a plain non-negative number, all of the word.
 static bool ParseSeconds(const char* text, double& seconds) {
@@ -74,6 +76,10 @@ int main(int argc, char** argv) {
     double seconds = 0; // 0: until the window is closed
     if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         std::printf("%s%s", Usage, Help);
+        return 0;
+    }
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::puts("bumpwave-view " BUMPWAVE_VERSION);
         return 0;
     }
     if (!ParseArguments(argc, argv, effect, seconds)) {

@@ -5,7 +5,8 @@
 //   StartShow        on "Start" (in the click, so that the sound may play)
 //   StepShow         once per display frame while the visuals run
 //   StepPlayOut      once per display frame while the music plays out
-//   StopShow         when the user ends the show early
+//   StopShow         when the user ends the show early (Escape, or the demo's
+//                    own stop key, which ShowStopped reports)
 //
 // and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
 // Each show loads the pictures and the music again from the page's files
@@ -33,9 +34,8 @@ static uint32_t* LogoPicture;
 
 // Hands every block of music queued to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
-EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels), {
-    bumpwaveKeepSamples(HEAPU8.subarray(data, data + length), rate, channels);
-});
+EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels),
+      { bumpwaveKeepSamples(HEAPU8.subarray(data, data + length), rate, channels); });
 
 static void KeepBlock(const SoundBlock* block) {
     KeepSamples(static_cast<const char*>(block->data), static_cast<int>(block->length),
@@ -84,6 +84,7 @@ EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound) {
     MusicListener = keepSound ? KeepBlock : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
+    StopRequested = 0; // a new show: the last one's stop is done with
     StartFrameLoop(PageFrame, PageDisplay, BumpPicture, LogoPicture);
     return 1;
 }
@@ -98,6 +99,11 @@ EMSCRIPTEN_KEEPALIVE int StepShow() {
     return running;
 }
 
+// Whether the show's visuals ended on a stop key the demo itself reads (q).
+EMSCRIPTEN_KEEPALIVE int ShowStopped() {
+    return StopRequested ? 1 : 0;
+}
+
 // One display frame of the music playing out; 0 once it has, and the card is closed.
 EMSCRIPTEN_KEEPALIVE int StepPlayOut() {
     if (StepMusic() || !MusicPlayedOut()) return 1;
@@ -105,8 +111,9 @@ EMSCRIPTEN_KEEPALIVE int StepPlayOut() {
     return 0;
 }
 
+// Without threads the card closes at once, with what it still holds.
 EMSCRIPTEN_KEEPALIVE void StopShow() {
-    StopMusic();
+    CloseMusic();
 }
 
 EMSCRIPTEN_KEEPALIVE uint32_t FramesShown() {

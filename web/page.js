@@ -105,6 +105,7 @@ function step(now) {
     bumpwave.frames = _FramesShown();
     if (!running) {
       bumpwave.fps = _FrameRate();
+      if (_ShowStopped()) return stop();
       bumpwave.state = "music";
     }
   } else if (bumpwave.state === "music") {
