@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian 12), builds, and runs every test: once in a
-# plain release build (which is then installed and packaged), once under
+# plain release build (which is then installed and packaged, and whose pictures
+# and music the web page built by web.sh is tested with in Chromium), once under
 # AddressSanitizer and UBSan, once built for 64-bit ARM, then each fuzz target
 # for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
-install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_TEST_PACKAGES[@]}"
+install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_TEST_PACKAGES[@]}" \
+    "${BUMPWAVE_WEB_PACKAGES[@]}" "${BUMPWAVE_WEB_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
@@ -15,6 +17,11 @@ echo "== release build"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release -j"$jobs" --timeout 300
+
+echo "== web page in headless Chromium"
+# The first run builds the libraries for the browser too (several minutes).
+./web.sh build
+/usr/bin/python3 web/test.py build/web build/release
 
 echo "== install and package"
 scripts/package-check.sh build/release

@@ -5,7 +5,8 @@
 // the card's callback read. All the rest runs on the music thread, which owns the file,
 // the decoder, the sound card, the two blocks and the two sample buffers; its
 // last act is to send the end signal, after which it touches nothing of the
-// demo's.
+// demo's. In the browser the page's only thread calls the parts of PlayMusic
+// one step at a time instead, and WaitForMusic runs on the main thread.
 #include "assets/music.h"
 
 #include "platform/audio.h"
@@ -206,7 +207,14 @@ bool OpenMusic() {
     return DeviceOpen && StreamOpen;
 }
 
-static const MusicIO CardIO = {ReadVorbis, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed};
+void (*MusicListener)(const SoundBlock* block);
+
+static void QueueToCard(SoundBlock* block) {
+    if (MusicListener) MusicListener(block);
+    QueueSoundBlock(block);
+}
+
+static const MusicIO CardIO = {ReadVorbis, QueueToCard, WaitForSoundBlock, SoundBlockPlayed};
 
 SoundBlock* StepMusic() {
     if (!DeviceOpen || !StreamOpen) return nullptr;

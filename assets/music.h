@@ -26,11 +26,15 @@ bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop);
 // when the music can play. Each StepMusic queues what the card has room for
 // and returns the block the card has yet to take, nullptr once it has taken
 // the whole music. MusicPlayedOut says when the card has played it all (or
-// has none), and CloseMusic closes the card and the file.
+// has none), and CloseMusic closes the card and the file (at once in the
+// browser, where nothing can wait for the card to play out).
 bool OpenMusic();
 SoundBlock* StepMusic();
 bool MusicPlayedOut();
 void CloseMusic();
+// Called with every block StepMusic hands to the card, for a caller that keeps
+// what was played; nullptr (the default) for none.
+extern void (*MusicListener)(const SoundBlock* block);
 
 // What the streaming loop decodes from and plays to: the stream and the sound
 // card in PlayMusic, stand-ins elsewhere.

@@ -215,6 +215,11 @@ static void TakeBlocks() {
 // Waits for the callback to run once more. False when the device has stopped
 // taking sound: then every block queued completes unplayed.
 static bool AwaitPull() {
+    if (!Pulled) {
+        Lost = true; // nothing to wait with: waiting would spin for ever
+        TakeBlocks();
+        return false;
+    }
     bool timedOut = SDL_CondWaitTimeout(Pulled, Lock, PullWaitMilliseconds) == SDL_MUTEX_TIMEDOUT;
     if (Pulls != PullsSeen) {
         PullsSeen = Pulls;
@@ -260,7 +265,9 @@ bool OpenSound(long rate, int channels) {
     QuietWaits = 0;
     // No changes allowed: where the card wants another format SDL converts
     // ours, so the callback always delivers what it was given.
-    if (Lock && Pulled) Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &Spec, 0);
+    // Without threads (the browser) there is no condition, and nobody waits:
+    // the page asks SoundPlayedOut instead.
+    if (Lock) Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &Spec, 0);
     if (!Device) {
         NoSound();
         SDL_DestroyCond(Pulled);

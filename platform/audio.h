@@ -2,7 +2,9 @@
 //
 // Threads: every function here but FadeOutSound runs on the thread that plays
 // the music (one device, one such thread). SDL runs the device's callback on a thread of its
-// own; it only reads what the device holds and wakes the music thread.
+// own; it only reads what the device holds and wakes the music thread. In the
+// browser there are no threads: the page's own thread calls these without
+// waiting (SoundBlockPlayed, SoundPlayedOut), and SDL calls back between its steps.
 //
 // Ownership: the caller owns each block and the bytes it points to. From
 // QueueSoundBlock until SoundBlockPlayed says true the device may copy those

@@ -5,11 +5,15 @@ BUMPWAVE_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libpng-dev
 # libxtst-dev: the keys the display tests press. dpkg-dev: dpkg-shlibdeps,
 # which names the .deb's dependencies; lintian checks the .deb. The cross
 # compiler, its C and C++ headers and qemu-user: the build for 64-bit ARM.
-# chromium and python3-websocket: a recorded .webm played in a browser.
 BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev xvfb xauth openbox
     x11-utils imagemagick binutils libx11-dev libxfixes-dev libxtst-dev dpkg-dev lintian
-    g++-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user chromium
-    python3-websocket)
+    g++-aarch64-linux-gnu libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross qemu-user)
+# The page (web.sh): Emscripten, and dpkg-dev to unpack Debian's source
+# packages of the libraries. Its tests, and the recorder's .webm test, drive
+# Debian's Chromium from Python; the page's music is held against
+# vorbis-tools' decode.
+BUMPWAVE_WEB_PACKAGES=(emscripten dpkg-dev xz-utils)
+BUMPWAVE_WEB_TEST_PACKAGES=(chromium python3-websocket vorbis-tools)
 
 # Installs the packages that are not installed yet, with sudo when not root.
 install_packages() {
