@@ -21,7 +21,7 @@ ctest --test-dir build/release -j"$jobs" --timeout 300
 echo "== web page in headless Chromium"
 # The first run builds the libraries for the browser too (several minutes).
 ./web.sh build
-/usr/bin/python3 web/test.py build/web build/release
+/usr/bin/python3 tests/web_test.py build/web build/release
 
 echo "== install and package"
 scripts/package-check.sh build/release

@@ -3,7 +3,7 @@ the golden frames of tests/frames_test.cpp, the music handed to the sound
 card against libvorbisfile's own decode, a paced show to its end and one
 ended early, and pictures that cannot be loaded.
 
-usage: /usr/bin/python3 web/test.py PAGE_FOLDER NATIVE_BUILD_FOLDER
+usage: /usr/bin/python3 tests/web_test.py PAGE_FOLDER NATIVE_BUILD_FOLDER
 Ends with "N passed, N failed"; exit status 1 when any failed."""
 
 import base64

@@ -1,5 +1,5 @@
 """Headless Debian Chromium driven through its DevTools protocol, and a plain
-static server on 127.0.0.1: what the browser tests of the page (web/test.py)
+static server on 127.0.0.1: what the browser tests of the page (tests/web_test.py)
 need. Run with Debian's /usr/bin/python3, which sees python3-websocket."""
 
 import functools
