@@ -20,12 +20,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 
 static constexpr int BufferSize = 4096;
 // A hole is a lost page, not the end: decoding resumes after it. A file that
 // is nothing but holes must still end.
 static constexpr int MaxHoles = 64;
 static constexpr const char* MusicName = "testing.ogg";
+// Indexing a file takes libvorbisfile time that grows with the square of a
+// tail without pages; past this size the file is read as a stream, in time
+// that grows with its size, and its length is not known beforehand.
+static constexpr off_t MaxIndexedBytes = 16 << 20;
 
 // Where each of SDL's channels is in Vorbis's order, by channel count. Vorbis:
 // 3 L C R; 5 FL C FR RL RR; 6 FL C FR RL RR LFE; 7 FL C FR SL SR RC LFE;
@@ -177,6 +182,13 @@ void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock
 // Whether the card is open, and the stream with it.
 static bool DeviceOpen, StreamOpen;
 
+int OpenOggVorbis(FILE* file, OggVorbis_File* stream) {
+    struct stat info = {};
+    if (fstat(fileno(file), &info) == 0 && info.st_size <= MaxIndexedBytes)
+        return ov_open(file, stream, nullptr, 0);
+    return ov_open_callbacks(file, stream, nullptr, 0, OV_CALLBACKS_STREAMONLY);
+}
+
 bool OpenMusic() {
     // The card opens before the file, so that without one nothing is said on
     // stdout; it opens again if the first stream is not 44100 Hz stereo.
@@ -188,7 +200,7 @@ bool OpenMusic() {
         FILE* file = OpenDataFile(MusicName);
         if (!file) {
             std::printf("Couldn't open %s\n", MusicName);
-        } else if (ov_open(file, &MusicStream, nullptr, 0) < 0) {
+        } else if (OpenOggVorbis(file, &MusicStream) < 0) {
             std::printf("Couldn't open %s as OGG file\n", MusicName);
             std::fclose(file);
         } else {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <csignal>
+#include <cstdio>
 
 struct Signal;
 struct SoundBlock;
+struct OggVorbis_File;
 
 // Starts PlayMusic on a thread of its own, which sends `ended` as its last
 // act; false if it could not start.
@@ -48,6 +50,11 @@ struct MusicIO {
     void (*wait)(SoundBlock* block);
     bool (*played)(SoundBlock* block);
 };
+
+// Opens `file` for decoding as ov_open does, taking it over on success. A
+// file too large to index quickly (a long tail of zeros takes libvorbisfile
+// time that grows with its square) is read as a stream instead.
+int OpenOggVorbis(FILE* file, OggVorbis_File* stream);
 
 // Moves the channels of whole 16-bit sample frames from Vorbis's order to the
 // usual one (front left, right, centre, LFE, back, side), which SDL expects.

@@ -7,16 +7,11 @@
 
 #include <bit>
 #include <cstdio>
-#include <sys/stat.h>
 
 static constexpr const char* MusicName = "testing.ogg";
 // A hole is a lost page, not the end; a file of nothing but holes must still end.
 static constexpr int MaxHoles = 64;
 static constexpr int BigEndian = std::endian::native == std::endian::big;
-// Indexing a file takes libvorbisfile time that grows with the square of a
-// tail without pages; past this size the file is read as a stream, in time
-// that grows with its size, and its length is not known beforehand.
-static constexpr off_t MaxIndexedBytes = 16 << 20;
 
 static OggVorbis_File Music;
 static bool MusicOpen;
@@ -27,12 +22,7 @@ bool OpenMusicFile(const char** why) {
         *why = "Couldn't open testing.ogg";
         return false;
     }
-    struct stat info = {};
-    const bool indexed = fstat(fileno(file), &info) == 0 && info.st_size <= MaxIndexedBytes;
-    const int opened = indexed
-                           ? ov_open(file, &Music, nullptr, 0)
-                           : ov_open_callbacks(file, &Music, nullptr, 0, OV_CALLBACKS_STREAMONLY);
-    if (opened < 0) {
+    if (OpenOggVorbis(file, &Music) < 0) {
         std::fclose(file);
         *why = "Couldn't open testing.ogg as OGG file";
         return false;

@@ -75,6 +75,18 @@ TEST_F(MusicDevice, PlaysWholeOnABusyMachineCutShortOrChained) {
     Play("chained.ogg", 44100, 2.5, {0, 1});     // 1.5 s of stereo, then 1 s of mono at 22050 Hz
 }
 
+// Music followed by 128 MB of nothing starts at once and plays whole: indexing
+// it would take libvorbisfile over half a minute.
+TEST_F(MusicDevice, PlaysAtOnceBeforeAHundredMegabytesOfNothing) {
+    fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+    fs::resize_file(dir_ / "testing.ogg", 128u << 20);
+    PlayIn(dir_, "disk");
+    const std::string output = Slurp(dir_ / "played.raw");
+    const size_t first = output.find_first_not_of('\0'), last = output.find_last_not_of('\0');
+    EXPECT_LT(first / 4, 44100 / 5u) << "started later than 200 ms";
+    EXPECT_NEAR(static_cast<double>(last + 1 - first) / 4 / 44100, 3.0, 0.01);
+}
+
 TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
     // Two seconds of stereo from a decoder that is 100 ms late every half second.
     static constexpr long half = 44100 * 2; // bytes

@@ -28,6 +28,11 @@ const FileNames = { bump: "bumpmap.png", logo: "boys.jpg", music: "testing.ogg" 
 const userFiles = {}; // by kind: the bytes the user chose, instead of the demo's own
 let nextDroppedPicture = "bump";
 let pauseEnd = 0; // the one-second pause after the music, in animation-frame time
+// 60 steps a second on any display, as the desktop demo's PACED: a 60 Hz
+// display takes one a frame, a 144 Hz one shows each for 2 or 3 frames, a
+// slower one takes one a frame.
+const StepPeriod = 1000 / 60;
+let nextStep = 0; // when the next step is due, in animation-frame time
 
 function say(text) {
   console.log(text);
@@ -86,6 +91,7 @@ function start() {
   bumpwave.fps = null;
   bumpwave.captures = [];
   pauseEnd = 0;
+  nextStep = 0;
   if (params.has("times")) return startFrames();
   // In the click itself: the browser lets the sound start only there.
   if (!_StartShow(seed(), params.has("keep-sound") ? 1 : 0)) {
@@ -99,8 +105,18 @@ function start() {
   requestAnimationFrame(step);
 }
 
+// Whether a step is due at `now`. Half a period early counts, so that a 60 Hz
+// display's frames, a little early or late, take one step each; a step a whole
+// period late starts the deadlines again from it, so that none are caught up.
+function stepDue(now) {
+  if (now < nextStep - StepPeriod / 2) return false;
+  nextStep = now - nextStep > StepPeriod ? now + StepPeriod : nextStep + StepPeriod;
+  return true;
+}
+
 function step(now) {
   if (bumpwave.state === "running") {
+    if (!stepDue(now)) return requestAnimationFrame(step);
     const running = _StepShow();
     bumpwave.frames = _FramesShown();
     if (!running) {
