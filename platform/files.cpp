@@ -30,22 +30,19 @@ FILE* OpenRegularFile(const char* name) {
     return file;
 }
 
-const char* DataFolder() {
-    static char folder[PATH_MAX];
-    if (folder[0]) return folder;
-    char program[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
-    if (length <= 0) return "";
-    program[length] = '\0';
-    *std::strrchr(program, '/') = '\0'; // the program's own folder
-    char joined[PATH_MAX];
-    int size = std::snprintf(joined, sizeof joined, "%s/%s", program, DataFromProgram);
-    if (size < 0 || size >= static_cast<int>(sizeof joined)) return "";
+// The program's folder joined with the data folder's path from it; empty
+// where the program's own path cannot be read.
+static std::string FindDataFolder() {
+    std::error_code error;
+    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "";
     // Without "..", for the messages that name it.
-    std::string normal = std::filesystem::path(joined).lexically_normal().string();
-    if (normal.size() >= sizeof folder) return "";
-    std::memcpy(folder, normal.c_str(), normal.size() + 1);
-    return folder;
+    return (program.parent_path() / DataFromProgram).lexically_normal().string();
+}
+
+const char* DataFolder() {
+    static const std::string folder = FindDataFolder(); // once, whichever thread asks first
+    return folder.c_str();
 }
 
 FILE* OpenDataFile(const char* name) {

@@ -65,7 +65,7 @@ Options ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
     options = {false, false, DefaultStepRate};
     if (argc == 2 && IsAny(argv[1], {"--help", "-h", "?"})) return Options::Help;
     if (argc == 2 && IsAny(argv[1], {"--version"})) return Options::Version;
-    DemoOptions read = options;
+    int stepRate = DefaultStepRate;
     bool window = false, paced = false, rate = false;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
@@ -82,8 +82,8 @@ Options ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
         rate |= isRate;
         if (!isRate) continue;
         if (!number && i + 1 < argc) number = argv[++i];
-        if (!number || !(read.rate = ReadRate(number))) return Options::BadRate;
+        if (!number || !(stepRate = ReadRate(number))) return Options::BadRate;
     }
-    options = {window, paced || rate, read.rate};
+    options = {window, paced || rate, stepRate};
     return Options::Run;
 }
