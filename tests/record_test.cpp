@@ -140,8 +140,9 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
     }
 }
 
-// testing.ogg chained: the default music, 0.1 s of six channels, 0.4 s of one at 22050 Hz.
-TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterTheChainedMusic) {
+// The whole demo at 5 frames a second, lossless then scaled for the web, with chained music.
+TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
+    // The default music, 0.1 s of six channels, 0.4 s of one at 22050 Hz.
     std::ofstream(dir_ / "testing.ogg", std::ios::binary)
         << Slurp(BuildDir / "testing.ogg") << Slurp(Corpus / "six-channels.ogg")
         << Slurp(Corpus / "mono-22050.ogg");
@@ -159,6 +160,19 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterTheChainedMus
     EXPECT_NEAR(double(later.size()) / 4 / Rate, 0.5, 0.01);
     EXPECT_FALSE(Silent(later.substr(later.size() - 40)));
     EXPECT_TRUE(Silent(video.pcm.substr(video.pcm.size() - 4 * Rate)));
+
+    // Eight channels at 48000 Hz, then the default music.
+    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
+        << Slurp(Music / "eight-channels-48000.ogg") << Slurp(BuildDir / "testing.ogg");
+    const double seconds = DecodeOgg(Music / "eight-channels-48000.ogg").size() / 16.0 / 48000 +
+                           DecodeOgg(BuildDir / "testing.ogg").size() / 4.0 / Rate + 1;
+    ASSERT_EQ(Run({"--fps", "5", "--scale", "2", "v.webm"}).exitCode, 0);
+    Video v = Decode(dir_ / "v.webm");
+    EXPECT_EQ(v.picture + " " + v.sound + " " + std::to_string(v.width) + "x" +
+                  std::to_string(v.height) + " " + std::to_string(v.channels),
+              "vp9 opus 1280x960 8");
+    EXPECT_NEAR(v.soundSeconds, seconds, 0.05);
+    EXPECT_EQ(v.pictures.size(), size_t(std::ceil(seconds * 5 - 1e-9)));
 }
 
 // Shell scripts of a user or another program ($0 is the recorder, $M the committed music, $C the
@@ -253,21 +267,6 @@ TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
         EXPECT_EQ(Left(), "v.mkv");
         EXPECT_EQ(Decode(dir_ / "v.mkv").pictures.size(), 60u);
     }
-}
-
-// The whole demo at 5 frames a second: eight channels at 48000 Hz, the default music, a second.
-TEST_F(Record, AScaledWebmHoldsTheWholeMusic) {
-    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
-        << Slurp(Music / "eight-channels-48000.ogg") << Slurp(BuildDir / "testing.ogg");
-    const double seconds = DecodeOgg(Music / "eight-channels-48000.ogg").size() / 16.0 / 48000 +
-                           DecodeOgg(BuildDir / "testing.ogg").size() / 4.0 / Rate + 1;
-    ASSERT_EQ(Run({"--fps", "5", "--scale", "2", "v.webm"}).exitCode, 0);
-    Video v = Decode(dir_ / "v.webm");
-    EXPECT_EQ(v.picture + " " + v.sound + " " + std::to_string(v.width) + "x" +
-                  std::to_string(v.height) + " " + std::to_string(v.channels),
-              "vp9 opus 1280x960 8");
-    EXPECT_NEAR(v.soundSeconds, seconds, 0.05);
-    EXPECT_EQ(v.pictures.size(), size_t(std::ceil(seconds * 5 - 1e-9)));
 }
 
 TEST_F(Record, ChromiumPlaysAScaledWebmToItsEndWithItsMusic) {
