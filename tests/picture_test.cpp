@@ -3,8 +3,6 @@
 #include "assets/picture.h"
 #include "files.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <random>
 #include <sys/stat.h>
