@@ -1,8 +1,4 @@
-"""The page in headless Chromium, as its users and checkers meet it: the golden
-frames of tests/frames_test.cpp, the music handed to the sound card against
-libvorbisfile's own decode, a paced show to its end and one ended early, and
-pictures that cannot be loaded.
-
+"""The page in headless Chromium, as its users meet it.
 usage: /usr/bin/python3 tests/web_test.py PAGE_FOLDER NATIVE_BUILD_FOLDER
 Ends with "N passed, N failed"; exit status 1 when any failed."""
 
@@ -37,16 +33,6 @@ def fnv1a(data):
     return value
 
 
-def golden_frames():
-    """The command and the checksums of tests/frames_test.cpp's golden frames."""
-    text = open(os.path.join(SOURCE, "tests", "frames_test.cpp")).read()
-    sums = dict(re.findall(r'\{"frame-(\d+)\.ppm", (\d+)u\}', text))
-    command = re.search(r'"frames --seed (\d+) --times ([\dx,"\s]+?) --save ([\d,]+) --out',
-                        text)
-    times = re.sub(r'["\s]', "", command.group(2))
-    return command.group(1), times, {int(k): int(v) for k, v in sums.items()}
-
-
 def native_decode(path, seconds):
     """libvorbisfile's own decode (oggdec) of the first `seconds`, in SDL's order."""
     raw = subprocess.run(["oggdec", "--quiet", "--raw", "--output", "-", path],
@@ -77,10 +63,14 @@ def give(browser, kind, path):
 
 
 def golden_frames_are_the_native_ones(server, native):
-    seed, times, sums = golden_frames()
+    # The command and the checksums of tests/frames_test.cpp's golden frames.
+    text = open(os.path.join(SOURCE, "tests", "frames_test.cpp")).read()
+    sums = {int(k): int(v) for k, v in re.findall(r'\{"frame-(\d+)\.ppm", (\d+)u\}', text)}
+    seed, times = re.search(r'"frames --seed (\d+) --times ([\dx,"\s]+?) --save [\d,]+ --out',
+                            text).groups()
     with Browser() as browser:
-        browser.open("%s?seed=%s&times=%s&save=%s" % (
-            server.url, seed, times, ",".join(str(i) for i in sorted(sums))))
+        browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, re.sub(r'["\s]', "", times),
+                                                      ",".join(str(i) for i in sorted(sums))))
         check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
         captures = browser.evaluate("bumpwave.captures")
     check(len(captures) == len(sums), "%d frames kept" % len(captures))
@@ -101,13 +91,12 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
             if music:
                 give(browser, "music", music)
             browser.evaluate(START)
-            count = len(expected)
-            check(browser.wait_for("bumpwave.sound && bumpwave.sound.length >= %d" % count,
+            check(browser.wait_for("bumpwave.sound && bumpwave.sound.length >= %d" % len(expected),
                                    seconds + 20), "too little sound kept")
             check(browser.evaluate("[bumpwave.soundRate, bumpwave.soundChannels]")
                   == [rate, channels], "rate or channel count")
             kept = browser.evaluate("Array.from(new Int16Array(bumpwave.sound.buffer, 0, %d))"
-                                    % count)
+                                    % len(expected))
         worst = max(abs(a - b) for a, b in zip(kept, expected))
         check(worst <= 1, "%s: a sample differs by %d from libvorbisfile's" % (music, worst))
 
@@ -144,9 +133,8 @@ def a_paced_show_plays_to_its_end_and_escape_ends_one(server, native):
         time.sleep(5)
         rate = (browser.evaluate("bumpwave.frames") - first) / (time.monotonic() - start)
         check(55 <= rate <= 65, "%.1f frames a second" % rate)
-        check(browser.wait_for("bumpwave.state === 'music'", 45), "no music state after the visuals")
-        fps = browser.evaluate("bumpwave.fps")
-        check(55 <= fps <= 65, "final rate %s" % fps)
+        check(browser.wait_for("bumpwave.state === 'music'", 45), "no music state")
+        check(55 <= (fps := browser.evaluate("bumpwave.fps")) <= 65, "final rate %s" % fps)
         check("@ " in browser.evaluate(MESSAGES), "no frame-rate line on the page")
         check(browser.wait_for("bumpwave.state === 'ended'", 10), "never ended")
         check(browser.evaluate("document.getElementById('start').textContent") == "Play again",
