@@ -1,6 +1,5 @@
-"""Headless Debian Chromium driven through its DevTools protocol, and a plain
-static server on 127.0.0.1: what the browser tests of the page (tests/web_test.py)
-need. Run with Debian's /usr/bin/python3, which sees python3-websocket."""
+"""Headless Chromium driven through its DevTools protocol, and a static server on
+127.0.0.1. Run with Debian's /usr/bin/python3, which sees python3-websocket."""
 
 import functools
 import http.server
@@ -24,32 +23,29 @@ CHROMIUM_FLAGS = [
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
+    log_message = lambda *args: None
 
 
-class Server:
+class Server(http.server.ThreadingHTTPServer):
     """python3 -m http.server's handler on a free port of 127.0.0.1, in a thread."""
 
     def __init__(self, folder):
-        handler = functools.partial(QuietHandler, directory=folder)
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+        super().__init__(("127.0.0.1", 0), functools.partial(QuietHandler, directory=folder))
+        self.url = "http://127.0.0.1:%d/" % self.server_address[1]
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
     def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
+        self.shutdown()
+        self.server_close()
 
 
 class Browser:
     """One Chromium with a fresh profile and one page, closed with the object."""
 
-    def __init__(self, extra_flags=()):
+    def __init__(self):
         self.profile = tempfile.mkdtemp(prefix="bumpwave-chromium-")
         self.process = subprocess.Popen(
-            ["chromium", *CHROMIUM_FLAGS, *extra_flags, "--user-data-dir=" + self.profile,
-             "about:blank"],
+            ["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile, "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         port_file = os.path.join(self.profile, "DevToolsActivePort")
         for _ in range(300):
@@ -59,13 +55,11 @@ class Browser:
                 raise RuntimeError("chromium ended at start")
             time.sleep(0.1)
         port = int(open(port_file).read().split()[0])
-        targets = json.load(urllib.request.urlopen("http://127.0.0.1:%d/json" % port))
-        page = next(t for t in targets if t["type"] == "page")
+        page = next(t for t in json.load(urllib.request.urlopen("http://127.0.0.1:%d/json" % port))
+                    if t["type"] == "page")
         self.socket = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=60,
                                                   suppress_origin=True)
         self.next_id = 0
-        self.call("Page.enable")
-        self.call("Runtime.enable")
 
     def call(self, method, **params):
         self.next_id += 1
@@ -94,28 +88,20 @@ class Browser:
     def wait_for(self, expression, seconds):
         """Polls `expression` until it is true; its last value when time runs out."""
         end = time.monotonic() + seconds
-        while True:
-            value = self.evaluate(expression)
-            if value or time.monotonic() > end:
-                return value
+        while not (value := self.evaluate(expression)) and time.monotonic() <= end:
             time.sleep(0.1)
+        return value
 
     def key(self, key, code):
         for kind in ("keyDown", "keyUp"):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code,
                       windowsVirtualKeyCode=27 if key == "Escape" else ord(key.upper()))
 
-    def close(self):
-        try:
-            self.socket.close()
-        except Exception:
-            pass
-        os.killpg(self.process.pid, 9)
-        self.process.wait()
-        shutil.rmtree(self.profile, ignore_errors=True)
-
     def __enter__(self):
         return self
 
     def __exit__(self, *args):
-        self.close()
+        self.socket.close()
+        os.killpg(self.process.pid, 9)
+        self.process.wait()
+        shutil.rmtree(self.profile, ignore_errors=True)

@@ -97,17 +97,16 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
 }
 
 TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAreRefused) {
-    allocationsLeft = 1; // the first plasma wave only; the dot waves are never tried
-    EXPECT_FALSE(InitEffects(1, FailingAllocate));
-    EXPECT_TRUE(PlasmaRowWave && !PlasmaColumnWave && !DotColumnWave);
-    FreeWaveTables();
-    allocationsLeft = 3; // all but the last
-    EXPECT_FALSE(InitEffects(1, FailingAllocate));
-    EXPECT_TRUE(PlasmaColumnWave && DotColumnWave && !DotRowWave);
-    EXPECT_EQ(PlasmaRowWave[120], 255.0f); // the start-up waves, 128 ± 127, are built
-    EXPECT_EQ(PlasmaRowWave[360], 1.0f);
-    FreeWaveTables(); // leak-checked under the sanitizer build
-    EXPECT_EQ(PlasmaRowWave, nullptr);
+    // Each allocation in turn fails: the build stops with those before it kept, and all are
+    // freed (leak-checked under the sanitizer build).
+    float** waves[] = {&PlasmaRowWave, &PlasmaColumnWave, &DotColumnWave, &DotRowWave};
+    for (int left = 0; left < 4; ++left) {
+        allocationsLeft = left;
+        EXPECT_FALSE(InitEffects(1, FailingAllocate));
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(*waves[i] != nullptr, i < left) << left << i;
+        FreeWaveTables();
+        for (float** wave : waves) EXPECT_EQ(*wave, nullptr);
+    }
     // Nor is a frame made whose rows cannot hold 640 words or whose stride needs 17 bits.
     for (auto [width, bytesPerRow] : {std::pair{W, 2556}, {W, 40000}, {0, 0}})
         EXPECT_EQ(AllocateFrame(width, H, bytesPerRow), nullptr) << width << " " << bytesPerRow;

@@ -60,9 +60,8 @@ static void Wait(SoundBlock* block) {
     while (block->pending) {
         SoundBlock* done = R.queued.front();
         R.queued.pop_front();
-        const auto format = static_cast<char32_t>(done->rate * 32 + 2 * done->channels);
         EXPECT_EQ(R.formats.substr(R.played.size(), done->length),
-                  std::u32string(done->length, format));
+                  std::u32string(done->length, done->rate * 32 + 2 * done->channels));
         R.played.append(static_cast<const char*>(done->data), done->length);
         done->pending = false;
     }
@@ -75,13 +74,9 @@ TEST(MusicStream, PlaysEveryStreamWholeInFullWritesUntilItsEndAnErrorOrEndlessHo
         std::vector<Step> script; // read, and so used up
         size_t played, writes;    // each stream's writes full but its last
     } cases[] = {
-        {{{1000}}, 1000, 1},
-        {{{4096}}, 4096, 1},
         {{{3 * 4096}}, 3 * 4096, 3},
         {{{2 * 4096 + 4}}, 2 * 4096 + 4, 3},
-        {{{20000}}, 20000, 5},
-        {{{20004, 3}}, 20004, 5},        // 4096 bytes hold no whole number
-        {{{20004, 6, 48000}}, 20004, 5}, // of 3- or 6-channel frames
+        {{{20004, 3, 48000}}, 20004, 5}, // 4096 bytes hold no whole number of 3-channel frames
         {{{5000, 2}, {7200, 6, 48000}, {3000, 1, 22050}, {4094, 1, 22050}, {12, 6}}, 19306, 7},
         {{{4088}, {1200, 6}}, 5288, 2}, // no whole frame of the second fits behind the first
         {{}, 0, 0},                     // the end,
