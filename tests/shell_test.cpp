@@ -100,9 +100,8 @@ TEST(Pacing, DeadlinesDoNotDriftAndAMissedOneStartsTheNextPeriodWithoutCatchingU
     }
     Pacer pacer;
     StartPacer(pacer, 60, 0);
-    int64_t start = ShowFrames(pacer, 0, 10, 1000);
     // One frame three periods late is shown as it comes...
-    const int64_t late = start + Second / 20;
+    const int64_t late = ShowFrames(pacer, 0, 10, 1000) + Second / 20;
     auto after = [&](int periods) { return late + periods * Second / 60; };
     EXPECT_EQ(NextFrameStart(pacer, late), late);
     // ...and the next waits a whole period after it, and so on from there.
@@ -194,12 +193,10 @@ TEST(Display, TheFrameTakesTheLargestWholeScaleThatFitsCentred) {
         {1280, 1024, {0, 32, 1280, 960}},   {1920, 1080, {320, 60, 1280, 960}},
         {320, 200, {-160, -140, 640, 480}}, // too small even for 1: its middle
     };
-    for (const auto& s : screens) {
-        FrameArea a = ScaledFrameArea(s.width, s.height);
-        EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height),
-                  std::tie(s.area.x, s.area.y, s.area.width, s.area.height))
+    auto box = [](FrameArea a) { return std::tuple(a.x, a.y, a.width, a.height); };
+    for (const auto& s : screens)
+        EXPECT_EQ(box(ScaledFrameArea(s.width, s.height)), box(s.area))
             << s.width << " x " << s.height;
-    }
     for (int width = 640; width < 5000; width += 37)
         for (int height = 480; height < 3000; height += 29) {
             FrameArea a = ScaledFrameArea(width, height);
