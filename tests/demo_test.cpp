@@ -127,7 +127,6 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         {{"--frobnicate", "-help"}, {"boys.jpg"}, true, 1, "Couldn't load bumpmap.png\n", ""},
         {{"p", "rate", "500"}, DemoFiles, false, 2, "", "bumpwave: RATE takes a whole number"},
         {{"--help"}, DemoFiles, false, 0, usage, ""},
-        {{"?"}, DemoFiles, false, 0, usage, ""},
         {{"--version"}, DemoFiles, false, 0, "bumpwave 1.0 (07.12.2026)\n", ""},
     };
     for (const auto& c : cases) {
@@ -262,9 +261,7 @@ class UnderX : public DemoRun {
     // The share of pixels in `r` on the screen that are not black: a few for the
     // lights, all for the plasma.
     double Lit(const Rect& r) {
-        auto pixels = Pixels(r);
-        auto lit = std::count_if(pixels.begin(), pixels.end(),
-                                 [](unsigned long p) { return (p & 0xF0F0F0) != 0; });
+        auto lit = std::ranges::count_if(Pixels(r), [](unsigned long p) { return p & 0xF0F0F0; });
         return double(lit) / (r.width * r.height);
     }
 
