@@ -288,30 +288,8 @@ class UnderX : public DemoRun {
     ::Window root_ = 0;
 };
 
-TEST_F(UnderX, WindowModeShowsTheFramesInADecoratedWindowWithoutTakingTheFocusAndEndsCleanly) {
-    StartDemo({"window"});
-    ::Window window = 0;
-    ASSERT_TRUE(WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp));
-    char* title = nullptr;
-    XFetchName(display_, window, &title);
-    EXPECT_STREQ(title, "bumpwave 1.0: three lights, a plasma and a grid of dots");
-    XFree(title);
-
-    const Rect area = Area(window);
-    auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
-    // Centred on the 1024 × 768 screen, give or take the window manager's frame.
-    EXPECT_EQ(std::pair(area.width, area.height), std::pair(640, 480));
-    EXPECT_NEAR(area.x + 320, 512, frame[0] + frame[1]);
-    EXPECT_NEAR(area.y + 240, 384, frame[2] + frame[3]);
-    EXPECT_GT(frame[2], 0u) << "no title bar";
-    std::this_thread::sleep_for(500ms); // time for openbox to give it the focus, if it would
-    EXPECT_FALSE(Active(window)) << "the window took the focus";
-    ASSERT_TRUE(WaitFor([&] { return Lights(Lit(area)); }, 5s * StartUp));
-
-    EXPECT_FALSE(PointerHiddenAt(20, 20, 300ms)) << "no pointer to be seen even off the window";
-    EXPECT_TRUE(PointerHiddenAt(area.x + 320, area.y + 240, 2s));
-
-    // Ended by a missing picture: the sanitizers see a whole run, X11 start-up included.
+// Ended by a missing picture: the sanitizers see a whole run, X11 start-up included.
+TEST_F(UnderX, WindowModeEndedByAMissingPictureEndsCleanly) {
     fs::remove(dir_ / "bumpmap.png");
     StartDemo({"WINDOW"});
     const RunResult& run = demo_->Finish(20s);
@@ -378,9 +356,10 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
     }
 }
 
-// Xvfb reports no refresh rate, taken as 60 Hz, and Mesa's vertical sync holds
-// each frame for about a sixtieth of a second.
-TEST_F(UnderX, PacedRunsStepSixtyTimesASecondAndSleepBetween) {
+// A window shows the frames centred and decorated, without taking the focus, and hides the
+// pointer only over itself. Xvfb reports no refresh rate, taken as 60 Hz, and Mesa's vertical
+// sync holds each frame for about a sixtieth of a second.
+TEST_F(UnderX, AWindowShowsTheFramesUnfocusedAndPacedRunsStepSixtyTimesASecondAndSleepBetween) {
     // Stopped by a signal, it says how many frames it showed, and ends by it: sixty a
     // second, or at the rate asked instead, in steps of two refreshes.
     for (auto [args, signal, least, most] :
@@ -389,8 +368,22 @@ TEST_F(UnderX, PacedRunsStepSixtyTimesASecondAndSleepBetween) {
         StartDemo(args);
         ::Window window = 0;
         ASSERT_TRUE(WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp));
+        char* title = nullptr;
+        XFetchName(display_, window, &title);
+        EXPECT_STREQ(title, "bumpwave 1.0: three lights, a plasma and a grid of dots");
+        XFree(title);
         const Rect area = Area(window);
+        auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
+        // Centred on the 1024 × 768 screen, give or take the window manager's frame.
+        EXPECT_EQ(std::pair(area.width, area.height), std::pair(640, 480));
+        EXPECT_NEAR(area.x + 320, 512, frame[0] + frame[1]);
+        EXPECT_NEAR(area.y + 240, 384, frame[2] + frame[3]);
+        EXPECT_GT(frame[2], 0u) << "no title bar";
+        std::this_thread::sleep_for(500ms); // time for openbox to give it the focus, if it would
+        EXPECT_FALSE(Active(window)) << "the window took the focus";
         ASSERT_TRUE(WaitFor([&] { return Lights(Lit(area)); }, 5s * StartUp));
+        EXPECT_FALSE(PointerHiddenAt(20, 20, 300ms)) << "no pointer to be seen even off the window";
+        EXPECT_TRUE(PointerHiddenAt(area.x + 320, area.y + 240, 2s));
         const auto before = Pixels(area); // a frozen demo's stays as it is
         EXPECT_TRUE(WaitFor([&] { return Pixels(area) != before; }, 2s)) << "the lights stay";
         std::this_thread::sleep_for(3s);
