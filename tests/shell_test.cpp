@@ -24,37 +24,30 @@ TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
     EXPECT_EQ(SceneAt(UINT32_MAX), Scene::PlasmaFadeOut);
 }
 
-TEST(Timeline, TheFadeInSettlesOnTheStartUpWavesAndFlashesCountSixFrames) {
-    ASSERT_TRUE(InitEffects(9));
+// Run twice on one set of tables (the second after a reset alone, as from the start), then
+// the whole show again on tables made anew in the same process, which draws what the first drew.
+TEST(Timeline, TheFadeInSettlesFlashesCountSixFramesAndASecondShowDrawsTheSame) {
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     ASSERT_NE(frame, nullptr);
     const uint32_t shown = 0x00010203; // an opaque logo word, unlike any plasma pixel
-    std::vector<uint32_t> logo(FrameWidth * FrameHeight, shown);
-    for (int run = 0; run < 2; ++run) { // the second after a reset, as from the start
-        ResetTimeline();
-        RenderScene(frame, 13751, nullptr, nullptr);
-        EXPECT_EQ(PlasmaRowWave[360], 255.0f); // flat at first
-        for (int k = 1; k < 200; ++k) RenderScene(frame, 13751, nullptr, nullptr);
-        EXPECT_EQ(PlasmaRowWave[120], 255.0f); // 128 + 127
-        EXPECT_EQ(PlasmaRowWave[360], 1.0f);   // 128 − 127
-        std::string seen;
-        for (int k = 0; k < 12; ++k) {
-            RenderScene(frame, k < 8 ? 31500 : 38500, nullptr, logo.data());
-            seen += frame->pixels[300 * FrameWidth + 300] == shown ? '+' : '-';
-        }
-        // Three frames without the picture, three with; the second flash counts on its own.
-        EXPECT_EQ(seen, "---+++-----+");
-    }
-    FreeFrame(frame);
-    FreeWaveTables();
-}
-
-TEST(Timeline, ASecondShowInTheSameProcessDrawsWhatTheFirstDrew) {
-    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
-    ASSERT_NE(frame, nullptr);
-    std::vector<uint32_t> bump(FrameWidth * FrameHeight, 0x00404040), shows[2];
+    std::vector<uint32_t> logo(FrameWidth * FrameHeight, shown), bump(logo.size(), 0x00404040);
+    std::vector<uint32_t> shows[2];
     for (auto& show : shows) {
         ASSERT_TRUE(InitEffects(9));
+        for (int run = 0; run < 2; ++run) {
+            ResetTimeline();
+            RenderScene(frame, 13751, nullptr, nullptr);
+            EXPECT_EQ(PlasmaRowWave[360], 255.0f); // flat at first
+            for (int k = 1; k < 200; ++k) RenderScene(frame, 13751, nullptr, nullptr);
+            EXPECT_EQ(std::pair(PlasmaRowWave[120], PlasmaRowWave[360]), std::pair(255.0f, 1.0f));
+            std::string seen;
+            for (int k = 0; k < 12; ++k) {
+                RenderScene(frame, k < 8 ? 31500 : 38500, nullptr, logo.data());
+                seen += frame->pixels[300 * FrameWidth + 300] == shown ? '+' : '-';
+            }
+            // Three frames without the picture, three with; the second flash counts on its own.
+            EXPECT_EQ(seen, "---+++-----+");
+        }
         ResetTimeline();
         for (uint32_t ms : {0u, 0u, 13751u, 20001u, 20001u, 31001u, 39001u}) {
             RenderScene(frame, ms, bump.data(), bump.data());
@@ -107,9 +100,8 @@ TEST(Pacing, DeadlinesDoNotDriftAndAMissedOneStartsTheNextPeriodWithoutCatchingU
     }
     Pacer pacer;
     StartPacer(pacer, 60, 0);
-    int64_t start = ShowFrames(pacer, 0, 10, 1000);
     // One frame three periods late is shown as it comes...
-    const int64_t late = start + Second / 20;
+    const int64_t late = ShowFrames(pacer, 0, 10, 1000) + Second / 20;
     auto after = [&](int periods) { return late + periods * Second / 60; };
     EXPECT_EQ(NextFrameStart(pacer, late), late);
     // ...and the next waits a whole period after it, and so on from there.
@@ -153,32 +145,33 @@ TEST(Pacing, StepsSixtyTimesASecondOnAnyDisplayOrAtTheRateAsked) {
 // letter; any other line runs the demo unpaced on its own screen, but a RATE
 // without a number from 24 to 240 is refused.
 TEST(Options, TheSwitchesTheRateAndNothingElse) {
+    using enum Options;
     const struct {
         std::vector<const char*> words;
         Options asked;
         bool window, paced;
         int rate;
     } cases[] = {
-        {{}, Options::Run, false, false, 60},
-        {{"WINDOW"}, Options::Run, true, false, 60},
-        {{"w"}, Options::Run, true, false, 60},
-        {{"Paced"}, Options::Run, false, true, 60},
-        {{"w", "p"}, Options::Run, true, true, 60},
-        {{"p", "pace"}, Options::Run, false, false, 60},
-        {{"window", "paced", "w"}, Options::Run, false, false, 60},
-        {{""}, Options::Run, false, false, 60},
-        {{"PACED", "RATE", "50"}, Options::Run, false, true, 50},
-        {{"r", "240", "W"}, Options::Run, true, true, 240},
-        {{"rate=24", "p"}, Options::Run, false, true, 24},
-        {{"p", "rate", "50", "r", "60"}, Options::Run, false, false, 60},
-        {{"RATE", "241"}, Options::BadRate, false, false, 60},
-        {{"RATE", "6O"}, Options::BadRate, false, false, 60},
-        {{"RATE", "99999999999999999999"}, Options::BadRate, false, false, 60},
-        {{"p", "RATE"}, Options::BadRate, false, false, 60},
-        {{"--help"}, Options::Help, false, false, 60},
-        {{"?"}, Options::Help, false, false, 60},
-        {{"--version"}, Options::Version, false, false, 60},
-        {{"--version", "--help"}, Options::Run, false, false, 60},
+        {{}, Run, false, false, 60},
+        {{"WINDOW"}, Run, true, false, 60},
+        {{"w"}, Run, true, false, 60},
+        {{"Paced"}, Run, false, true, 60},
+        {{"w", "p"}, Run, true, true, 60},
+        {{"p", "pace"}, Run, false, false, 60},
+        {{"window", "paced", "w"}, Run, false, false, 60},
+        {{""}, Run, false, false, 60},
+        {{"PACED", "RATE", "50"}, Run, false, true, 50},
+        {{"r", "240", "W"}, Run, true, true, 240},
+        {{"rate=24", "p"}, Run, false, true, 24},
+        {{"p", "rate", "50", "r", "60"}, Run, false, false, 60},
+        {{"RATE", "241"}, BadRate, false, false, 60},
+        {{"RATE", "6O"}, BadRate, false, false, 60},
+        {{"RATE", "99999999999999999999"}, BadRate, false, false, 60},
+        {{"p", "RATE"}, BadRate, false, false, 60},
+        {{"--help"}, Help, false, false, 60},
+        {{"?"}, Help, false, false, 60},
+        {{"--version"}, Version, false, false, 60},
+        {{"--version", "--help"}, Run, false, false, 60},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"bumpwave"};
@@ -200,12 +193,10 @@ TEST(Display, TheFrameTakesTheLargestWholeScaleThatFitsCentred) {
         {1280, 1024, {0, 32, 1280, 960}},   {1920, 1080, {320, 60, 1280, 960}},
         {320, 200, {-160, -140, 640, 480}}, // too small even for 1: its middle
     };
-    for (const auto& s : screens) {
-        FrameArea a = ScaledFrameArea(s.width, s.height);
-        EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height),
-                  std::tie(s.area.x, s.area.y, s.area.width, s.area.height))
+    auto box = [](FrameArea a) { return std::tuple(a.x, a.y, a.width, a.height); };
+    for (const auto& s : screens)
+        EXPECT_EQ(box(ScaledFrameArea(s.width, s.height)), box(s.area))
             << s.width << " x " << s.height;
-    }
     for (int width = 640; width < 5000; width += 37)
         for (int height = 480; height < 3000; height += 29) {
             FrameArea a = ScaledFrameArea(width, height);
