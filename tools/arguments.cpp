@@ -7,17 +7,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <string>
 #include <vector>
 
 // getopt_long's codes for the tools' own options start here, above any letter.
 constexpr int FirstOptionCode = 256;
 constexpr int VersionCode = 255;
 
+// getopt_long takes any unambiguous start of a name (--v for --version); the
+// tools take whole names only, so that a typo is never another option.
+static void RefuseAbbreviations(int argc, char** argv, std::span<const ToolOption> options) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strncmp(argv[i], "--", 2) != 0) continue;
+        const std::string name(argv[i] + 2, std::strcspn(argv[i] + 2, "="));
+        bool takesValue = false, known = name == "help" || name == "version";
+        for (const ToolOption& o : options) takesValue = takesValue || name == o.name;
+        if (takesValue && !std::strchr(argv[i], '=')) ++i; // its value, whatever it looks like
+        if (takesValue || known) continue;
+        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName, argv[i]);
+        std::exit(2);
+    }
+}
+
 int NextOption(int argc, char** argv, std::span<const ToolOption> options, const char* help,
                const char*& value) {
     static std::vector<option> known;
     static std::vector<bool> given;
     if (known.empty()) {
+        RefuseAbbreviations(argc, argv, options);
         for (size_t i = 0; i < options.size(); ++i)
             known.push_back({options[i].name, required_argument, nullptr,
                              FirstOptionCode + static_cast<int>(i)});
