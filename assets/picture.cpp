@@ -1,9 +1,9 @@
-// Picture loading: PNG through libpng, JPEG through libjpeg(-turbo), both
+// PictureFile loading: PNG through libpng, JPEG through libjpeg(-turbo), both
 // decoded straight into the 640 × 480 word buffer the effects read.
 //
 // Both libraries report errors with longjmp. Every function that calls into
 // them sets its own jump point first and keeps nothing in locals across it:
-// what must survive an error lives in the Picture record.
+// what must survive an error lives in the PictureFile record.
 #include "assets/picture.h"
 
 #include "platform/files.h"
@@ -30,7 +30,7 @@ constexpr uint64_t MaxPixels = PictureBufferBytes / 4;
 enum Format { Unknown, Png, Jpeg };
 
 // Why a picture failed or was cut short, said on stderr once the loader is done.
-constexpr size_t ReasonBytes = 256;
+constexpr size_t ReasonBytes = 1024; // room for the folders looked in
 
 struct JpegErrors {
     jpeg_error_mgr manager; // first, so libjpeg's pointer to it is a pointer to all
@@ -39,7 +39,7 @@ struct JpegErrors {
 };
 
 // One open picture file and its decoder.
-struct Picture {
+struct PictureFile {
     const char* name;
     FILE* file;
     Format format;
@@ -51,7 +51,7 @@ struct Picture {
     char reason[ReasonBytes]; // the first reason found; empty if none
 };
 
-[[gnu::format(printf, 2, 3)]] static void SetReason(Picture& p, const char* format, ...) {
+[[gnu::format(printf, 2, 3)]] static void SetReason(PictureFile& p, const char* format, ...) {
     if (p.reason[0]) return;
     va_list args;
     va_start(args, format);
@@ -59,18 +59,57 @@ struct Picture {
     va_end(args);
 }
 
+// How the demo reads its two pictures: the relief as rows of 640, the logo as
+// a packed block of 320 × 200. A narrower or shorter one loads all the same,
+// into the front of the cleared buffer, with a word on what that shows.
+struct ExpectedPicture {
+    const char* name;
+    uint32_t width, height;
+    const char* uncovered; // what the cleared rows show
+};
+constexpr ExpectedPicture ExpectedPictures[] = {
+    {BumpPictureName, 640, 480, "the lights show no relief below them"},
+    {LogoPictureName, 320, 200, "the logo is black below them"},
+};
+
+// What the demo expects of a file of this name, if it is one of its pictures.
+static const ExpectedPicture* ExpectedOf(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    const char* base = slash ? slash + 1 : name;
+    for (const ExpectedPicture& e : ExpectedPictures)
+        if (std::strcmp(base, e.name) == 0) return &e;
+    return nullptr;
+}
+
+// Rows are packed at the picture's own width, so any shape of up to 640 × 480
+// pixels fits; more would run past the buffer.
+static bool FitsBuffer(PictureFile& p) {
+    if (uint64_t{p.width} * p.height <= MaxPixels) return true;
+    const ExpectedPicture* e = ExpectedOf(p.name);
+    if (!e) {
+        SetReason(p, "%u × %u pixels do not fit the 640 × 480 picture buffer", p.width, p.height);
+    } else {
+        SetReason(p,
+                  "%u × %u pixels are too many: it must be %u × %u; to make one: convert "
+                  "in.jpg -resize %ux%u! %s",
+                  p.width, p.height, e->width, e->height, e->width, e->height, e->name);
+    }
+    return false;
+}
+
 // Where the demo looked for a file it found nowhere.
-static void SayNotFound(Picture& p) {
+static void SayNotFound(PictureFile& p) {
     char here[PATH_MAX];
     if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
-    if (DataFolder()[0])
-        SetReason(p, "found neither in %s nor in %s", here, DataFolder());
-    else
-        SetReason(p, "not found in %s", here);
+    const char* folders[MaxDataFolders];
+    int count = DataFolders(folders);
+    if (count == 0) SetReason(p, "not found in %s", here);
+    if (count == 1) SetReason(p, "found neither in %s nor in %s", here, folders[0]);
+    if (count == 2) SetReason(p, "found in none of %s, %s and %s", here, folders[0], folders[1]);
 }
 
 // Opens a regular file and tells PNG from JPEG by its first bytes, never by its name.
-static bool OpenPicture(Picture& p) {
+static bool OpenPicture(PictureFile& p) {
     p.file = OpenDataFile(p.name);
     if (!p.file && errno == ENOENT) SayNotFound(p);
     if (!p.file) SetReason(p, "%s", errno == EINVAL ? "not a regular file" : std::strerror(errno));
@@ -88,14 +127,14 @@ static bool OpenPicture(Picture& p) {
 }
 
 static void PngError(png_structp png, png_const_charp message) {
-    SetReason(*static_cast<Picture*>(png_get_error_ptr(png)), "%s", message);
+    SetReason(*static_cast<PictureFile*>(png_get_error_ptr(png)), "%s", message);
     png_longjmp(png, 1);
 }
 
 // Warnings are about things libpng already worked around.
 static void PngWarning(png_structp, png_const_charp) {}
 
-static bool ReadPngHeader(Picture& p) {
+static bool ReadPngHeader(PictureFile& p) {
     p.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &p, PngError, PngWarning);
     if (p.png) p.info = png_create_info_struct(p.png);
     if (!p.info) return false;
@@ -132,7 +171,7 @@ static void SetPngTransforms(png_structp png, png_infop info) {
     png_set_bgr(png);
 }
 
-static void ReadPngRows(Picture& p, uint32_t* pixels) {
+static void ReadPngRows(PictureFile& p, uint32_t* pixels) {
     SetPngTransforms(p.png, p.info);
     int passes = png_set_interlace_handling(p.png);
     png_read_update_info(p.png, p.info);
@@ -145,7 +184,7 @@ static void ReadPngRows(Picture& p, uint32_t* pixels) {
 }
 
 // A cut-off or corrupt file keeps the rows decoded before the damage.
-static void DecodePng(Picture& p, uint32_t* pixels) {
+static void DecodePng(PictureFile& p, uint32_t* pixels) {
     if (setjmp(png_jmpbuf(p.png))) return;
     ReadPngRows(p, pixels);
 }
@@ -161,7 +200,7 @@ static void JpegError(j_common_ptr jpeg) {
 // Corrupt-data warnings: libjpeg goes on and shows what it can.
 static void JpegMessage(j_common_ptr, int) {}
 
-static bool ReadJpegHeader(Picture& p) {
+static bool ReadJpegHeader(PictureFile& p) {
     p.jpeg.err = jpeg_std_error(&p.jpegErrors.manager);
     p.jpegErrors.manager.error_exit = JpegError; // the default one calls exit()
     p.jpegErrors.manager.emit_message = JpegMessage;
@@ -188,7 +227,7 @@ static void CmykToWords(uint8_t* row, uint32_t width, bool inverted) {
     }
 }
 
-static void ReadJpegRows(Picture& p, uint32_t* pixels) {
+static void ReadJpegRows(PictureFile& p, uint32_t* pixels) {
     bool cmyk = p.jpeg.jpeg_color_space == JCS_CMYK || p.jpeg.jpeg_color_space == JCS_YCCK;
     p.jpeg.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     jpeg_start_decompress(&p.jpeg);
@@ -208,7 +247,7 @@ static void ReadJpegRows(Picture& p, uint32_t* pixels) {
     }
 }
 
-static void DecodeJpeg(Picture& p, uint32_t* pixels) {
+static void DecodeJpeg(PictureFile& p, uint32_t* pixels) {
     if (setjmp(p.jpegErrors.jump)) {
         // Rows from the one being written on are blank, as if never reached.
         uint32_t done = p.jpeg.output_scanline;
@@ -220,67 +259,41 @@ static void DecodeJpeg(Picture& p, uint32_t* pixels) {
     ReadJpegRows(p, pixels);
 }
 
-static void ClosePicture(Picture& p) {
+static void ClosePicture(PictureFile& p) {
     if (p.png) png_destroy_read_struct(&p.png, &p.info, nullptr);
     jpeg_destroy_decompress(&p.jpeg); // does nothing if never created
     if (p.file) std::fclose(p.file);
 }
 
-// Rows are packed at the picture's own width, so any shape of up to 640 × 480
-// pixels fits; more would run past the buffer.
-static bool FitsBuffer(Picture& p) {
-    if (uint64_t{p.width} * p.height <= MaxPixels) return true;
-    SetReason(p, "%u × %u pixels do not fit the 640 × 480 picture buffer", p.width, p.height);
-    return false;
-}
-
-// How the demo reads its two pictures: the relief as rows of 640, the logo as
-// a packed block of 320 × 200. A narrower or shorter one loads all the same,
-// into the front of the cleared buffer, with a word on what that shows.
-struct ExpectedPicture {
-    const char* name;
-    uint32_t width, height;
-    const char* uncovered; // what the cleared rows show
-};
-constexpr ExpectedPicture ExpectedPictures[] = {
-    {"bumpmap.png", 640, 480, "the lights show no relief below them"},
-    {"boys.jpg", 320, 200, "the logo is black below them"},
-};
-
-static void SayIfOutOfShape(const Picture& p) {
-    const char* slash = std::strrchr(p.name, '/');
-    const char* base = slash ? slash + 1 : p.name;
-    for (const ExpectedPicture& e : ExpectedPictures) {
-        if (std::strcmp(base, e.name) != 0) continue;
-        if (p.width == e.width && p.height >= e.height) return;
-        uint64_t rows = (uint64_t{p.width} * p.height + e.width - 1) / e.width;
-        bool partial = rows < e.height;
-        char fill[48];
-        if (partial) {
-            std::snprintf(fill, sizeof fill, "the top %u of %u rows", unsigned(rows), e.height);
-        } else {
-            std::snprintf(fill, sizeof fill, "all %u rows", e.height);
-        }
-        std::fprintf(stderr,
-                     "bumpwave: %s: %u × %u pixels, expected %u × %u; read in rows of %u, it "
-                     "fills %s%s%s%s\n",
-                     p.name, p.width, p.height, e.width, e.height, e.width, fill,
-                     p.width != e.width ? " out of shape" : "", partial ? "; " : "",
-                     partial ? e.uncovered : "");
+static void SayIfOutOfShape(const PictureFile& p) {
+    const ExpectedPicture* e = ExpectedOf(p.name);
+    if (!e || (p.width == e->width && p.height >= e->height)) return;
+    uint64_t rows = (uint64_t{p.width} * p.height + e->width - 1) / e->width;
+    bool partial = rows < e->height;
+    char fill[48];
+    if (partial) {
+        std::snprintf(fill, sizeof fill, "the top %u of %u rows", unsigned(rows), e->height);
+    } else {
+        std::snprintf(fill, sizeof fill, "all %u rows", e->height);
     }
+    std::fprintf(
+        stderr, "%s: %s: %u × %u pixels, expected %u × %u; read in rows of %u, it fills %s%s%s%s\n",
+        ProgramName, p.name, p.width, p.height, e->width, e->height, e->width, fill,
+        p.width != e->width ? " out of shape" : "", partial ? "; " : "",
+        partial ? e->uncovered : "");
 }
 
 // The loader's message on stdout, then the reason on stderr.
-static int32_t Fail(Picture& p, const char* message) {
+static int32_t Fail(PictureFile& p, const char* message) {
     std::printf(message, p.name);
     std::fflush(stdout); // before the reason, wherever the two streams go
-    if (p.reason[0]) std::fprintf(stderr, "bumpwave: %s: %s\n", p.name, p.reason);
+    if (p.reason[0]) std::fprintf(stderr, "%s: %s: %s\n", ProgramName, p.name, p.reason);
     ClosePicture(p);
     return 0;
 }
 
 int32_t LoadPicture(const char* name, uint32_t** picture) {
-    Picture p{};
+    PictureFile p{};
     p.name = name;
     if (!OpenPicture(p)) return Fail(p, "Couldn't load %s\n");
     if (!(p.format == Png ? ReadPngHeader(p) : ReadJpegHeader(p)))
@@ -300,7 +313,7 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         DecodeJpeg(p, pixels);
     }
     // Damage after the header: the rows before it are shown, and this says why no more.
-    if (p.reason[0]) std::fprintf(stderr, "bumpwave: %s: %s\n", p.name, p.reason);
+    if (p.reason[0]) std::fprintf(stderr, "%s: %s: %s\n", ProgramName, p.name, p.reason);
     ClosePicture(p);
     *picture = pixels;
     return 1;

@@ -1,6 +1,7 @@
 #include "platform/display.h"
 
 #include "platform/activation.h"
+#include "platform/files.h"
 #include "platform/subsystems.h"
 
 #include <SDL.h>
@@ -42,12 +43,14 @@ static bool HoldVideo() {
     // SDL's default detour through a GL texture costs several times more.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!HoldSubsystem(SDL_INIT_VIDEO)) {
-        std::fprintf(stderr, "bumpwave: no display: %s\n", SDL_GetError());
+        std::fprintf(stderr, "%s: no display: %s\n", ProgramName, SDL_GetError());
         return false;
     }
     if (OnlyInvisible()) {
-        std::fprintf(stderr, "bumpwave: no display: no X11, Wayland or console display to show "
-                             "on (SDL_VIDEODRIVER=offscreen draws without one)\n");
+        std::fprintf(stderr,
+                     "%s: no display: no X11, Wayland or console display to show "
+                     "on (SDL_VIDEODRIVER=offscreen draws without one)\n",
+                     ProgramName);
         ReleaseSubsystem(SDL_INIT_VIDEO);
         return false;
     }
@@ -112,7 +115,7 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                        FrameWidth, FrameHeight, flags);
     if (!display->window || !MakePresentation(display, fullScreen, paced)) {
-        std::fprintf(stderr, "bumpwave: cannot open the window: %s\n", SDL_GetError());
+        std::fprintf(stderr, "%s: cannot open the window: %s\n", ProgramName, SDL_GetError());
         DestroyDisplayParts(display);
         ReleaseVideo();
         return nullptr;

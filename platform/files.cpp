@@ -11,8 +11,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+const char* ProgramName = "bumpwave";
+
 // The data folder from the program's folder, as the build installs them.
 static constexpr const char* DataFromProgram = BUMPWAVE_DATA_FROM_PROGRAM;
+// Where the build puts its programs and their files; "" where it puts none.
+#ifdef BUMPWAVE_BUILD_FOLDER
+static constexpr const char* BuildFolder = BUMPWAVE_BUILD_FOLDER;
+#else
+static constexpr const char* BuildFolder = "";
+#endif
 
 FILE* OpenRegularFile(const char* name) {
     // Non-blocking, or the open of a FIFO waits for a writer.
@@ -30,31 +38,128 @@ FILE* OpenRegularFile(const char* name) {
     return file;
 }
 
-// The program's folder joined with the data folder's path from it; empty
-// where the program's own path cannot be read.
-static std::string FindDataFolder() {
+struct FoundFolders {
+    std::string folders[MaxDataFolders];
+    int count;
+};
+
+// Folders that do not exist are left out, of the search and of the messages.
+static FoundFolders FindDataFolders() {
+    FoundFolders found{};
     std::error_code error;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return "";
+    if (error) return found;
+    std::filesystem::path folder = program.parent_path();
+    if (BuildFolder[0] && std::filesystem::equivalent(folder, BuildFolder, error))
+        found.folders[found.count++] = folder.string();
     // Without "..", for the messages that name it.
-    return (program.parent_path() / DataFromProgram).lexically_normal().string();
+    std::filesystem::path data = (folder / DataFromProgram).lexically_normal();
+    if (std::filesystem::is_directory(data, error)) found.folders[found.count++] = data.string();
+    return found;
 }
 
-const char* DataFolder() {
-    static const std::string folder = FindDataFolder(); // once, whichever thread asks first
-    return folder.c_str();
+int DataFolders(const char* folders[MaxDataFolders]) {
+    static const FoundFolders found = FindDataFolders(); // once, whichever thread asks first
+    for (int i = 0; i < found.count; ++i) folders[i] = found.folders[i].c_str();
+    return found.count;
 }
 
 FILE* OpenDataFile(const char* name) {
     FILE* file = OpenRegularFile(name);
-    if (file || errno != ENOENT || !DataFolder()[0]) return file;
-    char path[PATH_MAX];
-    int size = std::snprintf(path, sizeof path, "%s/%s", DataFolder(), name);
-    if (size < 0 || size >= static_cast<int>(sizeof path)) {
-        errno = ENOENT;
-        return nullptr;
+    if (file || errno != ENOENT || std::strchr(name, '/')) return file;
+    const char* folders[MaxDataFolders];
+    int count = DataFolders(folders);
+    for (int i = 0; i < count && !file; ++i) {
+        char path[PATH_MAX];
+        int size = std::snprintf(path, sizeof path, "%s/%s", folders[i], name);
+        if (size > 0 && size < static_cast<int>(sizeof path)) file = OpenRegularFile(path);
+        if (!file && errno != ENOENT) return nullptr;
     }
-    return OpenRegularFile(path);
+    if (!file) errno = ENOENT;
+    return file;
+}
+
+// The file being written whole; the stop signals are held while it changes,
+// as their handler removes it.
+static struct {
+    char temporary[PATH_MAX];
+    void (*removed)();
+} Atomic;
+
+static void HoldStopSignals(bool hold) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
+}
+
+static std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+int CreateAtomicFile(const char* path) {
+    // Whatever lies at `path` is replaced, never followed; a device or a FIFO must not be.
+    struct stat info;
+    if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return errno = EISDIR, -1;
+    if (lstat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
+        return errno = EINVAL, -1;
+    const std::string name = FolderOf(path) + ProgramName + "-XXXXXX.part";
+    if (name.size() >= sizeof Atomic.temporary) return errno = ENAMETOOLONG, -1;
+    mode_t mask = umask(0);
+    umask(mask);
+    HoldStopSignals(true);
+    std::memcpy(Atomic.temporary, name.c_str(), name.size() + 1);
+    int file = mkostemps(Atomic.temporary, static_cast<int>(std::strlen(".part")), O_CLOEXEC);
+    int error = errno;
+    if (file < 0) Atomic.temporary[0] = '\0';
+    HoldStopSignals(false);
+    // The permissions any new file gets, not mkstemp's owner-only ones.
+    if (file >= 0) fchmod(file, 0666 & ~mask);
+    errno = error;
+    return file;
+}
+
+const char* AtomicFileName() {
+    return Atomic.temporary;
+}
+
+bool CommitAtomicFile(const char* path) {
+    HoldStopSignals(true);
+    bool renamed = rename(Atomic.temporary, path) == 0;
+    int error = errno;
+    if (renamed) Atomic.temporary[0] = '\0';
+    HoldStopSignals(false);
+    errno = error;
+    return renamed;
+}
+
+void DropAtomicFile() {
+    int error = errno; // the caller's reason to drop it is what it will say
+    HoldStopSignals(true);
+    if (Atomic.temporary[0]) unlink(Atomic.temporary);
+    Atomic.temporary[0] = '\0';
+    HoldStopSignals(false);
+    errno = error;
+}
+
+// Runs on whichever thread the signal reaches, wherever the writer is.
+static void StopNow(int signal) {
+    if (Atomic.temporary[0] && unlink(Atomic.temporary) == 0 && Atomic.removed) Atomic.removed();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal); // delivered as the handler returns
+}
+
+void DropAtomicFileOnStop(void (*removed)()) {
+    Atomic.removed = removed;
+    struct sigaction action = {};
+    action.sa_handler = StopNow;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction inherited = {};
+        sigaction(signal, nullptr, &inherited);
+        if (inherited.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    }
 }
 
 void IgnoreBrokenPipes() {

@@ -1,7 +1,10 @@
-// Files the demo reads, and its standard output.
+// Files the demo reads, files its tools write whole, and its standard output.
 #pragma once
 
 #include <cstdio>
+
+// The running program's own name, set by its main, that its messages begin with.
+extern const char* ProgramName;
 
 // Opens `name` for reading if it is a regular file, or a link to one; nullptr
 // otherwise, with errno saying why (EINVAL: not a regular file). A FIFO, a
@@ -14,9 +17,33 @@ FILE* OpenRegularFile(const char* name);
 // finds it too; "" where that place is unknown.
 const char* DataFolder();
 
+// The folders a demo's file is looked for in after the current one: the
+// program's own folder when the build put it and its files there, then the
+// data folder if it exists. Returns how many it stored in `folders`.
+constexpr int MaxDataFolders = 2;
+int DataFolders(const char* folders[MaxDataFolders]);
+
 // Opens the demo's file `name` as OpenRegularFile does, from the current
-// folder, or where it is not there at all, from the data folder.
+// folder, or where it is not there at all, from the first of DataFolders
+// that holds it.
 FILE* OpenDataFile(const char* name);
+
+// A file written whole or not at all, one at a time: CreateAtomicFile makes a
+// new file of its own beside `path` (created exclusively, with the permissions
+// a new file gets) and returns its descriptor, or -1 with errno (EISDIR, or
+// EINVAL when `path` is neither a regular file nor a link). CommitAtomicFile
+// renames it over `path` in one step; DropAtomicFile removes it. Both leave
+// the descriptor to the caller.
+int CreateAtomicFile(const char* path);
+const char* AtomicFileName(); // "" when none is being written
+bool CommitAtomicFile(const char* path);
+void DropAtomicFile();
+
+// SIGINT, SIGTERM and SIGHUP, unless ignored at start (as under nohup), from
+// now on remove the atomic file being written, call `removed` (if given; it
+// runs in the signal handler) when there was one, and end the process by that
+// signal.
+void DropAtomicFileOnStop(void (*removed)());
 
 // A write to a pipe whose reader has gone fails (EPIPE) instead of ending the
 // process: a closed stdout must not cut the music short.

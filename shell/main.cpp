@@ -12,19 +12,16 @@
 // failures of the display or the sound card say why on standard error.
 
 #include "assets/music.h"
-#include "assets/picture.h"
-#include "effects/tables.h"
 #include "platform/display.h"
 #include "platform/files.h"
 #include "platform/frame.h"
 #include "platform/thread.h"
 #include "shell/frame_loop.h"
 #include "shell/main_options.h"
+#include "shell/show.h"
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <initializer_list>
 
 // Kept in the binary for `version`-style tools that look for it.
@@ -38,8 +35,6 @@ static DemoOptions Demo;
 static Signal* MusicEnded;
 static Frame* DemoFrame;
 static Display* DemoDisplay;
-static uint32_t* BumpPicture;
-static uint32_t* LogoPicture;
 static bool MusicStarted;
 static volatile std::sig_atomic_t StopSignal; // the signal that asked to stop, if one did
 
@@ -57,7 +52,7 @@ static void CatchStopSignals() {
 }
 
 static bool Fail(const char* reason) {
-    std::fprintf(stderr, "bumpwave: %s\n", reason);
+    std::fprintf(stderr, "%s: %s\n", ProgramName, reason);
     return false;
 }
 
@@ -70,23 +65,16 @@ static bool StartUp() {
     if (!DemoDisplay) return false; // the display layer said why
     LendPixels(DemoDisplay, DemoFrame);
     HidePointer(DemoDisplay);
-    // The loader prints its own messages; the second picture is not tried
-    // after the first has failed.
-    if (!LoadPicture("bumpmap.png", &BumpPicture)) return false;
-    if (!LoadPicture("boys.jpg", &LogoPicture)) return false;
-    if (!InitEffects(static_cast<unsigned>(std::time(nullptr))))
-        return Fail("not enough memory for the tables");
+    if (!LoadShow(std::nullopt)) return false; // the show said why
     MusicStarted = StartMusic(MusicEnded);
     if (!MusicStarted) return Fail("cannot start the music thread");
     return true;
 }
 
 static void ShutDown() {
-    FreeWaveTables();
+    FreeShow();
     CloseDisplay(DemoDisplay);
     FreeFrame(DemoFrame);
-    std::free(BumpPicture);
-    std::free(LogoPicture);
     // The music plays to the end of its file, unless a stop is asked meanwhile.
     // A music thread still opening the card keeps its signal, which it may yet send.
     bool musicDone = !MusicStarted || WaitForMusic(MusicEnded, StopRequested);
@@ -95,6 +83,7 @@ static void ShutDown() {
 }
 
 int main(int argc, char** argv) {
+    ProgramName = "bumpwave";
     KeepStandardStreamsApart();
     // Every message reaches a file or a pipe as it is printed, even when the
     // run is stopped.

@@ -55,6 +55,24 @@ struct InFolder : testing::Test {
     }();
 };
 
+// A link to the built program `name` from outside the build folder, made once
+// per test program: it finds no file beside itself, so that a file a test
+// leaves out of its folder is missing.
+inline fs::path Stranded(const std::string& name) {
+    static const struct Folder {
+        fs::path path = [] {
+            std::string name = (fs::temp_directory_path() / "bumpwave-bin-XXXXXX").string();
+            return fs::path(mkdtemp(name.data()));
+        }();
+        ~Folder() { fs::remove_all(path); }
+    } folder;
+    const fs::path program = folder.path / name;
+    std::error_code error;
+    if (!fs::exists(program)) fs::create_hard_link(BuildDir / name, program, error);
+    if (error) fs::copy_file(BuildDir / name, program); // on another file system
+    return program;
+}
+
 inline bool Silent(const std::string& bytes) {
     return bytes.find_first_not_of('\0') == std::string::npos;
 }

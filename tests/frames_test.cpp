@@ -2,13 +2,16 @@
 #include "files.h"
 #include "subprocess.h"
 
+#include <fnmatch.h>
 #include <sstream>
 
-// Runs `command`, split at spaces, in `folder`; its first word names bumpwave-WORD.
-static RunResult Tool(const fs::path& folder, const std::string& command) {
+// Runs `command`, split at spaces, in `folder`; its first word names bumpwave-WORD, run from
+// outside the build folder unless `built`.
+static RunResult Tool(const fs::path& folder, const std::string& command, bool built = false) {
     std::istringstream words("bumpwave-" + command);
     std::vector<std::string> argv;
-    for (std::string w; words >> w;) argv.push_back(argv.empty() ? (BuildDir / w).native() : w);
+    for (std::string w; words >> w;)
+        argv.push_back(!argv.empty() ? w : built ? (BuildDir / w).native() : Stranded(w).native());
     return RunProgram(argv, folder, {}, std::chrono::seconds(120));
 }
 
@@ -38,31 +41,90 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 11); // without a list, all
 }
 
-TEST_F(Frames, RefusedCommandLinesGetTheFirstLineOfHelpAndNoneMakesAFolder) {
-    std::string usage;
-    for (const std::string command :
-         {"frames --help", "frames -h", "frames --seed 1 --times 0", "frames --times 0 --out x",
-          "frames --seed 1 --times 0 --out", "frames --seed 1 --out x",
-          "frames --seed x --times 0 --out x", "frames --seed 1 --times 1x2x3 --out x",
-          "frames --seed 1 --times 4294967296 --out x", "frames --seed 1 --times 0, --out x",
-          "frames --seed 1 --times 5x0 --out x", "frames --seed 1 --times 0 --save -1 --out x",
-          "frames --seed 1 --seed 2 --times 0 --out x", "frames --seed 1 --times 0 --out x --v 1",
-          "view --help", "view -h", "view --bad", "view dots --seconds x", "view --seconds"}) {
+// Each refusal names the option and the value and says what it takes, and makes nothing.
+TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"frames --seed 1 --times 0", "--seed, --times and --out are needed"},
+        {"frames --times 0 --out x", "--seed, --times and --out are needed"},
+        {"frames --seed 1 --times 0 --out", "--out takes the name of a folder, and none"},
+        {"frames --seed x --times 0 --out x",
+         "--seed takes a whole number from 0 to 4294967295, not x"},
+        {"frames --seed 4294967296 --times 0 --out x", "--seed takes a whole*, not 4294967296"},
+        {"frames --seed 1 --times 1x2x3 --out x", "--times takes V or VxK items*, not 1x2x3"},
+        {"frames --seed 1 --times 0, --out x", "--times takes*, not 0,"},
+        {"frames --seed 1 --times 5x0 --out x", "--times takes*, not 5x0"},
+        {"frames --seed 1 --times 0 --save -1 --out x", "--save takes frame numbers*, not -1"},
+        {"frames --seed 1 --seed 2 --times 0 --out x", "--seed is given twice"},
+        {"frames --seed 1 --times 0 --out x --v 1", "--v is not an option"},
+        {"frames --seed 1 --times 0 --out x y", "y is not an option"},
+        {"view --bad", "--bad is not an option"},
+        {"view dots --seconds x", "--seconds takes a number of seconds, 0 or more, not x"},
+        {"view --seconds -1", "--seconds takes*, not -1"},
+        {"view --seconds", "--seconds takes*, and none is given"},
+        {"view sparkles", "sparkles is no effect: lights, plasma, overlay or dots"},
+        {"record --fps 0 v.mkv", "--fps takes a whole number from 1 to 1000, not 0"},
+        {"record --until 1x v.mkv", "--until takes milliseconds from 1 to 4294967295, not 1x"},
+        {"record --crf 52 v.mp4", "--crf takes a whole number from 0 to 51, not 52"},
+        {"record --scale 2.5 v.mkv", "--scale takes a whole number from 1 to 6, not 2.5"},
+        {"record --scale 7 v.webm", "--scale takes*, not 7"},
+        {"record --size 2 v.mkv", "--size is not an option"},
+        {"record --until 500", "OUTPUT, the video's file name, is needed"},
+        {"record a.mkv b.mkv", "one OUTPUT at a time, not also b.mkv"},
+        {"record v.avi", "v.avi: the formats are .mkv (lossless), .mp4 and .webm"},
+    };
+    for (const auto& [command, said] : cases) {
+        const std::string tool = std::string(command).substr(0, std::string(command).find(' '));
+        if (!fs::exists(BuildDir / ("bumpwave-" + tool))) continue; // no FFmpeg, no recorder
         RunResult run = Tool(dir_, command);
-        const bool help = command.ends_with(" --help") || command.ends_with(" -h");
-        if (help) usage = run.out.substr(0, run.out.find('\n') + 1);
-        EXPECT_EQ(run.exitCode, help ? 0 : 2) << command;
-        EXPECT_EQ((help ? usage : run.out) + run.err, usage) << command;
+        EXPECT_EQ(run.exitCode, 2) << command;
+        const std::string pattern = "bumpwave-" + tool + ": *" + said + "*\n";
+        EXPECT_EQ(run.out + std::to_string(fnmatch(pattern.c_str(), run.err.c_str(), 0)), "0")
+            << command << ": " << run.err;
+        EXPECT_TRUE(fs::is_empty(dir_)) << command;
     }
+    for (const char* tool : {"frames", "view", "record"}) {
+        if (!fs::exists(BuildDir / ("bumpwave-" + std::string(tool)))) continue;
+        for (const char* ask : {" -h", " --help", " --version"}) {
+            RunResult run = Tool(dir_, tool + std::string(ask));
+            EXPECT_EQ(run.exitCode, 0) << tool << ask;
+            EXPECT_TRUE(run.out.starts_with(ask[3] == 'v' ? "bumpwave-" : "usage: bumpwave-"));
+            EXPECT_EQ(run.err, "") << tool << ask;
+        }
+    }
+}
+
+// Missing from the folder it runs in, a picture is found beside the built program, and not beside
+// another; a file size limit or a stop signal leaves whole frames only.
+TEST_F(Frames, FindsPicturesBesideTheBuiltProgramAndWritesWholeFramesOnly) {
+    RunResult run = Tool(dir_, "frames --seed 1 --times 0 --out x", true);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::exists(dir_ / "x/frame-00000.ppm"));
     fs::copy_file(BuildDir / "bumpmap.png", dir_ / "bumpmap.png"); // and boys.jpg missing
-    RunResult run = Tool(dir_, "frames --seed 1 --times 0 --out x");
+    run = Tool(dir_, "frames --seed 1 --times 0 --out y");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
-    fs::copy_file(BuildDir / "boys.jpg", dir_ / "boys.jpg"); // a file size limit: no cut frame
-    run = RunProgram({"prlimit", "--fsize=500000", BuildDir / "bumpwave-frames", "--seed", "1",
+    EXPECT_EQ(run.err, "bumpwave-frames: boys.jpg: not found in " + dir_.string() + "\n");
+    EXPECT_FALSE(fs::exists(dir_ / "y"));
+    fs::copy_file(BuildDir / "boys.jpg", dir_ / "boys.jpg");
+    run = RunProgram({"prlimit", "--fsize=500000", Stranded("bumpwave-frames"), "--seed", "1",
                       "--times", "0", "--out", "o"},
                      dir_, {}, std::chrono::seconds(60));
     EXPECT_EQ(run.err, "bumpwave-frames: cannot write o/frame-00000.ppm: File too large\n");
     EXPECT_TRUE(run.exitCode == 1 && fs::is_empty(dir_ / "o"));
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        fs::remove_all(dir_ / "o");
+        Process frames(
+            {Stranded("bumpwave-frames"), "--seed", "1", "--times", "0x3000", "--out", "o"},
+            dir_.string());
+        frames.ReadUntil([&](auto&) { return fs::exists(dir_ / "o/frame-00002.ppm"); },
+                         std::chrono::seconds(60));
+        kill(frames.pid(), signal);
+        EXPECT_EQ(frames.Finish(std::chrono::seconds(60)).signal, signal);
+        for (const auto& entry : fs::directory_iterator(dir_ / "o")) {
+            EXPECT_EQ(
+                fnmatch("frame-0[0-9][0-9][0-9][0-9].ppm", entry.path().filename().c_str(), 0), 0)
+                << entry.path();
+            EXPECT_EQ(entry.file_size(), 15u + 640 * 480 * 3) << entry.path();
+        }
+    }
 }

@@ -111,6 +111,16 @@ TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDe
         EXPECT_EQ(loaded.out, out);
         EXPECT_NE(loaded.err.find(err), std::string::npos) << loaded.err;
     }
+    // Too large for one of the demo's pictures: the size it must have, and how to make it.
+    for (const auto& [name, size] :
+         {std::pair{"bumpmap.png", "640x480"}, {"boys.jpg", "320x200"}}) {
+        const std::string err = Load(Write(dir_ / name, Slurp(Fixtures / "huge.jpg"))).err;
+        const std::string must = std::string(size).replace(3, 1, " × ");
+        EXPECT_NE(err.find(": 4000 × 3000 pixels are too many: it must be " + must +
+                           "; to make one: convert in.jpg -resize " + size + "! " + name + "\n"),
+                  std::string::npos)
+            << err;
+    }
     // Not regular files (a fifo without a writer: opening it would wait), or none at all.
     ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
     for (const fs::path& path : {dir_, dir_ / "fifo", dir_ / "missing.png"})

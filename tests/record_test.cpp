@@ -75,7 +75,7 @@ struct Record : InFolder {
     Record() { Provide(Pictures); }
 
     RunResult Run(Names args, const char* tool = "bumpwave-record") {
-        args.insert(args.begin(), (BuildDir / tool).string());
+        args.insert(args.begin(), Stranded(tool).string());
         return RunProgram(args, dir_.string(), {}, 300s);
     }
 
@@ -179,17 +179,16 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
 // fuzzer's, $B the build's folder, whose files are linked): each run says what it made or why
 // not, and leaves its video or nothing. A web video has its index first.
 TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
-    const std::string usage = "usage: bumpwave-record [--fps N]*", me = "bumpwave-record: ";
+    const std::string me = "bumpwave-record: ";
     const std::string noSound = ": the video has no sound\n", music = "rm testing.ogg; cat ";
     const std::string longName = std::string(251, 'n') + ".mkv"; // as long as a name can be
     // The script, exit code, standard error and output as patterns, the files left, the sound.
     using Row = std::tuple<std::string, int, std::string, std::string, std::string, std::string>;
     std::vector<Row> cases = {
-        {"$0 v.avi", 2, "*: v.avi: the formats are .mkv (lossless), .mp4 and .webm\n", "", "", ""},
         {"$0 no/such/v.mkv", 1, me + "cannot write no/such/v.mkv: *", "", "", ""},
-        {"rm bumpmap.png; $0 v.mkv", 1, "bumpwave: bumpmap.png: found*",
+        {"rm bumpmap.png; $0 v.mkv", 1, me + "bumpmap.png: not found*",
          "Couldn't load bumpmap.png\n", "", ""},
-        {"rm boys.jpg; $0 v.mp4", 1, "bumpwave: boys.jpg: found*", "Couldn't load boys.jpg\n", "",
+        {"rm boys.jpg; $0 v.mp4", 1, me + "boys.jpg: not found*", "Couldn't load boys.jpg\n", "",
          ""},
         {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "Couldn't open testing.ogg" + noSound,
          "v.mkv: 30 frames, 0.50 s, 640x480, *", "v.mkv", "silent"},
@@ -218,16 +217,12 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
         {"$0 --until 2000 --crf 30 --scale 3 v.mp4", 0, "",
          "v.mp4: 120 frames, 2.00 s, 1920x1440, *", "v.mp4", "2"},
     };
-    for (const char* args :
-         {"--fps 0 v.mkv", "--until 1x v.mkv", "--crf 52 v.mp4", "--size 2 v.mkv",
-          "--scale 0 v.mkv", "--scale 7 v.webm", "--until 500"}) // the mp4 stays last
-        cases.insert(cases.begin(), {"$0 " + std::string(args), 2, usage, "", "", ""});
     for (const auto& [script, exitCode, err, out, left, sound] : cases) {
         SCOPED_TRACE(script);
         for (const auto& entry : fs::directory_iterator(dir_)) fs::remove(entry);
         Provide();
         RunResult run = RunProgram(
-            {"bash", "-o", "pipefail", "-c", script, (BuildDir / "bumpwave-record").string()}, dir_,
+            {"bash", "-o", "pipefail", "-c", script, Stranded("bumpwave-record").string()}, dir_,
             {"M=" + Music.string(), "C=" + Corpus.string(), "B=" + BuildDir.string()}, 120s);
         EXPECT_EQ(run.exitCode, exitCode);
         EXPECT_EQ(fnmatch(err.c_str(), run.err.c_str(), 0), 0) << run.err;
@@ -252,7 +247,7 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
 // Each stop signal ends a run at once and removes its file, but not another run's of the same
 // name, nor one where it is ignored, as under nohup.
 TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
-    const std::string recorder = (BuildDir / "bumpwave-record").string();
+    const std::string recorder = Stranded("bumpwave-record").string();
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         Process stopped({recorder, "--until", "60000", "v.mkv"}, dir_.string());
         stopped.ReadUntil([&](auto&) { return Writing(); }, 30s);

@@ -6,40 +6,45 @@
 // SPEC is a comma-separated list of V or VxK: K frames at V milliseconds. Frame
 // i is drawn at the i-th time through the demo's own timeline, into one frame
 // that persists from one to the next, and saved as DIR/frame-%05d.ppm when i is
-// listed in --save (every frame by default). Pictures come from the current
-// directory, as for the demo.
+// listed in --save (every frame by default). Pictures are found as the demo
+// finds them.
 
-#include "assets/picture.h"
-#include "effects/tables.h"
+#include "platform/files.h"
 #include "platform/frame.h"
+#include "shell/show.h"
 #include "shell/timeline.h"
+#include "tools/arguments.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-constexpr const char* Usage =
-    "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR\n";
 constexpr const char* Help =
+    "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR\n"
     "\n"
     "Draws chosen moments of the demo without a display and writes them as PPM\n"
     "files. SPEC lists V or VxK items: K frames at V milliseconds into the demo.\n"
     "Frame i is saved as DIR/frame-%05d.ppm when i is listed in --save (default:\n"
     "all). N seeds the effects' random start. bumpmap.png and boys.jpg are read\n"
-    "from the current folder, or else from the installed data folder.\n";
+    "from the current folder, or else from the build's or the installed data folder.\n";
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 
-static mode_t CreationMask;
+constexpr ToolOption Known[] = {
+    {"seed", "a whole number from 0 to 4294967295"},
+    {"times", "V or VxK items separated by commas (K frames at V ms, up to 10000000 in all)"},
+    {"save", "frame numbers separated by commas"},
+    {"out", "the name of a folder"},
+};
+enum { Seed, Times, Save, Out };
 
-struct Options {
+struct FrameArguments {
     unsigned seed = 0;
     std::vector<uint32_t> times;
     bool saveAll = true;
@@ -47,22 +52,11 @@ struct Options {
     std::string out;
 };
 
-// A decimal number no larger than `max`, ending at *end.
-static bool ParseNumber(const char*& text, uint64_t max, uint64_t& value) {
-    if (*text < '0' || *text > '9') return false;
-    value = 0;
-    while (*text >= '0' && *text <= '9') {
-        value = value * 10 + static_cast<uint64_t>(*text++ - '0');
-        if (value > max) return false;
-    }
-    return true;
-}
-
-static bool ParseTimes(const char* text, std::vector<uint32_t>& times) {
+static bool ReadTimes(const char* text, std::vector<uint32_t>& times) {
     for (;;) {
         uint64_t time = 0, count = 1;
-        if (!ParseNumber(text, UINT32_MAX, time)) return false;
-        if (*text == 'x' && !ParseNumber(++text, MaxFrames, count)) return false;
+        if (!(text = ReadLeadingNumber(text, UINT32_MAX, time))) return false;
+        if (*text == 'x' && !(text = ReadLeadingNumber(text + 1, MaxFrames, count))) return false;
         if (count == 0 || times.size() + count > MaxFrames) return false;
         times.insert(times.end(), count, static_cast<uint32_t>(time));
         if (*text == '\0') return true;
@@ -70,55 +64,52 @@ static bool ParseTimes(const char* text, std::vector<uint32_t>& times) {
     }
 }
 
-static bool ParseSave(const char* text, std::set<uint64_t>& save) {
+static bool ReadSave(const char* text, std::set<uint64_t>& save) {
     for (;;) {
         uint64_t index = 0;
-        if (!ParseNumber(text, UINT32_MAX, index)) return false;
+        if (!(text = ReadLeadingNumber(text, UINT32_MAX, index))) return false;
         save.insert(index);
         if (*text == '\0') return true;
         if (*text++ != ',') return false;
     }
 }
 
-static bool ParseArguments(int argc, char** argv, Options& options) {
-    bool seed = false, times = false, out = false, save = false;
-    for (int i = 1; i < argc; i += 2) {
-        if (i + 1 >= argc) return false;
-        const char* name = argv[i];
-        const char* value = argv[i + 1];
-        uint64_t number = 0;
-        if (!std::strcmp(name, "--seed") && !seed) {
-            seed = ParseNumber(value, UINT32_MAX, number) && *value == '\0';
-            options.seed = static_cast<unsigned>(number);
-            if (!seed) return false;
-        } else if (!std::strcmp(name, "--times") && !times) {
-            if (!(times = ParseTimes(value, options.times))) return false;
-        } else if (!std::strcmp(name, "--save") && !save) {
-            if (!(save = ParseSave(value, options.save))) return false;
-            options.saveAll = false;
-        } else if (!std::strcmp(name, "--out") && !out && *value) {
-            options.out = value;
-            out = true;
+static FrameArguments ReadArguments(int argc, char** argv) {
+    FrameArguments arguments;
+    uint64_t number = 0;
+    const char* value = nullptr;
+    bool seeded = false;
+    for (int option; (option = NextOption(argc, argv, Known, Help, value)) >= 0;) {
+        bool read = true;
+        if (option == Seed) {
+            read = seeded = ReadNumber(value, 0, UINT32_MAX, number);
+            arguments.seed = static_cast<unsigned>(number);
+        } else if (option == Times) {
+            read = ReadTimes(value, arguments.times);
+        } else if (option == Save) {
+            read = ReadSave(value, arguments.save);
+            arguments.saveAll = false;
         } else {
-            return false;
+            read = *value != '\0';
+            arguments.out = value;
         }
+        if (!read) Refuse(Known[option], *value ? value : "\"\"");
     }
-    return seed && times && out;
+    if (optind < argc) RefuseCommandLine((std::string(argv[optind]) + " is not an option").c_str());
+    if (!seeded || arguments.times.empty() || arguments.out.empty())
+        RefuseCommandLine("--seed, --times and --out are needed");
+    return arguments;
 }
 
-// Binary PPM from the 0x00RRGGBB words, written under a name of its own and
-// renamed to `path` once whole, so that a full disk leaves no cut frame.
+// Binary PPM from the 0x00RRGGBB words, written whole or not at all, so that
+// a full disk or a stop leaves no cut frame.
 static bool WritePpm(const std::string& path, const Frame* frame) {
-    std::string temporary = path + ".XXXXXX";
-    int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
+    int descriptor = CreateAtomicFile(path.c_str());
     if (descriptor < 0) return false;
-    fchmod(descriptor, 0666 & ~CreationMask);
     std::FILE* file = fdopen(descriptor, "wb");
     if (!file) {
-        int error = errno;
         close(descriptor);
-        unlink(temporary.c_str());
-        errno = error;
+        DropAtomicFile();
         return false;
     }
     std::fprintf(file, "P6\n%d %d\n255\n", FrameWidth, FrameHeight);
@@ -133,10 +124,8 @@ static bool WritePpm(const std::string& path, const Frame* frame) {
         std::fwrite(row, 1, sizeof row, file);
     }
     bool written = !std::ferror(file);
-    written = std::fclose(file) == 0 && written && rename(temporary.c_str(), path.c_str()) == 0;
-    int error = errno;
-    if (!written) unlink(temporary.c_str());
-    errno = error;
+    written = std::fclose(file) == 0 && written && CommitAtomicFile(path.c_str());
+    if (!written) DropAtomicFile();
     return written;
 }
 
@@ -146,20 +135,19 @@ static bool MakeFolder(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0;
 }
 
-static int Capture(const Options& options, Frame* frame, const uint32_t* bump,
-                   const uint32_t* logo) {
-    if (!MakeFolder(options.out)) {
+static int Capture(const FrameArguments& arguments, Frame* frame) {
+    if (!MakeFolder(arguments.out)) {
         std::fprintf(stderr, "bumpwave-frames: cannot use %s as the output folder\n",
-                     options.out.c_str());
+                     arguments.out.c_str());
         return 1;
     }
-    for (size_t i = 0; i < options.times.size(); ++i) {
-        RenderScene(frame, options.times[i], bump, logo);
-        if (!options.saveAll && !options.save.count(i)) continue;
+    for (size_t i = 0; i < arguments.times.size(); ++i) {
+        RenderScene(frame, arguments.times[i], BumpPicture, LogoPicture);
+        if (!arguments.saveAll && !arguments.save.count(i)) continue;
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%05zu.ppm", i);
-        if (!WritePpm(options.out + name, frame)) {
-            std::fprintf(stderr, "bumpwave-frames: cannot write %s%s: %s\n", options.out.c_str(),
+        if (!WritePpm(arguments.out + name, frame)) {
+            std::fprintf(stderr, "bumpwave-frames: cannot write %s%s: %s\n", arguments.out.c_str(),
                          name, std::strerror(errno));
             return 1;
         }
@@ -168,38 +156,18 @@ static int Capture(const Options& options, Frame* frame, const uint32_t* bump,
 }
 
 int main(int argc, char** argv) {
-    Options options;
-    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
-        std::printf("%s%s", Usage, Help);
-        return 0;
-    }
-    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
-        std::puts("bumpwave-frames " BUMPWAVE_VERSION);
-        return 0;
-    }
-    if (!ParseArguments(argc, argv, options)) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
+    ProgramName = "bumpwave-frames";
+    const FrameArguments arguments = ReadArguments(argc, argv);
     // A file too large for its limit is a write error, with a message.
     std::signal(SIGXFSZ, SIG_IGN);
-    CreationMask = umask(0);
-    umask(CreationMask);
-    uint32_t* bump = nullptr;
-    uint32_t* logo = nullptr;
+    DropAtomicFileOnStop(nullptr);
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
-    if (!frame) {
+    if (!frame)
         std::fputs("bumpwave-frames: not enough memory for the frame\n", stderr);
-    } else if (LoadPicture("bumpmap.png", &bump) && LoadPicture("boys.jpg", &logo)) {
-        if (InitEffects(options.seed))
-            status = Capture(options, frame, bump, logo);
-        else
-            std::fputs("bumpwave-frames: not enough memory for the tables\n", stderr);
-    }
-    FreeWaveTables();
-    std::free(bump);
-    std::free(logo);
+    else if (LoadShow(arguments.seed))
+        status = Capture(arguments, frame);
+    FreeShow();
     FreeFrame(frame);
     return status;
 }

@@ -11,39 +11,42 @@
 // the end; a failure or a signal to stop removes it.
 
 #include "assets/music_decode.h"
-#include "assets/picture.h"
-#include "effects/tables.h"
+#include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
+#include "shell/show.h"
 #include "shell/timeline.h"
+#include "tools/arguments.h"
 #include "tools/video_file.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
+#include <getopt.h>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-constexpr const char* Usage =
+constexpr const char* Help =
     "usage: bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] OUTPUT\n"
     "\n"
     "Records the demo with its music into OUTPUT, a .mkv (FFV1 and FLAC, lossless),\n"
-    "a .mp4 (H.264 and AAC) or a .webm (VP9 and Opus). Reads bumpmap.png, boys.jpg\n"
-    "and testing.ogg from the current folder; needs no display and no sound card.\n"
+    "a .mp4 (H.264 and AAC) or a .webm (VP9 and Opus); needs no display and no\n"
+    "sound card.\n"
     "  --fps N     frames a second, 1 to 1000 (default 60)\n"
     "  --seed N    seeds the effects as bumpwave-frames --seed N (default: the time)\n"
     "  --until MS  ends the video at MS milliseconds\n"
     "  --crf N     quality for .mp4 and .webm, 0 (best) to 51 (default 18)\n"
-    "  --scale N   makes each pixel N x N pixels, 1 to 6 (default 1)\n";
+    "  --scale N   makes each pixel N x N pixels, 1 to 6 (default 1)\n"
+    "It reads bumpmap.png, boys.jpg and testing.ogg from the current folder, or\n"
+    "else from ";
 constexpr const char* Formats = "the formats are .mkv (lossless), .mp4 and .webm";
 constexpr uint64_t MaxFramesPerSecond = 1000;
 constexpr uint64_t MaxQuality = 51;
@@ -53,10 +56,15 @@ constexpr int SoundBlockFrames = 4096;
 constexpr int MusicCapacity = SoundBlockFrames * MaxSoundChannels;
 constexpr double ProgressInterval = 0.25; // seconds between redraws of the line
 constexpr int ProgressWidth = 79;
-constexpr const char* TemporaryPattern = "/bumpwave-record-XXXXXX.part";
-constexpr int TemporarySuffix = 5; // ".part"
 
-struct Options {
+constexpr ToolOption Known[] = {
+    {"fps", "a whole number from 1 to 1000"},       {"seed", "a whole number from 0 to 4294967295"},
+    {"until", "milliseconds from 1 to 4294967295"}, {"crf", "a whole number from 0 to 51"},
+    {"scale", "a whole number from 1 to 6"},
+};
+enum { Fps, Seed, Until, Crf, Scale };
+
+struct RecordArguments {
     int framesPerSecond = 60;
     unsigned seed = 0;
     bool seeded = false;
@@ -69,16 +77,11 @@ struct Options {
 
 // Everything the recording holds; released by ReleaseAll on every path.
 static Frame* DemoFrame;
-static uint32_t* BumpPicture;
-static uint32_t* LogoPicture;
 static uint32_t* BlackFrame;
 static bool MusicOpen;
 static bool VideoOpen;
-// The file being written, until it is renamed; a signal handler removes it.
-static char TemporaryName[PATH_MAX + 64];
 static volatile sig_atomic_t ProgressShown;
 static char BlankLine[ProgressWidth + 3]; // wipes the progress line
-static mode_t CreationMask;
 
 // Sound time in ticks of the sound track's rate (of 1 ms without music).
 static int64_t TickRate = 1000;
@@ -91,68 +94,51 @@ static int16_t MusicSamples[MusicCapacity];
 static int16_t SilentSamples[SoundBlockFrames * MaxSoundChannels];
 static int SkippedRate, SkippedChannels; // the last stream format skipped
 
-static bool ParseNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
-    value = 0;
-    if (*text == '\0') return false;
-    for (; *text; ++text) {
-        if (*text < '0' || *text > '9') return false;
-        value = value * 10 + static_cast<uint64_t>(*text - '0');
-        if (value > max) return false;
-    }
-    return value >= min;
-}
-
 static bool EndsWith(const std::string& text, const char* tail) {
     size_t length = std::strlen(tail);
     return text.size() > length && !strcasecmp(text.c_str() + text.size() - length, tail);
 }
 
-enum class Parsed { Yes, BadUsage, UnknownFormat };
+// What --help says: the options, and the folders the files are looked for in.
+static std::string HelpText() {
+    std::string help = Help;
+    const char* folders[MaxDataFolders];
+    int count = DataFolders(folders);
+    if (count == 0) return help + "nowhere: there is no data folder.\n";
+    for (int i = 0; i < count; ++i) help += (i ? " or " : "") + std::string(folders[i]);
+    return help + ".\n";
+}
 
-static Parsed ParseArguments(int argc, char** argv, Options& options) {
-    const Parsed bad = Parsed::BadUsage;
-    bool fps = false, seed = false, until = false, crf = false, scale = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* name = argv[i];
-        if (name[0] != '-' && options.output.empty()) {
-            options.output = name;
-            continue;
-        }
-        if (i + 1 >= argc) return bad;
-        const char* value = argv[++i];
+static RecordArguments ReadArguments(int argc, char** argv) {
+    RecordArguments arguments;
+    const std::string help = HelpText();
+    const char* value = nullptr;
+    const std::pair<uint64_t, uint64_t> ranges[] = {
+        {1, MaxFramesPerSecond}, {0, UINT32_MAX}, {1, UINT32_MAX}, {0, MaxQuality}, {1, MaxScale}};
+    for (int option; (option = NextOption(argc, argv, Known, help.c_str(), value)) >= 0;) {
         uint64_t number = 0;
-        if (!std::strcmp(name, "--fps") && !fps) {
-            fps = ParseNumber(value, 1, MaxFramesPerSecond, number);
-            options.framesPerSecond = static_cast<int>(number);
-            if (!fps) return bad;
-        } else if (!std::strcmp(name, "--seed") && !seed) {
-            seed = options.seeded = ParseNumber(value, 0, UINT32_MAX, number);
-            options.seed = static_cast<unsigned>(number);
-            if (!seed) return bad;
-        } else if (!std::strcmp(name, "--until") && !until) {
-            until = ParseNumber(value, 1, UINT32_MAX, number);
-            options.untilMs = static_cast<int64_t>(number);
-            if (!until) return bad;
-        } else if (!std::strcmp(name, "--crf") && !crf) {
-            crf = ParseNumber(value, 0, MaxQuality, number);
-            options.quality = static_cast<int>(number);
-            if (!crf) return bad;
-        } else if (!std::strcmp(name, "--scale") && !scale) {
-            scale = ParseNumber(value, 1, MaxScale, number);
-            options.scale = static_cast<int>(number);
-            if (!scale) return bad;
-        } else {
-            return bad;
-        }
+        if (!ReadNumber(value, ranges[option].first, ranges[option].second, number))
+            Refuse(Known[option], *value ? value : "\"\"");
+        if (option == Fps) arguments.framesPerSecond = static_cast<int>(number);
+        if (option == Seed) arguments.seed = static_cast<unsigned>(number);
+        if (option == Seed) arguments.seeded = true;
+        if (option == Until) arguments.untilMs = static_cast<int64_t>(number);
+        if (option == Crf) arguments.quality = static_cast<int>(number);
+        if (option == Scale) arguments.scale = static_cast<int>(number);
     }
-    if (options.output.empty()) return bad;
+    if (optind == argc) RefuseCommandLine("OUTPUT, the video's file name, is needed");
+    if (optind + 1 < argc)
+        RefuseCommandLine(
+            ("one OUTPUT at a time, not also " + std::string(argv[optind + 1])).c_str());
+    arguments.output = argv[optind];
     const std::pair<const char*, VideoKind> kinds[] = {
         {".mkv", VideoKind::Lossless}, {".mp4", VideoKind::Mp4}, {".webm", VideoKind::WebM}};
     for (const auto& [extension, kind] : kinds) {
-        options.kind = kind;
-        if (EndsWith(options.output, extension)) return Parsed::Yes;
+        arguments.kind = kind;
+        if (EndsWith(arguments.output, extension)) return arguments;
     }
-    return Parsed::UnknownFormat;
+    std::fprintf(stderr, "bumpwave-record: %s: %s\n", arguments.output.c_str(), Formats);
+    std::exit(2);
 }
 
 static void Say(const char* text) {
@@ -164,40 +150,19 @@ static void Say(const char* text) {
     }
 }
 
-// Runs on whichever thread the signal reaches: removes the unfinished file at
-// once, wherever the recording is, and ends as the signal would have.
-static void StopNow(int signal) {
-    if (TemporaryName[0] && unlink(TemporaryName) == 0) {
-        if (ProgressShown) Say(BlankLine);
-        Say("bumpwave-record: stopped, nothing written\n");
-    }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+// Runs in the signal handler, once the unfinished file is removed.
+static void SayStopped() {
+    if (ProgressShown) Say(BlankLine);
+    Say("bumpwave-record: stopped, nothing written\n");
 }
 
-// A stop signal ignored when the recorder started (as nohup ignores SIGHUP)
-// stays ignored. A file too large for its limit and a closed standard output
-// are write errors, as they are for the demo.
+// A file too large for its limit and a closed standard output are write
+// errors, as they are for the demo.
 static void CatchSignals() {
     std::snprintf(BlankLine, sizeof BlankLine, "\r%*s\r", ProgressWidth, "");
-    struct sigaction action = {};
-    action.sa_handler = StopNow;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction inherited = {};
-        sigaction(signal, nullptr, &inherited);
-        if (inherited.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
-    }
+    DropAtomicFileOnStop(SayStopped);
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-// Holds the stop signals back while the temporary file changes hands.
-static void HoldStopSignals(bool hold) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
-    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
 }
 
 // Wipes the progress line, so that what follows starts on a clean line.
@@ -212,61 +177,26 @@ static bool Fail(const char* what, const char* why) {
     return false;
 }
 
-static bool RecordingFailed(const Options& options, const char* why) {
+static bool RecordingFailed(const RecordArguments& options, const char* why) {
     return Fail(("cannot record " + options.output).c_str(), why);
-}
-
-static std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Creates the file to record into, a new one of its own beside OUTPUT, now, so
 // that an unusable folder shows before any work. Two recorders of one OUTPUT
 // each write their own, and whatever lies at a name is never followed.
-static bool CreateTemporaryFile(const Options& options) {
-    struct stat info;
-    const bool exists = lstat(options.output.c_str(), &info) == 0;
-    if (exists && S_ISDIR(info.st_mode)) return Fail(options.output.c_str(), std::strerror(EISDIR));
-    // A device or a FIFO would be replaced by the recording.
-    if (exists && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
-        return Fail(options.output.c_str(), "not a regular file");
-    const std::string name = FolderOf(options.output) + TemporaryPattern;
-    if (name.size() >= sizeof TemporaryName)
-        return Fail(("cannot write " + options.output).c_str(), std::strerror(ENAMETOOLONG));
-    HoldStopSignals(true);
-    std::memcpy(TemporaryName, name.c_str(), name.size() + 1);
-    int file = mkostemps(TemporaryName, TemporarySuffix, O_CLOEXEC);
-    int error = errno;
-    if (file < 0) TemporaryName[0] = '\0';
-    HoldStopSignals(false);
-    if (file < 0) return Fail(("cannot write " + options.output).c_str(), std::strerror(error));
-    // The permissions any new file gets, not mkstemp's owner-only ones.
-    fchmod(file, 0666 & ~CreationMask);
-    close(file);
-    return true;
+static bool CreateRecordingFile(const RecordArguments& arguments) {
+    int file = CreateAtomicFile(arguments.output.c_str());
+    if (file >= 0) return close(file), true;
+    if (errno == EISDIR) return Fail(arguments.output.c_str(), std::strerror(EISDIR));
+    if (errno == EINVAL) return Fail(arguments.output.c_str(), "not a regular file");
+    return Fail(("cannot write " + arguments.output).c_str(), std::strerror(errno));
 }
 
-// Puts the finished recording at OUTPUT, in one step.
-static bool RenameTemporaryFile(const Options& options) {
-    HoldStopSignals(true);
-    bool renamed = rename(TemporaryName, options.output.c_str()) == 0;
-    int error = errno;
-    if (renamed) TemporaryName[0] = '\0';
-    HoldStopSignals(false);
-    return renamed ||
-           Fail(("cannot rename the recording to " + options.output).c_str(), std::strerror(error));
-}
-
-static bool LoadAssets(const Options& options) {
+static bool LoadAssets(const RecordArguments& arguments) {
     DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
     BlackFrame = static_cast<uint32_t*>(std::calloc(FrameWidth * FrameHeight, 4));
     if (!DemoFrame || !BlackFrame) return Fail("the frame", "not enough memory");
-    // The loader prints its own messages, as in the demo.
-    if (!LoadPicture("bumpmap.png", &BumpPicture) || !LoadPicture("boys.jpg", &LogoPicture))
-        return false;
-    unsigned seed = options.seeded ? options.seed : static_cast<unsigned>(std::time(nullptr));
-    if (!InitEffects(seed)) return Fail("the tables", "not enough memory");
+    if (!LoadShow(arguments.seeded ? std::optional(arguments.seed) : std::nullopt)) return false;
     ResetTimeline();
     return true;
 }
@@ -293,7 +223,7 @@ static int64_t MillisecondsToTicks(int64_t ms) {
     return ms * TickRate / 1000;
 }
 
-static void NoteMusicEnd(const Options& options) {
+static void NoteMusicEnd(const RecordArguments& options) {
     MusicEnded = true;
     int64_t visuals = MillisecondsToTicks(DemoLengthMs);
     EndTicks = std::max(visuals, SoundTicks) + MillisecondsToTicks(TrailingSilenceMs);
@@ -318,7 +248,7 @@ static bool Usable(int rate, int channels) {
 
 // Gives the file sound up to `target` ticks: the music while it lasts, then
 // silence up to the end.
-static bool PumpSound(const Options& options, int64_t target) {
+static bool PumpSound(const RecordArguments& options, int64_t target) {
     while (!MusicEnded && SoundTicks < target) {
         int rate = 0, channels = 0;
         int frames = MusicOpen ? DecodeMusic(MusicSamples, MusicCapacity, &rate, &channels) : 0;
@@ -351,7 +281,8 @@ static double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // One line on a terminal, drawn over itself.
-static void ShowProgress(const Options& options, int64_t done, int64_t total, double seconds) {
+static void ShowProgress(const RecordArguments& options, int64_t done, int64_t total,
+                         double seconds) {
     const int framesPerSecond = options.framesPerSecond;
     double speed = seconds > 0 ? done / (framesPerSecond * seconds) : 0;
     int64_t left = speed > 0 ? static_cast<int64_t>((total - done) / (framesPerSecond * speed)) : 0;
@@ -364,14 +295,16 @@ static void ShowProgress(const Options& options, int64_t done, int64_t total, do
 }
 
 // Draws and encodes every frame; the number of frames, or -1 on failure.
-static int64_t RecordFrames(const Options& options) {
+static int64_t RecordFrames(const RecordArguments& options) {
     const int64_t fps = options.framesPerSecond;
     const bool progress = isatty(STDERR_FILENO);
     // Only for the progress line: the music's own index gives its length.
     double expectedMs = std::max<double>(DemoLengthMs, MusicOpen ? 1000 * MusicSeconds() : 0);
     expectedMs += TrailingSilenceMs;
     if (options.untilMs) expectedMs = std::min<double>(expectedMs, options.untilMs);
-    const int64_t expected = std::max<int64_t>(1, static_cast<int64_t>(expectedMs * fps / 1000));
+    // Frames are shown while they start before the end.
+    const int64_t expected =
+        std::max<int64_t>(1, static_cast<int64_t>(std::ceil(expectedMs * fps / 1000)));
     const auto start = std::chrono::steady_clock::now();
     double shown = 0;
     int64_t frame = 0;
@@ -403,23 +336,18 @@ static int64_t RecordFrames(const Options& options) {
 static void ReleaseAll() {
     if (VideoOpen) AbandonVideoFile();
     VideoOpen = false;
-    HoldStopSignals(true);
-    if (TemporaryName[0]) unlink(TemporaryName);
-    TemporaryName[0] = '\0';
-    HoldStopSignals(false);
+    DropAtomicFile();
     if (MusicOpen) CloseMusicFile();
     MusicOpen = false;
-    FreeWaveTables();
-    std::free(BumpPicture);
-    std::free(LogoPicture);
+    FreeShow();
     std::free(BlackFrame);
     FreeFrame(DemoFrame);
-    BumpPicture = LogoPicture = BlackFrame = nullptr;
+    BlackFrame = nullptr;
     DemoFrame = nullptr;
 }
 
-static bool Record(const Options& options) {
-    if (!CreateTemporaryFile(options) || !LoadAssets(options)) return false;
+static bool Record(const RecordArguments& options) {
+    if (!CreateRecordingFile(options) || !LoadAssets(options)) return false;
     OpenMusic();
     if (MusicOpen) {
         TickRate = MusicRate();
@@ -431,7 +359,8 @@ static bool Record(const Options& options) {
     VideoSettings settings = {options.kind,    options.framesPerSecond,     options.scale,
                               options.quality, MusicOpen ? MusicRate() : 0, SoundChannels};
     VideoOpen = true;
-    if (!OpenVideoFile(TemporaryName, settings)) return RecordingFailed(options, VideoFileError());
+    if (!OpenVideoFile(AtomicFileName(), settings))
+        return RecordingFailed(options, VideoFileError());
     if (MusicOpen && settings.sampleRate == 0) {
         std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", VideoFileError());
         CloseMusicFile();
@@ -444,7 +373,9 @@ static bool Record(const Options& options) {
     VideoOpen = false;
     if (!FinishVideoFile())
         return Fail(("cannot finish " + options.output).c_str(), VideoFileError());
-    if (!RenameTemporaryFile(options)) return false;
+    if (!CommitAtomicFile(options.output.c_str()))
+        return Fail(("cannot rename the recording to " + options.output).c_str(),
+                    std::strerror(errno));
 
     struct stat info = {};
     stat(options.output.c_str(), &info);
@@ -457,28 +388,10 @@ static bool Record(const Options& options) {
 }
 
 int main(int argc, char** argv) {
-    Options options;
-    if (argc == 2 && !std::strcmp(argv[1], "--help")) {
-        std::fputs(Usage, stdout);
-        return 0;
-    }
-    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
-        std::puts("bumpwave-record " BUMPWAVE_VERSION);
-        return 0;
-    }
-    Parsed parsed = ParseArguments(argc, argv, options);
-    if (parsed == Parsed::UnknownFormat) {
-        std::fprintf(stderr, "bumpwave-record: %s: %s\n", options.output.c_str(), Formats);
-        return 2;
-    }
-    if (parsed != Parsed::Yes) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
-    CreationMask = umask(0);
-    umask(CreationMask);
+    ProgramName = "bumpwave-record";
+    const RecordArguments arguments = ReadArguments(argc, argv);
     CatchSignals();
-    bool recorded = Record(options);
+    bool recorded = Record(arguments);
     std::fflush(stdout);
     ReleaseAll();
     return recorded ? 0 : 1;

@@ -1,56 +1,67 @@
 // bumpwave-view: shows one effect in a window, one frame per refresh, until the
 // window is closed, Escape or q is pressed, or the given seconds have passed.
-// It reads "bumpmap.png" and "boys.jpg" as the demo does.
+// It finds "bumpmap.png" and "boys.jpg" where the demo finds them.
 //
 //   bumpwave-view [lights|plasma|overlay|dots] [--seconds N]
 
-#include "assets/picture.h"
 #include "effects/bump_lights.h"
 #include "effects/dot_grid.h"
 #include "effects/plasma.h"
-#include "effects/tables.h"
 #include "platform/display.h"
+#include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/pacing.h"
+#include "shell/show.h"
+#include "tools/arguments.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
+#include <getopt.h>
+#include <string>
 
 enum class Effect { Lights, Plasma, Overlay, Dots };
 
-constexpr const char* Usage = "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n";
 constexpr const char* Help =
+    "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n"
     "\n"
     "Shows one effect of the demo in a 640 x 480 window, one frame per refresh, until\n"
     "the window is closed, Escape or q is pressed, or N seconds have passed\n"
     "(default: lights, no end). F11 toggles full screen.\n"
     "bumpmap.png and boys.jpg are read from the current folder, or else from the\n"
-    "installed data folder.\n";
+    "build's or the installed data folder.\n";
+
+constexpr ToolOption Known[] = {{"seconds", "a number of seconds, 0 or more"}};
+
+struct ViewArguments {
+    Effect effect = Effect::Lights;
+    double seconds = 0; // 0: until the window is closed
+};
 
 // Seconds: a plain non-negative number, all of the word.
-static bool ParseSeconds(const char* text, double& seconds) {
-    char* end = nullptr;
-    seconds = std::strtod(text, &end);
-    return end != text && *end == '\0' && std::isfinite(seconds) && seconds >= 0;
+static bool ReadSeconds(const char* text, double& seconds) {
+    const char* end = text + std::strlen(text);
+    auto [at, error] = std::from_chars(text, end, seconds);
+    return error == std::errc() && at == end && std::isfinite(seconds) && seconds >= 0;
 }
 
-static bool ParseArguments(int argc, char** argv, Effect& effect, double& seconds) {
+static ViewArguments ReadArguments(int argc, char** argv) {
+    ViewArguments arguments;
+    const char* value = nullptr;
+    while (NextOption(argc, argv, Known, Help, value) >= 0)
+        if (!ReadSeconds(value, arguments.seconds)) Refuse(Known[0], value);
     const char* names[] = {"lights", "plasma", "overlay", "dots"};
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
-            if (!ParseSeconds(argv[++i], seconds)) return false;
-            continue;
-        }
-        int known = 0;
-        while (known < 4 && std::strcmp(argv[i], names[known]) != 0) ++known;
-        if (known == 4) return false;
-        effect = static_cast<Effect>(known);
-    }
-    return true;
+    if (optind + 1 < argc) RefuseCommandLine("one effect at a time");
+    if (optind == argc) return arguments;
+    int known = 0;
+    while (known < 4 && std::strcmp(argv[optind], names[known]) != 0) ++known;
+    if (known == 4)
+        RefuseCommandLine(
+            (std::string(argv[optind]) + " is no effect: lights, plasma, overlay or dots").c_str());
+    arguments.effect = static_cast<Effect>(known);
+    return arguments;
 }
 
 static void RenderEffect(Effect effect, Frame* frame, const uint32_t* bump, const uint32_t* logo) {
@@ -72,47 +83,30 @@ static void RenderEffect(Effect effect, Frame* frame, const uint32_t* bump, cons
 }
 
 int main(int argc, char** argv) {
-    Effect effect = Effect::Lights;
-    double seconds = 0; // 0: until the window is closed
-    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
-        std::printf("%s%s", Usage, Help);
-        return 0;
-    }
-    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
-        std::puts("bumpwave-view " BUMPWAVE_VERSION);
-        return 0;
-    }
-    if (!ParseArguments(argc, argv, effect, seconds)) {
-        std::fputs(Usage, stderr);
-        return 2;
-    }
+    ProgramName = "bumpwave-view";
+    const ViewArguments arguments = ReadArguments(argc, argv);
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     Display* display = frame ? OpenDisplay(false, true, "bumpwave-view") : nullptr;
-    uint32_t* bump = nullptr;
-    uint32_t* logo = nullptr;
-    bool ready = display && LoadPicture("bumpmap.png", &bump) && LoadPicture("boys.jpg", &logo) &&
-                 InitEffects(static_cast<unsigned>(std::time(nullptr)));
+    bool ready = display && LoadShow(std::nullopt);
     auto start = std::chrono::steady_clock::now();
     auto running = [&] {
         std::chrono::duration<double> shown = std::chrono::steady_clock::now() - start;
-        return seconds <= 0 || shown.count() < seconds;
+        return arguments.seconds <= 0 || shown.count() < arguments.seconds;
     };
-    // One frame per display refresh, as the demo's paced run shows them.
+    // One frame per display refresh, whatever its rate: each shows the effect a step on.
     Pacer pacer;
     if (ready) {
         LendPixels(display, frame);
         StartPacer(pacer, RefreshRate(display));
     }
     while (ready && running()) {
-        RenderEffect(effect, frame, bump, logo);
+        RenderEffect(arguments.effect, frame, BumpPicture, LogoPicture);
         ShowFrame(display, frame);
         WaitForNextFrame(pacer);
         if (TakeEvents(display)) break;
     }
-    FreeWaveTables();
+    FreeShow();
     CloseDisplay(display);
     FreeFrame(frame);
-    std::free(bump);
-    std::free(logo);
     return ready ? 0 : 1;
 }

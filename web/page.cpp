@@ -12,25 +12,21 @@
 // Each show loads the pictures and the music again from the page's files
 // (the demo's own, or the user's), through the demo's own loaders.
 #include "assets/music.h"
-#include "assets/picture.h"
-#include "effects/tables.h"
 #include "platform/audio.h"
 #include "platform/display.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
+#include "shell/show.h"
 #include "shell/timeline.h"
 
 #include <emscripten.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 static const char* const Title = "bumpwave";
 
 static Display* PageDisplay;
 static Frame* PageFrame;
-static uint32_t* BumpPicture;
-static uint32_t* LogoPicture;
 
 // Hands every block of music queued to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
@@ -42,17 +38,9 @@ static void KeepBlock(const SoundBlock* block) {
                 static_cast<int>(block->rate), block->channels);
 }
 
-static void FreePictures() {
-    std::free(BumpPicture);
-    std::free(LogoPicture);
-    BumpPicture = LogoPicture = nullptr;
-    FreeWaveTables();
-}
-
 // The canvas and the frame once; the pictures and the tables every show.
-static bool LoadShow(unsigned seed) {
+static bool PrepareShow(unsigned seed) {
     std::fflush(stdout);
-    FreePictures();
     if (!PageFrame) PageFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!PageFrame) {
         std::printf("bumpwave: not enough memory for the frame\n");
@@ -63,13 +51,7 @@ static bool LoadShow(unsigned seed) {
         if (!PageDisplay) return false; // the display layer said why
         LendPixels(PageDisplay, PageFrame);
     }
-    // The loader prints its own messages, on the page; the second picture is
-    // not tried after the first has failed.
-    bool loaded = LoadPicture("bumpmap.png", &BumpPicture) && LoadPicture("boys.jpg", &LogoPicture);
-    if (loaded && !InitEffects(seed)) {
-        std::printf("bumpwave: not enough memory for the tables\n");
-        loaded = false;
-    }
+    bool loaded = LoadShow(seed); // its messages go to the page
     std::fflush(stdout);
     return loaded;
 }
@@ -80,7 +62,7 @@ extern "C" {
 // be loaded (its message is on the page). `keepSound` hands every block of
 // music to the page as well.
 EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound) {
-    if (!LoadShow(seed)) return 0;
+    if (!PrepareShow(seed)) return 0;
     MusicListener = keepSound ? KeepBlock : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
@@ -126,7 +108,7 @@ EMSCRIPTEN_KEEPALIVE double FrameRate() {
 
 // As bumpwave-frames: one frame that persists from one time to the next.
 EMSCRIPTEN_KEEPALIVE int StartFrames(unsigned seed) {
-    if (!LoadShow(seed)) return 0;
+    if (!PrepareShow(seed)) return 0;
     ResetTimeline();
     return 1;
 }

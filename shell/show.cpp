@@ -1,0 +1,32 @@
+#include "shell/show.h"
+
+#include "assets/picture.h"
+#include "effects/tables.h"
+#include "platform/files.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+uint32_t* BumpPicture;
+uint32_t* LogoPicture;
+
+bool LoadShow(std::optional<unsigned> seed) {
+    FreeShow();
+    // The loader prints its own messages.
+    bool loaded =
+        LoadPicture(BumpPictureName, &BumpPicture) && LoadPicture(LogoPictureName, &LogoPicture);
+    if (loaded && !InitEffects(seed.value_or(static_cast<unsigned>(std::time(nullptr))))) {
+        std::fprintf(stderr, "%s: not enough memory for the tables\n", ProgramName);
+        loaded = false;
+    }
+    if (!loaded) FreeShow();
+    return loaded;
+}
+
+void FreeShow() {
+    FreeWaveTables();
+    std::free(BumpPicture);
+    std::free(LogoPicture);
+    BumpPicture = LogoPicture = nullptr;
+}

@@ -1,0 +1,98 @@
+#include "tools/arguments.h"
+
+#include "platform/files.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <string>
+#include <vector>
+
+// getopt_long's codes for the tools' own options start here, above any letter.
+constexpr int FirstOptionCode = 256;
+constexpr int VersionCode = 255;
+
+// getopt_long takes any unambiguous start of a name (--v for --version); the
+// tools take whole names only, so that a typo is never another option.
+static void RefuseAbbreviations(int argc, char** argv, std::span<const ToolOption> options) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strncmp(argv[i], "--", 2) != 0) continue;
+        const std::string name(argv[i] + 2, std::strcspn(argv[i] + 2, "="));
+        bool takesValue = false, known = name == "help" || name == "version";
+        for (const ToolOption& o : options) takesValue = takesValue || name == o.name;
+        if (takesValue && !std::strchr(argv[i], '=')) ++i; // its value, whatever it looks like
+        if (takesValue || known) continue;
+        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName, argv[i]);
+        std::exit(2);
+    }
+}
+
+int NextOption(int argc, char** argv, std::span<const ToolOption> options, const char* help,
+               const char*& value) {
+    static std::vector<option> known;
+    static std::vector<bool> given;
+    if (known.empty()) {
+        RefuseAbbreviations(argc, argv, options);
+        for (size_t i = 0; i < options.size(); ++i)
+            known.push_back({options[i].name, required_argument, nullptr,
+                             FirstOptionCode + static_cast<int>(i)});
+        known.push_back({"help", no_argument, nullptr, 'h'});
+        known.push_back({"version", no_argument, nullptr, VersionCode});
+        known.push_back({});
+        given.assign(options.size(), false);
+    }
+    opterr = 0; // the refusals below say it better
+    int code = getopt_long(argc, argv, ":h", known.data(), nullptr);
+    if (code == -1) return -1;
+    if (code == 'h') {
+        std::fputs(help, stdout);
+        std::exit(0);
+    }
+    if (code == VersionCode) {
+        std::printf("%s %s\n", ProgramName, BUMPWAVE_VERSION);
+        std::exit(0);
+    }
+    if (code == ':' && optopt >= FirstOptionCode) {
+        std::fprintf(stderr, "%s: --%s takes %s, and none is given\n", ProgramName,
+                     options[optopt - FirstOptionCode].name,
+                     options[optopt - FirstOptionCode].takes);
+        std::exit(2);
+    }
+    if (code < FirstOptionCode) {
+        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName,
+                     argv[optind - 1]);
+        std::exit(2);
+    }
+    const size_t index = static_cast<size_t>(code - FirstOptionCode);
+    if (given[index]) {
+        std::fprintf(stderr, "%s: --%s is given twice, once is enough\n", ProgramName,
+                     options[index].name);
+        std::exit(2);
+    }
+    given[index] = true;
+    value = optarg;
+    return static_cast<int>(index);
+}
+
+void Refuse(const ToolOption& option, const char* value) {
+    std::fprintf(stderr, "%s: --%s takes %s, not %s\n", ProgramName, option.name, option.takes,
+                 value);
+    std::exit(2);
+}
+
+void RefuseCommandLine(const char* what) {
+    std::fprintf(stderr, "%s: %s (see --help)\n", ProgramName, what);
+    std::exit(2);
+}
+
+const char* ReadLeadingNumber(const char* text, uint64_t max, uint64_t& value) {
+    auto [end, error] = std::from_chars(text, text + std::strlen(text), value);
+    return error == std::errc() && value <= max ? end : nullptr;
+}
+
+bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
+    const char* end = ReadLeadingNumber(text, max, value);
+    return end && *end == '\0' && value >= min;
+}
