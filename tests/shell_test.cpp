@@ -167,16 +167,17 @@ TEST_F(ShowFixture, ALateFrameTakesEveryStepDueAndDrawsTheLast) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     for (uint32_t i = 0; i < std::size(drawn); ++i) {
-        int64_t late = start + StepDueAt(drawn[i], rate) + Second / 120 - 1;
-        if (i >= 6) late += pause;
-        if (i == 6) { // paused between these two frames
-            PauseShow(true, late - pause - Second / 100);
-            EXPECT_EQ(StepFrameLoop(late - Second / 2, false), ShowPhase::Visuals);
-            PauseShow(false, late - Second / 100);
-        }
+        // A millisecond before the step's own time: half a period late.
+        const int64_t late =
+            start + StepDueAt(drawn[i], rate) + Second / 120 - Ms + pause * (i > 5);
         ASSERT_EQ(StepFrameLoop(late, false), ShowPhase::Visuals);
         EXPECT_EQ(std::pair(FrameCount, StepsTaken()), std::pair(i + 1, drawn[i] + 1));
         EXPECT_EQ(Hash(frame), recorded[drawn[i]]) << "step " << drawn[i];
+        if (i != 5) continue;
+        PauseShow(true, late);
+        EXPECT_EQ(StepFrameLoop(late + pause / 2, false), ShowPhase::Visuals);
+        EXPECT_EQ(FrameCount, i + 1) << "a step taken while paused";
+        PauseShow(false, late + pause);
     }
     EXPECT_EQ(StepFrameLoop(start + pause + 41 * Second, false), ShowPhase::PlayOut);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n640 * 480 * 32 @ 0.268293 FPS\n");
