@@ -37,8 +37,8 @@ static void BareLoop(Display* display, Frame* frame, double seconds) {
 
 static void PacedLoop(Display* display, Frame* frame, int count) {
     int rate = RefreshRate(display);
-    Pacer pacer;
-    StartPacer(pacer, rate);
+    const int hz = rate > 0 ? rate : DefaultStepRate;
+    const int64_t begin = ClockNanoseconds();
     std::vector<double> intervals; // milliseconds between the ends of two shows
     int64_t last = 0;
     for (int i = 0; i <= count; ++i) {
@@ -46,10 +46,10 @@ static void PacedLoop(Display* display, Frame* frame, int count) {
         int64_t shown = ClockNanoseconds();
         if (i > 0) intervals.push_back((shown - last) / 1e6);
         last = shown;
-        WaitForNextFrame(pacer);
+        SleepUntil(begin + StepDueAt(i + 1, hz));
         TakeEvents(display);
     }
-    double period = 1000.0 / (rate > 0 ? rate : DefaultRefreshRate);
+    double period = 1000.0 / hz;
     long dropped = std::count_if(intervals.begin(), intervals.end(),
                                  [&](double ms) { return ms > 1.5 * period; });
     std::sort(intervals.begin(), intervals.end());

@@ -80,7 +80,7 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
 }
 #endif
 
-static void MoveLights() {
+void StepBumpLights() {
     Light* lights[] = {&redLight, &greenLight, &blueLight};
     for (Light* light : lights) {
         light->x += light->dx;
@@ -108,5 +108,4 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
         draw(locked.memory, pixelsPerRow, picture, blueLight, 0);
         UnlockFrame(frame);
     }
-    MoveLights();
 }

@@ -63,6 +63,9 @@ void RenderDotGrid(Frame* frame) {
         DrawDots(locked.memory, locked.bytesPerRow / 4);
         UnlockFrame(frame);
     }
+}
+
+void StepDotGrid() {
     DotColumnCounter = (DotColumnCounter + 1) % PlasmaColumnCount;
     DotRowCounter = (DotRowCounter + 1) % PlasmaRowCount;
 }

@@ -12,6 +12,9 @@ extern uint32_t DotColours[FrameHeight]; // colour of a dot by its grid row
 extern uint32_t DotRowCounter;           // 0..479, added to the DotRowWave index
 extern uint32_t DotColumnCounter;        // 0..639, added to the DotColumnWave index
 
-// Draws the 95 × 135 grid displaced by the dot waves, then moves both counters
-// on by one, also when the frame cannot be locked.
+// Draws the 95 × 135 grid displaced by the dot waves; nothing when the frame
+// cannot be locked.
 void RenderDotGrid(Frame* frame);
+
+// Moves both counters on by one: after every draw, locked or not.
+void StepDotGrid();

@@ -112,7 +112,7 @@ __attribute__((target("avx2"))) static void PasteOverlayAvx2(uint32_t* frame, in
 }
 #endif
 
-static void AdvancePhases() {
+void StepPlasma() {
     PlasmaPhaseSet& p = PlasmaPhases;
     p.redRowPhase = (p.redRowPhase + 1) % PlasmaRowCount;
     p.greenRowPhase = (p.greenRowPhase + 2) % PlasmaRowCount;
@@ -122,17 +122,15 @@ static void AdvancePhases() {
     p.blueColumnPhase = (p.blueColumnPhase + 3) % PlasmaColumnCount;
 }
 
-void RenderPlasma(Frame* frame, const uint32_t* picture) {
+bool RenderPlasma(Frame* frame, const uint32_t* picture) {
     LockedFrame locked;
-    if (!LockFrame(frame, &locked)) return;
+    if (!LockFrame(frame, &locked)) return false;
     const PlasmaPhaseSet& p = PlasmaPhases;
     uint32_t rowWords[PlasmaRowCount], columnWords[PlasmaColumnCount];
     PackWave(rowWords, PlasmaRowWave, PlasmaRowCount, p.redRowPhase, p.greenRowPhase,
              p.blueRowPhase);
     PackWave(columnWords, PlasmaColumnWave, PlasmaColumnCount, p.redColumnPhase, p.greenColumnPhase,
              p.blueColumnPhase);
-    // The phases move on before the picture is pasted; the picture does not read them.
-    AdvancePhases();
     const int pixelsPerRow = locked.bytesPerRow / 4;
 #if defined(__x86_64__)
     (UseAvx2 ? FillRowsAvx2 : FillRows)(locked.memory, pixelsPerRow, rowWords, columnWords);
@@ -142,4 +140,5 @@ void RenderPlasma(Frame* frame, const uint32_t* picture) {
     if (picture) PasteOverlay(locked.memory, pixelsPerRow, picture);
 #endif
     UnlockFrame(frame);
+    return true;
 }

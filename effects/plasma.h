@@ -13,7 +13,12 @@ constexpr int OverlayLeft = 160, OverlayTop = 280;
 // The 8-bit value a wave entry contributes: truncated toward zero, low 8 bits.
 uint32_t WaveByte(float value);
 
-// Fills the frame with the plasma of the current phases, pastes the top-left
-// 320 × 200 words of `picture` (if not null) at (160, 280), and moves the
-// phases on. When the frame cannot be locked nothing changes at all.
-void RenderPlasma(Frame* frame, const uint32_t* picture);
+// Fills the frame with the plasma of the current phases and pastes the
+// top-left 320 × 200 words of `picture` (if not null) at (160, 280). False
+// when the frame cannot be locked: nothing is drawn, and the phases must not
+// move either.
+bool RenderPlasma(Frame* frame, const uint32_t* picture);
+
+// Moves the phases on one step: after each drawn frame, and for a step that
+// was not drawn at all.
+void StepPlasma();

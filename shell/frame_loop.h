@@ -1,5 +1,8 @@
-// The frame loop: renders the timeline against the clock, shows every frame,
-// and reports the frame rate it reached.
+// The frame loop: one show of the 41-second timeline against the show's
+// clock, then the music's play-out and the one-second pause. The desktop
+// (RunFrameLoop, RunPlayOut) and the browser's animation callback drive the
+// same StepFrameLoop, which holds every rule of a show: which step is due,
+// how a stop ends it, when the music has played out and how long the pause is.
 #pragma once
 
 #include "platform/display.h"
@@ -8,25 +11,18 @@
 #include <csignal>
 #include <cstdint>
 
+struct Signal;
+
 constexpr uint32_t DemoLengthMs = 41000;
+constexpr uint32_t PauseAfterMusicMs = 1000;
 
 extern uint32_t FrameCount;   // frames presented
-extern float FramesPerSecond; // set once, after the loop
+extern float FramesPerSecond; // set once, when the visuals end
 
 // Ends the show at the next step: set by the display's stop keys and close
-// request, and by the stop signals' handler.
+// request, the page's, and the stop signals' handler. A stopped show prints
+// its frame-rate line, fades the music out and ends without the pause.
 extern volatile std::sig_atomic_t StopRequested;
-
-// A reading of a clock that never goes back, in the loop's own units.
-struct ClockReading {
-    uint32_t seconds;
-    uint32_t microseconds;
-};
-ClockReading ReadClock();
-
-// Whole milliseconds from `start` to `now` in 32-bit arithmetic that wraps;
-// only the difference counts, so large second counts are harmless.
-uint32_t MillisecondsBetween(ClockReading start, ClockReading now);
 
 // Single precision, as the report has always printed it.
 float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
@@ -34,20 +30,46 @@ float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
 // "\n640 * 480 * 32 @ <rate> FPS\n" on standard output.
 void PrintFrameRate();
 
-// One show of the 41-second timeline, a frame at a time: the native loop
-// below and the browser's animation callback drive the same steps.
-//
-// Starts a show into `frame` on `display`: the clock, the frame count and the
+enum class ShowPhase {
+    Idle,    // no show started
+    Visuals, // the timeline runs
+    PlayOut, // the visuals are over, the music plays to its end (or fades out)
+    Pause,   // the second after the music
+    Ended,
+};
+
+// Starts a show into `frame` on `display` at clock time `now`: paced at
+// `stepRate` steps a second, or unpaced (one step per frame at the clock's
+// time, as fast as it goes) where it is 0. The clock, the counts and the
 // timeline's state start from zero.
-void StartFrameLoop(Frame* frame, Display* display, const uint32_t* bumpPicture,
-                    const uint32_t* logoPicture);
+void StartFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
+                    const uint32_t* logoPicture, int64_t now);
 
-// Draws the frame of the time since the start, shows it and counts it. Once the
-// 41 seconds are over, or a stop was asked, it draws nothing, sets
-// FramesPerSecond for the frames shown, prints it and returns false.
-bool StepFrameLoop();
+// One turn of the show at clock time `now`. While the visuals run, takes
+// every step that is due and draws and shows the last; when they end (by time
+// or by a stop) prints the frame-rate line, and below it on standard error how
+// many steps were shown where some were dropped. `musicPlayedOut` says whether
+// the music has played out (or faded out after a stop). Returns the phase the
+// show is in afterwards.
+ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut);
 
-// Runs a whole show: paced at `stepRate` steps a second (never more than one a
-// display refresh), or as fast as it can where `stepRate` is 0.
+// When the next turn has something to do: the next step's due time, the
+// pause's end, else `now`.
+int64_t NextTurnAt(int64_t now);
+
+// Stops and starts the show's clock: paused time counts neither in the show's
+// time nor in its frame rate.
+void PauseShow(bool paused, int64_t now);
+
+// Steps taken so far, shown or not.
+uint32_t StepsTaken();
+
+// The desktop's show: the visuals, paced or as fast as they go; returns when
+// they are over, the display still open.
 void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture);
+
+// The desktop's end of a show, its display closed (also when no show could
+// start): waits for the music thread's `musicEnded` (none when it never
+// started), then the pause. False when the wait for the music was given up.
+bool RunPlayOut(Signal* musicEnded);

@@ -77,8 +77,7 @@ static void ShutDown() {
     FreeFrame(DemoFrame);
     // The music plays to the end of its file, unless a stop is asked meanwhile.
     // A music thread still opening the card keeps its signal, which it may yet send.
-    bool musicDone = !MusicStarted || WaitForMusic(MusicEnded, StopRequested);
-    if (!StopRequested) PauseMilliseconds(1000);
+    bool musicDone = RunPlayOut(MusicStarted ? MusicEnded : nullptr);
     if (musicDone) DestroySignal(MusicEnded);
 }
 
@@ -107,7 +106,6 @@ int main(int argc, char** argv) {
     bool shown = StartUp();
     if (shown)
         RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture);
-    if (StopRequested && MusicStarted) StopMusic(); // fading while the display closes
     ShutDown();
     if (StopSignal) {
         // Ended as the signal would have ended it, now that all is closed.

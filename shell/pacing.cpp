@@ -1,39 +1,31 @@
 #include "shell/pacing.h"
 
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
-constexpr int64_t NanosecondsPerSecond = 1'000'000'000;
-
-// Counted from the anchor, not added up, so a period that is not a whole
-// number of nanoseconds does not drift.
-static int64_t Deadline(const Pacer& pacer) {
-    return pacer.anchor + pacer.periods * NanosecondsPerSecond / pacer.stepRate;
+static int64_t HalfPeriod(int rate) {
+    return NanosecondsPerSecond / (2 * rate);
 }
 
-int StepRate(int refreshRate, int askedRate) {
-    int display = refreshRate > 0 ? refreshRate : DefaultRefreshRate;
-    return askedRate < display ? askedRate : display;
+uint32_t StepMilliseconds(uint32_t step, int rate) {
+    return static_cast<uint32_t>(uint64_t{step} * 1000 / static_cast<uint64_t>(rate));
 }
 
-static void Anchor(Pacer& pacer, int64_t now) {
-    pacer.anchor = now;
-    pacer.periods = 1;
+// floor(k × 1000 / rate) < ms exactly while k × 1000 < ms × rate.
+uint32_t StepsBefore(uint32_t ms, int rate) {
+    return static_cast<uint32_t>((uint64_t{ms} * static_cast<uint64_t>(rate) + 999) / 1000);
 }
 
-void StartPacer(Pacer& pacer, int stepRate, int64_t now) {
-    pacer.stepRate = stepRate > 0 ? stepRate : DefaultStepRate;
-    Anchor(pacer, now);
+uint32_t StepsDue(int64_t showTime, int rate) {
+    int64_t early = showTime + HalfPeriod(rate);
+    if (early < 0) return 0;
+    int64_t ms = early / NanosecondsPerMillisecond + 1;
+    return StepsBefore(ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms), rate);
 }
 
-int64_t NextFrameStart(Pacer& pacer, int64_t now) {
-    // A display that syncs held the frame until its refresh, less than a
-    // period after its deadline on any display of at least the step rate.
-    int64_t deadline = Deadline(pacer);
-    ++pacer.periods;
-    if (now < deadline) return deadline;
-    if (now - deadline >= NanosecondsPerSecond / pacer.stepRate) Anchor(pacer, now);
-    return now;
+int64_t StepDueAt(uint32_t step, int rate) {
+    return int64_t{StepMilliseconds(step, rate)} * NanosecondsPerMillisecond - HalfPeriod(rate);
 }
 
 int64_t ClockNanoseconds() {
@@ -41,11 +33,7 @@ int64_t ClockNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
 }
 
-void StartPacer(Pacer& pacer, int stepRate) {
-    StartPacer(pacer, stepRate, ClockNanoseconds());
-}
-
-void WaitForNextFrame(Pacer& pacer) {
+void SleepUntil(int64_t time) {
     int64_t now = ClockNanoseconds();
-    std::this_thread::sleep_for(std::chrono::nanoseconds(NextFrameStart(pacer, now) - now));
+    if (time > now) std::this_thread::sleep_for(std::chrono::nanoseconds(time - now));
 }

@@ -1,43 +1,35 @@
-// Paced runs step the demo a fixed number of times a second, 60 unless asked
-// otherwise, whatever the display's refresh rate: on a faster display each
-// step stays on screen for two or three refreshes, as video does; a display
-// slower than the step rate shows one step per refresh.
+// The show's steps against its clock. Everything that moves advances once a
+// step. Paced, step k belongs to show time floor(k × 1000 / rate) ms, as frame
+// k of a video at that rate, and is due when the show's clock reaches it: a
+// frame that comes late takes every step that is due and draws only the
+// last, so a slow display drops frames and the motion keeps its speed.
 //
-// The loop sleeps until a deadline that moves on by one step period a step,
-// counted from an anchor so that it does not drift. A display that syncs
-// holds each frame until its next refresh, which may come up to a period
-// after the deadline: the schedule keeps to its deadlines. A step that misses
-// its deadline by a whole period or more is shown at once and the deadlines
-// start again from it: there is never a burst of steps catching up.
+// A step is due half a step period early, so that a display refreshing at
+// the step rate takes one step a refresh although its refreshes come a little
+// early or late.
 //
-// Times are nanoseconds of the monotonic clock.
+// Times are nanoseconds of std::chrono::steady_clock, show times the clock's
+// nanoseconds since the show started, pauses left out.
 #pragma once
 
 #include <cstdint>
 
-constexpr int DefaultRefreshRate = 60; // where the display does not say
 constexpr int DefaultStepRate = 60;
 constexpr int MinStepRate = 24, MaxStepRate = 240;
+constexpr int64_t NanosecondsPerSecond = 1'000'000'000;
+constexpr int64_t NanosecondsPerMillisecond = 1'000'000;
 
-// Steps a second on a display refreshing `refreshRate` times a second (0 where
-// it does not say: taken as 60) when `askedRate` are asked: never more than
-// one step per refresh.
-int StepRate(int refreshRate, int askedRate);
+// Step `step`'s show time in whole milliseconds at `rate` steps a second.
+uint32_t StepMilliseconds(uint32_t step, int rate);
 
-struct Pacer {
-    int stepRate;
-    int64_t anchor;  // when the deadlines started counting
-    int64_t periods; // since the anchor, up to the next step's deadline
-};
+// How many steps come before `ms` (steps 0 .. n − 1).
+uint32_t StepsBefore(uint32_t ms, int rate);
 
-// Starts the deadlines one period after `now`; a rate of 0 means 60 a second.
-void StartPacer(Pacer& pacer, int stepRate, int64_t now);
+// How many steps are due (steps 0 .. n − 1) at show time `showTime`.
+uint32_t StepsDue(int64_t showTime, int rate);
 
-// Called after each step was shown. Returns when to start the next step:
-// `now` when there is nothing to wait for.
-int64_t NextFrameStart(Pacer& pacer, int64_t now);
+// The show time at which step `step` is due.
+int64_t StepDueAt(uint32_t step, int rate);
 
-// The same two on the clock: the caller sleeps until the next step is due.
 int64_t ClockNanoseconds();
-void StartPacer(Pacer& pacer, int stepRate);
-void WaitForNextFrame(Pacer& pacer);
+void SleepUntil(int64_t time);

@@ -36,47 +36,82 @@ Scene SceneAt(uint32_t elapsedMs) {
 }
 
 // Three frames without the picture, then three with it, over and over.
-static void Flash(Frame* frame, int32_t& counter, const uint32_t* logoPicture) {
-    if (counter <= 2) {
-        RenderPlasma(frame, nullptr);
-        ++counter;
-        return;
-    }
-    RenderPlasma(frame, logoPicture);
+static const uint32_t* FlashPicture(int32_t counter, const uint32_t* logoPicture) {
+    return counter <= 2 ? nullptr : logoPicture;
+}
+
+static void StepFlash(int32_t& counter) {
     if (++counter > 5) counter = 0;
 }
 
-void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
-                 const uint32_t* logoPicture) {
-    switch (SceneAt(elapsedMs)) {
+// Draws the scene's frame; false when the plasma could not lock it.
+static bool DrawScene(Frame* frame, Scene scene, const uint32_t* bumpPicture,
+                      const uint32_t* logoPicture) {
+    switch (scene) {
     case Scene::BumpLights:
         RenderBumpLights(frame, bumpPicture);
-        break;
+        return true;
     case Scene::PlasmaFadeIn:
-        // The tables take this frame's values; the step comes after drawing.
+        // The tables take this step's values; the step comes after drawing.
         BuildPlasmaWaves(FadeInOffset, FadeInAmplitude);
-        RenderPlasma(frame, nullptr);
+        return RenderPlasma(frame, nullptr);
+    case Scene::PlasmaWithDots: {
+        bool drawn = RenderPlasma(frame, nullptr);
+        RenderDotGrid(frame);
+        return drawn;
+    }
+    case Scene::FirstFlash:
+        return RenderPlasma(frame, FlashPicture(FirstFlashCounter, logoPicture));
+    case Scene::PlasmaWithPicture:
+        return RenderPlasma(frame, logoPicture);
+    case Scene::SecondFlash:
+        return RenderPlasma(frame, FlashPicture(SecondFlashCounter, logoPicture));
+    case Scene::PlasmaFadeOut:
+        BuildPlasmaWaves(FadeOutOffset, FadeOutAmplitude);
+        return RenderPlasma(frame, nullptr);
+    }
+    return true;
+}
+
+// What moves in the scene moves one step; the plasma only if `plasmaMoves`.
+static void AdvanceScene(Scene scene, bool plasmaMoves) {
+    if (scene == Scene::BumpLights) return StepBumpLights();
+    if (plasmaMoves) StepPlasma();
+    switch (scene) {
+    case Scene::PlasmaFadeIn:
         if (FadeInOffset > 128) --FadeInOffset;
         if (FadeInAmplitude < 127) ++FadeInAmplitude;
         break;
     case Scene::PlasmaWithDots:
-        RenderPlasma(frame, nullptr);
-        RenderDotGrid(frame);
+        StepDotGrid();
         break;
     case Scene::FirstFlash:
-        Flash(frame, FirstFlashCounter, logoPicture);
-        break;
-    case Scene::PlasmaWithPicture:
-        RenderPlasma(frame, logoPicture);
+        StepFlash(FirstFlashCounter);
         break;
     case Scene::SecondFlash:
-        Flash(frame, SecondFlashCounter, logoPicture);
+        StepFlash(SecondFlashCounter);
         break;
     case Scene::PlasmaFadeOut:
-        BuildPlasmaWaves(FadeOutOffset, FadeOutAmplitude);
-        RenderPlasma(frame, nullptr);
         if (FadeOutOffset > 0) --FadeOutOffset;
         if (FadeOutAmplitude > 0) --FadeOutAmplitude;
         break;
+    default:
+        break;
     }
+}
+
+void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
+                 const uint32_t* logoPicture) {
+    const Scene scene = SceneAt(elapsedMs);
+    // A plasma that could not lock its frame does not move, as if never called.
+    AdvanceScene(scene, DrawScene(frame, scene, bumpPicture, logoPicture));
+}
+
+void StepScene(uint32_t elapsedMs) {
+    const Scene scene = SceneAt(elapsedMs);
+    // The waves as this step's draw would have left them, for the scenes
+    // after a fade whose last steps were not drawn.
+    if (scene == Scene::PlasmaFadeIn) BuildPlasmaWaves(FadeInOffset, FadeInAmplitude);
+    if (scene == Scene::PlasmaFadeOut) BuildPlasmaWaves(FadeOutOffset, FadeOutAmplitude);
+    AdvanceScene(scene, true);
 }

@@ -31,6 +31,11 @@ extern int32_t SecondFlashCounter; // 0..5
 // Puts the state back to its start values (a fresh run of the timeline).
 void ResetTimeline();
 
-// Draws the frame of `elapsedMs` into `frame` and steps the state of its scene.
+// One step of the show at `elapsedMs`: draws its frame into `frame`, then
+// steps the state of its scene.
 void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
                  const uint32_t* logoPicture);
+
+// The same step without drawing, for a step whose frame is dropped: the state
+// ends exactly where RenderScene would have left it.
+void StepScene(uint32_t elapsedMs);

@@ -96,8 +96,10 @@ TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
         EXPECT_GE(run.seconds, 42 + extra);
         EXPECT_LT(run.seconds, 44 + extra + StartUp);
     }
-    EXPECT_EQ(blocked.result().err,
-              "bumpwave: the sound card never started: not waiting for the music\n");
+    // A loaded machine may drop steps, and says so first.
+    std::string err = blocked.result().err;
+    if (err.find(" steps shown: ") < err.find('\n')) err.erase(0, err.find('\n') + 1);
+    EXPECT_EQ(err, "bumpwave: the sound card never started: not waiting for the music\n");
     EXPECT_TRUE(Silent(Played()));
     EXPECT_NE(("\n" + noCard.result().err).find("\nbumpwave: no sound"), std::string::npos)
         << noCard.result().err;

@@ -61,6 +61,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
             literal::BumpLights(step % 9 == 4 ? nullptr : expected.data(), picture.data(), lights,
                                 pitch);
             RenderBumpLights(frame, picture.data());
+            StepBumpLights();
             ASSERT_EQ(Words(frame), expected) << "lights, frame " << step;
         }
         // No renderer but the lights may write the padding.
@@ -81,12 +82,13 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
                 FailNextLock(frame);
             else
                 literal::Plasma(expected.data(), overlay, phases, pitch);
-            RenderPlasma(frame, overlay);
+            if (RenderPlasma(frame, overlay)) StepPlasma(); // a failed lock: no move
             if (step % 2) {
                 if (step % 10 == 9) FailNextLock(frame);
                 literal::Dots(step % 10 == 9 ? nullptr : expected.data(), rowCounter, columnCounter,
                               pitch);
                 RenderDotGrid(frame);
+                StepDotGrid();
             }
             ASSERT_EQ(Words(frame), expected) << "plasma, frame " << step;
         }

@@ -17,19 +17,28 @@ static RunResult Tool(const fs::path& folder, const std::string& command, bool b
 
 using Frames = InFolder;
 
+// Every scene's frames, pinned in tests/golden_frames.txt.
 TEST_F(Frames, GoldenFramesOfEveryScene) {
-    // 29 bump lights; 69 fade-in, 40 in; 99 plasma, dots; 102, 104 first flash, picture off, on;
-    // 117 plasma, picture; 121 second flash, on at its 4th frame; 200 fade-out, 76 in; 264 black
-    const std::pair<const char*, uint64_t> golden[] = {
-        {"frame-00029.ppm", 5491144785031062465u},  {"frame-00069.ppm", 12265650754689304837u},
-        {"frame-00099.ppm", 15550015085161742778u}, {"frame-00102.ppm", 451241982384113397u},
-        {"frame-00104.ppm", 8712680450267703635u},  {"frame-00117.ppm", 10288462544744830770u},
-        {"frame-00121.ppm", 13640893846074266107u}, {"frame-00200.ppm", 9409504005281790249u},
-        {"frame-00264.ppm", 7178910433038176155u}};
+    std::istringstream lines(Slurp(fs::path(BUMPWAVE_SOURCE_DIR) / "tests" / "golden_frames.txt"));
+    std::string seed, times, save;
+    std::vector<std::pair<std::string, uint64_t>> golden;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string first;
+        words >> first;
+        if (first == "seed") words >> seed;
+        if (first == "times") words >> times;
+        if (first.empty() || first.find_first_not_of("0123456789") != std::string::npos) continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "frame-%05d.ppm", std::stoi(first));
+        golden.emplace_back(name, 0);
+        words >> golden.back().second;
+        save += (save.empty() ? "" : ",") + first;
+    }
+    ASSERT_EQ(golden.size(), 9u);
     Provide(Pictures);
-    RunResult run =
-        Tool(dir_, "frames --seed 2026 --times 0x30,13751x40,20001x30,31001x8,32001x10,"
-                   "38001x7,39001x140 --save 29,69,99,102,104,117,121,200,264 --out out");
+    RunResult run = Tool(dir_, "frames --seed " + seed + " --times " + times + " --save " + save +
+                                   " --out out");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (const auto& [name, sum] : golden) { // FNV-1a
         uint64_t hash = 1469598103934665603u;

@@ -70,75 +70,175 @@ TEST(FrameRate, PrintsTheSinglePrecisionRate) {
     }
 }
 
-TEST(Clock, MillisecondsWrapAroundInThirtyTwoBits) {
-    EXPECT_EQ(MillisecondsBetween({10, 999999}, {11, 0}), 1u); // whole milliseconds, truncated
-    EXPECT_EQ(MillisecondsBetween({5, 0}, {46, 17000}), 41017u);
-    // Seconds × 1000 overflows here; only the difference counts.
-    EXPECT_EQ(MillisecondsBetween({4294967, 295000}, {4294968, 0}), 705u);
-    EXPECT_EQ(MillisecondsBetween({4000000000u, 0}, {4000000041u, 500000}), 41500u);
-    ClockReading a = ReadClock(), b = ReadClock();
-    EXPECT_LT(MillisecondsBetween(a, b), 1000u);
-}
+constexpr int64_t Second = 1'000'000'000, Ms = 1'000'000; // in nanoseconds
 
-constexpr int64_t Second = 1'000'000'000;
-
-// Shows frames that take `work` each and return at once, sleeping as told.
-static int64_t ShowFrames(Pacer& pacer, int64_t now, int frames, int64_t work) {
-    for (int i = 0; i < frames; ++i) now = NextFrameStart(pacer, now + work);
-    return now;
-}
-
-TEST(Pacing, DeadlinesDoNotDriftAndAMissedOneStartsTheNextPeriodWithoutCatchingUp) {
-    for (int rate : {0, 60, 75, 144}) {
-        SCOPED_TRACE(rate);
-        const int hz = rate ? rate : 60;
-        Pacer pacer;
-        StartPacer(pacer, rate, 5 * Second);
-        // Frame k starts exactly k periods after the first, to the nanosecond.
-        EXPECT_EQ(ShowFrames(pacer, 5 * Second, 10'000, 1'000'000),
-                  5 * Second + 10'000 * Second / hz);
-    }
-    Pacer pacer;
-    StartPacer(pacer, 60, 0);
-    // One frame three periods late is shown as it comes...
-    const int64_t late = ShowFrames(pacer, 0, 10, 1000) + Second / 20;
-    auto after = [&](int periods) { return late + periods * Second / 60; };
-    EXPECT_EQ(NextFrameStart(pacer, late), late);
-    // ...and the next waits a whole period after it, and so on from there.
-    EXPECT_EQ(NextFrameStart(pacer, late + 1000), after(1));
-    EXPECT_EQ(NextFrameStart(pacer, after(1) + 1000), after(2));
-    // A display that syncs hands frames back at or after their deadline: no sleep.
-    EXPECT_EQ(NextFrameStart(pacer, after(3)), after(3));
-}
-
-// Ten seconds on a display of `hz` that holds each frame shown until its next
-// refresh (0: one that does not sync nor say its rate), each step drawn in 2 ms:
-// the steps a second, and for how many refreshes each step stays on screen.
-TEST(Pacing, StepsSixtyTimesASecondOnAnyDisplayOrAtTheRateAsked) {
-    const struct {
-        int hz, asked;
-        double steps;
-        std::set<int64_t> held;
-    } displays[] = {
-        {60, 60, 60, {1}},    {144, 60, 60, {2, 3}}, {75, 60, 60, {1, 2}},  {50, 60, 50, {1}},
-        {0, 60, 60, {}},      {0, 240, 60, {}},      {144, 50, 50, {2, 3}}, {144, 144, 144, {1}},
-        {144, 240, 144, {1}}, {240, 240, 240, {1}},  {50, 24, 24, {2, 3}},  {0, 24, 24, {}},
-    };
-    for (const auto& d : displays) {
-        Pacer pacer;
-        StartPacer(pacer, StepRate(d.hz, d.asked), 0);
-        int64_t now = 0, steps = 0, refresh = 0;
-        std::set<int64_t> held;
-        for (; now < 10 * Second; ++steps) {
-            now += 2'000'000;
-            int64_t next = d.hz ? (now * d.hz + Second - 1) / Second : 0;
-            if (d.hz && steps) held.insert(next - refresh);
-            if (d.hz) now = (refresh = next) * Second / d.hz;
-            now = NextFrameStart(pacer, now);
+// Step k is due from half a period before floor(k × 1000 / rate) ms, not a nanosecond earlier.
+TEST(Steps, EachStepIsDueHalfAPeriodBeforeItsMillisecond) {
+    for (int rate : {24, 60, 144, 240}) {
+        EXPECT_EQ(StepsDue(-Second / rate, rate), 0u) << rate;
+        for (uint32_t k = 0; k < 5000; ++k) {
+            const int64_t due = StepDueAt(k, rate);
+            ASSERT_EQ(due, int64_t{k} * 1000 / rate * Ms - Second / (2 * rate)) << rate << " " << k;
+            ASSERT_EQ(std::pair(StepsDue(due - 1, rate), StepsDue(due, rate)), std::pair(k, k + 1))
+                << rate << " " << k;
         }
-        EXPECT_NEAR(steps / 10.0, d.steps, 0.15) << d.hz << " Hz, " << d.asked << " asked";
-        EXPECT_EQ(held, d.held) << d.hz << " Hz, " << d.asked << " asked";
     }
+    EXPECT_EQ(StepMilliseconds(2460, 60), DemoLengthMs); // the first step past the show
+}
+
+namespace {
+
+const unsigned Seed = 5;
+
+uint64_t Hash(const Frame* frame) { // FNV-1a
+    uint64_t hash = 1469598103934665603u;
+    for (int y = 0; y < FrameHeight; ++y)
+        for (int x = 0; x < FrameWidth; ++x)
+            hash = (hash ^ frame->pixels[y * (frame->bytesPerRow / 4) + x]) * 1099511628211u;
+    return hash;
+}
+
+struct ShowFixture : testing::Test {
+    Display* display = OpenDisplay(false, false, "steps");
+    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
+    std::vector<uint32_t> bump = std::vector<uint32_t>(FrameWidth * FrameHeight),
+                          logo = std::vector<uint32_t>(FrameWidth * FrameHeight, 0x00010203);
+
+    void SetUp() override {
+        ASSERT_TRUE(display && frame);
+        LendPixels(display, frame);
+        for (size_t i = 0; i < bump.size(); ++i) bump[i] = static_cast<uint32_t>(i * 2654435761u);
+        StopRequested = 0;
+    }
+    void TearDown() override {
+        FreeWaveTables();
+        CloseDisplay(display);
+        FreeFrame(frame);
+    }
+    void Start(int rate, int64_t now) {
+        FreeWaveTables();
+        ASSERT_TRUE(InitEffects(Seed));
+        StartFrameLoop(frame, display, rate, bump.data(), logo.data(), now);
+    }
+    // What bumpwave-frames and bumpwave-record draw at each step's time.
+    std::vector<uint64_t> Recorded(int rate, uint32_t steps) {
+        FreeWaveTables();
+        EXPECT_TRUE(InitEffects(Seed));
+        ResetTimeline();
+        std::vector<uint64_t> hashes;
+        for (uint32_t k = 0; k < steps; ++k) {
+            RenderScene(frame, StepMilliseconds(k, rate), bump.data(), logo.data());
+            hashes.push_back(Hash(frame));
+        }
+        return hashes;
+    }
+};
+
+} // namespace
+
+// Shown at each step's due time, a paced show draws every step exactly as the recorder does.
+TEST_F(ShowFixture, APacedShowDrawsTheRecordersFrames) {
+    const int rate = 24;
+    const std::vector<uint64_t> recorded = Recorded(rate, 984);
+    const int64_t start = 77 * Second;
+    Start(rate, start);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    for (uint32_t k = 0; k < recorded.size(); ++k) {
+        const int64_t due = start + StepDueAt(k, rate);
+        ASSERT_EQ(StepFrameLoop(due - 1, false), ShowPhase::Visuals);
+        ASSERT_EQ(FrameCount, k) << "drawn before its time";
+        ASSERT_EQ(NextTurnAt(due - 1), due);
+        StepFrameLoop(due, false);
+        ASSERT_EQ(Hash(frame), recorded[k]) << "step " << k;
+    }
+    EXPECT_EQ(StepFrameLoop(start + 41 * Second, false), ShowPhase::PlayOut);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n640 * 480 * 32 @ 24 FPS\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), ""); // every step shown
+}
+
+// Frames that come late take every step due and draw the last; paused time is no show time.
+TEST_F(ShowFixture, ALateFrameTakesEveryStepDueAndDrawsTheLast) {
+    const int rate = 60;
+    const std::vector<uint64_t> recorded = Recorded(rate, 2460);
+    const int64_t start = 3 * Second, pause = 500 * Second;
+    const uint32_t drawn[] = {0, 1, 2, 7, 8, 824, 830, 1300, 1800, 2350, 2459}; // 830: fade-in
+    Start(rate, start);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    for (uint32_t i = 0; i < std::size(drawn); ++i) {
+        // A millisecond before the step's own time: half a period late.
+        const int64_t late =
+            start + StepDueAt(drawn[i], rate) + Second / 120 - Ms + pause * (i > 5);
+        ASSERT_EQ(StepFrameLoop(late, false), ShowPhase::Visuals);
+        EXPECT_EQ(std::pair(FrameCount, StepsTaken()), std::pair(i + 1, drawn[i] + 1));
+        EXPECT_EQ(Hash(frame), recorded[drawn[i]]) << "step " << drawn[i];
+        if (i != 5) continue;
+        PauseShow(true, late);
+        EXPECT_EQ(StepFrameLoop(late + pause / 2, false), ShowPhase::Visuals);
+        EXPECT_EQ(FrameCount, i + 1) << "a step taken while paused";
+        PauseShow(false, late + pause);
+    }
+    EXPECT_EQ(StepFrameLoop(start + pause + 41 * Second, false), ShowPhase::PlayOut);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n640 * 480 * 32 @ 0.268293 FPS\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "bumpwave: 11 of 2460 steps shown: the display could not keep up\n");
+}
+
+// Unpaced: one step a frame at the clock's time, the first at 0; the rate over unpaused time.
+TEST_F(ShowFixture, AnUnpacedShowStepsOncePerFrameAtTheClocksTime) {
+    // Frames at these clock times, paused from 13 s to 20 s: these times of the show.
+    const int64_t clock[] = {9 * Second, 13758 * Ms, 20751 * Ms, 27001 * Ms};
+    const uint32_t show[] = {0, 13758, 13751, 20001};
+    Frame* reference = AllocateFrame(FrameWidth, FrameHeight);
+    std::vector<uint64_t> recorded;
+    FreeWaveTables();
+    ASSERT_TRUE(InitEffects(Seed));
+    ResetTimeline();
+    for (uint32_t ms : show) {
+        RenderScene(reference, ms, bump.data(), logo.data());
+        recorded.push_back(Hash(reference));
+    }
+    FreeFrame(reference);
+    Start(0, 0);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 4; ++i) {
+        if (i == 2) PauseShow(false, 20 * Second);
+        StepFrameLoop(clock[i], false);
+        EXPECT_EQ(Hash(frame), recorded[i]) << "at " << show[i] << " ms";
+        if (i == 1) PauseShow(true, 13 * Second);
+    }
+    EXPECT_EQ(StepFrameLoop(48017 * Ms, false), ShowPhase::PlayOut);
+    EXPECT_EQ(FrameCount, 4u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n640 * 480 * 32 @ 0.0975205 FPS\n");
+}
+
+// After the visuals the music plays out, then a second's pause; a stop fades the music
+// and ends the show without the pause, from any phase.
+TEST_F(ShowFixture, TheMusicPlaysOutThenTheSecondsPauseAndAStopSkipsThePause) {
+    // Turns at these times, the music played out from the fourth on.
+    const int64_t turns[] = {0,           41 * Second,     42 * Second,
+                             43 * Second, 44 * Second - 1, 44 * Second};
+    const struct {
+        int stopBefore; // turn, or -1
+        std::string phases;
+    } cases[] = {{-1, "VPPSSE"}, {1, "VPPEEE"}, {2, "VPPEEE"}, {4, "VPPSEE"}};
+    for (const auto& c : cases) {
+        StopRequested = 0;
+        Start(60, 0);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        std::string phases;
+        for (int i = 0; i < 6; ++i) {
+            if (i == c.stopBefore) StopRequested = 1;
+            phases += "IVPSE"[static_cast<int>(StepFrameLoop(turns[i], i >= 3))];
+        }
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(phases, c.phases) << "stopped before turn " << c.stopBefore;
+        EXPECT_EQ(out, "\n640 * 480 * 32 @ 0.0243902 FPS\n"); // once, for the one frame
+        testing::internal::GetCapturedStderr();
+    }
+    StopRequested = 0;
 }
 
 // WINDOW, PACED and RATE n, each once, in any case and order, by name or first

@@ -62,14 +62,25 @@ def give(browser, kind, path):
     browser.wait_for("%s.includes(%r)" % (MESSAGES, os.path.basename(path)), 10)
 
 
+def golden_frames():
+    """tests/golden_frames.txt: the seed, the times, and each saved frame's checksum."""
+    seed = times = None
+    sums = {}
+    for line in open(os.path.join(SOURCE, "tests", "golden_frames.txt")):
+        words = line.split()
+        if words[:1] == ["seed"]:
+            seed = words[1]
+        elif words[:1] == ["times"]:
+            times = words[1]
+        elif words and words[0].isdigit():
+            sums[int(words[0])] = int(words[1])
+    return seed, times, sums
+
+
 def golden_frames_are_the_native_ones(server, native):
-    # The command and the checksums of tests/frames_test.cpp's golden frames.
-    text = open(os.path.join(SOURCE, "tests", "frames_test.cpp")).read()
-    sums = {int(k): int(v) for k, v in re.findall(r'\{"frame-(\d+)\.ppm", (\d+)u\}', text)}
-    seed, times = re.search(r'"frames --seed (\d+) --times ([\dx,"\s]+?) --save [\d,]+ --out',
-                            text).groups()
+    seed, times, sums = golden_frames()
     with Browser() as browser:
-        browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, re.sub(r'["\s]', "", times),
+        browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, times,
                                                       ",".join(str(i) for i in sorted(sums))))
         check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
         captures = browser.evaluate("bumpwave.captures")
@@ -119,7 +130,7 @@ def pictures_that_cannot_be_loaded_are_said_on_the_page(server, native):
                 check(browser.evaluate("bumpwave.state") == "start", "state")
 
 
-def a_paced_show_plays_to_its_end_and_escape_ends_one(server, native):
+def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
     with Browser() as browser:
         # A 3-second music: the show ends a second after its 41 s of visuals.
         browser.open(server.url + "?seed=3")
@@ -139,11 +150,16 @@ def a_paced_show_plays_to_its_end_and_escape_ends_one(server, native):
         check(browser.wait_for("bumpwave.state === 'ended'", 10), "never ended")
         check(browser.evaluate("document.getElementById('start').textContent") == "Play again",
               "no Play again")
-        # Again, ended early.
-        browser.evaluate(START)
-        check(browser.wait_for("bumpwave.frames > 30", 10), "no second show")
-        browser.key("Escape", "Escape")
-        check(browser.wait_for("bumpwave.state === 'ended'", 3), "Escape")
+        # Again, ended early by either stop key, as on the desktop: the frame-rate line and
+        # bumpwave.fps for the frames shown, the music faded, no pause.
+        for key, code in (("Escape", "Escape"), ("q", "KeyQ")):
+            browser.evaluate("document.getElementById('messages').textContent = ''")
+            browser.evaluate(START)
+            check(browser.wait_for("bumpwave.frames > 30", 10), "no show before " + key)
+            browser.key(key, code)
+            check(browser.wait_for("bumpwave.state === 'ended'", 3), key + " did not end it")
+            check(browser.evaluate("bumpwave.fps") > 0, key + ": no bumpwave.fps")
+            check("@ " in browser.evaluate(MESSAGES), key + ": no frame-rate line")
 
 
 def main():
@@ -152,7 +168,7 @@ def main():
     for test in (golden_frames_are_the_native_ones,
                  the_music_is_libvorbisfiles_decode_in_sdl_order,
                  pictures_that_cannot_be_loaded_are_said_on_the_page,
-                 a_paced_show_plays_to_its_end_and_escape_ends_one):
+                 a_paced_show_plays_to_its_end_and_escape_or_q_ends_one):
         started = time.monotonic()
         try:
             test(server, native)

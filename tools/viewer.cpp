@@ -68,16 +68,18 @@ static void RenderEffect(Effect effect, Frame* frame, const uint32_t* bump, cons
     switch (effect) {
     case Effect::Lights:
         RenderBumpLights(frame, bump);
+        StepBumpLights();
         break;
     case Effect::Plasma:
-        RenderPlasma(frame, nullptr);
+        if (RenderPlasma(frame, nullptr)) StepPlasma();
         break;
     case Effect::Overlay:
-        RenderPlasma(frame, logo);
+        if (RenderPlasma(frame, logo)) StepPlasma();
         break;
     case Effect::Dots:
-        RenderPlasma(frame, nullptr);
+        if (RenderPlasma(frame, nullptr)) StepPlasma();
         RenderDotGrid(frame);
+        StepDotGrid();
         break;
     }
 }
@@ -93,16 +95,14 @@ int main(int argc, char** argv) {
         std::chrono::duration<double> shown = std::chrono::steady_clock::now() - start;
         return arguments.seconds <= 0 || shown.count() < arguments.seconds;
     };
-    // One frame per display refresh, whatever its rate: each shows the effect a step on.
-    Pacer pacer;
-    if (ready) {
-        LendPixels(display, frame);
-        StartPacer(pacer, RefreshRate(display));
-    }
-    while (ready && running()) {
+    // One frame per display refresh, as the demo's paced run shows them.
+    const int refreshRate = ready && RefreshRate(display) > 0 ? RefreshRate(display) : 60;
+    const int64_t begin = ClockNanoseconds();
+    if (ready) LendPixels(display, frame);
+    for (uint32_t frames = 1; ready && running(); ++frames) {
         RenderEffect(arguments.effect, frame, BumpPicture, LogoPicture);
         ShowFrame(display, frame);
-        WaitForNextFrame(pacer);
+        SleepUntil(begin + StepDueAt(frames, refreshRate));
         if (TakeEvents(display)) break;
     }
     FreeShow();

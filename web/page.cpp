@@ -3,10 +3,9 @@
 // blocks the browser's only thread. The page calls these in turn:
 //
 //   StartShow        on "Start" (in the click, so that the sound may play)
-//   StepShow         once per display frame while the visuals run
-//   StepPlayOut      once per display frame while the music plays out
-//   StopShow         when the user ends the show early (Escape, or the demo's
-//                    own stop key, which ShowStopped reports)
+//   StepShow         once per display frame, with its time, until the show
+//                    has ended: the visuals, the music's play-out, the pause
+//   StopShow         when the user ends the show early (Escape or q)
 //
 // and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
 // Each show loads the pictures and the music again from the page's files
@@ -16,6 +15,7 @@
 #include "platform/display.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
+#include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
 
@@ -27,6 +27,7 @@ static const char* const Title = "bumpwave";
 
 static Display* PageDisplay;
 static Frame* PageFrame;
+static bool MusicOpen; // opened for the show, not yet closed
 
 // Hands every block of music queued to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
@@ -58,44 +59,47 @@ static bool PrepareShow(unsigned seed) {
 
 extern "C" {
 
-// Loads a show and starts its music and visuals; 0 when a picture could not
-// be loaded (its message is on the page). `keepSound` hands every block of
-// music to the page as well.
-EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound) {
+// Animation-frame times are milliseconds of the page's clock.
+static int64_t PageTime(double ms) {
+    return static_cast<int64_t>(ms * 1e6);
+}
+
+// Loads a show and starts its music and visuals at `now`; 0 when a picture
+// could not be loaded (its message is on the page). `keepSound` hands every
+// block of music to the page as well.
+EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound, double now) {
     if (!PrepareShow(seed)) return 0;
     MusicListener = keepSound ? KeepBlock : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
     StopRequested = 0; // a new show: the last one's stop is done with
-    StartFrameLoop(PageFrame, PageDisplay, BumpPicture, LogoPicture);
+    StartFrameLoop(PageFrame, PageDisplay, DefaultStepRate, BumpPicture, LogoPicture,
+                   PageTime(now));
+    MusicOpen = true;
     return 1;
 }
 
-// One display frame of the show: the music is topped up, then the frame of
-// the time since the start is drawn and shown. 0 once the visuals are over:
-// the frame-rate line is then printed.
-EMSCRIPTEN_KEEPALIVE int StepShow() {
-    StepMusic();
-    int running = StepFrameLoop();
+// One display frame of the show at `now`: the music is topped up, then the
+// show takes its turn. Returns the show's phase (ShowPhase) afterwards.
+EMSCRIPTEN_KEEPALIVE int StepShow(double now) {
+    bool playedOut = true;
+    if (MusicOpen) {
+        // A faded music is over whatever it had yet to hand over.
+        bool more = StepMusic();
+        playedOut = MusicPlayedOut() && (!more || StopRequested);
+    }
+    ShowPhase phase = StepFrameLoop(PageTime(now), playedOut);
+    if (MusicOpen && phase >= ShowPhase::Pause) {
+        CloseMusic();
+        MusicOpen = false;
+    }
     std::fflush(stdout);
-    return running;
+    return static_cast<int>(phase);
 }
 
-// Whether the show's visuals ended on a stop key the demo itself reads (q).
-EMSCRIPTEN_KEEPALIVE int ShowStopped() {
-    return StopRequested ? 1 : 0;
-}
-
-// One display frame of the music playing out; 0 once it has, and the card is closed.
-EMSCRIPTEN_KEEPALIVE int StepPlayOut() {
-    if (StepMusic() || !MusicPlayedOut()) return 1;
-    CloseMusic();
-    return 0;
-}
-
-// Without threads the card closes at once, with what it still holds.
+// Ends the show as the desktop's stop keys do.
 EMSCRIPTEN_KEEPALIVE void StopShow() {
-    CloseMusic();
+    StopRequested = 1;
 }
 
 EMSCRIPTEN_KEEPALIVE uint32_t FramesShown() {

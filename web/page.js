@@ -27,12 +27,8 @@ const startButton = document.getElementById("start");
 const FileNames = { bump: "bumpmap.png", logo: "boys.jpg", music: "testing.ogg" };
 const userFiles = {}; // by kind: the bytes the user chose, instead of the demo's own
 let nextDroppedPicture = "bump";
-let pauseEnd = 0; // the one-second pause after the music, in animation-frame time
-// 60 steps a second on any display, as the desktop demo's PACED: a 60 Hz
-// display takes one a frame, a 144 Hz one shows each for 2 or 3 frames, a
-// slower one takes one a frame.
-const StepPeriod = 1000 / 60;
-let nextStep = 0; // when the next step is due, in animation-frame time
+// The show's phases as StepShow returns them (ShowPhase), as window.bumpwave.state.
+const States = ["start", "running", "music", "music", "ended"];
 
 function say(text) {
   console.log(text);
@@ -90,11 +86,9 @@ function start() {
   bumpwave.frames = 0;
   bumpwave.fps = null;
   bumpwave.captures = [];
-  pauseEnd = 0;
-  nextStep = 0;
   if (params.has("times")) return startFrames();
   // In the click itself: the browser lets the sound start only there.
-  if (!_StartShow(seed(), params.has("keep-sound") ? 1 : 0)) {
+  if (!_StartShow(seed(), params.has("keep-sound") ? 1 : 0, performance.now())) {
     bumpwave.state = "start";
     return showPanel("Start");
   }
@@ -105,31 +99,12 @@ function start() {
   requestAnimationFrame(step);
 }
 
-// Whether a step is due at `now`. Half a period early counts, so that a 60 Hz
-// display's frames, a little early or late, take one step each; a step a whole
-// period late starts the deadlines again from it, so that none are caught up.
-function stepDue(now) {
-  if (now < nextStep - StepPeriod / 2) return false;
-  nextStep = now - nextStep > StepPeriod ? now + StepPeriod : nextStep + StepPeriod;
-  return true;
-}
-
+// The show takes its turn once per display frame; the demo decides the rest.
 function step(now) {
-  if (bumpwave.state === "running") {
-    if (!stepDue(now)) return requestAnimationFrame(step);
-    const running = _StepShow();
-    bumpwave.frames = _FramesShown();
-    if (!running) {
-      bumpwave.fps = _FrameRate();
-      if (_ShowStopped()) return stop();
-      bumpwave.state = "music";
-    }
-  } else if (bumpwave.state === "music") {
-    if (!pauseEnd && !_StepPlayOut()) pauseEnd = now + 1000;
-    if (pauseEnd && now >= pauseEnd) return end();
-  } else {
-    return;
-  }
+  bumpwave.state = States[_StepShow(now)];
+  bumpwave.frames = _FramesShown();
+  if (bumpwave.state !== "running" && bumpwave.fps === null) bumpwave.fps = _FrameRate();
+  if (bumpwave.state === "ended") return end();
   requestAnimationFrame(step);
 }
 
@@ -197,12 +172,6 @@ function toggleFullScreen() {
   else document.documentElement.requestFullscreen().catch(() => {});
 }
 
-function stop() {
-  if (bumpwave.state !== "running" && bumpwave.state !== "music") return;
-  _StopShow();
-  end();
-}
-
 // A file the user chose or dropped; `kind` is bump, logo or music.
 function useFile(kind, file) {
   if (!file) {
@@ -244,7 +213,7 @@ document.addEventListener(
   (event) => {
     if (event.target instanceof HTMLInputElement) return;
     if (event.key === "f" || event.key === "F") toggleFullScreen();
-    else if (event.key === "Escape") stop();
+    else if (event.key === "Escape" || event.key === "q" || event.key === "Q") _StopShow();
     else return;
     event.preventDefault();
     event.stopPropagation();
