@@ -120,7 +120,7 @@ def pictures_that_cannot_be_loaded_are_said_on_the_page(server, native):
                 ("bump", empty, "Couldn't load bumpmap.png"),
                 ("logo", os.path.join(MUSIC, "not-vorbis.ogg"), "Couldn't load boys.jpg"),
                 ("drop", os.path.join(SOURCE, "tests", "pictures", "huge.png"),  # as the bump
-                 "do not fit the 640 × 480 picture buffer")]:
+                 "it must be 640 × 480")]:
             with Browser() as browser:
                 browser.open(server.url)
                 give(browser, kind, path)
