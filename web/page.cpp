@@ -14,7 +14,6 @@
 #include "assets/music.h"
 #include "assets/picture.h"
 #include "effects/tables.h"
-#include "platform/audio.h"
 #include "platform/display.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
@@ -32,14 +31,13 @@ static Frame* PageFrame;
 static uint32_t* BumpPicture;
 static uint32_t* LogoPicture;
 
-// Hands every block of music queued to the page, as little-endian 16-bit
+// Hands all the music given to the card to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
 EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels),
       { bumpwaveKeepSamples(HEAPU8.subarray(data, data + length), rate, channels); });
 
-static void KeepBlock(const SoundBlock* block) {
-    KeepSamples(static_cast<const char*>(block->data), static_cast<int>(block->length),
-                static_cast<int>(block->rate), block->channels);
+static void KeepSound(const char* data, long bytes, long rate, int channels) {
+    KeepSamples(data, static_cast<int>(bytes), static_cast<int>(rate), channels);
 }
 
 static void FreePictures() {
@@ -81,7 +79,7 @@ extern "C" {
 // music to the page as well.
 EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound) {
     if (!LoadShow(seed)) return 0;
-    MusicListener = keepSound ? KeepBlock : nullptr;
+    MusicListener = keepSound ? KeepSound : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
     StopRequested = 0; // a new show: the last one's stop is done with
