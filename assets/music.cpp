@@ -159,7 +159,9 @@ double MusicSeconds() {
     return static_cast<double>(R.lastGranule) / static_cast<double>(info->rate);
 }
 
-void ToSpeakerOrder(char* samples, long length, int channels) {
+// Moves the channels of whole 16-bit sample frames from Vorbis's order to the
+// usual one (front left, right, centre, LFE, back, side), which SDL expects.
+static void ToSpeakerOrder(char* samples, long length, int channels) {
     if (channels < 3 || channels > 8) return; // the same order, or none at all
     const int frameBytes = 2 * channels;
     for (char* frame = samples; frame + frameBytes <= samples + length; frame += frameBytes) {
@@ -170,7 +172,7 @@ void ToSpeakerOrder(char* samples, long length, int channels) {
     }
 }
 
-static long DecodeVorbis(void* from, char* buffer, int length, long* rate, int* channels) {
+long DecodeVorbis(void* from, char* buffer, int length, long* rate, int* channels) {
     auto* stream = static_cast<OggVorbis_File*>(from);
     int bitstream = 0;
     long count = ov_read(stream, buffer, length, 1, 2, 1, &bitstream);

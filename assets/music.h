@@ -77,6 +77,6 @@ long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, lo
 using MusicSink = bool (*)(const void* data, long bytes, long rate, int channels, bool wait);
 bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait);
 
-// Moves the channels of whole 16-bit sample frames from Vorbis's order to the
-// usual one (front left, right, centre, LFE, back, side), which SDL expects.
-void ToSpeakerOrder(char* samples, long length, int channels);
+// ReadMusic's decoder, for `from` an OggVorbis_File: ov_read, its channels
+// moved from Vorbis's order to SDL's.
+long DecodeVorbis(void* from, char* buffer, int length, long* rate, int* channels);
