@@ -93,10 +93,14 @@ static void SayFileProblem(int error) {
 
 static const char* VorbisProblem(int code) {
     switch (code) {
-    case OV_EREAD: return "cannot be read";
-    case OV_EVERSION: return "made by a Vorbis version this program does not know";
-    case OV_EBADHEADER: return "its Vorbis headers are damaged";
-    default: return "not an Ogg Vorbis file";
+    case OV_EREAD:
+        return "cannot be read";
+    case OV_EVERSION:
+        return "made by a Vorbis version this program does not know";
+    case OV_EBADHEADER:
+        return "its Vorbis headers are damaged";
+    default:
+        return "not an Ogg Vorbis file";
     }
 }
 
@@ -204,7 +208,8 @@ static void NoteStream(long rate, int channels) {
                       rate);
     } else if (rate < SlowRate) {
         const double seconds = MusicSeconds();
-        SayDuration(length, sizeof length, seconds ? seconds : static_cast<double>(SlowRate) / rate);
+        SayDuration(length, sizeof length,
+                    seconds ? seconds : static_cast<double>(SlowRate) / rate);
         std::snprintf(line, sizeof line,
                       seconds ? "music at %ld Hz: it plays for %s"
                               : "music at %ld Hz: each second of it at 8000 Hz plays for %s",
@@ -261,8 +266,8 @@ static bool PutInCard(const void* data, long bytes, long rate, int channels, boo
     return true;
 }
 
-bool OpenMusic() {
-    M.stopping = false;
+// The card, then the file.
+static bool OpenCardAndFile() {
     M.fileOpen = false;
     // The card opens before the file, so that without one nothing is said on
     // stdout; it opens again for the first stream's own rate and channels.
@@ -277,6 +282,12 @@ bool OpenMusic() {
         }
     }
     return M.cardOpen && M.fileOpen;
+}
+
+bool OpenMusic() {
+    M.stopping = false;
+    PauseSound(false);
+    return OpenCardAndFile();
 }
 
 bool StepMusic() {
@@ -295,7 +306,7 @@ void CloseMusic() {
 }
 
 void PlayMusic() {
-    if (OpenMusic()) PumpMusic(DecodeVorbis, &R.stream, PutInCard, true);
+    if (OpenCardAndFile()) PumpMusic(DecodeVorbis, &R.stream, PutInCard, true);
     CloseMusic();
     SendSignal(M.endSignal);
 }
@@ -305,6 +316,7 @@ bool StartMusic(Signal* ended) {
     M.cardOpen = M.fileOpen = false;
     M.cardAnswered = false;
     M.stopping = false;
+    PauseSound(false);
     return StartThread(PlayMusic, "bumpwave music", true);
 }
 

@@ -60,7 +60,7 @@ struct Card {
     bool lost;      // the device takes no more sound
     uint64_t pulls; // callbacks run
     uint64_t pullsSeen;
-    int quietWaits; // timed-out waits in a row that saw no callback run
+    int quietWaits;                // timed-out waits in a row that saw no callback run
     uint64_t fadeFrames, fadeLeft; // the ramp's length, and what remains of it
 };
 
@@ -185,9 +185,9 @@ static bool AddConverter(long rate, int channels) {
     Converter& c = card.chain[(card.first + card.count) % MaxConverters];
     SDL_FreeAudioStream(c.stream); // one that has played out
     c = {};
-    c.stream = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
-                                  static_cast<int>(rate), card.spec.format, card.spec.channels,
-                                  card.spec.freq);
+    c.stream =
+        SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
+                           card.spec.format, card.spec.channels, card.spec.freq);
     if (!c.stream) return false;
     c.rate = rate;
     c.channels = channels;
@@ -263,7 +263,6 @@ bool OpenSound(long rate, int channels) {
     if (A.card.device || Stuck) return false;
     A.card = {};
     A.fadeAsked = false;
-    A.paused = false;
     if (!Playable(rate, channels) || !HoldSubsystem(SDL_INIT_AUDIO)) {
         NoSound();
         return false;
@@ -290,7 +289,7 @@ bool OpenSound(long rate, int channels) {
     const uint64_t perMillisecond = static_cast<uint64_t>(card.spec.freq) * FrameBytes();
     card.bufferBytes = perMillisecond * BufferMilliseconds / 1000;
     card.startBytes = perMillisecond * StartMilliseconds / 1000;
-    SDL_PauseAudioDevice(card.device, 0);
+    SDL_PauseAudioDevice(card.device, A.paused ? 1 : 0);
     return true;
 }
 

@@ -43,6 +43,7 @@ void FadeOutSound();
 
 // From any thread: stops or resumes the card where it is, losing nothing; a
 // music thread waiting for room waits on, and a paused card is not given up.
+// A card opened while paused opens paused.
 void PauseSound(bool paused);
 
 // Without waiting: whether the device has played all it was given (or lost it).

@@ -57,9 +57,9 @@ TEST(MusicStream, PlaysEveryPlayableStreamWholeUntilItsEndAnErrorOrTooManyHoles)
     std::vector<Step> holes(3 * 65, {OV_HOLE}); // 64 in a row are not yet too many
     holes[0] = holes[65] = holes[130] = {1000};
     struct {
-        std::vector<Step> script;                    // read, and so used up
+        std::vector<Step> script;                      // read, and so used up
         std::vector<std::tuple<long, int, long>> runs; // as played
-        std::string said;                            // on stderr
+        std::string said;                              // on stderr
     } cases[] = {
         {{{3 * 4096}}, {{44100, 2, 3 * 4096}}, ""},
         {{{20004, 3, 48000}}, {{48000, 3, 20004}}, ""},

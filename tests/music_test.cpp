@@ -163,6 +163,24 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
     }
 }
 
+// Paused from before the card opens for longer than a silent card is given, it plays whole.
+TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
+    fs::copy(Music / "truncated.ogg", dir_ / "testing.ogg");
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    fs::path home = fs::current_path();
+    fs::current_path(dir_);
+    Signal* ended = CreateSignal();
+    ASSERT_TRUE(StartMusic(ended));
+    PauseMusic(true);
+    EXPECT_FALSE(WaitForSignalMilliseconds(ended, 5500));
+    PauseMusic(false);
+    WaitForSignal(ended);
+    DestroySignal(ended);
+    fs::current_path(home);
+    EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
+}
+
 // Last: the device it gives up stays open in this process.
 TEST_F(MusicFailure, ADeviceThatStopsTakingSoundIsGivenUp) {
     fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");

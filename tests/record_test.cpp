@@ -227,8 +227,8 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          "testing.ogg v.mp4", "1"},
         {music + "$M/five-channels.ogg $M/ten-channels.ogg $C/six-channels.ogg >testing.ogg; "
                  "$0 --until 2500 v.mkv",
-         0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *",
-         "testing.ogg v.mkv", "5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
+         0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *", "testing.ogg v.mkv",
+         "5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
         // libvorbisfile's index of this file would take half an hour
         {music + "$B/testing.ogg >testing.ogg; truncate -s 1G testing.ogg; $0 --until 100 v.mkv", 0,
          "", "v.mkv: *", "testing.ogg v.mkv", "2 until 0.1 s"},

@@ -276,8 +276,8 @@ static bool LoadAssets(const Options& options) {
 static void ReadSound() {
     long rate = 0;
     int channels = 1;
-    long bytes = ReadMusic(reinterpret_cast<char*>(MusicSamples), sizeof MusicSamples, &rate,
-                           &channels);
+    long bytes =
+        ReadMusic(reinterpret_cast<char*>(MusicSamples), sizeof MusicSamples, &rate, &channels);
     for (long i = 0; i < bytes / 2; ++i) { // big-endian, as the sound card takes it
         const auto* b = reinterpret_cast<const uint8_t*>(&MusicSamples[i]);
         MusicSamples[i] = static_cast<int16_t>(b[0] << 8 | b[1]);
@@ -425,7 +425,7 @@ static void ReleaseAll() {
 static bool Record(const Options& options) {
     if (!CreateTemporaryFile(options) || !LoadAssets(options)) return false;
     OpenTrackMusic();
-    VideoSettings settings = {options.kind,    options.framesPerSecond,    options.scale,
+    VideoSettings settings = {options.kind,    options.framesPerSecond,   options.scale,
                               options.quality, MusicOpen ? MusicRate : 0, MusicChannels};
     VideoOpen = true;
     if (!OpenVideoFile(TemporaryName, settings)) return RecordingFailed(options, VideoFileError());

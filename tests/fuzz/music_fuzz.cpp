@@ -20,8 +20,8 @@ static long Read(void* from, char* buffer, int length, long* rate, int* channels
 
 // What the card is given: whole frames of a format it plays.
 static bool Put(const void*, long bytes, long rate, int channels, bool) {
-    if (bytes <= 0 || bytes > 4096 || channels < 1 || channels > 8 || rate < 1 ||
-        rate > 384000 || bytes % (2 * channels))
+    if (bytes <= 0 || bytes > 4096 || channels < 1 || channels > 8 || rate < 1 || rate > 384000 ||
+        bytes % (2 * channels))
         __builtin_trap();
     return true;
 }
