@@ -17,6 +17,7 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 static constexpr const char* MusicName = "testing.ogg";
 // A hole is a lost page, not the end: decoding resumes after it. A file that
@@ -113,15 +114,15 @@ static int64_t Little(const unsigned char* bytes, int count) {
 // The granule position of the file's last page, which is the length in sample
 // frames of the stream it ends; read without moving the file's position.
 static void FindLastPage(FILE* file) {
-    static unsigned char tail[TailBytes];
+    std::vector<unsigned char> tail(TailBytes);
     struct stat about = {};
     const off_t size = fstat(fileno(file), &about) == 0 ? about.st_size : 0;
     const off_t from = size > TailBytes ? size - TailBytes : 0;
-    const ssize_t got = size > 0 ? pread(fileno(file), tail, TailBytes, from) : 0;
+    const ssize_t got = size > 0 ? pread(fileno(file), tail.data(), TailBytes, from) : 0;
     for (ssize_t at = got - 27; at >= 0; --at) {
-        if (std::memcmp(tail + at, "OggS", 4) != 0 || tail[at + 4] != 0) continue;
-        R.lastGranule = Little(tail + at + 6, 8);
-        R.lastSerial = static_cast<long>(static_cast<int32_t>(Little(tail + at + 14, 4)));
+        if (std::memcmp(&tail[at], "OggS", 4) != 0 || tail[at + 4] != 0) continue;
+        R.lastGranule = Little(&tail[at + 6], 8);
+        R.lastSerial = static_cast<long>(static_cast<int32_t>(Little(&tail[at + 14], 4)));
         R.lastKnown = R.lastGranule > 0;
         return;
     }
