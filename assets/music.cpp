@@ -1,12 +1,5 @@
-// The music thread.
-//
-// Threads: the main thread calls StartMusic, which starts PlayMusic on the
-// music thread, and StopMusic, which only raises flags the music thread and
-// the card's callback read. All the rest runs on the music thread, which owns the file,
-// the decoder, the sound card, the two blocks and the two sample buffers; its
-// last act is to send the end signal, after which it touches nothing of the
-// demo's. In the browser the page's only thread calls the parts of PlayMusic
-// one step at a time instead, and WaitForMusic runs on the main thread.
+// The music: one reader of "testing.ogg", and the thread that copies what it
+// reads into the sound card.
 #include "assets/music.h"
 
 #include "platform/audio.h"
@@ -15,22 +8,26 @@
 
 #include <vorbis/vorbisfile.h>
 
-#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
-static constexpr int BufferSize = 4096;
+static constexpr const char* MusicName = "testing.ogg";
 // A hole is a lost page, not the end: decoding resumes after it. A file that
 // is nothing but holes must still end.
 static constexpr int MaxHoles = 64;
-static constexpr const char* MusicName = "testing.ogg";
-// Indexing a file takes libvorbisfile time that grows with the square of a
-// tail without pages; past this size the file is read as a stream, in time
-// that grows with its size, and its length is not known beforehand.
-static constexpr off_t MaxIndexedBytes = 16 << 20;
+// Below this the music is far slower than anyone means it to be.
+static constexpr long SlowRate = 8000;
+// Where the last page of the file is looked for, to tell how long it plays.
+static constexpr long TailBytes = 65536;
+static constexpr int BufferSize = 4096;
 
 // Where each of SDL's channels is in Vorbis's order, by channel count. Vorbis:
 // 3 L C R; 5 FL C FR RL RR; 6 FL C FR RL RR LFE; 7 FL C FR SL SR RC LFE;
@@ -51,38 +48,115 @@ static constexpr int8_t FromVorbis[9][8] = {
 // How long the end of the visuals waits for a sound card still opening.
 static constexpr uint32_t CardGraceMilliseconds = 2000, CardPollMilliseconds = 50;
 
-static Signal* EndSignal;
-static std::atomic<bool> CardAnswered; // the first open of the card has returned
-static OggVorbis_File MusicStream;
-static volatile int MusicRunning;
-static char SampleBuffers[2][BufferSize];
-static SoundBlock FirstBlock, SecondBlock;
-// The first bytes of the next stream of a chained file, decoded behind the end
-// of the buffer just filled; they open the next buffer.
-static int CarriedAt, CarriedLength;
-static long CarriedRate;
-static int CarriedChannels;
-static int NextBuffer;             // the buffer to fill next
-static std::atomic<bool> Stopping; // asked by the main thread, once
+// The reader; OpenMusicFile starts it from all zeros.
+static struct {
+    OggVorbis_File stream;
+    bool open;
+    int64_t lastGranule; // of the file's last page: its stream's length in frames
+    long lastSerial;
+    bool lastKnown;
+    bool ended;
+    long rate; // the format last read, to notice a new stream
+    int channels;
+    // Read and not yet taken by the sink.
+    char buffer[BufferSize];
+    long pending, pendingRate;
+    int pendingChannels;
+} R;
 
-bool StartMusic(Signal* ended) {
-    EndSignal = ended;
-    return StartThread(PlayMusic, "bumpwave music", true);
+// The music thread's, or the page's; StartMusic and OpenMusic reset it.
+static struct {
+    Signal* endSignal;
+    bool cardOpen, fileOpen;
+    std::atomic<bool> cardAnswered; // the first open of the card has returned
+    std::atomic<bool> stopping;     // asked by the main thread
+} M;
+
+static void SayWhy(const char* why) {
+    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, MusicName, why);
 }
 
-bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop) {
-    for (uint32_t waited = 0;; waited += CardPollMilliseconds) {
-        if (stop) StopMusic(); // again and again does no harm
-        if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
-        if (!CardAnswered && waited >= CardGraceMilliseconds) {
-            std::fprintf(stderr,
-                         "bumpwave: the sound card never started: not waiting for the music\n");
-            return false;
-        }
+static void SayFileProblem(int error) {
+    char why[2 * PATH_MAX + 64];
+    DescribeOpenFailure(error, why, sizeof why);
+    SayWhy(why);
+}
+
+static const char* VorbisProblem(int code) {
+    switch (code) {
+    case OV_EREAD:
+        return "cannot be read";
+    case OV_EVERSION:
+        return "made by a Vorbis version this program does not know";
+    case OV_EBADHEADER:
+        return "its Vorbis headers are damaged";
+    default:
+        return "not an Ogg Vorbis file";
     }
 }
 
-void ToSpeakerOrder(char* samples, long length, int channels) {
+static int64_t Little(const unsigned char* bytes, int count) {
+    uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+    return static_cast<int64_t>(value);
+}
+
+// The granule position of the file's last page, which is the length in sample
+// frames of the stream it ends; read without moving the file's position.
+static void FindLastPage(FILE* file) {
+    std::vector<unsigned char> tail(TailBytes);
+    struct stat about = {};
+    const off_t size = fstat(fileno(file), &about) == 0 ? about.st_size : 0;
+    const off_t from = size > TailBytes ? size - TailBytes : 0;
+    const ssize_t got = size > 0 ? pread(fileno(file), tail.data(), TailBytes, from) : 0;
+    for (ssize_t at = got - 27; at >= 0; --at) {
+        if (std::memcmp(&tail[at], "OggS", 4) != 0 || tail[at + 4] != 0) continue;
+        R.lastGranule = Little(&tail[at + 6], 8);
+        R.lastSerial = static_cast<long>(static_cast<int32_t>(Little(&tail[at + 14], 4)));
+        R.lastKnown = R.lastGranule > 0;
+        return;
+    }
+}
+
+bool OpenMusicFile() {
+    CloseMusicFile();
+    R = {};
+    FILE* file = OpenDataFile(MusicName);
+    if (!file) {
+        int error = errno;
+        std::printf("Couldn't open %s\n", MusicName);
+        SayFileProblem(error);
+        return false;
+    }
+    FindLastPage(file);
+    // Read as a stream: opened to seek, libvorbisfile loses whole streams of
+    // some chained files, and indexing a long tail takes it minutes.
+    int code = ov_open_callbacks(file, &R.stream, nullptr, 0, OV_CALLBACKS_STREAMONLY);
+    if (code < 0) {
+        std::printf("Couldn't open %s as OGG file\n", MusicName);
+        SayWhy(VorbisProblem(code));
+        std::fclose(file);
+        return false;
+    }
+    R.open = true;
+    return true;
+}
+
+void CloseMusicFile() {
+    if (R.open) ov_clear(&R.stream);
+    R.open = false;
+}
+
+double MusicSeconds() {
+    const vorbis_info* info = R.open ? ov_info(&R.stream, -1) : nullptr;
+    if (!info || !R.lastKnown || ov_serialnumber(&R.stream, -1) != R.lastSerial || info->rate <= 0)
+        return 0;
+    return static_cast<double>(R.lastGranule) / static_cast<double>(info->rate);
+}
+
+// Moves the channels of whole 16-bit sample frames from Vorbis's order to the
+// usual one (front left, right, centre, LFE, back, side), which SDL expects.
+static void ToSpeakerOrder(char* samples, long length, int channels) {
     if (channels < 3 || channels > 8) return; // the same order, or none at all
     const int frameBytes = 2 * channels;
     for (char* frame = samples; frame + frameBytes <= samples + length; frame += frameBytes) {
@@ -93,8 +167,8 @@ void ToSpeakerOrder(char* samples, long length, int channels) {
     }
 }
 
-long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channels) {
-    auto* stream = static_cast<OggVorbis_File*>(decoder);
+long DecodeVorbis(void* from, char* buffer, int length, long* rate, int* channels) {
+    auto* stream = static_cast<OggVorbis_File*>(from);
     int bitstream = 0;
     long count = ov_read(stream, buffer, length, 1, 2, 1, &bitstream);
     vorbis_info* info = ov_info(stream, -1); // the stream just read
@@ -106,152 +180,154 @@ long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channe
     return count;
 }
 
-// Fills buffer `which` with whole sample frames of one format, which it sets
-// in `block`; the number of bytes it holds.
-static int FillBuffer(const MusicIO& io, void* decoder, int which, SoundBlock* block) {
-    char* buffer = SampleBuffers[which];
-    int filled = 0;
-    if (CarriedLength > 0) {
-        std::memcpy(buffer, SampleBuffers[which ^ 1] + CarriedAt,
-                    static_cast<size_t>(CarriedLength));
-        filled = CarriedLength;
-        block->rate = CarriedRate;
-        block->channels = CarriedChannels;
-        CarriedLength = 0;
+// "2 h 5 min", "3 min 20 s", "12.5 s".
+static void SayDuration(char* text, size_t size, double seconds) {
+    const long long whole = static_cast<long long>(seconds);
+    if (whole >= 3600)
+        std::snprintf(text, size, "%lld h %lld min", whole / 3600, whole % 3600 / 60);
+    else if (whole >= 60)
+        std::snprintf(text, size, "%lld min %lld s", whole / 60, whole % 60);
+    else
+        std::snprintf(text, size, "%.1f s", seconds);
+}
+
+// One line as a new stream starts that is not played as it is.
+static void NoteStream(long rate, int channels) {
+    char line[160], length[48];
+    if (rate < 1 || rate > MaxSoundRate || channels > MaxSoundChannels) {
+        std::snprintf(line, sizeof line, "a stream of %d channels at %ld Hz: skipped", channels,
+                      rate);
+    } else if (rate < SlowRate) {
+        const double seconds = MusicSeconds();
+        SayDuration(length, sizeof length,
+                    seconds ? seconds : static_cast<double>(SlowRate) / rate);
+        std::snprintf(line, sizeof line,
+                      seconds ? "music at %ld Hz: it plays for %s"
+                              : "music at %ld Hz: each second of it at 8000 Hz plays for %s",
+                      rate, length);
+    } else {
+        return;
     }
-    int holes = 0;
-    for (;;) {
-        int frameBytes = filled ? 2 * std::max(block->channels, 1) : 1;
-        int room = (BufferSize - filled) / frameBytes * frameBytes;
-        if (room == 0) break;
-        long rate = 0;
-        int channels = 0;
-        long count = io.read(decoder, buffer + filled, room, &rate, &channels);
+    SayWhy(line);
+}
+
+void BeginReading() {
+    R.ended = false;
+    R.rate = R.channels = 0;
+    R.pending = 0;
+}
+
+long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
+                   int* channels) {
+    for (int holes = 0; !R.ended;) {
+        long count = decode(from, buffer, length, rate, channels);
         if (count == OV_HOLE && ++holes <= MaxHoles) continue;
-        // The next stream's frames are wider than the room left.
-        if (count == OV_EINVAL && filled > 0) break;
-        if (count <= 0) {
-            MusicRunning = 0;
-            break;
-        }
+        if (count <= 0) break;
         holes = 0;
-        if (filled > 0 && (rate != block->rate || channels != block->channels)) {
-            CarriedAt = filled;
-            CarriedLength = static_cast<int>(count);
-            CarriedRate = rate;
-            CarriedChannels = channels;
-            break;
+        if (*rate != R.rate || *channels != R.channels) NoteStream(*rate, *channels);
+        R.rate = *rate;
+        R.channels = *channels;
+        if (*rate >= 1 && *rate <= MaxSoundRate && *channels <= MaxSoundChannels) return count;
+    }
+    R.ended = true;
+    return 0;
+}
+
+long ReadMusic(char* buffer, int length, long* rate, int* channels) {
+    return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
+}
+
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
+    while (!M.stopping) {
+        if (R.pending == 0)
+            R.pending = ReadMusicFrom(decode, from, R.buffer, BufferSize, &R.pendingRate,
+                                      &R.pendingChannels);
+        if (R.pending == 0) return false;
+        if (!put(R.buffer, R.pending, R.pendingRate, R.pendingChannels, wait)) return true;
+        R.pending = 0;
+    }
+    return false;
+}
+
+void (*MusicListener)(const char* data, long bytes, long rate, int channels);
+
+static bool PutInCard(const void* data, long bytes, long rate, int channels, bool wait) {
+    if (!PutSound(data, bytes, rate, channels, wait)) return false;
+    if (MusicListener) MusicListener(static_cast<const char*>(data), bytes, rate, channels);
+    return true;
+}
+
+// The card, then the file.
+static bool OpenCardAndFile() {
+    M.fileOpen = false;
+    // The card opens before the file, so that without one nothing is said on
+    // stdout; it opens again for the first stream's own rate and channels.
+    M.cardOpen = OpenSound(44100, 2);
+    M.cardAnswered = true;
+    if (M.cardOpen) M.fileOpen = OpenMusicFile();
+    if (M.fileOpen) {
+        R.pending = ReadMusic(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
+        if (R.pending > 0 && (R.pendingRate != 44100 || R.pendingChannels != 2)) {
+            CloseSound();
+            M.cardOpen = OpenSound(R.pendingRate, R.pendingChannels);
         }
-        block->rate = rate;
-        block->channels = channels;
-        filled += static_cast<int>(count);
     }
-    return filled;
-}
-
-void BeginStreaming() {
-    MusicRunning = 1;
-    CarriedLength = 0;
-    NextBuffer = 0;
-}
-
-SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
-    while (MusicRunning && !Stopping) {
-        // Buffer 0 always travels in the second block, buffer 1 in the first;
-        // a buffer is free again once the device has taken its block.
-        SoundBlock* block = NextBuffer == 0 ? second : first;
-        if (!io.played(block)) return block;
-        int length = FillBuffer(io, decoder, NextBuffer, block);
-        if (length == 0) break;
-        block->data = SampleBuffers[NextBuffer];
-        block->length = static_cast<uint32_t>(length);
-        io.queue(block);
-        NextBuffer ^= 1;
-    }
-    MusicRunning = 0;
-    if (!io.played(first)) return first;
-    if (!io.played(second)) return second;
-    return nullptr;
-}
-
-void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second) {
-    BeginStreaming();
-    while (SoundBlock* block = StreamStep(io, decoder, first, second)) io.wait(block);
-}
-
-// Whether the card is open, and the stream with it.
-static bool DeviceOpen, StreamOpen;
-
-int OpenOggVorbis(FILE* file, OggVorbis_File* stream) {
-    struct stat info = {};
-    if (fstat(fileno(file), &info) == 0 && info.st_size <= MaxIndexedBytes)
-        return ov_open(file, stream, nullptr, 0);
-    return ov_open_callbacks(file, stream, nullptr, 0, OV_CALLBACKS_STREAMONLY);
+    return M.cardOpen && M.fileOpen;
 }
 
 bool OpenMusic() {
-    // The card opens before the file, so that without one nothing is said on
-    // stdout; it opens again if the first stream is not 44100 Hz stereo.
-    DeviceOpen = OpenSound(44100, 2);
-    CardAnswered = true;
-    StreamOpen = false;
-    if (DeviceOpen) {
-        // A FIFO or a device would block the open or never end.
-        FILE* file = OpenDataFile(MusicName);
-        if (!file) {
-            std::printf("Couldn't open %s\n", MusicName);
-        } else if (OpenOggVorbis(file, &MusicStream) < 0) {
-            std::printf("Couldn't open %s as OGG file\n", MusicName);
-            std::fclose(file);
-        } else {
-            StreamOpen = true;
-        }
-    }
-    if (StreamOpen) {
-        // Played at its own rate and channel count; SDL converts for the card.
-        vorbis_info* info = ov_info(&MusicStream, -1);
-        if (info->rate != 44100 || info->channels != 2) {
-            CloseSound();
-            DeviceOpen = OpenSound(info->rate, info->channels);
-        }
-    }
-    BeginStreaming();
-    return DeviceOpen && StreamOpen;
+    M.stopping = false;
+    PauseSound(false);
+    return OpenCardAndFile();
 }
 
-void (*MusicListener)(const SoundBlock* block);
-
-static void QueueToCard(SoundBlock* block) {
-    if (MusicListener) MusicListener(block);
-    QueueSoundBlock(block);
-}
-
-static const MusicIO CardIO = {ReadVorbis, QueueToCard, WaitForSoundBlock, SoundBlockPlayed};
-
-SoundBlock* StepMusic() {
-    if (!DeviceOpen || !StreamOpen) return nullptr;
-    return StreamStep(CardIO, &MusicStream, &FirstBlock, &SecondBlock);
+bool StepMusic() {
+    return M.cardOpen && M.fileOpen && PumpMusic(DecodeVorbis, &R.stream, PutInCard, false);
 }
 
 bool MusicPlayedOut() {
-    return !DeviceOpen || SoundPlayedOut();
+    return !M.cardOpen || SoundPlayedOut();
 }
 
 void CloseMusic() {
-    if (DeviceOpen) CloseSound(); // plays out what the device holds
-    DeviceOpen = false;
-    if (StreamOpen) ov_clear(&MusicStream);
-    StreamOpen = false;
-}
-
-void StopMusic() {
-    Stopping = true;
-    FadeOutSound();
+    if (M.cardOpen) CloseSound(); // plays out what the card holds
+    M.cardOpen = false;
+    if (M.fileOpen) CloseMusicFile();
+    M.fileOpen = false;
 }
 
 void PlayMusic() {
-    OpenMusic();
-    while (SoundBlock* block = StepMusic()) WaitForSoundBlock(block);
+    if (OpenCardAndFile()) PumpMusic(DecodeVorbis, &R.stream, PutInCard, true);
     CloseMusic();
-    SendSignal(EndSignal);
+    SendSignal(M.endSignal);
+}
+
+bool StartMusic(Signal* ended) {
+    M.endSignal = ended;
+    M.cardOpen = M.fileOpen = false;
+    M.cardAnswered = false;
+    M.stopping = false;
+    PauseSound(false);
+    return StartThread(PlayMusic, "bumpwave music", true);
+}
+
+void StopMusic() {
+    M.stopping = true;
+    FadeOutSound();
+}
+
+void PauseMusic(bool paused) {
+    PauseSound(paused);
+}
+
+bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop) {
+    for (uint32_t waited = 0;; waited += CardPollMilliseconds) {
+        if (stop) StopMusic(); // again and again does no harm
+        if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
+        if (!M.cardAnswered && waited >= CardGraceMilliseconds) {
+            std::fprintf(stderr, "%s: the sound card never started: not waiting for the music\n",
+                         ProgramName);
+            return false;
+        }
+    }
 }

@@ -1,12 +1,19 @@
-// The music thread: streams "testing.ogg" to the sound card.
+// The music: "testing.ogg", read in one place for the music thread, the page
+// and the recorder, and played on a thread of its own.
+//
+// Threads: the main thread calls StartMusic, which starts PlayMusic on the
+// music thread, and StopMusic and PauseMusic, which only raise flags and ask
+// the card. All the rest of PlayMusic runs on the music thread, which owns
+// the file, the decoder and the sound card; its last act is to send the end
+// signal, after which it touches nothing of the demo's. In the browser the
+// page's only thread calls OpenMusic, StepMusic, MusicPlayedOut and
+// CloseMusic instead, and nothing waits. The recorder reads the music itself
+// with OpenMusicFile, ReadMusic and CloseMusicFile.
 #pragma once
 
 #include <csignal>
-#include <cstdio>
 
 struct Signal;
-struct SoundBlock;
-struct OggVorbis_File;
 
 // Starts PlayMusic on a thread of its own, which sends `ended` as its last
 // act; false if it could not start.
@@ -15,6 +22,8 @@ void PlayMusic();
 // On the main thread, to end the show early: the music fades out within 50 ms,
 // and the music thread stops decoding, closes the card and sends its signal.
 void StopMusic();
+// Stops the music where it is, or resumes it, losing nothing.
+void PauseMusic(bool paused);
 
 // Waits for the music thread's end signal, stopping the music (a short fade)
 // once `stop` is set. A sound card that has not answered its open by then may
@@ -24,52 +33,50 @@ void StopMusic();
 bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop);
 
 // PlayMusic's parts, for a caller without threads that must never wait (the
-// browser). OpenMusic opens the card and the file, saying why it cannot; true
-// when the music can play. Each StepMusic queues what the card has room for
-// and returns the block the card has yet to take, nullptr once it has taken
-// the whole music. MusicPlayedOut says when the card has played it all (or
-// has none), and CloseMusic closes the card and the file (at once in the
-// browser, where nothing can wait for the card to play out).
+// browser). OpenMusic opens the card, then the file, saying why it cannot;
+// true when the music can play. Each StepMusic gives the card what it has
+// room for; false once it has given it all. MusicPlayedOut says when the card
+// has played it all (or has none), and CloseMusic closes the card and the
+// file (at once in the browser, where nothing waits for the card to play out).
 bool OpenMusic();
-SoundBlock* StepMusic();
+bool StepMusic();
 bool MusicPlayedOut();
 void CloseMusic();
-// Called with every block StepMusic hands to the card, for a caller that keeps
+// Called with all the sound StepMusic gives the card, for a caller that keeps
 // what was played; nullptr (the default) for none.
-extern void (*MusicListener)(const SoundBlock* block);
+extern void (*MusicListener)(const char* data, long bytes, long rate, int channels);
 
-// What the streaming loop decodes from and plays to: the stream and the sound
-// card in PlayMusic, stand-ins elsewhere.
-struct MusicIO {
-    // Decodes whole sample frames, up to `length` bytes of 16-bit big-endian
-    // samples in SDL's channel order, into `buffer`, and says their rate and
-    // channel count: the byte count, 0 at the end, or a negative vorbisfile
-    // error (OV_HOLE for a lost page, OV_EINVAL when no whole frame fits).
-    long (*read)(void* decoder, char* buffer, int length, long* rate, int* channels);
-    void (*queue)(SoundBlock* block);
-    void (*wait)(SoundBlock* block);
-    bool (*played)(SoundBlock* block);
-};
+// The reader. OpenMusicFile opens "testing.ogg" as a stream (nothing seeks),
+// printing "Couldn't open testing.ogg" or "... as OGG file" on stdout and why
+// on stderr when it cannot; false then.
+bool OpenMusicFile();
+// Decodes the next whole sample frames, all of one stream, at most `length`
+// bytes (room for a frame of 8 channels at least) of 16-bit big-endian samples
+// in SDL's channel order, and says their rate and channel count: the byte
+// count, 0 at the end of the music. A lost page is skipped, but 64 in a row
+// end the music, as an error does. A stream that cannot be played (its rate 0
+// or above 384000 Hz, or more than 8 channels) is skipped with one line on
+// stderr; one slower than 8000 Hz is played, with a line saying how long.
+long ReadMusic(char* buffer, int length, long* rate, int* channels);
+// The music's length as the end of the file tells it, for a file of one
+// stream; 0 when that is not known.
+double MusicSeconds();
+void CloseMusicFile();
 
-// Opens `file` for decoding as ov_open does, taking it over on success. A
-// file too large to index quickly (a long tail of zeros takes libvorbisfile
-// time that grows with its square) is read as a stream instead.
-int OpenOggVorbis(FILE* file, OggVorbis_File* stream);
+// ReadMusic's rules over any decoder, which fills `buffer` as ov_read does (a
+// byte count, 0 at the end or a negative vorbisfile error) and says the rate
+// and channel count of what it read. BeginReading starts them afresh.
+using MusicDecoder = long (*)(void* from, char* buffer, int length, long* rate, int* channels);
+void BeginReading();
+long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
+                   int* channels);
 
-// Moves the channels of whole 16-bit sample frames from Vorbis's order to the
-// usual one (front left, right, centre, LFE, back, side), which SDL expects.
-void ToSpeakerOrder(char* samples, long length, int channels);
+// Copies the music read from `from` into `put` (the card's PutSound, or a
+// stand-in) until `put` is full, the music ends, or StopMusic; true while
+// there is more to give. What `put` refuses is given again next time.
+using MusicSink = bool (*)(const void* data, long bytes, long rate, int channels, bool wait);
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait);
 
-// The read of PlayMusic, for an OggVorbis_File.
-long ReadVorbis(void* decoder, char* buffer, int length, long* rate, int* channels);
-
-// Plays `decoder` to its end through two 4096-byte buffers, each carried by its
-// own block, and returns once the device has taken both.
-void StreamMusic(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second);
-
-// The same in steps, for a caller that must not wait: after BeginStreaming,
-// each StreamStep decodes into every buffer whose block the device has taken
-// and queues it, then returns the block to wait for before the next step, or
-// nullptr once the music has ended and the device has taken both blocks.
-void BeginStreaming();
-SoundBlock* StreamStep(const MusicIO& io, void* decoder, SoundBlock* first, SoundBlock* second);
+// ReadMusic's decoder, for `from` an OggVorbis_File: ov_read, its channels
+// moved from Vorbis's order to SDL's.
+long DecodeVorbis(void* from, char* buffer, int length, long* rate, int* channels);

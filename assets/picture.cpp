@@ -97,23 +97,15 @@ static bool FitsBuffer(PictureFile& p) {
     return false;
 }
 
-// Where the demo looked for a file it found nowhere.
-static void SayNotFound(PictureFile& p) {
-    char here[PATH_MAX];
-    if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
-    const char* folders[MaxDataFolders];
-    int count = DataFolders(folders);
-    if (count == 0) SetReason(p, "not found in %s", here);
-    if (count == 1) SetReason(p, "found neither in %s nor in %s", here, folders[0]);
-    if (count == 2) SetReason(p, "found in none of %s, %s and %s", here, folders[0], folders[1]);
-}
-
 // Opens a regular file and tells PNG from JPEG by its first bytes, never by its name.
 static bool OpenPicture(PictureFile& p) {
     p.file = OpenDataFile(p.name);
-    if (!p.file && errno == ENOENT) SayNotFound(p);
-    if (!p.file) SetReason(p, "%s", errno == EINVAL ? "not a regular file" : std::strerror(errno));
-    if (!p.file) return false;
+    if (!p.file) {
+        char why[2 * PATH_MAX + 64];
+        DescribeOpenFailure(errno, why, sizeof why);
+        SetReason(p, "%s", why);
+        return false;
+    }
     unsigned char start[8];
     size_t got = std::fread(start, 1, sizeof start, p.file);
     if (got == sizeof start && png_sig_cmp(start, 0, sizeof start) == 0) {

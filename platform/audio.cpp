@@ -1,22 +1,24 @@
 // The device's buffer is a short chain of SDL audio streams, one for each run
-// of blocks of one format, in the order they play. The music thread puts the
-// blocks in (converting them to the device's format) while the chain holds
-// less than BufferMilliseconds; SDL's callback, on SDL's audio thread, only
-// takes converted bytes from the first stream of the chain.
+// of sound of one format, in the order they play. The music thread puts sound
+// in (converting it to the device's format) while the chain holds less than
+// BufferMilliseconds; SDL's callback, on SDL's audio thread, only takes
+// converted bytes from the first stream of the chain.
 #include "platform/audio.h"
 
+#include "platform/files.h"
 #include "platform/subsystems.h"
 
 #include <SDL.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 // Sound kept ahead of the card. A music thread woken 100 ms late must not be
 // heard; under the sanitizers on a busy machine it has been over 200 ms late.
 static constexpr uint64_t BufferMilliseconds = 1000;
-// Sound decoded before the card starts playing: the music starts soon, and
+// Sound taken before the card starts playing: the music starts soon, and
 // the rest of the buffer fills far faster than it plays.
 static constexpr uint64_t StartMilliseconds = 100;
 // A device whose callback has not run while the music thread waited this long
@@ -28,12 +30,10 @@ static constexpr int StallWaits = 5000 / PullWaitMilliseconds;
 // A stopped show's music ramps down to silence this fast: no click, and gone
 // before the eye has noticed the window close.
 static constexpr uint64_t FadeMilliseconds = 50;
-static constexpr long MaxRate = 384000;
-static constexpr int MaxChannels = 8;
 // Formats in the chain at once; a file of many short streams waits for room.
 static constexpr int MaxConverters = 4;
 
-// Blocks of one format, converted to the device's, until the callback takes them.
+// Sound of one format, converted to the device's, until the callback takes it.
 struct Converter {
     SDL_AudioStream* stream;
     long rate;
@@ -44,56 +44,65 @@ struct Converter {
     uint64_t left;
 };
 
-static SDL_AudioDeviceID Device;
-static SDL_AudioSpec Spec;   // what the device plays
-static uint64_t BufferBytes; // BufferMilliseconds of it
-static uint64_t StartBytes;  // StartMilliseconds of it
-static bool Stuck;           // a device given up without closing it
-static long RefusedRate;     // the format of the last blocks that could not be
-static int RefusedChannels;  // converted: skipped without another word
+// Everything of one open device; OpenSound starts from all zeros.
+struct Card {
+    SDL_AudioDeviceID device;
+    SDL_AudioSpec spec;   // what the device plays
+    uint64_t bufferBytes; // BufferMilliseconds of it
+    uint64_t startBytes;  // StartMilliseconds of it
+    long refusedRate;     // the format of the last sound that could not be
+    int refusedChannels;  // converted: dropped without another word
+    // The lock guards the rest; `pulled` is broadcast each time the callback has run.
+    SDL_mutex* lock;
+    SDL_cond* pulled;
+    Converter chain[MaxConverters]; // a ring: `count` of them from `first` on
+    int first, count;
+    bool started;   // enough was buffered once: play from it
+    bool lost;      // the device takes no more sound
+    uint64_t pulls; // callbacks run
+    uint64_t pullsSeen;
+    int quietWaits;                // timed-out waits in a row that saw no callback run
+    uint64_t fadeFrames, fadeLeft; // the ramp's length, and what remains of it
+};
 
-// The lock guards the rest; Pulled is broadcast each time the callback has run.
-static SDL_mutex* Lock;
-static SDL_cond* Pulled;
-static Converter Chain[MaxConverters]; // a ring: Count of them from First on
-static int First, Count;
-static SoundBlock* Head; // the blocks not yet taken, in order
-static SoundBlock* Tail;
-static bool Started;   // enough was buffered once: play from it
-static bool Lost;      // the device takes no more sound: blocks complete unplayed
-static uint64_t Pulls; // callbacks run
-static uint64_t PullsSeen;
-static int QuietWaits; // timed-out waits in a row that saw no callback run
-// Asked once, from any thread, for the rest of the process; the ramp is the callback's.
-static std::atomic<bool> FadeAsked;
-static uint64_t FadeFrames, FadeLeft; // the ramp's length, and what remains of it
+static struct {
+    Card card;
+    std::atomic<bool> fadeAsked; // from any thread; the ramp is the callback's
+    std::atomic<bool> paused;
+} A;
+
+// A device given up without closing it, for the rest of the process: it is
+// never opened again.
+static bool Stuck;
 
 // Scales the samples about to play down along the ramp, then silences them for
 // good: once it ends, the device is as good as lost.
 static void FadeOut(Uint8* out, int length) {
-    if (!FadeFrames) FadeFrames = FadeLeft = Spec.freq * FadeMilliseconds / 1000 + 1;
-    const int frameBytes = 2 * Spec.channels;
+    Card& c = A.card;
+    if (!c.fadeFrames) c.fadeFrames = c.fadeLeft = c.spec.freq * FadeMilliseconds / 1000 + 1;
+    const int frameBytes = 2 * c.spec.channels;
     for (int at = 0; at + frameBytes <= length; at += frameBytes) {
         for (Uint8* s = out + at; s < out + at + frameBytes; s += 2) {
             // Big-endian, as the device was opened.
             int64_t sample = static_cast<int16_t>(s[0] << 8 | s[1]);
-            sample = sample * static_cast<int64_t>(FadeLeft) / static_cast<int64_t>(FadeFrames);
+            sample = sample * static_cast<int64_t>(c.fadeLeft) / static_cast<int64_t>(c.fadeFrames);
             s[0] = static_cast<Uint8>(static_cast<uint16_t>(sample) >> 8);
             s[1] = static_cast<Uint8>(sample);
         }
-        if (FadeLeft) --FadeLeft;
+        if (c.fadeLeft) --c.fadeLeft;
     }
-    if (FadeLeft == 0) Lost = true;
+    if (c.fadeLeft == 0) c.lost = true;
 }
 
 // Runs on SDL's audio thread.
 static void Play(void*, Uint8* out, int length) {
+    Card& card = A.card;
     Uint8* const start = out;
     const int total = length;
-    SDL_LockMutex(Lock);
-    ++Pulls;
-    while (Started && !Lost && length > 0 && Count > 0) {
-        Converter& c = Chain[First];
+    SDL_LockMutex(card.lock);
+    ++card.pulls;
+    while (card.started && !card.lost && length > 0 && card.count > 0) {
+        Converter& c = card.chain[card.first];
         int want = length;
         if (c.ended && c.left < static_cast<uint64_t>(want)) want = static_cast<int>(c.left);
         int got = want > 0 ? SDL_AudioStreamGet(c.stream, out, want) : 0;
@@ -104,37 +113,44 @@ static void Play(void*, Uint8* out, int length) {
         if (c.ended) c.left -= static_cast<uint64_t>(got);
         if (c.ended && (c.left == 0 || got < want)) {
             // Played out: the next format follows in the same callback.
-            First = (First + 1) % MaxConverters;
-            --Count;
+            card.first = (card.first + 1) % MaxConverters;
+            --card.count;
         } else if (got < want) {
             break; // the music thread is late
         }
     }
-    if (length > 0) std::memset(out, Spec.silence, static_cast<size_t>(length));
-    if (FadeAsked) FadeOut(start, total);
-    SDL_CondBroadcast(Pulled);
-    SDL_UnlockMutex(Lock);
+    if (length > 0) std::memset(out, card.spec.silence, static_cast<size_t>(length));
+    if (A.fadeAsked) FadeOut(start, total);
+    SDL_CondBroadcast(card.pulled);
+    SDL_UnlockMutex(card.lock);
 }
 
 static void NoSound() {
-    std::fprintf(stderr, "bumpwave: no sound: %s\n", SDL_GetError());
+    std::fprintf(stderr, "%s: no sound: %s\n", ProgramName, SDL_GetError());
 }
 
 static bool Playable(long rate, int channels) {
-    if (rate >= 1 && rate <= MaxRate && channels >= 1 && channels <= MaxChannels) return true;
+    if (rate >= 1 && rate <= MaxSoundRate && channels >= 1 && channels <= MaxSoundChannels)
+        return true;
     SDL_SetError("cannot play %ld Hz with %d channels", rate, channels);
     return false;
 }
 
 static uint64_t FrameBytes() {
-    return 2u * Spec.channels;
+    return 2u * A.card.spec.channels;
+}
+
+static Converter& Last() {
+    Card& c = A.card;
+    return c.chain[(c.first + c.count - 1) % MaxConverters];
 }
 
 // Bytes converted and not yet played.
 static uint64_t Buffered() {
+    Card& card = A.card;
     uint64_t bytes = 0;
-    for (int i = 0; i < Count; ++i) {
-        const Converter& c = Chain[(First + i) % MaxConverters];
+    for (int i = 0; i < card.count; ++i) {
+        const Converter& c = card.chain[(card.first + i) % MaxConverters];
         uint64_t ready = static_cast<uint64_t>(SDL_AudioStreamAvailable(c.stream));
         bytes += c.ended && c.left < ready ? c.left : ready;
     }
@@ -145,13 +161,12 @@ static uint64_t Buffered() {
 // back until more follow: zeros push them out, and what comes after them is
 // never played.
 static void EndInput() {
-    if (Count == 0) return;
-    Converter& c = Chain[(First + Count - 1) % MaxConverters];
+    if (A.card.count == 0) return;
+    Converter& c = Last();
     if (c.ended) return;
-    uint64_t frames =
-        (c.framesIn * static_cast<uint64_t>(Spec.freq) + static_cast<uint64_t>(c.rate) / 2) /
-        static_cast<uint64_t>(c.rate);
-    uint64_t total = frames * FrameBytes();
+    const uint64_t freq = static_cast<uint64_t>(A.card.spec.freq);
+    const uint64_t rate = static_cast<uint64_t>(c.rate);
+    uint64_t total = (c.framesIn * freq + rate / 2) / rate * FrameBytes();
     static const char zeros[4096] = {};
     const int zeroBytes =
         static_cast<int>(sizeof zeros) - static_cast<int>(sizeof zeros) % (2 * c.channels);
@@ -164,76 +179,69 @@ static void EndInput() {
     c.left = total > c.bytesOut ? total - c.bytesOut : 0;
 }
 
-// A converter for blocks of this format after the ones in the chain.
+// A converter for sound of this format after the ones in the chain.
 static bool AddConverter(long rate, int channels) {
-    if (!Playable(rate, channels)) return false;
+    Card& card = A.card;
     EndInput();
-    Converter& c = Chain[(First + Count) % MaxConverters];
+    Converter& c = card.chain[(card.first + card.count) % MaxConverters];
     SDL_FreeAudioStream(c.stream); // one that has played out
     c = {};
-    c.stream = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
-                                  static_cast<int>(rate), Spec.format, Spec.channels, Spec.freq);
+    c.stream =
+        SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
+                           card.spec.format, card.spec.channels, card.spec.freq);
     if (!c.stream) return false;
     c.rate = rate;
     c.channels = channels;
-    ++Count;
+    ++card.count;
     return true;
 }
 
-// Takes queued blocks into the buffer while it has room, in order.
-static void TakeBlocks() {
-    while (Head) {
-        SoundBlock* block = Head;
-        bool refused = block->rate == RefusedRate && block->channels == RefusedChannels;
-        if (!Lost && !refused) {
-            Converter* last = Count ? &Chain[(First + Count - 1) % MaxConverters] : nullptr;
-            if (!last || last->ended || last->rate != block->rate ||
-                last->channels != block->channels) {
-                if (Count == MaxConverters) break;
-                if (AddConverter(block->rate, block->channels)) {
-                    last = &Chain[(First + Count - 1) % MaxConverters];
-                } else {
-                    NoSound();
-                    RefusedRate = block->rate;
-                    RefusedChannels = block->channels;
-                    last = nullptr;
-                }
-            }
-            if (last && Buffered() >= BufferBytes) break;
-            if (last &&
-                SDL_AudioStreamPut(last->stream, block->data, static_cast<int>(block->length)) == 0)
-                last->framesIn += block->length / (2u * static_cast<unsigned>(block->channels));
+enum class Put { Taken, Dropped, Full };
+
+// Puts the sound into the chain if it has room.
+static Put PutInChain(const void* data, long bytes, long rate, int channels) {
+    Card& card = A.card;
+    if (card.lost || (rate == card.refusedRate && channels == card.refusedChannels))
+        return Put::Dropped;
+    if (card.count == 0 || Last().ended || Last().rate != rate || Last().channels != channels) {
+        if (card.count == MaxConverters) return Put::Full;
+        if (!Playable(rate, channels) || !AddConverter(rate, channels)) {
+            NoSound();
+            card.refusedRate = rate;
+            card.refusedChannels = channels;
+            return Put::Dropped;
         }
-        block->pending = false;
-        Head = block->next;
-        if (!Head) Tail = nullptr;
     }
-    // Enough to play on while the rest is decoded, or the buffer is full.
-    if (Head || Buffered() >= StartBytes) Started = true;
+    if (Buffered() >= card.bufferBytes) return Put::Full;
+    Converter& c = Last();
+    if (SDL_AudioStreamPut(c.stream, data, static_cast<int>(bytes)) == 0)
+        c.framesIn += static_cast<uint64_t>(bytes) / (2u * static_cast<unsigned>(channels));
+    if (Buffered() >= card.startBytes) card.started = true;
+    return Put::Taken;
 }
 
 // Waits for the callback to run once more. False when the device has stopped
-// taking sound: then every block queued completes unplayed.
+// taking sound: then all it is given is dropped.
 static bool AwaitPull() {
-    if (!Pulled) {
-        Lost = true; // nothing to wait with: waiting would spin for ever
-        TakeBlocks();
+    Card& card = A.card;
+    if (!card.pulled) {
+        card.lost = true; // nothing to wait with: waiting would spin for ever
         return false;
     }
-    bool timedOut = SDL_CondWaitTimeout(Pulled, Lock, PullWaitMilliseconds) == SDL_MUTEX_TIMEDOUT;
-    if (Pulls != PullsSeen) {
-        PullsSeen = Pulls;
-        QuietWaits = 0;
+    bool timedOut =
+        SDL_CondWaitTimeout(card.pulled, card.lock, PullWaitMilliseconds) == SDL_MUTEX_TIMEDOUT;
+    if (card.pulls != card.pullsSeen || A.paused) {
+        card.pullsSeen = card.pulls;
+        card.quietWaits = 0;
     } else if (timedOut) {
-        ++QuietWaits;
+        ++card.quietWaits;
     }
-    if (SDL_GetAudioDeviceStatus(Device) == SDL_AUDIO_STOPPED) {
-        Lost = true; // unplugged, or its server gone: SDL stops calling us
-    } else if (QuietWaits >= StallWaits) {
-        Lost = Stuck = true; // its thread hangs where SDL cannot reach it
+    if (SDL_GetAudioDeviceStatus(card.device) == SDL_AUDIO_STOPPED) {
+        card.lost = true; // unplugged, or its server gone: SDL stops calling us
+    } else if (card.quietWaits >= StallWaits) {
+        card.lost = Stuck = true; // its thread hangs where SDL cannot reach it
     }
-    if (Lost) TakeBlocks();
-    return !Lost;
+    return !card.lost;
 }
 
 // About 20 ms a callback: the first sound comes soon, and any card keeps up.
@@ -243,119 +251,99 @@ static Uint16 CallbackFrames(long rate) {
     return frames;
 }
 
+static void ReleaseCard() {
+    Card& card = A.card;
+    for (Converter& c : card.chain) SDL_FreeAudioStream(c.stream);
+    SDL_DestroyCond(card.pulled);
+    SDL_DestroyMutex(card.lock);
+    card = {};
+    ReleaseSubsystem(SDL_INIT_AUDIO);
+}
+
 bool OpenSound(long rate, int channels) {
-    if (Device || Stuck) return false;
+    if (A.card.device || Stuck) return false;
+    A.card = {};
+    A.fadeAsked = false;
     if (!Playable(rate, channels) || !HoldSubsystem(SDL_INIT_AUDIO)) {
         NoSound();
         return false;
     }
+    Card& card = A.card;
     SDL_AudioSpec wanted{};
     wanted.freq = static_cast<int>(rate);
     wanted.format = AUDIO_S16MSB;
     wanted.channels = static_cast<Uint8>(channels);
     wanted.samples = CallbackFrames(rate);
     wanted.callback = Play;
-    Lock = SDL_CreateMutex();
-    Pulled = SDL_CreateCond();
-    First = Count = 0;
-    Head = Tail = nullptr;
-    Started = Lost = false;
-    RefusedRate = RefusedChannels = 0;
-    Pulls = PullsSeen = 0;
-    QuietWaits = 0;
-    // No changes allowed: where the card wants another format SDL converts
-    // ours, so the callback always delivers what it was given.
+    card.lock = SDL_CreateMutex();
     // Without threads (the browser) there is no condition, and nobody waits:
     // the page asks SoundPlayedOut instead.
-    if (Lock) Device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &Spec, 0);
-    if (!Device) {
+    card.pulled = SDL_CreateCond();
+    // No changes allowed: where the card wants another format SDL converts
+    // ours, so the callback always delivers what it was given.
+    if (card.lock) card.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &card.spec, 0);
+    if (!card.device) {
         NoSound();
-        SDL_DestroyCond(Pulled);
-        SDL_DestroyMutex(Lock);
-        Pulled = nullptr;
-        Lock = nullptr;
-        ReleaseSubsystem(SDL_INIT_AUDIO);
+        ReleaseCard();
         return false;
     }
-    BufferBytes = static_cast<uint64_t>(Spec.freq) * BufferMilliseconds / 1000 * FrameBytes();
-    StartBytes = static_cast<uint64_t>(Spec.freq) * StartMilliseconds / 1000 * FrameBytes();
-    SDL_PauseAudioDevice(Device, 0);
+    const uint64_t perMillisecond = static_cast<uint64_t>(card.spec.freq) * FrameBytes();
+    card.bufferBytes = perMillisecond * BufferMilliseconds / 1000;
+    card.startBytes = perMillisecond * StartMilliseconds / 1000;
+    SDL_PauseAudioDevice(card.device, A.paused ? 1 : 0);
     return true;
 }
 
-void CloseSound() {
-    if (!Device) return;
-    SDL_LockMutex(Lock);
-    for (SoundBlock* block = Head; block; block = block->next) block->pending = false;
-    Head = Tail = nullptr;
-    Started = true; // a short music never filled the buffer
-    EndInput();
-    while (Count > 0 && AwaitPull()) {
+bool PutSound(const void* data, long bytes, long rate, int channels, bool wait) {
+    Card& card = A.card;
+    if (!card.device || bytes <= 0) return true;
+    SDL_LockMutex(card.lock);
+    Put put = PutInChain(data, bytes, rate, channels);
+    for (; put == Put::Full; put = PutInChain(data, bytes, rate, channels)) {
+        card.started = true; // full: play from it
+        if (!wait) break;
+        AwaitPull(); // a device given up drops the sound
     }
-    SDL_UnlockMutex(Lock);
+    SDL_UnlockMutex(card.lock);
+    return put != Put::Full;
+}
+
+void CloseSound() {
+    Card& card = A.card;
+    if (!card.device) return;
+    SDL_LockMutex(card.lock);
+    card.started = true; // a short music never filled the buffer
+    EndInput();
+    while (card.count > 0 && AwaitPull()) {
+    }
+    SDL_UnlockMutex(card.lock);
     if (Stuck) {
         // Closing would wait for the device's thread without end: the device,
         // its lock and its buffer are left to the end of the process.
-        Device = 0;
+        card.device = 0;
         return;
     }
-    SDL_CloseAudioDevice(Device); // the callback has run for the last time
-    Device = 0;
-    for (Converter& c : Chain) {
-        SDL_FreeAudioStream(c.stream);
-        c = {};
-    }
-    SDL_DestroyCond(Pulled);
-    SDL_DestroyMutex(Lock);
-    Pulled = nullptr;
-    Lock = nullptr;
-    ReleaseSubsystem(SDL_INIT_AUDIO);
+    SDL_CloseAudioDevice(card.device); // the callback has run for the last time
+    ReleaseCard();
 }
 
 bool SoundPlayedOut() {
-    if (!Lock) return true;
-    SDL_LockMutex(Lock);
-    TakeBlocks();
-    if (!Head) {
-        Started = true; // a short music never filled the buffer
-        EndInput();
-    }
-    bool out = Lost || (!Head && Count == 0);
-    SDL_UnlockMutex(Lock);
+    Card& card = A.card;
+    if (!card.lock) return true;
+    SDL_LockMutex(card.lock);
+    card.started = true; // a short music never filled the buffer
+    EndInput();
+    bool out = card.lost || card.count == 0;
+    SDL_UnlockMutex(card.lock);
     return out;
 }
 
 void FadeOutSound() {
-    FadeAsked = true;
+    A.fadeAsked = true;
 }
 
-void QueueSoundBlock(SoundBlock* block) {
-    if (!Device || block->length == 0) return; // nothing to play: done at once
-    SDL_LockMutex(Lock);
-    block->pending = true;
-    block->next = nullptr;
-    if (Tail)
-        Tail->next = block;
-    else
-        Head = block;
-    Tail = block;
-    TakeBlocks();
-    SDL_UnlockMutex(Lock);
-}
-
-bool SoundBlockPlayed(SoundBlock* block) {
-    if (!Lock) return true;
-    SDL_LockMutex(Lock);
-    TakeBlocks(); // the browser has nobody waiting to do it
-    bool done = !block->pending;
-    SDL_UnlockMutex(Lock);
-    return done;
-}
-
-void WaitForSoundBlock(SoundBlock* block) {
-    if (!Lock) return;
-    SDL_LockMutex(Lock);
-    TakeBlocks();
-    while (block->pending && AwaitPull()) TakeBlocks();
-    SDL_UnlockMutex(Lock);
+void PauseSound(bool paused) {
+    A.paused = paused;
+    // SDL takes the device's own lock: safe from any thread while it is open.
+    if (A.card.device) SDL_PauseAudioDevice(A.card.device, paused ? 1 : 0);
 }

@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -173,4 +174,21 @@ void KeepStandardStreamsApart() {
         int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened > fd) close(opened); // cannot happen, but never leak one
     }
+}
+
+void DescribeOpenFailure(int error, char* why, size_t size) {
+    if (error != ENOENT) {
+        std::snprintf(why, size, "%s",
+                      error == EINVAL ? "not a regular file" : std::strerror(error));
+        why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
+        return;
+    }
+    char here[PATH_MAX];
+    if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
+    const char* folders[MaxDataFolders];
+    int count = DataFolders(folders);
+    if (count == 0) std::snprintf(why, size, "not found in %s", here);
+    if (count == 1) std::snprintf(why, size, "found neither in %s nor in %s", here, folders[0]);
+    if (count == 2)
+        std::snprintf(why, size, "found in none of %s, %s and %s", here, folders[0], folders[1]);
 }

@@ -1,6 +1,7 @@
 // Files the demo reads, files its tools write whole, and its standard output.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 // The running program's own name, set by its main, that its messages begin with.
@@ -27,6 +28,11 @@ int DataFolders(const char* folders[MaxDataFolders]);
 // folder, or where it is not there at all, from the first of DataFolders
 // that holds it.
 FILE* OpenDataFile(const char* name);
+
+// Why OpenDataFile could not open `name`, from its errno `error`, in words
+// for a user: where it was looked for, "not a regular file", or the system's
+// reason ("permission denied"). Written into `why`, `size` bytes.
+void DescribeOpenFailure(int error, char* why, size_t size);
 
 // A file written whole or not at all, one at a time: CreateAtomicFile makes a
 // new file of its own beside `path` (created exclusively, with the permissions

@@ -8,6 +8,7 @@
 #include "subprocess.h"
 
 #include <cstring>
+#include <sstream>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -28,14 +29,17 @@ static void PlayIn(const fs::path& dir, const char* driver) {
 using MusicFailure = InFolder;
 
 struct MusicDevice : InFolder {
-    // Plays `file`, whose first stream has `rate`, padded with zeros to `size` bytes if given,
-    // and checks that the sound starts within 200 ms and lasts `seconds` without a gap; if it is
-    // one stream, that it was played as decoded, channel k from Vorbis's channel from[k].
-    // `busy` keeps every core busy meanwhile.
+    // Plays `file` (files joined by '+' are chained), whose first stream has `rate`, padded with
+    // zeros to `size` bytes if given, and checks that the sound starts within 200 ms and lasts
+    // `seconds` without a gap; if it is one stream, that it was played as decoded, channel k from
+    // Vorbis's channel from[k]. `busy` keeps every core busy meanwhile.
     void Play(std::string_view file, int rate, double seconds, std::vector<int> from,
               bool busy = false, uintmax_t size = 0) {
         SCOPED_TRACE(file);
-        fs::copy(Music / file, dir_ / "testing.ogg", fs::copy_options::overwrite_existing);
+        std::ofstream chained(dir_ / "testing.ogg", std::ios::binary);
+        std::istringstream names{std::string(file)};
+        for (std::string name; std::getline(names, name, '+');) chained << Slurp(Music / name);
+        chained.close();
         if (size) fs::resize_file(dir_ / "testing.ogg", size);
         // Bounded, in case this test dies before it can stop the loops.
         Process loops({"timeout", "60", "sh", "-c",
@@ -50,7 +54,7 @@ struct MusicDevice : InFolder {
         EXPECT_LT(first / frame, rate / 5u) << "started later than 200 ms";
         EXPECT_NEAR(static_cast<double>(last + 1 - first) / frame / rate, seconds, 0.01);
         EXPECT_GT(output.find(std::string(rate / 1000 * frame, '\0'), first), last);
-        if (file != "chained.ogg") {
+        if (from.size() > 1 && file != "chained.ogg" && file.find('+') == file.npos) {
             std::string vorbis = DecodeOgg(Music / file), sdl = vorbis;
             for (size_t at = 0; at < sdl.size(); at += frame)
                 for (size_t i = 0; i < from.size(); ++i)
@@ -75,6 +79,8 @@ TEST_F(MusicDevice, PlaysWholeOnABusyMachineCutShortChainedOrBeforeAHundredMegab
     Play("stereo-3s.ogg", 44100, 3.0, {0, 1}, true);
     Play("truncated.ogg", 44100, 1.406, {0, 1}); // stereo-3s.ogg cut by head -c 9885
     Play("chained.ogg", 44100, 2.5, {0, 1});     // 1.5 s of stereo, then 1 s of mono at 22050 Hz
+    // 3 s, then 2 s at 44100 Hz; then a stream at 700000 Hz, skipped
+    Play("mono-8000-then-stereo.ogg+rate-700000.ogg", 8000, 5.0, {0});
     Play("stereo-3s.ogg", 44100, 3.0, {0, 1}, false, 128u << 20);
 }
 
@@ -94,32 +100,37 @@ TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
     ASSERT_TRUE(OpenSound(44100, 2));
-    SoundBlock first{}, second{};
-    StreamMusic({read, QueueSoundBlock, WaitForSoundBlock, SoundBlockPlayed}, nullptr, &first,
-                &second);
+    BeginReading();
+    PumpMusic(read, nullptr, PutSound, true);
     CloseSound();
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), std::string(4 * half, 0x11)));
 }
 
 TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
     const std::string missing = "Couldn't open testing.ogg\n", noSound = "bumpwave: no sound: ";
+    const std::string why = "bumpwave: testing.ogg: ";
     const struct {
         std::string_view what;
         fs::path is;          // what testing.ogg links to, if anything
         std::string out, err; // stdout; stderr's one line starts so
-    } cases[] = {{"missing", "", missing, ""},
+    } cases[] = {{"missing", "", missing, why + "not found in "},
+                 {"unreadable", "", missing, why + "permission denied"},
                  // these would block the open, or never end
-                 {"FIFO", "", missing, ""},
-                 {"folder", Music, missing, ""},
-                 {"device", "/dev/zero", missing, ""},
-                 {"text", Music / "not-vorbis.ogg", "Couldn't open testing.ogg as OGG file\n", ""},
+                 {"FIFO", "", missing, why + "not a regular file"},
+                 {"folder", Music, missing, why + "not a regular file"},
+                 {"device", "/dev/zero", missing, why + "not a regular file"},
+                 {"text", Music / "not-vorbis.ogg", "Couldn't open testing.ogg as OGG file\n",
+                  why + "not an Ogg Vorbis file"},
                  {"2^32 - 1 Hz", Music / "rate-too-high.ogg", "",
-                  noSound + "cannot play 4294967295 Hz with 2 channels"},
+                  why + "a stream of 2 channels at 4294967295 Hz: skipped"},
                  // no testing.ogg either: the card is missed first
                  {"no sound card", "", "", noSound}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.what == "unreadable" && geteuid() == 0) continue; // root reads it all the same
         ASSERT_TRUE(c.what != "FIFO" || mkfifo((dir_ / "testing.ogg").c_str(), 0600) == 0);
+        if (c.what == "unreadable") fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+        if (c.what == "unreadable") fs::permissions(dir_ / "testing.ogg", fs::perms::none);
         if (!c.is.empty()) fs::create_symlink(c.is, dir_ / "testing.ogg");
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
@@ -130,6 +141,24 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.err.empty() ? 0 : 1) << err;
         fs::remove(dir_ / "testing.ogg");
     }
+}
+
+// Paused from before the card opens for longer than a silent card is given, it plays whole.
+TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
+    fs::copy(Music / "truncated.ogg", dir_ / "testing.ogg");
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    fs::path home = fs::current_path();
+    fs::current_path(dir_);
+    Signal* ended = CreateSignal();
+    ASSERT_TRUE(StartMusic(ended));
+    PauseMusic(true);
+    EXPECT_FALSE(WaitForSignalMilliseconds(ended, 5500));
+    PauseMusic(false);
+    WaitForSignal(ended);
+    DestroySignal(ended);
+    fs::current_path(home);
+    EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
 }
 
 // Last: the device it gives up stays open in this process.

@@ -175,12 +175,33 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
     EXPECT_EQ(v.pictures.size(), size_t(std::ceil(seconds * 5 - 1e-9)));
 }
 
+// A chained file of mixed rates plays whole, a later stream the demo skips is skipped, and the
+// sound, counted at the first stream's rate, ends with the video to the sample frame.
+TEST_F(Record, ChainedMusicOfMixedRatesPlaysWholeAndEndsWithTheVideo) {
+    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
+        << Slurp(Music / "mono-8000-then-stereo.ogg") << Slurp(Music / "rate-700000.ogg");
+    RunResult run = Run({"--fps", "5", "v.mkv"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "bumpwave-record: testing.ogg: a stream of 2 channels at 700000 Hz: skipped\n");
+    Video v = Decode(dir_ / "v.mkv");
+    EXPECT_EQ(v.pictures.size(), 42u * 5);
+    EXPECT_EQ(v.channels, 1);
+    EXPECT_NEAR(v.pcm.size() / 2.0, 42 * 8000, 2);
+    // 3 s at 8000 Hz, then 2 s resampled from 44100 Hz: tones that never rest, so 10 ms of
+    // silence is a gap; then silence.
+    const std::string music = v.pcm.substr(0, 2 * 5 * 8000 - 2);
+    EXPECT_EQ(music.find(std::string(2 * 80, '\0')), std::string::npos);
+    EXPECT_TRUE(Silent(v.pcm.substr(2 * 5 * 8000 + 2)));
+}
+
 // Shell scripts of a user or another program ($0 is the recorder, $M the committed music, $C the
 // fuzzer's, $B the build's folder, whose files are linked): each run says what it made or why
 // not, and leaves its video or nothing. A web video has its index first.
 TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     const std::string me = "bumpwave-record: ";
-    const std::string noSound = ": the video has no sound\n", music = "rm testing.ogg; cat ";
+    const std::string noSound = me + "the video has no sound\n", music = "rm testing.ogg; cat ";
+    const std::string skipped = me + "testing.ogg: a stream of ";
     const std::string longName = std::string(251, 'n') + ".mkv"; // as long as a name can be
     // The script, exit code, standard error and output as patterns, the files left, the sound.
     using Row = std::tuple<std::string, int, std::string, std::string, std::string, std::string>;
@@ -190,21 +211,24 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          "Couldn't load bumpmap.png\n", "", ""},
         {"rm boys.jpg; $0 v.mp4", 1, me + "boys.jpg: not found*", "Couldn't load boys.jpg\n", "",
          ""},
-        {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "Couldn't open testing.ogg" + noSound,
-         "v.mkv: 30 frames, 0.50 s, 640x480, *", "v.mkv", "silent"},
+        {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "testing.ogg: *found*\n" + noSound,
+         "Couldn't open testing.ogg\nv.mkv: 30 frames, 0.50 s, 640x480, *", "v.mkv", "silent"},
         {"for n in 16:30 pipe:1 file:v; do $0 --until 100 $n.mkv; done", 0, "",
          "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*",
          "16:30.mkv file:v.mkv pipe:1.mkv", ""}, // names, not URLs
         {"$0 --until 100 " + longName, 0, "", longName + ": 6 frames*", longName, ""},
         {music + "$M/rate-700000.ogg >testing.ogg; $0 --until 500 v.mkv", 0,
-         me + "cannot start the flac encoder: 700000 Hz*" + noSound, "v.mkv: *",
-         "testing.ogg v.mkv", "silent"},
-        {music + "$M/rate-2147483647.ogg >testing.ogg; $0 --until 500 v.mp4", 0,
-         me + "cannot convert the sound: *" + noSound, "v.mp4: *", "testing.ogg v.mp4", "silent"},
+         skipped + "2 channels at 700000 Hz: skipped\n" + me + "testing.ogg holds no sound*" +
+             noSound,
+         "v.mkv: *", "testing.ogg v.mkv", "silent"},
+        // held up to a rate AAC takes
+        {music + "$M/rate-1.ogg >testing.ogg; $0 --until 2000 v.mp4", 0,
+         me + "testing.ogg: music at 1 Hz: it plays for 1 h 6 min\n", "v.mp4: *",
+         "testing.ogg v.mp4", "1"},
         {music + "$M/five-channels.ogg $M/ten-channels.ogg $C/six-channels.ogg >testing.ogg; "
                  "$0 --until 2500 v.mkv",
-         0, me + "a stream of testing.ogg has 10 channels at 44100 Hz: skipped, *\n", "v.mkv: *",
-         "testing.ogg v.mkv", "5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
+         0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *", "testing.ogg v.mkv",
+         "5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
         // libvorbisfile's index of this file would take half an hour
         {music + "$B/testing.ogg >testing.ogg; truncate -s 1G testing.ogg; $0 --until 100 v.mkv", 0,
          "", "v.mkv: *", "testing.ogg v.mkv", "2 until 0.1 s"},

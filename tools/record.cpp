@@ -10,7 +10,7 @@
 // is written under a name of its own beside OUTPUT and renamed over OUTPUT at
 // the end; a failure or a signal to stop removes it.
 
-#include "assets/music_decode.h"
+#include "assets/music.h"
 #include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
@@ -52,8 +52,6 @@ constexpr uint64_t MaxFramesPerSecond = 1000;
 constexpr uint64_t MaxQuality = 51;
 constexpr int64_t TrailingSilenceMs = 1000; // the demo's pause after the music
 constexpr int SoundBlockFrames = 4096;
-// Decoded music: room for one frame of the widest Vorbis stream, and more.
-constexpr int MusicCapacity = SoundBlockFrames * MaxSoundChannels;
 constexpr double ProgressInterval = 0.25; // seconds between redraws of the line
 constexpr int ProgressWidth = 79;
 
@@ -83,16 +81,19 @@ static bool VideoOpen;
 static volatile sig_atomic_t ProgressShown;
 static char BlankLine[ProgressWidth + 3]; // wipes the progress line
 
-// Sound time in ticks of the sound track's rate (of 1 ms without music).
+// Sound time in sample frames of the sound track (ticks of 1 ms without one).
 static int64_t TickRate = 1000;
 static int SoundChannels;
 static int64_t SoundTicks; // sound given to the file so far
 static int64_t UntilTicks; // where --until ends the video
 static bool MusicEnded;    // known once the music is decoded to its end
 static int64_t EndTicks;   // the end of the video, once the music has ended
-static int16_t MusicSamples[MusicCapacity];
+// Music read and not yet given to the file, in the machine's byte order.
+static int16_t MusicSamples[SoundBlockFrames];
+static int MusicFrames, MusicRate, MusicChannels;
+// What is left of a tick when music of this rate is counted in ticks.
+static int64_t Carry, CarryRate;
 static int16_t SilentSamples[SoundBlockFrames * MaxSoundChannels];
-static int SkippedRate, SkippedChannels; // the last stream format skipped
 
 static bool EndsWith(const std::string& text, const char* tail) {
     size_t length = std::strlen(tail);
@@ -201,22 +202,32 @@ static bool LoadAssets(const RecordArguments& arguments) {
     return true;
 }
 
-// Opens the music for the sound track; without it the video is silent.
-static void OpenMusic() {
-    const char* why = nullptr;
-    if (!OpenMusicFile(&why)) {
-        std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", why);
-        return;
+// Reads the next sound of the music, all of one rate and channel count.
+static void ReadSound() {
+    long rate = 0;
+    int channels = 1;
+    long bytes =
+        ReadMusic(reinterpret_cast<char*>(MusicSamples), sizeof MusicSamples, &rate, &channels);
+    for (long i = 0; i < bytes / 2; ++i) { // big-endian, as the sound card takes it
+        const auto* b = reinterpret_cast<const uint8_t*>(&MusicSamples[i]);
+        MusicSamples[i] = static_cast<int16_t>(b[0] << 8 | b[1]);
     }
-    MusicOpen = true;
-    if (MusicChannels() > MaxSoundChannels || MusicRate() == 0) {
-        std::fprintf(stderr,
-                     "bumpwave-record: testing.ogg has %d channels at %d Hz, a video takes 1 to "
-                     "%d: the video has no sound\n",
-                     MusicChannels(), MusicRate(), MaxSoundChannels);
-        CloseMusicFile();
-        MusicOpen = false;
-    }
+    MusicFrames = static_cast<int>(bytes / 2 / channels);
+    MusicRate = static_cast<int>(rate);
+    MusicChannels = channels;
+}
+
+// Opens the music and reads its first sound, whose rate and channels the
+// sound track takes; without it the video is silent.
+static void OpenTrackMusic() {
+    MusicOpen = OpenMusicFile(); // it says why not
+    if (MusicOpen) ReadSound();
+    if (MusicOpen && MusicFrames == 0)
+        std::fprintf(stderr, "bumpwave-record: testing.ogg holds no sound that plays\n");
+    if (MusicOpen && MusicFrames > 0) return;
+    std::fprintf(stderr, "bumpwave-record: the video has no sound\n");
+    CloseMusicFile();
+    MusicOpen = false;
 }
 
 static int64_t MillisecondsToTicks(int64_t ms) {
@@ -230,37 +241,30 @@ static void NoteMusicEnd(const RecordArguments& options) {
     if (options.untilMs) EndTicks = std::min(EndTicks, UntilTicks);
 }
 
-// Whether a later stream of a chained file is one the video can take; the
-// demo's sound card skips the others too, and plays on.
-static bool Usable(int rate, int channels) {
-    if (rate > 0 && channels >= 1 && channels <= MaxSoundChannels) return true;
-    if (rate != SkippedRate || channels != SkippedChannels) {
-        ClearProgress();
-        std::fprintf(stderr,
-                     "bumpwave-record: a stream of testing.ogg has %d channels at %d Hz: "
-                     "skipped, as the demo skips it\n",
-                     channels, rate);
-    }
-    SkippedRate = rate;
-    SkippedChannels = channels;
-    return false;
+// Music of `rate` counted in ticks, exactly: what is left of a tick is carried
+// on, so that sound and video end together however many rates the music has.
+static int64_t CountTicks(int frames, int rate) {
+    if (rate != CarryRate) Carry = CarryRate ? Carry * rate / CarryRate : 0;
+    CarryRate = rate;
+    const int64_t scaled = Carry + static_cast<int64_t>(frames) * TickRate;
+    Carry = scaled % rate;
+    return scaled / rate;
 }
 
 // Gives the file sound up to `target` ticks: the music while it lasts, then
 // silence up to the end.
 static bool PumpSound(const RecordArguments& options, int64_t target) {
     while (!MusicEnded && SoundTicks < target) {
-        int rate = 0, channels = 0;
-        int frames = MusicOpen ? DecodeMusic(MusicSamples, MusicCapacity, &rate, &channels) : 0;
-        if (frames > 0 && !Usable(rate, channels)) continue;
+        if (MusicOpen && MusicFrames == 0) ReadSound();
+        int frames = MusicOpen ? MusicFrames : 0;
+        MusicFrames = 0;
         if (frames > 0) {
-            // A later stream of a chained file can have its own rate.
-            int64_t ticks = frames * TickRate / rate;
+            int64_t ticks = CountTicks(frames, MusicRate);
             if (SoundTicks + ticks > UntilTicks) {
                 ticks = UntilTicks - SoundTicks;
-                frames = static_cast<int>(ticks * rate / TickRate);
+                frames = static_cast<int>(ticks * MusicRate / TickRate);
             }
-            if (!AddSound(MusicSamples, frames, rate, channels))
+            if (!AddSound(MusicSamples, frames, MusicRate, MusicChannels))
                 return RecordingFailed(options, VideoFileError());
             SoundTicks += ticks;
         }
@@ -348,16 +352,9 @@ static void ReleaseAll() {
 
 static bool Record(const RecordArguments& options) {
     if (!CreateRecordingFile(options) || !LoadAssets(options)) return false;
-    OpenMusic();
-    if (MusicOpen) {
-        TickRate = MusicRate();
-        SoundChannels = MusicChannels();
-    }
-    UntilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
-    if (!MusicOpen) NoteMusicEnd(options);
-
-    VideoSettings settings = {options.kind,    options.framesPerSecond,     options.scale,
-                              options.quality, MusicOpen ? MusicRate() : 0, SoundChannels};
+    OpenTrackMusic();
+    VideoSettings settings = {options.kind,    options.framesPerSecond,   options.scale,
+                              options.quality, MusicOpen ? MusicRate : 0, MusicChannels};
     VideoOpen = true;
     if (!OpenVideoFile(AtomicFileName(), settings))
         return RecordingFailed(options, VideoFileError());
@@ -365,8 +362,12 @@ static bool Record(const RecordArguments& options) {
         std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", VideoFileError());
         CloseMusicFile();
         MusicOpen = false;
-        NoteMusicEnd(options);
     }
+    // Sound is counted in the track's own sample frames.
+    TickRate = MusicOpen ? settings.sampleRate : 1000;
+    SoundChannels = settings.channels;
+    UntilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
+    if (!MusicOpen) NoteMusicEnd(options);
     const auto start = std::chrono::steady_clock::now();
     int64_t frames = RecordFrames(options);
     if (frames < 0) return false;

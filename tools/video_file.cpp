@@ -48,6 +48,8 @@ static bool TakesAsTheyCome;
 static int OpenedRate, OpenedChannels;
 static uint8_t* Converted;    // the converter's output, one plane a channel
 static size_t ConvertedBytes; // allocated
+static int16_t* Held;         // slow sound, held up to MinResampledRate
+static size_t HeldBytes;      // allocated
 static char ErrorText[256];
 // FFmpeg's last error message, often the only one that says what was wrong;
 // encoders' threads can log too.
@@ -68,6 +70,10 @@ static const uint64_t AacLayouts[MaxSoundChannels] = {
     AV_CH_LAYOUT_7POINT1,      AV_CH_LAYOUT_7POINT1};
 // Encoders that take any frame size get this many sample frames at a time.
 static constexpr int SoundFrameSize = 4096;
+// FFmpeg's resampler gives nothing at all from sound far slower than the
+// track (1 Hz to 7350 Hz): such sound is first held up to this rate, each
+// sample frame repeated.
+static constexpr int MinResampledRate = 8000;
 
 static void KeepLastError(void*, int level, const char* format, va_list arguments) {
     if (level > AV_LOG_ERROR) return;
@@ -309,6 +315,8 @@ bool OpenVideoFile(const char* path, VideoSettings& settings) {
         DropSoundTrack();
         settings.sampleRate = 0;
         std::memcpy(refusal, ErrorText, sizeof refusal);
+    } else if (Sound.encoder) {
+        settings.sampleRate = Sound.encoder->sample_rate;
     }
     code = avio_open(&Output->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) return Fail("cannot create the file", code);
@@ -443,8 +451,14 @@ static bool DropConverter() {
     return true;
 }
 
+// How many times each sample frame of `rate` is repeated before it is resampled.
+static int HoldFor(int rate) {
+    return rate < MinResampledRate ? (MinResampledRate + rate - 1) / rate : 1;
+}
+
 // A converter from `rate` and `channels` to the track.
 static bool UseConverter(int rate, int channels) {
+    rate *= HoldFor(rate);
     if (Converter && rate == ConverterRate && channels == ConverterChannels) return true;
     if (!DropConverter()) return false;
     ConverterRate = rate;
@@ -458,6 +472,21 @@ static bool UseConverter(int rate, int channels) {
     return code >= 0 || Fail("cannot convert the sound", code);
 }
 
+// Converts `frames` with each sample frame repeated `times` times.
+static bool ConvertHeld(const int16_t* samples, int frames, int times, int channels) {
+    const size_t frameBytes = 2 * static_cast<size_t>(channels);
+    if (!Reserve(Held, HeldBytes, SoundFrameSize, static_cast<int>(frameBytes))) return false;
+    int made = 0;
+    for (int f = 0; f < frames; ++f) {
+        for (int t = 0; t < times; ++t) {
+            std::memcpy(Held + made * channels, samples + f * channels, frameBytes);
+            if (++made == SoundFrameSize && !Convert(Held, made)) return false;
+            made %= SoundFrameSize;
+        }
+    }
+    return made == 0 || Convert(Held, made);
+}
+
 bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     ForgetLog();
     if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
@@ -467,7 +496,11 @@ bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
         if (!DropConverter()) return false;
         if (av_audio_fifo_write(Pending, planes, frames) < frames)
             return Fail("not enough memory for the sound");
-    } else if (!UseConverter(rate, channels) || !Convert(samples, frames)) {
+    } else if (!UseConverter(rate, channels)) {
+        return false;
+    } else if (HoldFor(rate) == 1) {
+        if (!Convert(samples, frames)) return false;
+    } else if (!ConvertHeld(samples, frames, HoldFor(rate), channels)) {
         return false;
     }
     return EncodePending(false);
@@ -492,6 +525,9 @@ static void Release() {
     std::free(Converted);
     Converted = nullptr;
     ConvertedBytes = 0;
+    std::free(Held);
+    Held = nullptr;
+    HeldBytes = 0;
     TakesAsTheyCome = false;
 }
 

@@ -3,10 +3,10 @@
 // only code of the project that knows about FFmpeg.
 #pragma once
 
+#include "platform/audio.h" // MaxSoundChannels: more have no speaker order codecs agree on
+
 #include <cstdint>
 
-// Sound of more channels has no speaker order that the codecs agree on.
-constexpr int MaxSoundChannels = 8;
 // Each frame pixel becomes at most this many pixels square.
 constexpr int MaxScale = 6;
 
@@ -27,9 +27,11 @@ struct VideoSettings {
 
 // Creates the file `path`, taken as a plain name even where it looks like a
 // URL (the container is the kind's, whatever the name), and writes its header.
-// False with VideoFileError() set on failure; then call AbandonVideoFile. When
-// the sound's encoder refuses its rate or channels, the video is made without
-// sound: settings.sampleRate becomes 0 and VideoFileError() says why.
+// False with VideoFileError() set on failure; then call AbandonVideoFile.
+// settings.sampleRate becomes the sound track's own rate, which the encoder
+// takes; when it refuses the channels, or no rate can be converted to one it
+// takes, the video is made without sound: settings.sampleRate becomes 0 and
+// VideoFileError() says why.
 bool OpenVideoFile(const char* path, VideoSettings& settings);
 
 // Appends one frame of FrameWidth × FrameHeight words, rows `bytesPerRow` apart.

@@ -11,7 +11,6 @@
 // Each show loads the pictures and the music again from the page's files
 // (the demo's own, or the user's), through the demo's own loaders.
 #include "assets/music.h"
-#include "platform/audio.h"
 #include "platform/display.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
@@ -29,14 +28,13 @@ static Display* PageDisplay;
 static Frame* PageFrame;
 static bool MusicOpen; // opened for the show, not yet closed
 
-// Hands every block of music queued to the page, as little-endian 16-bit
+// Hands all the music given to the card to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
 EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels),
       { bumpwaveKeepSamples(HEAPU8.subarray(data, data + length), rate, channels); });
 
-static void KeepBlock(const SoundBlock* block) {
-    KeepSamples(static_cast<const char*>(block->data), static_cast<int>(block->length),
-                static_cast<int>(block->rate), block->channels);
+static void KeepSound(const char* data, long bytes, long rate, int channels) {
+    KeepSamples(data, static_cast<int>(bytes), static_cast<int>(rate), channels);
 }
 
 // The canvas and the frame once; the pictures and the tables every show.
@@ -69,7 +67,7 @@ static int64_t PageTime(double ms) {
 // block of music to the page as well.
 EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound, double now) {
     if (!PrepareShow(seed)) return 0;
-    MusicListener = keepSound ? KeepBlock : nullptr;
+    MusicListener = keepSound ? KeepSound : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
     StopRequested = 0; // a new show: the last one's stop is done with
