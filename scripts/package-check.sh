@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and packages it as a .deb, and checks
 # that both hold every file a user needs, that the installed demo finds its
-# files from any folder, and that lintian finds no error in the .deb:
+# files from any folder, and that lintian finds no error, warning or missing
+# hardening in the .deb:
 # scripts/package-check.sh [BUILD_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,8 +50,10 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for library in libsdl2 libvorbisfile libpng libjpeg; do
     grep -q "$library" <<<"$depends" || { echo "$deb does not depend on $library"; missing=1; }
 done
-# Errors and warnings; its notes (hardening, Keywords) are left to a distributor.
-complaints=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+# Errors, warnings and any program built without Debian's hardening; the other
+# notes are left to a distributor.
+complaints=$(lintian -I --pedantic --tag-display-limit 0 "$deb" 2>&1 |
+    grep -E '^[EW]: |^[IPX]: .*hardening-' || true)
 [[ -z $complaints ]] || { echo "lintian on $deb:"; echo "$complaints"; missing=1; }
 ((missing == 0)) && echo "installed and packaged: ${#files[@]} files; $deb depends on $depends"
 exit "$missing"
