@@ -22,8 +22,12 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in "${files[@]}"; do
     [[ -s $prefix/$file ]] || { echo "cmake --install left out $file"; missing=1; }
 done
+# Every program says the project's version, the package's, with nothing after it.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 for program in "$prefix"/bin/*; do
-    "$program" --version >/dev/null || { echo "$program --version failed"; missing=1; }
+    said=$("$program" --version) || { echo "$program --version failed"; missing=1; }
+    [[ $said == "$(basename "$program") $version" ]] ||
+        { echo "$program --version says \"$said\", not $version"; missing=1; }
 done
 
 # Started from an empty folder, the installed demo finds its pictures and music
@@ -42,6 +46,7 @@ grep -q ' FPS$' "$empty/out" && ! grep -q "Couldn't" "$empty/out" && ((status ==
 rm -f "$build"/bumpwave_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(echo "$build"/bumpwave_*.deb)
+[[ $deb == "$build/bumpwave_${version}_"*.deb ]] || { echo "$deb is not version $version"; missing=1; }
 contents=$(dpkg-deb --contents "$deb")
 for file in "${files[@]}"; do
     grep -q " \./usr/$file\$" <<<"$contents" || { echo "$deb lacks /usr/$file"; missing=1; }
