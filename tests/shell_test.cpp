@@ -164,8 +164,6 @@ TEST(Options, LongOptionsKeywordsAndNothingElse) {
         {{"WINDOW", "foo"}, Unknown, true, false, false, false, 60, "foo"},
         {{"--hlep"}, Unknown, false, false, false, false, 60, "--hlep"},
         {{"pace"}, Unknown, false, false, false, false, 60, "pace"},
-        {{"--WINDOW"}, Unknown, false, false, false, false, 60, "--WINDOW"},
-        {{"-wp"}, Unknown, false, false, false, false, 60, "-wp"},
         {{""}, Unknown, false, false, false, false, 60, ""},
         {{"--rate", "241"}, BadRate, false, true, false, false, 0, "--rate"},
         {{"--rate=6O"}, BadRate, false, true, false, false, 0, "--rate"},
