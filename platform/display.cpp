@@ -1,6 +1,5 @@
 #include "platform/display.h"
 
-#include "platform/activation.h"
 #include "platform/files.h"
 #include "platform/subsystems.h"
 
@@ -20,13 +19,6 @@ struct Display {
     int texturePitch;
     Frame* borrower; // the frame drawing straight into the display's pixels
 };
-
-FrameArea ScaledFrameArea(int width, int height) {
-    // Never below 1: a screen smaller than the frame shows its middle.
-    int scale = std::max(1, std::min(width / FrameWidth, height / FrameHeight));
-    int w = FrameWidth * scale, h = FrameHeight * scale;
-    return {(width - w) / 2, (height - h) / 2, w, h};
-}
 
 // SDL falls back on drivers that show nothing when it finds no display; those
 // are for a user who asks for them by name.
@@ -108,8 +100,7 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
         ReleaseVideo();
         return nullptr;
     }
-    // Created hidden, so that a window that must not take the focus can say so
-    // before it is shown.
+    // Shown only once it can be drawn in: a renderer may replace the window.
     Uint32 flags =
         SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -121,7 +112,6 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
         return nullptr;
     }
     SDL_SetWindowMinimumSize(display->window, FrameWidth, FrameHeight);
-    if (!fullScreen) AskNotToActivate(display->window);
     SDL_ShowWindow(display->window);
     return display;
 }
@@ -210,12 +200,16 @@ static void ShowThroughRenderer(Display* display, Frame* frame) {
     SDL_GetRendererOutputSize(display->renderer, &width, &height);
     FrameArea area = ScaledFrameArea(width, height);
     SDL_Rect to = {area.x, area.y, area.width, area.height};
+    SDL_SetTextureScaleMode(display->texture,
+                            area.wholeScale ? SDL_ScaleModeNearest : SDL_ScaleModeLinear);
     SDL_RenderClear(display->renderer);
     SDL_RenderCopy(display->renderer, display->texture, nullptr, &to);
     SDL_RenderPresent(display->renderer);
 }
 
-// Nearest neighbour at a whole-number scale: every pixel an equal block.
+// Nearest neighbour at a whole scale, every pixel an equal block; smoothed at
+// any other, where nearest would make blocks of uneven sizes. The linear
+// stretch takes only pixels of one format; SDL converts for the blit.
 static void ScaleFrame(SDL_Surface* surface, Frame* frame) {
     SDL_Surface* from = SDL_CreateRGBSurfaceWithFormatFrom(
         frame->pixels, frame->width, frame->height, 32, frame->bytesPerRow, SDL_PIXELFORMAT_RGB888);
@@ -223,7 +217,9 @@ static void ScaleFrame(SDL_Surface* surface, Frame* frame) {
     FrameArea area = ScaledFrameArea(surface->w, surface->h);
     SDL_Rect to = {area.x, area.y, area.width, area.height};
     SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
-    SDL_BlitScaled(from, nullptr, surface, &to);
+    bool smooth = !area.wholeScale && surface->format->format == SDL_PIXELFORMAT_RGB888;
+    if (!smooth || SDL_SoftStretchLinear(from, nullptr, surface, &to) != 0)
+        SDL_BlitScaled(from, nullptr, surface, &to);
     SDL_FreeSurface(from);
 }
 

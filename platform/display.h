@@ -1,10 +1,10 @@
 // The display the frames are shown on, over SDL2.
 //
-// Full screen: the demo's own display, taking the focus. Window: a decorated
-// window of the frame's size, centred on its screen, which leaves the focus
-// where it is; it can be resized and maximised. F11 toggles between the two.
-// Any size larger than the frame shows it at the largest whole-number scale
-// that fits, centred on black, so that every pixel is an equal square block.
+// Full screen: the demo's own display. Window: a decorated window of the
+// frame's size, centred on its screen; it can be resized and maximised. Either
+// takes the keyboard focus as it opens, so that its keys work at once. F11
+// toggles between the two. The frame is placed by ScaledFrameArea (layout.h):
+// nearest-pixel blocks at whole scales, smoothed at the others.
 //
 // Unpaced, a finished frame is shown at once, with no wait for the display's
 // refresh. Paced, it goes through a renderer that waits for the display's
@@ -16,16 +16,9 @@
 #pragma once
 
 #include "platform/frame.h"
+#include "platform/layout.h"
 
 struct Display;
-
-// Where the frame goes on an area of `width` × `height` pixels: at the largest
-// whole-number scale that fits, at least 1, centred (off the edges where even
-// 1 does not fit).
-struct FrameArea {
-    int x, y, width, height;
-};
-FrameArea ScaledFrameArea(int width, int height);
 
 // Opens a full screen or a window, titled `title`; nullptr on failure. Only
 // a display a user can see is opened: SDL's offscreen and dummy drivers only

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and packages it as a .deb, and checks
 # that both hold every file a user needs, that the installed demo finds its
-# files from any folder, and that lintian finds no error in the .deb:
+# files from any folder, and that lintian finds no error, warning or missing
+# hardening in the .deb:
 # scripts/package-check.sh [BUILD_FOLDER]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,8 +22,12 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in "${files[@]}"; do
     [[ -s $prefix/$file ]] || { echo "cmake --install left out $file"; missing=1; }
 done
+# Every program says the project's version, the package's, with nothing after it.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 for program in "$prefix"/bin/*; do
-    "$program" --version >/dev/null || { echo "$program --version failed"; missing=1; }
+    said=$("$program" --version) || { echo "$program --version failed"; missing=1; }
+    [[ $said == "$(basename "$program") $version" ]] ||
+        { echo "$program --version says \"$said\", not $version"; missing=1; }
 done
 
 # Started from an empty folder, the installed demo finds its pictures and music
@@ -41,6 +46,7 @@ grep -q ' FPS$' "$empty/out" && ! grep -q "Couldn't" "$empty/out" && ((status ==
 rm -f "$build"/bumpwave_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(echo "$build"/bumpwave_*.deb)
+[[ $deb == "$build/bumpwave_${version}_"*.deb ]] || { echo "$deb is not version $version"; missing=1; }
 contents=$(dpkg-deb --contents "$deb")
 for file in "${files[@]}"; do
     grep -q " \./usr/$file\$" <<<"$contents" || { echo "$deb lacks /usr/$file"; missing=1; }
@@ -49,8 +55,10 @@ depends=$(dpkg-deb --field "$deb" Depends)
 for library in libsdl2 libvorbisfile libpng libjpeg; do
     grep -q "$library" <<<"$depends" || { echo "$deb does not depend on $library"; missing=1; }
 done
-# Errors and warnings; its notes (hardening, Keywords) are left to a distributor.
-complaints=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+# Errors, warnings and any program built without Debian's hardening; the other
+# notes are left to a distributor.
+complaints=$(lintian -I --pedantic --tag-display-limit 0 "$deb" 2>&1 |
+    grep -E '^[EW]: |^[IPX]: .*hardening-' || true)
 [[ -z $complaints ]] || { echo "lintian on $deb:"; echo "$complaints"; missing=1; }
 ((missing == 0)) && echo "installed and packaged: ${#files[@]} files; $deb depends on $depends"
 exit "$missing"

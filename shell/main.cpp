@@ -3,7 +3,7 @@
 // it acquired in reverse order, waits for the music to play out, pauses one
 // second and returns 0, or 1 when it could not show its visuals.
 //
-// Escape, q, the window's close button, SIGINT and SIGTERM end the show at
+// Escape, q, the window's close button, SIGINT, SIGTERM and SIGHUP end the show at
 // once: the visuals stop, the frame-rate line is printed for the frames shown,
 // the display closes, the music fades out, and it returns 0 without the pause,
 // or after a signal ends by that signal.
@@ -25,8 +25,7 @@
 #include <initializer_list>
 
 // Kept in the binary for `version`-style tools that look for it.
-[[gnu::used]] static const char VersionString[] =
-    "$VER: bumpwave " BUMPWAVE_VERSION " (07.12.2026)";
+[[gnu::used]] static const char VersionString[] = "$VER: bumpwave " BUMPWAVE_VERSION;
 static const char* const Banner =
     "bumpwave " BUMPWAVE_VERSION ": three lights, a plasma and a grid of dots";
 
@@ -48,7 +47,8 @@ static void CatchStopSignals() {
     struct sigaction action = {};
     action.sa_handler = AskToStop;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+    // A closed terminal (SIGHUP) ends the show as kill does.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 static bool Fail(const char* reason) {
@@ -81,6 +81,14 @@ static void ShutDown() {
     if (musicDone) DestroySignal(MusicEnded);
 }
 
+// A command line it cannot run: why, and how it is used, before anything opens.
+static int Refuse(const char* why, const char* word) {
+    std::fputs("bumpwave: ", stderr);
+    std::fprintf(stderr, why, word);
+    std::fputs(UsageLine, stderr);
+    return 2;
+}
+
 int main(int argc, char** argv) {
     ProgramName = "bumpwave";
     KeepStandardStreamsApart();
@@ -88,16 +96,17 @@ int main(int argc, char** argv) {
     // run is stopped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     switch (ReadOptions(argc, argv, Demo)) {
-    case Options::Help:
-        std::fputs(UsageText, stdout);
+    case ParseResult::Help:
+        std::printf("%s%s", UsageLine, HelpText);
         return 0;
-    case Options::Version:
+    case ParseResult::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
-    case Options::BadRate:
-        std::fputs("bumpwave: RATE takes a whole number from 24 to 240\n", stderr);
-        return 2;
-    case Options::Run:
+    case ParseResult::BadRate:
+        return Refuse("%s takes a whole number from 24 to 240\n", Demo.refused);
+    case ParseResult::Unknown:
+        return Refuse("unknown argument \"%s\"\n", Demo.refused);
+    case ParseResult::Run:
         break;
     }
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run

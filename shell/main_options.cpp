@@ -10,8 +10,9 @@
 #include <string>
 #include <strings.h>
 
-const char* const UsageText =
-    "usage: bumpwave [PACED] [WINDOW] [RATE n]\n"
+const char* const UsageLine = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop]\n";
+
+const char* const HelpText =
     "\n"
     "A 41-second software demo: three coloured lights over a bump-mapped picture,\n"
     "a plasma that fades in and out, a rippling grid of dots and a flashing logo,\n"
@@ -20,18 +21,25 @@ const char* const UsageText =
     "transparent) and \"testing.ogg\" from the current folder, or else from the\n"
     "installed data folder.\n"
     "\n"
-    "  PACED   60 steps a second, the same on every display, as it is meant to be\n"
-    "          watched; without it every frame is drawn as fast as possible and the\n"
-    "          rate is the score\n"
-    "  WINDOW  in a window instead of a screen of its own\n"
-    "  RATE n  paced at n steps a second, 24 to 240 (never more than the display\n"
-    "          refreshes)\n"
+    "Warning: around 31 s and 39 s the logo flashes on and off about 10 times a\n"
+    "second, which can trigger seizures in photosensitive viewers; --calm replaces\n"
+    "the flashing with a steady fade.\n"
     "\n"
-    "Each may be shortened to its first letter, in any case (RATE=n too).\n"
+    "  -w, --window   in a window instead of filling the screen\n"
+    "  -p, --paced    60 steps a second, the same on every display, as it is meant\n"
+    "                 to be watched; without it every frame is drawn as fast as\n"
+    "                 possible and the rate it prints is the score\n"
+    "      --rate N   paced at N steps a second, 24 to 240 (never more than the\n"
+    "                 display refreshes); --rate=N too\n"
+    "      --calm     no flashing: the logo fades in and out steadily\n"
+    "      --loop     the show starts again when it ends, until stopped\n"
+    "  -h, --help     this text\n"
+    "      --version  the version\n"
+    "\n"
+    "The keywords WINDOW, PACED, RATE n, CALM and LOOP, or their first letters, in\n"
+    "any case, do the same: bumpwave p w is bumpwave --paced --window.\n"
     "Escape, q or closing the window ends the show at once, as Ctrl+C does;\n"
-    "F11 toggles full screen.\n"
-    "\n"
-    "Template: WINDOW=W/S,PACED=P/S,RATE=R/K/N\n";
+    "F11 toggles full screen.\n";
 
 static bool IsAny(const char* word, std::initializer_list<const char*> names) {
     for (const char* name : names)
@@ -39,16 +47,22 @@ static bool IsAny(const char* word, std::initializer_list<const char*> names) {
     return false;
 }
 
-static bool IsSwitch(const char* word, const char* name) {
+// A keyword, whole or by its first letter, in any case.
+static bool IsKeyword(const char* word, const char* name) {
     return !strcasecmp(word, name) || (word[0] && !word[1] && !strncasecmp(word, name, 1));
 }
 
-// "RATE=n" or "R=n": the number after the equals sign, else nullptr.
+static bool IsOption(const char* word, const char* longName, const char* shortName,
+                     const char* keyword) {
+    return IsAny(word, {longName, shortName}) || IsKeyword(word, keyword);
+}
+
+// "--rate=N", "RATE=n" or "R=n": the number after the equals sign, else nullptr.
 static const char* RateAfterEquals(const char* word) {
     const char* equals = std::strchr(word, '=');
     if (!equals) return nullptr;
     std::string name(word, equals);
-    return IsSwitch(name.c_str(), "RATE") ? equals + 1 : nullptr;
+    return name == "--rate" || IsKeyword(name.c_str(), "RATE") ? equals + 1 : nullptr;
 }
 
 // A whole decimal number in range, all of the word; 0 otherwise.
@@ -61,29 +75,31 @@ static int ReadRate(const char* text) {
     return whole && rate >= MinStepRate && rate <= MaxStepRate ? static_cast<int>(rate) : 0;
 }
 
-Options ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
-    options = {false, false, DefaultStepRate};
-    if (argc == 2 && IsAny(argv[1], {"--help", "-h", "?"})) return Options::Help;
-    if (argc == 2 && IsAny(argv[1], {"--version"})) return Options::Version;
-    int stepRate = DefaultStepRate;
-    bool window = false, paced = false, rate = false;
+ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
+    options = {false, false, DefaultStepRate, false, false, nullptr};
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
+        if (IsAny(word, {"--help", "-h", "?"})) return ParseResult::Help;
+        if (IsAny(word, {"--version"})) return ParseResult::Version;
         const char* number = RateAfterEquals(word);
-        bool isRate = number || IsSwitch(word, "RATE");
-        bool isWindow = !isRate && IsSwitch(word, "WINDOW");
-        bool isPaced = !isRate && IsSwitch(word, "PACED");
-        // Each once; anything else and the line is taken as none.
-        if ((!isWindow && !isPaced && !isRate) || (isWindow && window) || (isPaced && paced) ||
-            (isRate && rate))
-            return Options::Run;
-        window |= isWindow;
-        paced |= isPaced;
-        rate |= isRate;
-        if (!isRate) continue;
-        if (!number && i + 1 < argc) number = argv[++i];
-        if (!number || !(stepRate = ReadRate(number))) return Options::BadRate;
+        if (number || IsOption(word, "--rate", "--rate", "RATE")) {
+            if (!number && i + 1 < argc) number = argv[++i];
+            options.paced = true;
+            options.rate = number ? ReadRate(number) : 0;
+            if (options.rate) continue;
+            options.refused = word[0] == '-' ? "--rate" : "RATE";
+            return ParseResult::BadRate;
+        }
+        bool* flag = IsOption(word, "--window", "-w", "WINDOW")   ? &options.window
+                     : IsOption(word, "--paced", "-p", "PACED")   ? &options.paced
+                     : IsOption(word, "--calm", "--calm", "CALM") ? &options.calm
+                     : IsOption(word, "--loop", "--loop", "LOOP") ? &options.loop
+                                                                  : nullptr;
+        if (!flag) {
+            options.refused = word;
+            return ParseResult::Unknown;
+        }
+        *flag = true;
     }
-    options = {window, paced || rate, stepRate};
-    return Options::Run;
+    return ParseResult::Run;
 }

@@ -1,19 +1,26 @@
-// The demo's command line: the switches WINDOW and PACED and the number RATE,
-// plus the help and version options a Linux user expects.
+// The demo's command line: the long options a Linux user types (--window,
+// --paced, --rate N, --calm, --loop, --help, --version) beside the demo's own
+// keywords (WINDOW, PACED, RATE n, CALM, LOOP).
 #pragma once
 
-enum class Options { Run, Help, Version, BadRate };
+enum class ParseResult { Run, Help, Version, BadRate, Unknown };
 
 struct DemoOptions {
     bool window;
     bool paced;
-    int rate; // steps a second when paced
+    int rate;            // steps a second when paced
+    bool calm;           // a steady fade instead of the logo's flashing
+    bool loop;           // the show again when it ends, until stopped
+    const char* refused; // what a BadRate or Unknown result names
 };
 
-extern const char* const UsageText;
+extern const char* const UsageLine;
+extern const char* const HelpText;
 
-// `WINDOW` or `W` sets window, `PACED` or `P` sets paced, `RATE n`, `RATE=n`,
-// `R n` or `R=n` sets rate (24 to 240) and paced; in any case, each once, in
-// any order. A RATE without such a number is refused; anything else runs the
-// demo unpaced on its own screen and says nothing.
-Options ReadOptions(int argc, const char* const* argv, DemoOptions& options);
+// `--window` or `-w`, `--paced` or `-p`, `--rate N` or `--rate=N` (24 to 240,
+// which also paces), `--calm`, `--loop`; `--help`, `-h` or `?`; `--version`.
+// The keywords WINDOW, PACED, RATE n (RATE=n), CALM and LOOP, whole or by their
+// first letter, in any case, do the same. Any order, repeats allowed, the last
+// rate wins. Anything else is refused: Unknown, with the word in `refused`; a
+// rate without a whole number from 24 to 240 is BadRate.
+ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options);

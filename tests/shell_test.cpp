@@ -241,71 +241,69 @@ TEST_F(ShowFixture, TheMusicPlaysOutThenTheSecondsPauseAndAStopSkipsThePause) {
     StopRequested = 0;
 }
 
-// WINDOW, PACED and RATE n, each once, in any case and order, by name or first
-// letter; any other line runs the demo unpaced on its own screen, but a RATE
-// without a number from 24 to 240 is refused.
-TEST(Options, TheSwitchesTheRateAndNothingElse) {
-    using enum Options;
+// The long options and the keywords (whole or by first letter, any case), in any
+// order and repeated; anything else is refused by name, and a rate must be a
+// whole number from 24 to 240. --help and --version win where they come first.
+TEST(Options, LongOptionsKeywordsAndNothingElse) {
+    using enum ParseResult;
     const struct {
         std::vector<const char*> words;
-        Options asked;
-        bool window, paced;
+        ParseResult result;
+        bool window, paced, calm, loop;
         int rate;
+        const char* refused;
     } cases[] = {
-        {{}, Run, false, false, 60},
-        {{"WINDOW"}, Run, true, false, 60},
-        {{"w"}, Run, true, false, 60},
-        {{"Paced"}, Run, false, true, 60},
-        {{"w", "p"}, Run, true, true, 60},
-        {{"p", "pace"}, Run, false, false, 60},
-        {{"window", "paced", "w"}, Run, false, false, 60},
-        {{""}, Run, false, false, 60},
-        {{"PACED", "RATE", "50"}, Run, false, true, 50},
-        {{"r", "240", "W"}, Run, true, true, 240},
-        {{"rate=24", "p"}, Run, false, true, 24},
-        {{"p", "rate", "50", "r", "60"}, Run, false, false, 60},
-        {{"RATE", "241"}, BadRate, false, false, 60},
-        {{"RATE", "6O"}, BadRate, false, false, 60},
-        {{"RATE", "99999999999999999999"}, BadRate, false, false, 60},
-        {{"p", "RATE"}, BadRate, false, false, 60},
-        {{"--help"}, Help, false, false, 60},
-        {{"?"}, Help, false, false, 60},
-        {{"--version"}, Version, false, false, 60},
-        {{"--version", "--help"}, Run, false, false, 60},
+        {{}, Run, false, false, false, false, 60, nullptr},
+        {{"WINDOW"}, Run, true, false, false, false, 60, nullptr},
+        {{"--paced", "--window"}, Run, true, true, false, false, 60, nullptr},
+        {{"-w", "-p", "w"}, Run, true, true, false, false, 60, nullptr},
+        {{"Paced", "c", "LOOP", "--calm", "--loop"}, Run, false, true, true, true, 60, nullptr},
+        {{"WINDOW", "--rate", "30"}, Run, true, true, false, false, 30, nullptr},
+        {{"--rate=240", "r", "24"}, Run, false, true, false, false, 24, nullptr},
+        {{"rate=50", "R=60"}, Run, false, true, false, false, 60, nullptr},
+        {{"WINDOW", "foo"}, Unknown, true, false, false, false, 60, "foo"},
+        {{"--hlep"}, Unknown, false, false, false, false, 60, "--hlep"},
+        {{"pace"}, Unknown, false, false, false, false, 60, "pace"},
+        {{""}, Unknown, false, false, false, false, 60, ""},
+        {{"--rate", "241"}, BadRate, false, true, false, false, 0, "--rate"},
+        {{"--rate=6O"}, BadRate, false, true, false, false, 0, "--rate"},
+        {{"RATE", "99999999999999999999"}, BadRate, false, true, false, false, 0, "RATE"},
+        {{"p", "RATE"}, BadRate, false, true, false, false, 0, "RATE"},
+        {{"w", "--help"}, Help, true, false, false, false, 60, nullptr},
+        {{"?"}, Help, false, false, false, false, 60, nullptr},
+        {{"--version", "--help"}, Version, false, false, false, false, 60, nullptr},
+        {{"--hlep", "--help"}, Unknown, false, false, false, false, 60, "--hlep"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"bumpwave"};
         argv.insert(argv.end(), c.words.begin(), c.words.end());
         SCOPED_TRACE(testing::PrintToString(c.words));
-        DemoOptions o{true, true, 0};
-        EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), o), c.asked);
-        EXPECT_EQ(std::tuple(o.window, o.paced, o.rate), std::tuple(c.window, c.paced, c.rate));
+        DemoOptions o{true, true, 0, true, true, "stale"};
+        EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), o), c.result);
+        EXPECT_EQ(std::tuple(o.window, o.paced, o.calm, o.loop, o.rate),
+                  std::tuple(c.window, c.paced, c.calm, c.loop, c.rate));
+        EXPECT_STREQ(o.refused, c.refused);
     }
 }
 
-// Every frame pixel an equal square block, as large as fits, centred on black.
-TEST(Display, TheFrameTakesTheLargestWholeScaleThatFitsCentred) {
+// Whole-scale blocks where two frames fit each way, else the largest 4:3 that
+// fits, larger or smaller than the frame, never cropped; always centred.
+TEST(Display, TheFramePlacementRule) {
     const struct {
         int width, height;
         FrameArea area;
     } screens[] = {
-        {640, 480, {0, 0, 640, 480}},       {1024, 768, {192, 144, 640, 480}},
-        {1280, 1024, {0, 32, 1280, 960}},   {1920, 1080, {320, 60, 1280, 960}},
-        {320, 200, {-160, -140, 640, 480}}, // too small even for 1: its middle
+        {640, 480, {0, 0, 640, 480, true}},       {1024, 768, {0, 0, 1024, 768, false}},
+        {1366, 768, {171, 0, 1024, 768, false}},  {1280, 720, {160, 0, 960, 720, false}},
+        {1280, 1024, {0, 32, 1280, 960, true}},   {1920, 1080, {320, 60, 1280, 960, true}},
+        {2560, 1440, {320, 0, 1920, 1440, true}}, {3840, 2160, {640, 120, 2560, 1920, true}},
+        {1000, 600, {100, 0, 800, 600, false}},   {641, 481, {0, 0, 640, 480, true}},
+        {320, 200, {28, 1, 264, 198, false}},     {1279, 959, {1, 1, 1276, 957, false}},
     };
-    auto box = [](FrameArea a) { return std::tuple(a.x, a.y, a.width, a.height); };
+    auto box = [](FrameArea a) { return std::tuple(a.x, a.y, a.width, a.height, a.wholeScale); };
     for (const auto& s : screens)
         EXPECT_EQ(box(ScaledFrameArea(s.width, s.height)), box(s.area))
             << s.width << " x " << s.height;
-    for (int width = 640; width < 5000; width += 37)
-        for (int height = 480; height < 3000; height += 29) {
-            FrameArea a = ScaledFrameArea(width, height);
-            int scale = a.width / 640;
-            ASSERT_TRUE(a.width == 640 * scale && a.height == 480 * scale && a.x >= 0 && a.y >= 0 &&
-                        width - a.width - 2 * a.x < 2 && height - a.height - 2 * a.y < 2 &&
-                        (640 * (scale + 1) > width || 480 * (scale + 1) > height))
-                << width << " x " << height;
-        }
 }
 
 // A window lends the frame its own pixels until it closes: showing it copies nothing.
