@@ -18,8 +18,8 @@ constexpr int PictureRowWords = BumpPictureRowBytes / 4;
 //
 // SpotWeight is symmetric, so the weight of window column i, row j is read as
 // row j, column i: contiguous along the inner loop.
-static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
-                      const Light& light, int shift) {
+static void DrawLightPortable(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
+                              const Light& light, int shift) {
     const int x = light.x, y = light.y;
     for (int j = 1; j <= WindowSize; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
@@ -80,6 +80,14 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
 }
 #endif
 
+static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
+                      const Light& light, int shift) {
+#if defined(__x86_64__)
+    if (UseAvx2) return DrawLightAvx2(frame, pixelsPerRow, picture, light, shift);
+#endif
+    DrawLightPortable(frame, pixelsPerRow, picture, light, shift);
+}
+
 static void MoveLights() {
     Light* lights[] = {&redLight, &greenLight, &blueLight};
     for (Light* light : lights) {
@@ -98,14 +106,9 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     if (LockFrame(frame, &locked)) {
         std::memset(locked.memory, 0, static_cast<size_t>(locked.bytesPerRow) * FrameHeight);
         int pixelsPerRow = locked.bytesPerRow / 4;
-#if defined(__x86_64__)
-        auto draw = UseAvx2 ? DrawLightAvx2 : DrawLight;
-#else
-        auto draw = DrawLight;
-#endif
-        draw(locked.memory, pixelsPerRow, picture, redLight, 16);
-        draw(locked.memory, pixelsPerRow, picture, greenLight, 8);
-        draw(locked.memory, pixelsPerRow, picture, blueLight, 0);
+        DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16);
+        DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8);
+        DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0);
         UnlockFrame(frame);
     }
     MoveLights();
