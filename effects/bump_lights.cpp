@@ -18,8 +18,8 @@ constexpr int PictureRowWords = BumpPictureRowBytes / 4;
 //
 // SpotWeight is symmetric, so the weight of window column i, row j is read as
 // row j, column i: contiguous along the inner loop.
-static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
-                      const Light& light, int shift) {
+static void DrawLightPortable(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
+                              const Light& light, int shift) {
     const int x = light.x, y = light.y;
     for (int j = 1; j <= WindowSize; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
@@ -40,10 +40,9 @@ static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture
 }
 
 #if defined(__x86_64__)
-__attribute__((target("avx2"))) static inline __m256i ChannelOf8(const uint32_t* words,
-                                                                 __m128i shift, __m256i byte) {
-    __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
-    return _mm256_and_si256(_mm256_srl_epi32(loaded, shift), byte);
+__attribute__((target("avx2"))) static inline __m256i ShiftedOf8(const uint32_t* words,
+                                                                 __m128i shift) {
+    return _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words)), shift);
 }
 
 // The same light, eight pixels at a time. Row 127 of the window has weight 0
@@ -55,7 +54,7 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
                                                           const Light& light, int shift) {
     const int x = light.x, y = light.y;
     const __m128i count = _mm_cvtsi32_si128(shift);
-    const __m256i byte = _mm256_set1_epi32(255), low7 = _mm256_set1_epi32(SpotSize - 1);
+    const __m256i low7 = _mm256_set1_epi32(SpotSize - 1);
     const __m256i originX = _mm256_set1_epi32(x + 64), originY = _mm256_set1_epi32(y + 64);
     for (int j = 1; j < WindowSize; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
@@ -63,22 +62,37 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
         const float* weight = SpotWeight + j * SpotSize;
         uint32_t* out = frame + (y + j) * pixelsPerRow + x;
         for (int i = 1; i <= WindowSize; i += 8) {
-            __m256i c = ChannelOf8(row + i, count, byte);
-            __m256i left = ChannelOf8(row + i - 1, count, byte);
-            __m256i up = ChannelOf8(above + i, count, byte);
+            const __m256 w = _mm256_loadu_ps(weight + i);
+            // Outside the disc of the spot every weight is 0: whole runs of a row light nothing.
+            if (_mm256_testz_si256(_mm256_castps_si256(w), _mm256_castps_si256(w))) continue;
+            // The channels above the one read change a difference by a multiple
+            // of 256, which the 7-bit mask drops: no mask per channel is needed.
+            __m256i c = ShiftedOf8(row + i, count);
+            __m256i left = ShiftedOf8(row + i - 1, count);
+            __m256i up = ShiftedOf8(above + i, count);
             __m256i u =
                 _mm256_and_si256(_mm256_add_epi32(originX, _mm256_sub_epi32(c, left)), low7);
             __m256i v = _mm256_and_si256(_mm256_add_epi32(originY, _mm256_sub_epi32(c, up)), low7);
             __m256i index = _mm256_or_si256(_mm256_slli_epi32(u, 7), v);
             __m256 spot = _mm256_i32gather_ps(SpotTable, index, 4);
-            __m256i level = _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_loadu_ps(weight + i), spot));
+            __m256i level = _mm256_cvttps_epi32(_mm256_mul_ps(w, spot));
             auto* pixels = reinterpret_cast<__m256i*>(out + i);
-            _mm256_storeu_si256(pixels, _mm256_or_si256(_mm256_loadu_si256(pixels),
-                                                        _mm256_sll_epi32(level, count)));
+            __m256i bits = _mm256_sll_epi32(level, count);
+            // Red comes first into a cleared frame: it need not read the pixels.
+            if (shift != 16) bits = _mm256_or_si256(bits, _mm256_loadu_si256(pixels));
+            _mm256_storeu_si256(pixels, bits);
         }
     }
 }
 #endif
+
+static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
+                      const Light& light, int shift) {
+#if defined(__x86_64__)
+    if (UseAvx2) return DrawLightAvx2(frame, pixelsPerRow, picture, light, shift);
+#endif
+    DrawLightPortable(frame, pixelsPerRow, picture, light, shift);
+}
 
 void StepBumpLights() {
     Light* lights[] = {&redLight, &greenLight, &blueLight};
@@ -98,14 +112,9 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     if (LockFrame(frame, &locked)) {
         std::memset(locked.memory, 0, static_cast<size_t>(locked.bytesPerRow) * FrameHeight);
         int pixelsPerRow = locked.bytesPerRow / 4;
-#if defined(__x86_64__)
-        auto draw = UseAvx2 ? DrawLightAvx2 : DrawLight;
-#else
-        auto draw = DrawLight;
-#endif
-        draw(locked.memory, pixelsPerRow, picture, redLight, 16);
-        draw(locked.memory, pixelsPerRow, picture, greenLight, 8);
-        draw(locked.memory, pixelsPerRow, picture, blueLight, 0);
+        DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16);
+        DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8);
+        DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0);
         UnlockFrame(frame);
     }
 }

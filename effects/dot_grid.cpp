@@ -3,6 +3,8 @@
 #include "effects/tables.h"
 #include "effects/truncate.h"
 
+#include <cstring>
+
 uint32_t DotColours[FrameHeight];
 uint32_t DotRowCounter;
 uint32_t DotColumnCounter;
@@ -12,7 +14,7 @@ constexpr int GridRowEnd = 430, GridColumnEnd = 590; // first row and column pas
 constexpr int WindowTop = 51, WindowBottom = 429;    // where a dot's top-left may land
 constexpr int WindowLeft = 51, WindowRight = 589;
 
-static void FillDotColours() {
+void BuildDotColours() {
     for (int row = 0; row < FrameHeight; ++row) {
         DotColours[row] = row < DotBandHeight       ? 0x00008400u  // dark green
                           : row < 2 * DotBandHeight ? 0x00FFFFFFu  // white
@@ -30,7 +32,7 @@ static inline int Displace(int position, float push, int size) {
 
 static void DrawDots(uint32_t* frame, int pixelsPerRow) {
     for (int r = GridFirst; r < GridRowEnd; r += GridStep) {
-        const uint32_t colour = DotColours[r];
+        const uint64_t pair = uint64_t{DotColours[r]} * 0x100000001u;
         // p = r × c grows by 4r a column: the wave indices follow with one
         // wrap each, since 4r mod the size is added to an index below the size.
         const uint32_t rowStep = GridStep * r % PlasmaRowCount;
@@ -43,9 +45,10 @@ static void DrawDots(uint32_t* frame, int pixelsPerRow) {
             if (y >= WindowTop && y <= WindowBottom) {
                 int x = Displace(c, DotColumnWave[ix], FrameWidth);
                 if (x >= WindowLeft && x <= WindowRight) {
+                    // A dot is two words on each of two rows: one 8-byte store a row.
                     uint32_t* dot = frame + y * pixelsPerRow + x;
-                    dot[0] = dot[1] = colour;
-                    dot[pixelsPerRow] = dot[pixelsPerRow + 1] = colour;
+                    std::memcpy(dot, &pair, sizeof pair);
+                    std::memcpy(dot + pixelsPerRow, &pair, sizeof pair);
                 }
             }
             iy += rowStep;
@@ -57,7 +60,6 @@ static void DrawDots(uint32_t* frame, int pixelsPerRow) {
 }
 
 void RenderDotGrid(Frame* frame) {
-    FillDotColours();
     LockedFrame locked;
     if (LockFrame(frame, &locked)) {
         DrawDots(locked.memory, locked.bytesPerRow / 4);

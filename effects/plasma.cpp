@@ -31,12 +31,27 @@ static void PackWave(uint32_t* packed, const float* wave, int count, int redPhas
 
 // Per channel, the mean of a row byte and a column byte with the remainder
 // dropped. The alpha byte, 0 in both words, comes out 0.
+//
+// In plain words: the common bits plus half the differing ones, without the
+// bit that would cross into the next byte.
+static void FillRowsPortable(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
+                             const uint32_t* columnWords) {
+    for (int y = 0; y < FrameHeight; ++y) {
+        uint32_t* out = frame + y * pixelsPerRow;
+        const uint32_t row = rowWords[y];
+        for (int x = 0; x < FrameWidth; ++x) {
+            const uint32_t column = columnWords[x];
+            out[x] = (row & column) + (((row ^ column) & 0xFEFEFEFEu) >> 1);
+        }
+    }
+}
+
 #if defined(__x86_64__)
 // SSE2, which every x86-64 has. The byte-average instruction rounds up
 // instead; on inverted bytes it rounds the other way, since
 // floor((a + b) / 2) = ~avg(~a, ~b).
-static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
-                     const uint32_t* columnWords) {
+static void FillRowsSse2(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
+                         const uint32_t* columnWords) {
     const __m128i ones = _mm_set1_epi32(-1);
     __m128i columns[FrameWidth / 4];
     for (int x = 0; x < FrameWidth / 4; ++x) {
@@ -50,23 +65,9 @@ static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords
             _mm_storeu_si128(out + x, _mm_xor_si128(_mm_avg_epu8(row, columns[x]), ones));
     }
 }
-#else
-// In plain words: the common bits plus half the differing ones, without the
-// bit that would cross into the next byte.
-static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
-                     const uint32_t* columnWords) {
-    for (int y = 0; y < FrameHeight; ++y) {
-        uint32_t* out = frame + y * pixelsPerRow;
-        const uint32_t row = rowWords[y];
-        for (int x = 0; x < FrameWidth; ++x) {
-            const uint32_t column = columnWords[x];
-            out[x] = (row & column) + (((row ^ column) & 0xFEFEFEFEu) >> 1);
-        }
-    }
-}
 #endif
 
-static void PasteOverlay(uint32_t* frame, int pixelsPerRow, const uint32_t* picture) {
+static void PasteOverlayPortable(uint32_t* frame, int pixelsPerRow, const uint32_t* picture) {
     for (int k = 0; k < OverlayHeight; ++k) {
         const uint32_t* in = picture + k * OverlayWidth;
         uint32_t* out = frame + (OverlayTop + k) * pixelsPerRow + OverlayLeft;
@@ -112,6 +113,22 @@ __attribute__((target("avx2"))) static void PasteOverlayAvx2(uint32_t* frame, in
 }
 #endif
 
+static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
+                     const uint32_t* columnWords) {
+#if defined(__x86_64__)
+    if (UseAvx2) return FillRowsAvx2(frame, pixelsPerRow, rowWords, columnWords);
+    if (UseSse2) return FillRowsSse2(frame, pixelsPerRow, rowWords, columnWords);
+#endif
+    FillRowsPortable(frame, pixelsPerRow, rowWords, columnWords);
+}
+
+static void PasteOverlay(uint32_t* frame, int pixelsPerRow, const uint32_t* picture) {
+#if defined(__x86_64__)
+    if (UseAvx2) return PasteOverlayAvx2(frame, pixelsPerRow, picture);
+#endif
+    PasteOverlayPortable(frame, pixelsPerRow, picture);
+}
+
 void StepPlasma() {
     PlasmaPhaseSet& p = PlasmaPhases;
     p.redRowPhase = (p.redRowPhase + 1) % PlasmaRowCount;
@@ -132,13 +149,8 @@ bool RenderPlasma(Frame* frame, const uint32_t* picture) {
     PackWave(columnWords, PlasmaColumnWave, PlasmaColumnCount, p.redColumnPhase, p.greenColumnPhase,
              p.blueColumnPhase);
     const int pixelsPerRow = locked.bytesPerRow / 4;
-#if defined(__x86_64__)
-    (UseAvx2 ? FillRowsAvx2 : FillRows)(locked.memory, pixelsPerRow, rowWords, columnWords);
-    if (picture) (UseAvx2 ? PasteOverlayAvx2 : PasteOverlay)(locked.memory, pixelsPerRow, picture);
-#else
     FillRows(locked.memory, pixelsPerRow, rowWords, columnWords);
     if (picture) PasteOverlay(locked.memory, pixelsPerRow, picture);
-#endif
     UnlockFrame(frame);
     return true;
 }

@@ -83,6 +83,7 @@ static float* AllocateWave(void* (*allocate)(size_t), int count) {
 
 bool InitEffects(unsigned seed, void* (*allocate)(size_t)) {
     BuildSpotTables();
+    BuildDotColours();
     SeedRandom(seed);
     // Both of a pair are attempted before either is tested.
     PlasmaRowWave = AllocateWave(allocate, PlasmaRowCount);

@@ -4,8 +4,14 @@
 #include <cstdint>
 
 // Values outside the 32-bit range (and NaN) give INT32_MIN, where a C++ cast
-// would be undefined. On x86-64 that is what the conversion instruction itself
-// does, so no range test is paid there.
+// would be undefined.
+inline int32_t TruncateToInt32Portable(float value) {
+    bool inRange = value >= -2147483648.0f && value < 2147483648.0f; // false for NaN
+    return inRange ? static_cast<int32_t>(value) : INT32_MIN;
+}
+
+// On x86-64 the conversion instruction itself gives INT32_MIN out of range, so
+// no range test is paid there.
 #if defined(__x86_64__)
 #include <immintrin.h>
 
@@ -14,7 +20,6 @@ inline int32_t TruncateToInt32(float value) {
 }
 #else
 inline int32_t TruncateToInt32(float value) {
-    bool inRange = value >= -2147483648.0f && value < 2147483648.0f; // false for NaN
-    return inRange ? static_cast<int32_t>(value) : INT32_MIN;
+    return TruncateToInt32Portable(value);
 }
 #endif

@@ -2,6 +2,8 @@
 
 #if defined(__x86_64__)
 bool UseAvx2 = __builtin_cpu_supports("avx2");
+bool UseSse2 = true;
 #else
 bool UseAvx2 = false;
+bool UseSse2 = false;
 #endif

@@ -6,11 +6,13 @@
 #include "effects/plasma.h"
 #include "effects/random.h"
 #include "effects/tables.h"
+#include "effects/truncate.h"
 #include "effects/vector_path.h"
 #include "tests/literal_effects.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -43,11 +45,15 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
     for (uint32_t& word : picture) word = random() % 4 ? random() & 0x00FFFFFF : random();
     picture[0] = OverlayKey;
     picture[1] = OverlayKey - 1;
-    const bool avx2 = UseAvx2;
-    for (int run = 0; run < 4; ++run) {
-        UseAvx2 = run % 2 && avx2;
-        const int pitch = run < 2 ? W : W + 18;
-        SCOPED_TRACE(testing::Message() << "avx2 " << UseAvx2 << ", pitch " << pitch);
+    const bool avx2 = UseAvx2, sse2 = UseSse2;
+    // Each path the processor has (portable, SSE2, AVX2), on packed and padded rows.
+    for (int run = 0; run < 6; ++run) {
+        if (run % 3 == 2 && !avx2) continue;
+        UseSse2 = run % 3 > 0 && sse2;
+        UseAvx2 = run % 3 == 2;
+        const int pitch = run < 3 ? W : W + 18;
+        SCOPED_TRACE(testing::Message()
+                     << "sse2 " << UseSse2 << ", avx2 " << UseAvx2 << ", pitch " << pitch);
         Frame* frame = AllocateFrame(W, H, pitch * 4);
         ASSERT_NE(frame, nullptr);
         std::vector<uint32_t> expected(pitch * H);
@@ -95,7 +101,27 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         FreeWaveTables();
         FreeFrame(frame);
     }
-    UseAvx2 = avx2;
+    UseAvx2 = avx2, UseSse2 = sse2;
+}
+
+TEST(Effects, BothTruncationsGoTowardZeroAndGiveTheLowestIntegerOutOfRange) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinity = std::numeric_limits<float>::infinity();
+    const std::pair<float, int32_t> cases[] = {
+        {255.9f, 255},
+        {-1.5f, -1},
+        {-0.5f, 0},
+        {2147483520.0f, 2147483520}, // the largest float below 2^31
+        {-2147483648.0f, INT32_MIN},
+        {2147483648.0f, INT32_MIN},
+        {-2147483904.0f, INT32_MIN},
+        {infinity, INT32_MIN},
+        {-infinity, INT32_MIN},
+        {nan, INT32_MIN}};
+    for (auto [value, expected] : cases) {
+        EXPECT_EQ(TruncateToInt32(value), expected) << value;
+        EXPECT_EQ(TruncateToInt32Portable(value), expected) << value;
+    }
 }
 
 TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAreRefused) {
