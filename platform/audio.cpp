@@ -57,13 +57,14 @@ struct Card {
     SDL_cond* pulled;
     Converter chain[MaxConverters]; // a ring: `count` of them from `first` on
     int first, count;
-    bool started;         // enough was buffered once: play from it
-    bool lost;            // the device takes no more sound
-    uint64_t pulls;       // callbacks run
-    uint64_t bytesPlayed; // sound, not silence, handed to the device
+    bool started;   // enough was buffered once: play from it
+    bool lost;      // the device takes no more sound
+    uint64_t pulls; // callbacks run
     uint64_t pullsSeen;
     int quietWaits;                // timed-out waits in a row that saw no callback run
     uint64_t fadeFrames, fadeLeft; // the ramp's length, and what remains of it
+
+    uint64_t bytesPlayed; // sound, not silence, the callback has handed over
 };
 
 static struct {
