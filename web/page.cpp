@@ -6,6 +6,8 @@
 //   StepShow         once per display frame, with its time, until the show
 //                    has ended: the visuals, the music's play-out, the pause
 //   StopShow         when the user ends the show early (Escape or q)
+//   PauseShowAt      when the page is hidden or shown, or the user pauses
+//   PlaceFrame       on every change of the window, for the frame's place
 //
 // and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
 // Each show loads the pictures and the music again from the page's files

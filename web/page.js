@@ -1,6 +1,7 @@
 // The page around the demo: the start screen, the show driven once per display
-// frame, the user's own files, full screen, and window.bumpwave for anyone
-// checking the page. Runs before the demo's runtime (Emscripten's --pre-js).
+// frame, its place on any screen, pause (Space, a tap, a hidden page), touch
+// controls, the user's own files, full screen, and window.bumpwave for anyone
+// checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
 //
 // URL switches: ?seed=N fixes the seed; ?autostart starts without the click;
 // ?seed=S&times=SPEC&save=LIST draws what `bumpwave-frames --seed S --times
