@@ -63,6 +63,8 @@ struct Card {
     uint64_t pullsSeen;
     int quietWaits;                // timed-out waits in a row that saw no callback run
     uint64_t fadeFrames, fadeLeft; // the ramp's length, and what remains of it
+
+    uint64_t bytesPlayed; // sound, not silence, the callback has handed over
 };
 
 static struct {
@@ -119,6 +121,7 @@ static void Play(void*, Uint8* out, int length) {
             break; // the music thread is late
         }
     }
+    card.bytesPlayed += static_cast<uint64_t>(total - length);
     if (length > 0) std::memset(out, card.spec.silence, static_cast<size_t>(length));
     if (A.fadeAsked) FadeOut(start, total);
     SDL_CondBroadcast(card.pulled);
@@ -346,4 +349,13 @@ void PauseSound(bool paused) {
     A.paused = paused;
     // SDL takes the device's own lock: safe from any thread while it is open.
     if (A.card.device) SDL_PauseAudioDevice(A.card.device, paused ? 1 : 0);
+}
+
+double SoundSecondsPlayed() {
+    Card& card = A.card;
+    if (!card.lock) return 0;
+    SDL_LockMutex(card.lock);
+    double seconds = static_cast<double>(card.bytesPlayed / FrameBytes()) / card.spec.freq;
+    SDL_UnlockMutex(card.lock);
+    return seconds;
 }

@@ -48,3 +48,7 @@ void PauseSound(bool paused);
 
 // Without waiting: whether the device has played all it was given (or lost it).
 bool SoundPlayedOut();
+
+// Seconds of sound the open device has played since it opened (silence left
+// out); 0 without one.
+double SoundSecondsPlayed();

@@ -93,9 +93,16 @@ class Browser:
         return value
 
     def key(self, key, code):
+        codes, texts = {"Escape": 27, "Enter": 13, " ": 32}, {"Enter": "\r", " ": " "}
         for kind in ("keyDown", "keyUp"):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code,
-                      windowsVirtualKeyCode=27 if key == "Escape" else ord(key.upper()))
+                      windowsVirtualKeyCode=codes.get(key) or ord(key.upper()),
+                      text=texts.get(key, "") if kind == "keyDown" else "")
+
+    def device(self, width, height, ratio, mobile=False):
+        """Emulates a screen of `width` × `height` CSS pixels at `ratio` device pixels each."""
+        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
+                  deviceScaleFactor=ratio, mobile=mobile)
 
     def __enter__(self):
         return self

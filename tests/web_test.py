@@ -80,6 +80,7 @@ def golden_frames():
 def golden_frames_are_the_native_ones(server, native):
     seed, times, sums = golden_frames()
     with Browser() as browser:
+        browser.device(400, 300, 1.5)  # the captures are the frame whatever the window
         browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, times,
                                                       ",".join(str(i) for i in sorted(sums))))
         check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
@@ -150,16 +151,78 @@ def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
         check(browser.wait_for("bumpwave.state === 'ended'", 10), "never ended")
         check(browser.evaluate("document.getElementById('start').textContent") == "Play again",
               "no Play again")
-        # Again, ended early by either stop key, as on the desktop: the frame-rate line and
-        # bumpwave.fps for the frames shown, the music faded, no pause.
+        # Again from the keyboard alone, ended early by either stop key, as on the desktop: the
+        # frame-rate line and bumpwave.fps for the frames shown, the music faded, no pause.
         for key, code in (("Escape", "Escape"), ("q", "KeyQ")):
             browser.evaluate("document.getElementById('messages').textContent = ''")
-            browser.evaluate(START)
+            check(browser.evaluate("document.activeElement.id") == "start", "start not focused")
+            browser.key("Enter", "Enter")
             check(browser.wait_for("bumpwave.frames > 30", 10), "no show before " + key)
             browser.key(key, code)
             check(browser.wait_for("bumpwave.state === 'ended'", 3), key + " did not end it")
             check(browser.evaluate("bumpwave.fps") > 0, key + ": no bumpwave.fps")
             check("@ " in browser.evaluate(MESSAGES), key + ": no frame-rate line")
+
+
+# CSS width, height, device pixel ratio, phone; the frame's box in device pixels: x, y, width,
+# height, and whether each frame pixel is an equal block.
+DEVICES = [
+    (1920, 1080, 1, False, (320, 60, 1280, 960, True)),
+    (1366, 768, 1, False, (171, 0, 1024, 768, False)),
+    (1280, 720, 1.5, False, (320, 60, 1280, 960, True)),
+    (1280, 960, 1.25, False, (160, 120, 1280, 960, True)),
+    (1440, 900, 2, False, (480, 180, 1920, 1440, True)),
+    (844, 390, 3, True, (626, 105, 1280, 960, True)),
+    (390, 844, 3, True, (1, 828, 1168, 876, False)),  # the phone turned
+]
+SHOWN = ("(() => { const r = canvas.getBoundingClientRect(), d = devicePixelRatio; return ["
+         "canvas.width, canvas.height, r.left * d, r.top * d, r.width * d, r.height * d, "
+         "getComputedStyle(canvas).imageRendering]; })()")
+TIMES = "[bumpwave.showTime, bumpwave.musicTime, bumpwave.paused]"
+
+
+def hide(browser, hidden):
+    browser.evaluate("Object.defineProperty(document, 'hidden', {value: %s, configurable: true});"
+                     " document.dispatchEvent(new Event('visibilitychange'))" % str(hidden).lower())
+
+
+def every_screen_shows_the_whole_frame_and_a_hidden_page_pauses(server, native):
+    with Browser() as browser:
+        browser.device(*DEVICES[0][:4])
+        browser.open(server.url + "?seed=5")
+        browser.evaluate(START)
+        check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
+        for width, height, ratio, phone, box in DEVICES:  # resized and turned during the show
+            browser.device(width, height, ratio, phone)
+            shown = browser.wait_for("(s => Math.abs(s[4] - %d) < 1 && s)(%s)" % (box[2], SHOWN), 3)
+            check(shown and shown[:2] == [640, 480] and all(abs(a - b) < 1 for a, b in zip(
+                shown[2:6], box)) and (shown[6] == "pixelated") == box[4],
+                "%dx%d at %s: %s" % (width, height, ratio, shown))
+        # Hidden, then Space, then a tap (a double tap: full screen): picture and music stop
+        # together and go on together.
+        browser.call("Emulation.setTouchEmulationEnabled", enabled=True)
+        for pause, go_on, seconds in (
+                (lambda: hide(browser, True), lambda: hide(browser, False), 5),
+                (lambda: browser.key(" ", "Space"), lambda: browser.key(" ", "Space"), 1),
+                (lambda: tap(browser), lambda: tap(browser), 1)):
+            pause()
+            check(browser.wait_for("bumpwave.paused", 3), "not paused")
+            held = browser.evaluate(TIMES)
+            time.sleep(seconds)
+            check(browser.evaluate(TIMES) == held, "paused %s, then %s" % (held, browser.evaluate(TIMES)))
+            go_on()
+            after = browser.wait_for("(t => t[0] > %f && t)(%s)" % (held[0] + 0.5, TIMES), 3)
+            check(after and abs((after[0] - after[1]) - (held[0] - held[1])) < 0.1,
+                  "paused %s, after %s" % (held, after))
+        check(browser.evaluate("!document.getElementById('touch-bar').hidden"), "no touch bar")
+        tap(browser)
+        tap(browser)
+        check(browser.wait_for("!!document.fullscreenElement", 3), "a double tap")
+
+
+def tap(browser):
+    for kind, points in (("touchStart", [{"x": 100, "y": 100}]), ("touchEnd", [])):
+        browser.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)
 
 
 def main():
@@ -168,6 +231,7 @@ def main():
     for test in (golden_frames_are_the_native_ones,
                  the_music_is_libvorbisfiles_decode_in_sdl_order,
                  pictures_that_cannot_be_loaded_are_said_on_the_page,
+                 every_screen_shows_the_whole_frame_and_a_hidden_page_pauses,
                  a_paced_show_plays_to_its_end_and_escape_or_q_ends_one):
         started = time.monotonic()
         try:

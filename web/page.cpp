@@ -6,19 +6,24 @@
 //   StepShow         once per display frame, with its time, until the show
 //                    has ended: the visuals, the music's play-out, the pause
 //   StopShow         when the user ends the show early (Escape or q)
+//   PauseShowAt      when the page is hidden or shown, or the user pauses
+//   PlaceFrame       on every change of the window, for the frame's place
 //
 // and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
 // Each show loads the pictures and the music again from the page's files
 // (the demo's own, or the user's), through the demo's own loaders.
 #include "assets/music.h"
+#include "platform/audio.h"
 #include "platform/display.h"
 #include "platform/frame.h"
+#include "platform/layout.h"
 #include "shell/frame_loop.h"
 #include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
 
 #include <emscripten.h>
+#include <emscripten/html5.h>
 
 #include <cstdio>
 
@@ -26,7 +31,9 @@ static const char* const Title = "bumpwave";
 
 static Display* PageDisplay;
 static Frame* PageFrame;
-static bool MusicOpen; // opened for the show, not yet closed
+static bool MusicOpen;     // opened for the show, not yet closed
+static int PlacedFrame[5]; // PlaceFrame's answer: x, y, width, height, whole scale
+static uint8_t CapturedPixels[FrameWidth * FrameHeight * 4]; // RGBA, as an ImageData holds them
 
 // Hands all the music given to the card to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
@@ -35,6 +42,25 @@ EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels),
 
 static void KeepSound(const char* data, long bytes, long rate, int channels) {
     KeepSamples(data, static_cast<int>(bytes), static_cast<int>(rate), channels);
+}
+
+// The page handles keys, pointers and resizes itself: SDL would keep the keys
+// from the page's buttons after a show, and size the canvas's pixels in CSS
+// pixels. Its window stays the frame's size, and so does the canvas.
+static void LeaveEventsToPage() {
+    const char* const window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
+    const char* const document = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
+    emscripten_set_keydown_callback(window, nullptr, 0, nullptr);
+    emscripten_set_keyup_callback(window, nullptr, 0, nullptr);
+    emscripten_set_keypress_callback(window, nullptr, 0, nullptr);
+    emscripten_set_resize_callback(window, nullptr, 0, nullptr);
+    emscripten_set_mousedown_callback("#canvas", nullptr, 0, nullptr);
+    emscripten_set_mouseup_callback(document, nullptr, 0, nullptr);
+    emscripten_set_wheel_callback("#canvas", nullptr, 0, nullptr);
+    emscripten_set_touchstart_callback("#canvas", nullptr, 0, nullptr);
+    emscripten_set_touchend_callback("#canvas", nullptr, 0, nullptr);
+    emscripten_set_touchmove_callback("#canvas", nullptr, 0, nullptr);
+    emscripten_set_touchcancel_callback("#canvas", nullptr, 0, nullptr);
 }
 
 // The canvas and the frame once; the pictures and the tables every show.
@@ -49,10 +75,29 @@ static bool PrepareShow(unsigned seed) {
         PageDisplay = OpenDisplay(false, false, Title);
         if (!PageDisplay) return false; // the display layer said why
         LendPixels(PageDisplay, PageFrame);
+        LeaveEventsToPage();
     }
     bool loaded = LoadShow(seed); // its messages go to the page
     std::fflush(stdout);
     return loaded;
+}
+
+// The frame's 0x00RRGGBB words as opaque RGBA bytes.
+static void KeepFrame() {
+    LockedFrame locked;
+    if (!LockFrame(PageFrame, &locked)) return;
+    uint8_t* to = CapturedPixels;
+    for (int y = 0; y < FrameHeight; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(
+            reinterpret_cast<const char*>(locked.memory) + y * locked.bytesPerRow);
+        for (int x = 0; x < FrameWidth; ++x, to += 4) {
+            to[0] = static_cast<uint8_t>(row[x] >> 16);
+            to[1] = static_cast<uint8_t>(row[x] >> 8);
+            to[2] = static_cast<uint8_t>(row[x]);
+            to[3] = 0xFF;
+        }
+    }
+    UnlockFrame(PageFrame);
 }
 
 extern "C" {
@@ -95,6 +140,36 @@ EMSCRIPTEN_KEEPALIVE int StepShow(double now) {
     return static_cast<int>(phase);
 }
 
+// Stops or resumes the show's clock and its music together (a hidden page, or
+// the user's pause).
+EMSCRIPTEN_KEEPALIVE void PauseShowAt(int paused, double now) {
+    PauseShow(paused != 0, PageTime(now));
+    if (MusicOpen) PauseMusic(paused != 0);
+}
+
+// The show time of the last step taken, in seconds.
+EMSCRIPTEN_KEEPALIVE double ShowSeconds() {
+    uint32_t steps = StepsTaken();
+    return steps ? StepMilliseconds(steps - 1, DefaultStepRate) / 1000.0 : 0;
+}
+
+// Seconds of music the sound card has played in this show.
+EMSCRIPTEN_KEEPALIVE double MusicPlayedSeconds() {
+    return SoundSecondsPlayed();
+}
+
+// Where the frame goes on an area of `width` × `height` device pixels, by the
+// desktop's own rule: the address of x, y, width, height and whole scale.
+EMSCRIPTEN_KEEPALIVE int* PlaceFrame(int width, int height) {
+    FrameArea area = ScaledFrameArea(width, height);
+    PlacedFrame[0] = area.x;
+    PlacedFrame[1] = area.y;
+    PlacedFrame[2] = area.width;
+    PlacedFrame[3] = area.height;
+    PlacedFrame[4] = area.wholeScale;
+    return PlacedFrame;
+}
+
 // Ends the show as the desktop's stop keys do.
 EMSCRIPTEN_KEEPALIVE void StopShow() {
     StopRequested = 1;
@@ -115,9 +190,16 @@ EMSCRIPTEN_KEEPALIVE int StartFrames(unsigned seed) {
     return 1;
 }
 
-EMSCRIPTEN_KEEPALIVE void DrawFrameAt(uint32_t elapsedMs) {
+// With `keep`, the frame as drawn is kept in CapturedFrame's pixels: whatever
+// the canvas shows, a capture is the frame itself.
+EMSCRIPTEN_KEEPALIVE void DrawFrameAt(uint32_t elapsedMs, int keep) {
     RenderScene(PageFrame, elapsedMs, BumpPicture, LogoPicture);
+    if (keep) KeepFrame();
     ShowFrame(PageDisplay, PageFrame);
+}
+
+EMSCRIPTEN_KEEPALIVE uint8_t* CapturedFrame() {
+    return CapturedPixels;
 }
 
 } // extern "C"

@@ -1,6 +1,7 @@
 // The page around the demo: the start screen, the show driven once per display
-// frame, the user's own files, full screen, and window.bumpwave for anyone
-// checking the page. Runs before the demo's runtime (Emscripten's --pre-js).
+// frame, its place on any screen, pause (Space, a tap, a hidden page), touch
+// controls, the user's own files, full screen, and window.bumpwave for anyone
+// checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
 //
 // URL switches: ?seed=N fixes the seed; ?autostart starts without the click;
 // ?seed=S&times=SPEC&save=LIST draws what `bumpwave-frames --seed S --times
@@ -17,6 +18,10 @@ const bumpwave = (window.bumpwave = {
   sound: null,
   soundRate: 0,
   soundChannels: 0,
+  showTime: 0, // seconds of the show's clock, pauses left out
+  musicTime: 0, // seconds of music the sound card has played
+  paused: false,
+  seed: null,
 });
 
 const params = new URLSearchParams(location.search);
@@ -38,9 +43,12 @@ function say(text) {
 Module.canvas = canvas;
 Module.print = say;
 Module.printErr = say;
+let runtimeReady = false;
 Module.onRuntimeInitialized = () => {
+  runtimeReady = true;
   startButton.disabled = false;
   startButton.textContent = "Start";
+  layout();
   if (params.has("autostart") || params.has("times")) start();
 };
 
@@ -79,23 +87,52 @@ function showPanel(label) {
   startButton.focus();
 }
 
+// The sound's context, made in the click that starts the show (SDL takes it
+// over); a show starts only once it runs, so that picture and sound start together.
+function soundAllowed() {
+  if (!Module.SDL2) Module.SDL2 = {};
+  if (!Module.SDL2.audioContext && typeof AudioContext !== "undefined")
+    Module.SDL2.audioContext = new AudioContext();
+  const context = Module.SDL2.audioContext;
+  if (!context || context.state === "running") return true;
+  context.resume().then(() => {
+    if (waitingForSound) start();
+  });
+  return false;
+}
+
+let waitingForSound = false; // the browser holds the sound: the next click or key starts
 function start() {
   if (bumpwave.state === "running" || bumpwave.state === "music") return;
+  if (!params.has("times") && !soundAllowed()) {
+    waitingForSound = true;
+    // In a click the sound starts at once; without one it waits for the user.
+    if (!navigator.userActivation || !navigator.userActivation.isActive)
+      say("Click or press a key to start — the browser holds the sound until then");
+    return;
+  }
+  waitingForSound = false;
   messages.textContent = "";
   placeFiles();
   bumpwave.frames = 0;
   bumpwave.fps = null;
   bumpwave.captures = [];
+  bumpwave.showTime = bumpwave.musicTime = 0;
+  bumpwave.seed = seed();
+  userPaused = false;
+  letSdlSizeTheFrame();
   if (params.has("times")) return startFrames();
-  // In the click itself: the browser lets the sound start only there.
-  if (!_StartShow(seed(), params.has("keep-sound") ? 1 : 0, performance.now())) {
+  if (!_StartShow(bumpwave.seed, params.has("keep-sound") ? 1 : 0, performance.now())) {
     bumpwave.state = "start";
     return showPanel("Start");
   }
   panel.hidden = true;
-  layout(); // over the size SDL gave the canvas
+  layout();
   canvas.focus();
   bumpwave.state = "running";
+  bumpwave.paused = false;
+  if (document.hidden) setPaused();
+  showTouchBar();
   requestAnimationFrame(step);
 }
 
@@ -103,6 +140,8 @@ function start() {
 function step(now) {
   bumpwave.state = States[_StepShow(now)];
   bumpwave.frames = _FramesShown();
+  bumpwave.showTime = _ShowSeconds();
+  bumpwave.musicTime = Math.max(bumpwave.musicTime, _MusicPlayedSeconds());
   if (bumpwave.state !== "running" && bumpwave.fps === null) bumpwave.fps = _FrameRate();
   if (bumpwave.state === "ended") return end();
   requestAnimationFrame(step);
@@ -110,6 +149,8 @@ function step(now) {
 
 function end() {
   bumpwave.state = "ended";
+  bumpwave.paused = false;
+  showTouchBar();
   if (document.fullscreenElement) document.exitFullscreen();
   showPanel("Play again");
 }
@@ -121,19 +162,30 @@ function startFrames() {
     say("bumpwave: times must list V or VxK items, as bumpwave-frames takes them");
     return;
   }
-  if (!_StartFrames(seed())) return showPanel("Start");
+  if (!_StartFrames(bumpwave.seed)) return showPanel("Start");
   panel.hidden = true;
   layout();
   bumpwave.state = "running";
   let index = 0;
   const draw = () => {
-    _DrawFrameAt(times[index]);
-    if (!save || save.has(index)) bumpwave.captures.push(canvas.toDataURL("image/png"));
+    const keep = !save || save.has(index);
+    _DrawFrameAt(times[index], keep ? 1 : 0);
+    if (keep) bumpwave.captures.push(capture());
     bumpwave.frames = ++index;
     if (index < times.length) requestAnimationFrame(draw);
     else bumpwave.state = "ended";
   };
   requestAnimationFrame(draw);
+}
+
+// The frame as drawn, 640 × 480 whatever the canvas shows, as a PNG data URL.
+const captureCanvas = document.createElement("canvas");
+function capture() {
+  captureCanvas.width = 640;
+  captureCanvas.height = 480;
+  const pixels = new Uint8ClampedArray(HEAPU8.buffer, _CapturedFrame(), 640 * 480 * 4);
+  captureCanvas.getContext("2d").putImageData(new ImageData(pixels, 640, 480), 0, 0);
+  return captureCanvas.toDataURL("image/png");
 }
 
 // Called by the demo with each block of music it hands to the sound card:
@@ -157,14 +209,80 @@ function bumpwaveKeepSamples(bytes, rate, channels) {
   bumpwave.sound = keptSamples.subarray(0, keptCount);
 }
 
-// The canvas at 4:3, as large as fits, by a whole number of device pixels per
-// frame pixel where it fits at least once; black around it.
+// The canvas holds the frame's own 640 × 480 pixels; the browser scales them
+// onto the device-pixel box the desktop's rule gives (PlaceFrame): equal
+// blocks at a whole scale, smoothed at any other. Centred on black.
 function layout() {
+  if (!runtimeReady) return;
   const ratio = window.devicePixelRatio || 1;
-  let scale = Math.min((innerWidth * ratio) / 640, (innerHeight * ratio) / 480);
-  if (scale >= 1) scale = Math.floor(scale);
-  canvas.style.setProperty("width", (640 * scale) / ratio + "px", "important");
-  canvas.style.setProperty("height", (480 * scale) / ratio + "px", "important");
+  const at = _PlaceFrame(Math.floor(innerWidth * ratio), Math.floor(innerHeight * ratio)) >> 2;
+  const area = HEAP32.subarray(at, at + 5);
+  canvas.style.setProperty("left", area[0] / ratio + "px");
+  canvas.style.setProperty("top", area[1] / ratio + "px");
+  canvas.style.setProperty("width", area[2] / ratio + "px", "important");
+  canvas.style.setProperty("height", area[3] / ratio + "px", "important");
+  canvas.style.setProperty("image-rendering", area[4] ? "pixelated" : "auto");
+  watchPixelRatio();
+}
+
+// A canvas sized by CSS makes SDL take the CSS size for its window's: without
+// one it keeps the frame's size, and so the frame's pixels are the canvas's.
+function letSdlSizeTheFrame() {
+  canvas.style.removeProperty("width");
+  canvas.style.removeProperty("height");
+}
+
+// A window moved to another screen, or zoomed, changes the pixel ratio alone.
+let ratioQuery = null;
+function watchPixelRatio() {
+  const query = `(resolution: ${window.devicePixelRatio || 1}dppx)`;
+  if (ratioQuery && ratioQuery.media === query) return;
+  if (ratioQuery) ratioQuery.removeEventListener("change", layout);
+  ratioQuery = matchMedia(query);
+  ratioQuery.addEventListener("change", layout);
+}
+
+// The show's clock and music stop while the page is hidden or the user pauses.
+let userPaused = false;
+function setPaused() {
+  const paused = userPaused || document.hidden;
+  if (paused === bumpwave.paused || !showActive()) return;
+  bumpwave.paused = paused;
+  _PauseShowAt(paused ? 1 : 0, performance.now());
+  document.getElementById("pause").textContent = paused ? "Go on" : "Pause";
+}
+
+function togglePause() {
+  userPaused = !userPaused;
+  setPaused();
+}
+
+function showActive() {
+  return bumpwave.state === "running" || bumpwave.state === "music";
+}
+
+// Touch screens get buttons for what keys do elsewhere, while a show runs.
+let touchSeen = matchMedia("(pointer: coarse)").matches;
+function showTouchBar() {
+  document.getElementById("touch-bar").hidden = !(touchSeen && showActive());
+}
+
+// On a touch screen one tap pauses or goes on, a second tap soon after
+// toggles full screen instead.
+let lastTap = 0;
+let tapTimer = 0;
+function tap(event) {
+  event.preventDefault(); // no mouse events made up after it, nor zoom
+  touchSeen = true;
+  showTouchBar();
+  if (!showActive()) return;
+  if (event.timeStamp - lastTap < 350) {
+    clearTimeout(tapTimer);
+    lastTap = 0;
+    return toggleFullScreen();
+  }
+  lastTap = event.timeStamp;
+  tapTimer = setTimeout(togglePause, 350);
 }
 
 function toggleFullScreen() {
@@ -208,12 +326,17 @@ addEventListener("drop", (event) => {
 });
 
 startButton.addEventListener("click", start);
+addEventListener("pointerdown", () => waitingForSound && start());
+// Keys reach the show only while it runs; elsewhere the page's own controls take them.
 document.addEventListener(
   "keydown",
   (event) => {
     if (event.target instanceof HTMLInputElement) return;
+    if (waitingForSound) return start();
+    const stop = event.key === "Escape" || event.key === "q" || event.key === "Q";
     if (event.key === "f" || event.key === "F") toggleFullScreen();
-    else if (event.key === "Escape" || event.key === "q" || event.key === "Q") _StopShow();
+    else if (stop && showActive()) _StopShow();
+    else if (event.key === " " && showActive()) togglePause();
     else return;
     event.preventDefault();
     event.stopPropagation();
@@ -221,6 +344,11 @@ document.addEventListener(
   true
 );
 canvas.addEventListener("dblclick", toggleFullScreen);
+document.getElementById("stage").addEventListener("touchend", tap);
+document.getElementById("pause").addEventListener("click", togglePause);
+document.getElementById("full-screen").addEventListener("click", toggleFullScreen);
+document.getElementById("stop").addEventListener("click", () => _StopShow());
+document.addEventListener("visibilitychange", setPaused);
 addEventListener("resize", layout);
+addEventListener("orientationchange", layout);
 document.addEventListener("fullscreenchange", layout);
-layout();
