@@ -141,12 +141,17 @@ def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
         for screen in ("!!document.fullscreenElement", "!document.fullscreenElement"):
             browser.key("f", "KeyF")
             check(browser.wait_for(screen, 3), "F: " + screen)
-        first, start = browser.evaluate("bumpwave.frames"), time.monotonic()
+        # At most a frame a step, 60 a second on any display; a busy machine drops frames,
+        # never the show's time.
+        first, shown, start = browser.evaluate("[bumpwave.frames, bumpwave.showTime]") + [
+            time.monotonic()]
         time.sleep(5)
-        rate = (browser.evaluate("bumpwave.frames") - first) / (time.monotonic() - start)
-        check(55 <= rate <= 65, "%.1f frames a second" % rate)
+        frames, show = browser.evaluate("[bumpwave.frames, bumpwave.showTime]")
+        elapsed = time.monotonic() - start
+        check((frames - first) / elapsed <= 61, "%.1f frames a second" % ((frames - first) / elapsed))
+        check(abs((show - shown) - elapsed) < 0.5, "show clock %.2f s in %.2f s" % (show - shown, elapsed))
         check(browser.wait_for("bumpwave.state === 'music'", 45), "no music state")
-        check(55 <= (fps := browser.evaluate("bumpwave.fps")) <= 65, "final rate %s" % fps)
+        check(0 < (fps := browser.evaluate("bumpwave.fps")) <= 61, "final rate %s" % fps)
         check("@ " in browser.evaluate(MESSAGES), "no frame-rate line on the page")
         check(browser.wait_for("bumpwave.state === 'ended'", 10), "never ended")
         check(browser.evaluate("document.getElementById('start').textContent") == "Play again",
