@@ -459,9 +459,15 @@ TEST_F(UnderX, FullScreenAndResizedTheFrameKeepsShowingWhereTheRulePutsIt) {
     ASSERT_TRUE(WaitFor([&] { return Lit(Area(window)) > 0.99; }, 25s)) << "no plasma";
     // Full screen, the window again, the window resized: its inner size; where the frame
     // shows in it, at what whole scale (0: another).
-    for (auto [width, height, at, scale] : {std::tuple{1280, 1024, Rect{0, 32, 1280, 960}, 2},
-                                            {640, 480, Rect{0, 0, 640, 480}, 1},
-                                            {1000, 600, Rect{100, 0, 800, 600}, 0}}) {
+    struct Step {
+        int width, height;
+        Rect at;
+        int scale;
+    };
+    for (const Step& step :
+         {Step{1280, 1024, Rect{0, 32, 1280, 960}, 2}, Step{640, 480, Rect{0, 0, 640, 480}, 1},
+          Step{1000, 600, Rect{100, 0, 800, 600}, 0}}) {
+        const auto [width, height, at, scale] = step;
         SCOPED_TRACE(width);
         if (scale) {
             Press(XK_F11);
@@ -470,15 +476,17 @@ TEST_F(UnderX, FullScreenAndResizedTheFrameKeepsShowingWhereTheRulePutsIt) {
             XSync(display_, False);
         }
         Rect area;
-        auto sized = [&] { return (area = Area(window)).width == width && area.height == height; };
+        auto sized = [&] {
+            return (area = Area(window)).width == step.width && area.height == step.height;
+        };
         ASSERT_TRUE(WaitFor(sized, 5s * StartUp));
         const Rect frame{area.x + at.x, area.y + at.y, at.width, at.height};
-        EXPECT_TRUE(WaitFor([&] { return ShowsFrameAt(area, frame, scale); }, 5s * StartUp));
+        EXPECT_TRUE(WaitFor([&] { return ShowsFrameAt(area, frame, step.scale); }, 5s * StartUp));
         const auto before = Pixels(frame);
         EXPECT_TRUE(WaitFor([&] { return Pixels(frame) != before; }, 2s * StartUp)) << "frozen";
     }
     Press(XK_Escape);
-    EXPECT_EQ(demo_->Finish(20s).exitCode, 0) << demo_->result().err;
+    EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
 }
 
 } // namespace
