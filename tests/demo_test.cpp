@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 
 // Last: Xlib defines words such as None and Bool as macros.
@@ -414,30 +413,20 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
 }
 
 // Space pauses picture and music together, and Space again resumes them: a pause makes the run
-// that much longer and the music whole around a silence; meanwhile the picture holds still and
-// the CPU rests, and the keys are still read.
+// that much longer and the music whole around a silence; meanwhile the picture holds still, and
+// the keys are still read.
 TEST_F(UnderX, SpacePausesPictureAndMusicTogether) {
     StartDemo({"paced", "window"},
               {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string()});
     ::Window window = 0;
     ASSERT_TRUE(WaitFor([&] { return (window = DemoWindow()) && Active(window); }, 10s * StartUp));
     ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
-    auto cpu = [&] { // user and system seconds so far
-        std::istringstream stat(Slurp("/proc/" + std::to_string(demo_->pid()) + "/stat"));
-        std::string field;
-        for (int i = 1; i < 14; ++i) stat >> field;
-        double user = 0, system = 0;
-        stat >> user >> system;
-        return (user + system) / sysconf(_SC_CLK_TCK);
-    };
     const auto paused = Process::Clock::now();
     Press(XK_space);
     std::this_thread::sleep_for(1s);
     const Rect area = Area(window);
     const auto still = Pixels(area);
-    const double before = cpu();
     std::this_thread::sleep_for(2s);
-    EXPECT_LT(cpu() - before, 0.2) << "paused, it keeps busy";
     EXPECT_TRUE(Pixels(area) == still) << "the picture moved while paused";
     const double pause = Seconds(Process::Clock::now() - paused).count();
     Press(XK_space); // read while paused
