@@ -151,7 +151,8 @@ int64_t NextTurnAt(int64_t now) {
     if (Loop.phase == ShowPhase::Pause) return Loop.pauseEnd;
     if (Loop.phase != ShowPhase::Visuals) return now;
     // Paused, a turn a step period apart reads the keys without spinning.
-    if (Loop.paused) return now + NanosecondsPerSecond / (Loop.stepRate ? Loop.stepRate : DefaultStepRate);
+    if (Loop.paused)
+        return now + NanosecondsPerSecond / (Loop.stepRate ? Loop.stepRate : DefaultStepRate);
     if (!Loop.stepRate) return now;
     return Loop.start + StepDueAt(Loop.steps, Loop.stepRate);
 }
