@@ -320,8 +320,9 @@ void PauseMusic(bool paused) {
     PauseSound(paused);
 }
 
-bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop) {
+bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop, void (*meanwhile)()) {
     for (uint32_t waited = 0;; waited += CardPollMilliseconds) {
+        if (meanwhile) meanwhile();
         if (stop) StopMusic(); // again and again does no harm
         if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
         if (!M.cardAnswered && waited >= CardGraceMilliseconds) {

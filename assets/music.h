@@ -29,8 +29,10 @@ void PauseMusic(bool paused);
 // once `stop` is set. A sound card that has not answered its open by then may
 // never answer (the disk driver writing into a FIFO that nobody reads): it is
 // given a little longer, then the wait ends with a line on stderr. False when
-// the wait was given up.
-bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop);
+// the wait was given up. `meanwhile`, if given, is called every few hundredths
+// of a second (to read a display's keys, which may set `stop`).
+bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop,
+                  void (*meanwhile)() = nullptr);
 
 // PlayMusic's parts, for a caller without threads that must never wait (the
 // browser). OpenMusic opens the card, then the file, saying why it cannot;

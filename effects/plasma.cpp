@@ -4,6 +4,7 @@
 #include "effects/truncate.h"
 #include "effects/vector_path.h"
 
+#include <algorithm>
 #include <climits>
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -75,6 +76,25 @@ static void PasteOverlayPortable(uint32_t* frame, int pixelsPerRow, const uint32
     }
 }
 
+// Only the words the overlay would paste are blended; the rest stay plasma.
+static void BlendOverlay(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
+                         uint32_t weight) {
+    for (int k = 0; k < OverlayHeight; ++k) {
+        const uint32_t* in = picture + k * OverlayWidth;
+        uint32_t* out = frame + (OverlayTop + k) * pixelsPerRow + OverlayLeft;
+        for (int m = 0; m < OverlayWidth; ++m) {
+            if (in[m] >= OverlayKey) continue;
+            uint32_t blended = 0;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const uint32_t over = in[m] >> shift & 255, under = out[m] >> shift & 255;
+                blended |= (over * weight + under * (FadeWeightFull - weight)) / FadeWeightFull
+                           << shift;
+            }
+            out[m] = blended;
+        }
+    }
+}
+
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) static void FillRowsAvx2(uint32_t* frame, int pixelsPerRow,
                                                          const uint32_t* rowWords,
@@ -139,9 +159,8 @@ void StepPlasma() {
     p.blueColumnPhase = (p.blueColumnPhase + 3) % PlasmaColumnCount;
 }
 
-bool RenderPlasma(Frame* frame, const uint32_t* picture) {
-    LockedFrame locked;
-    if (!LockFrame(frame, &locked)) return false;
+// The plasma of the current phases, the frame locked.
+static void DrawPlasma(const LockedFrame& locked) {
     const PlasmaPhaseSet& p = PlasmaPhases;
     uint32_t rowWords[PlasmaRowCount], columnWords[PlasmaColumnCount];
     PackWave(rowWords, PlasmaRowWave, PlasmaRowCount, p.redRowPhase, p.greenRowPhase,
@@ -150,7 +169,22 @@ bool RenderPlasma(Frame* frame, const uint32_t* picture) {
              p.blueColumnPhase);
     const int pixelsPerRow = locked.bytesPerRow / 4;
     FillRows(locked.memory, pixelsPerRow, rowWords, columnWords);
-    if (picture) PasteOverlay(locked.memory, pixelsPerRow, picture);
+}
+
+bool RenderPlasma(Frame* frame, const uint32_t* picture) {
+    LockedFrame locked;
+    if (!LockFrame(frame, &locked)) return false;
+    DrawPlasma(locked);
+    if (picture) PasteOverlay(locked.memory, locked.bytesPerRow / 4, picture);
+    UnlockFrame(frame);
+    return true;
+}
+
+bool RenderPlasmaWithFade(Frame* frame, const uint32_t* picture, uint32_t weight) {
+    LockedFrame locked;
+    if (!LockFrame(frame, &locked)) return false;
+    DrawPlasma(locked);
+    BlendOverlay(locked.memory, locked.bytesPerRow / 4, picture, std::min(weight, FadeWeightFull));
     UnlockFrame(frame);
     return true;
 }

@@ -19,6 +19,12 @@ uint32_t WaveByte(float value);
 // move either.
 bool RenderPlasma(Frame* frame, const uint32_t* picture);
 
+// The same plasma with the picture's shown words blended over it, each
+// channel weighted `weight` of FadeWeightFull (0: plasma only, FadeWeightFull:
+// as RenderPlasma with the picture), so that the picture can appear steadily.
+constexpr uint32_t FadeWeightFull = 256;
+bool RenderPlasmaWithFade(Frame* frame, const uint32_t* picture, uint32_t weight);
+
 // Moves the phases on one step: after each drawn frame, and for a step that
 // was not drawn at all.
 void StepPlasma();

@@ -18,6 +18,7 @@ struct Display {
     void* texturePixels; // while the texture is locked
     int texturePitch;
     Frame* borrower; // the frame drawing straight into the display's pixels
+    bool pauseAsked; // Space pressed an odd number of times since TakePauseKey
 };
 
 // SDL falls back on drivers that show nothing when it finds no display; those
@@ -283,8 +284,16 @@ bool TakeEvents(Display* display) {
         if (event.type == SDL_KEYDOWN && AsksToStop(event.key)) stop = true;
         if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && !event.key.repeat)
             ToggleFullScreen(display);
+        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_SPACE && !event.key.repeat)
+            display->pauseAsked = !display->pauseAsked;
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
             LendAgain(display);
     }
     return stop;
+}
+
+bool TakePauseKey(Display* display) {
+    const bool asked = display->pauseAsked;
+    display->pauseAsked = false;
+    return asked;
 }

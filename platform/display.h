@@ -44,5 +44,10 @@ int RefreshRate(Display* display);
 
 // Takes the display's pending events, so that it stays responsive, and toggles
 // full screen on F11; returns true when the user asked to stop: Escape, q, or
-// the window manager's close request. Nothing else is read.
+// the window manager's close request. Space is kept for TakePauseKey. Nothing
+// else is read.
 bool TakeEvents(Display* display);
+
+// Whether Space, which pauses and resumes the show, was pressed (an odd number
+// of times) in the events taken since the last call.
+bool TakePauseKey(Display* display);

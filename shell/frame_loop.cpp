@@ -4,6 +4,7 @@
 #include "shell/pacing.h"
 #include "shell/timeline.h"
 
+#include <algorithm>
 #include <cstdio>
 
 uint32_t FrameCount;
@@ -99,7 +100,7 @@ static void EndVisuals(uint32_t showMs) {
 static void StepUnpaced(int64_t now) {
     const uint32_t ms = FrameCount ? Milliseconds(ShowTime(now)) : 0;
     if (ms >= DemoLengthMs || StopRequested) return EndVisuals(ms);
-    DrawStep(ms);
+    if (!Loop.paused) DrawStep(ms); // paused, nothing moves
 }
 
 static void StepPaced(int64_t now) {
@@ -148,24 +149,57 @@ ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut) {
 
 int64_t NextTurnAt(int64_t now) {
     if (Loop.phase == ShowPhase::Pause) return Loop.pauseEnd;
-    if (Loop.phase != ShowPhase::Visuals || !Loop.stepRate) return now;
-    if (Loop.paused) return now + NanosecondsPerSecond / Loop.stepRate;
+    if (Loop.phase != ShowPhase::Visuals) return now;
+    // Paused, a turn a step period apart reads the keys without spinning.
+    if (Loop.paused)
+        return now + NanosecondsPerSecond / (Loop.stepRate ? Loop.stepRate : DefaultStepRate);
+    if (!Loop.stepRate) return now;
     return Loop.start + StepDueAt(Loop.steps, Loop.stepRate);
+}
+
+// Picture and music stop and go on together.
+static void PauseAll(bool paused) {
+    PauseShow(paused, ClockNanoseconds());
+    PauseMusic(paused);
+}
+
+// The keys a drawn step has not read, since none is drawn while paused.
+static void TakeKeys() {
+    if (Loop.paused && TakeEvents(Loop.display)) StopRequested = 1;
+    if (TakePauseKey(Loop.display)) PauseAll(!Loop.paused);
 }
 
 void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture) {
     StartFrameLoop(frame, display, stepRate, bumpPicture, logoPicture, ClockNanoseconds());
-    while (StepFrameLoop(ClockNanoseconds(), false) == ShowPhase::Visuals)
+    TakePauseKey(display); // pressed before this show: not for it
+    while (StepFrameLoop(ClockNanoseconds(), false) == ShowPhase::Visuals) {
+        TakeKeys();
         SleepUntil(NextTurnAt(ClockNanoseconds()));
+    }
+    // Stopped while paused: the music goes on, to fade out.
+    if (Loop.paused) PauseAll(false);
 }
 
-bool RunPlayOut(Signal* musicEnded) {
+// Between the rounds of a looping show the display stays open: its stop keys
+// still count.
+static Display* OpenDuringPlayOut;
+static void TakeStopKeys() {
+    if (OpenDuringPlayOut && TakeEvents(OpenDuringPlayOut)) StopRequested = 1;
+}
+
+bool RunPlayOut(Signal* musicEnded, Display* display) {
+    OpenDuringPlayOut = display;
     // The music thread plays on by itself; its end signal is the play-out's end.
-    bool waited = !musicEnded || WaitForMusic(musicEnded, StopRequested);
+    bool waited = !musicEnded || WaitForMusic(musicEnded, StopRequested, TakeStopKeys);
     if (Loop.phase == ShowPhase::Idle)
         Loop.phase = ShowPhase::PlayOut; // no show: the pause all the same
-    while (StepFrameLoop(ClockNanoseconds(), true) != ShowPhase::Ended)
-        SleepUntil(NextTurnAt(ClockNanoseconds()));
+    constexpr int64_t KeyInterval = NanosecondsPerSecond / DefaultStepRate;
+    while (StepFrameLoop(ClockNanoseconds(), true) != ShowPhase::Ended) {
+        TakeStopKeys();
+        const int64_t now = ClockNanoseconds();
+        SleepUntil(display ? std::min(NextTurnAt(now), now + KeyInterval) : NextTurnAt(now));
+    }
+    OpenDuringPlayOut = nullptr;
     return waited;
 }

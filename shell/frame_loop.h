@@ -65,11 +65,13 @@ void PauseShow(bool paused, int64_t now);
 uint32_t StepsTaken();
 
 // The desktop's show: the visuals, paced or as fast as they go; returns when
-// they are over, the display still open.
+// they are over, the display still open. Space pauses and resumes picture and
+// music together.
 void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture);
 
-// The desktop's end of a show, its display closed (also when no show could
-// start): waits for the music thread's `musicEnded` (none when it never
-// started), then the pause. False when the wait for the music was given up.
-bool RunPlayOut(Signal* musicEnded);
+// The desktop's end of a show (also when no show could start): waits for the
+// music thread's `musicEnded` (none when it never started), then the pause,
+// reading the stop keys of `display` if it is still open meanwhile. False
+// when the wait for the music was given up.
+bool RunPlayOut(Signal* musicEnded, Display* display = nullptr);

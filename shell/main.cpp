@@ -6,7 +6,11 @@
 // Escape, q, the window's close button, SIGINT, SIGTERM and SIGHUP end the show at
 // once: the visuals stop, the frame-rate line is printed for the frames shown,
 // the display closes, the music fades out, and it returns 0 without the pause,
-// or after a signal ends by that signal.
+// or after a signal ends by that signal. Space pauses and resumes the show.
+//
+// Looping, each round is a show of its own, as the first: a new seed, the
+// music from its start, the frame-rate line at its end. The display stays
+// open while the music plays out and the pause passes, then the next begins.
 //
 // Standard output carries only the frame-rate line and the loaders' messages;
 // failures of the display or the sound card say why on standard error.
@@ -19,6 +23,7 @@
 #include "shell/frame_loop.h"
 #include "shell/main_options.h"
 #include "shell/show.h"
+#include "shell/timeline.h"
 
 #include <csignal>
 #include <cstdio>
@@ -56,19 +61,36 @@ static bool Fail(const char* reason) {
     return false;
 }
 
-static bool StartUp() {
+// What each show needs of its own: the music's end signal, the pictures and
+// the tables, and the music.
+static bool StartShow() {
     MusicEnded = CreateSignal();
     if (!MusicEnded) return Fail("no free signal");
+    if (!LoadShow(std::nullopt)) return false; // the show said why
+    MusicStarted = StartMusic(MusicEnded);
+    if (!MusicStarted) return Fail("cannot start the music thread");
+    return true;
+}
+
+static bool StartUp() {
     DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!DemoFrame) return Fail("not enough memory for the frame");
     DemoDisplay = OpenDisplay(!Demo.window, Demo.paced, Banner);
     if (!DemoDisplay) return false; // the display layer said why
     LendPixels(DemoDisplay, DemoFrame);
     HidePointer(DemoDisplay);
-    if (!LoadShow(std::nullopt)) return false; // the show said why
-    MusicStarted = StartMusic(MusicEnded);
-    if (!MusicStarted) return Fail("cannot start the music thread");
-    return true;
+    return StartShow();
+}
+
+// Between two rounds: the music plays out and the pause passes with the
+// display open. False when the show was stopped meanwhile, or when the music
+// could not be waited for: its thread keeps its signal then.
+static bool EndRound() {
+    const bool waited = RunPlayOut(MusicEnded, DemoDisplay);
+    if (waited) DestroySignal(MusicEnded);
+    MusicEnded = nullptr;
+    MusicStarted = false;
+    return waited && !StopRequested;
 }
 
 static void ShutDown() {
@@ -112,9 +134,13 @@ int main(int argc, char** argv) {
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
     CatchStopSignals();
     // A run that could not show its visuals is a failure, whatever the music did.
+    CalmShow = Demo.calm;
     bool shown = StartUp();
-    if (shown)
+    while (shown) {
         RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture);
+        if (!Demo.loop || StopRequested || !EndRound()) break;
+        shown = StartShow();
+    }
     ShutDown();
     if (StopSignal) {
         // Ended as the signal would have ended it, now that all is closed.

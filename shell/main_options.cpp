@@ -31,15 +31,16 @@ const char* const HelpText =
     "                 possible and the rate it prints is the score\n"
     "      --rate N   paced at N steps a second, 24 to 240 (never more than the\n"
     "                 display refreshes); --rate=N too\n"
-    "      --calm     no flashing: the logo fades in and out steadily\n"
-    "      --loop     the show starts again when it ends, until stopped\n"
+    "      --calm     no flashing: the logo fades in over half a second and stays\n"
+    "      --loop     the show again and again, each with its music from the start,\n"
+    "                 until stopped\n"
     "  -h, --help     this text\n"
     "      --version  the version\n"
     "\n"
     "The keywords WINDOW, PACED, RATE n, CALM and LOOP, or their first letters, in\n"
     "any case, do the same: bumpwave p w is bumpwave --paced --window.\n"
     "Escape, q or closing the window ends the show at once, as Ctrl+C does;\n"
-    "F11 toggles full screen.\n";
+    "Space pauses and resumes picture and music; F11 toggles full screen.\n";
 
 static bool IsAny(const char* word, std::initializer_list<const char*> names) {
     for (const char* name : names)

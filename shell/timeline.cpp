@@ -5,6 +5,8 @@
 #include "effects/plasma.h"
 #include "effects/tables.h"
 
+#include <algorithm>
+
 // The fade-in starts flat at 255 and settles at 128 ± 127, the start-up waves;
 // the fade-out starts at 127 ± 126 and settles flat at 0.
 constexpr int32_t FadeInStartAmplitude = 0, FadeInStartOffset = 255;
@@ -16,6 +18,7 @@ int32_t FadeOutAmplitude = FadeOutStartAmplitude;
 int32_t FadeOutOffset = FadeOutStartOffset;
 int32_t FirstFlashCounter = 0;
 int32_t SecondFlashCounter = 0;
+bool CalmShow;
 
 void ResetTimeline() {
     FadeInAmplitude = FadeInStartAmplitude;
@@ -44,8 +47,16 @@ static void StepFlash(int32_t& counter) {
     if (++counter > 5) counter = 0;
 }
 
+// The calm logo's weight: rising with the show's time, not with frames, so
+// that every frame rate fades it in alike.
+static uint32_t CalmFadeWeight(uint32_t elapsedMs) {
+    constexpr uint32_t FirstFlashStart = 31001;
+    const uint32_t sinceStart = std::min(elapsedMs - FirstFlashStart, CalmFadeMs);
+    return sinceStart * FadeWeightFull / CalmFadeMs;
+}
+
 // Draws the scene's frame; false when the plasma could not lock it.
-static bool DrawScene(Frame* frame, Scene scene, const uint32_t* bumpPicture,
+static bool DrawScene(Frame* frame, Scene scene, uint32_t elapsedMs, const uint32_t* bumpPicture,
                       const uint32_t* logoPicture) {
     switch (scene) {
     case Scene::BumpLights:
@@ -61,11 +72,13 @@ static bool DrawScene(Frame* frame, Scene scene, const uint32_t* bumpPicture,
         return drawn;
     }
     case Scene::FirstFlash:
+        if (CalmShow) return RenderPlasmaWithFade(frame, logoPicture, CalmFadeWeight(elapsedMs));
         return RenderPlasma(frame, FlashPicture(FirstFlashCounter, logoPicture));
     case Scene::PlasmaWithPicture:
         return RenderPlasma(frame, logoPicture);
     case Scene::SecondFlash:
-        return RenderPlasma(frame, FlashPicture(SecondFlashCounter, logoPicture));
+        return RenderPlasma(frame,
+                            CalmShow ? logoPicture : FlashPicture(SecondFlashCounter, logoPicture));
     case Scene::PlasmaFadeOut:
         BuildPlasmaWaves(FadeOutOffset, FadeOutAmplitude);
         return RenderPlasma(frame, nullptr);
@@ -104,7 +117,7 @@ void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
                  const uint32_t* logoPicture) {
     const Scene scene = SceneAt(elapsedMs);
     // A plasma that could not lock its frame does not move, as if never called.
-    AdvanceScene(scene, DrawScene(frame, scene, bumpPicture, logoPicture));
+    AdvanceScene(scene, DrawScene(frame, scene, elapsedMs, bumpPicture, logoPicture));
 }
 
 void StepScene(uint32_t elapsedMs) {

@@ -28,6 +28,12 @@ extern int32_t FadeOutOffset;      // 127..0
 extern int32_t FirstFlashCounter;  // 0..5
 extern int32_t SecondFlashCounter; // 0..5
 
+// A calm show (set before it starts; kept by ResetTimeline): nothing flashes.
+// The first flash scene fades the logo in over CalmFadeMs of show time and
+// keeps it, the second shows it steadily.
+extern bool CalmShow;
+constexpr uint32_t CalmFadeMs = 500;
+
 // Puts the state back to its start values (a fresh run of the timeline).
 void ResetTimeline();
 

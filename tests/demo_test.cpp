@@ -60,6 +60,9 @@ TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
     // sound file. Paced, so that it leaves the other runs their share of the CPU.
     Process closed({"bash", "-c", "exec \"$0\" PACED >&- 2>&-", Demo}, dir_.string(),
                    Headless("disk", "closed.raw"));
+    // Looping, it starts a new round once the music has played out: the music from its start
+    // (the card's file written anew), a frame-rate line a round, until SIGTERM.
+    Process loop({Demo, "--loop", "--paced"}, dir_.string(), Headless("disk", "loop.raw"));
     const std::string music = DecodeOgg(BuildDir / "testing.ogg");
     const double musicSeconds = music.size() / (44100.0 * 4);
     ASSERT_GT(musicSeconds, 41);
@@ -71,6 +74,24 @@ TEST_F(DemoRun, PlaysTheWholeMusicThenEnds) {
         EXPECT_LT(run.seconds, musicSeconds + 5 + StartUp);
         EXPECT_TRUE(PlayedOnce(Slurp(dir_ / played), music)) << played;
     }
+    const size_t second = 44100 * 4, sound = music.find_first_not_of('\0');
+    std::string again;
+    ASSERT_TRUE(loop.ReadUntil(
+        [&](const RunResult& r) {
+            again = Slurp(dir_ / "loop.raw");
+            return r.out.ends_with("FPS\n") && again.size() < music.size() / 2 &&
+                   again.find_first_not_of('\0') + second < again.size();
+        },
+        60s))
+        << "no second round";
+    kill(loop.pid(), SIGTERM);
+    const RunResult& run = loop.Finish(120s);
+    EXPECT_EQ(run.signal, SIGTERM) << run.err;
+    EXPECT_GE(run.seconds, musicSeconds + 1);
+    EXPECT_EQ(again.compare(again.find_first_not_of('\0'), second, music, sound, second), 0);
+    const size_t split = run.out.find("FPS\n") + 4;
+    EXPECT_GT(RateOf(run.out.substr(0, split)), 0) << run.out;
+    EXPECT_GE(RateOf(run.out.substr(split)), 0) << run.out; // the second, stopped
 }
 
 // With no music to wait for, the demo ends a second after its 41 s of visuals:
@@ -389,6 +410,33 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
             ASSERT_LT(std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))), 1000)
                 << "a click " << (end - at) / 4 << " frames before the silence";
     }
+}
+
+// Space pauses picture and music together, and Space again resumes them: a pause makes the run
+// that much longer and the music whole around a silence; meanwhile the picture holds still, and
+// the keys are still read.
+TEST_F(UnderX, SpacePausesPictureAndMusicTogether) {
+    StartDemo({"paced", "window"},
+              {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string()});
+    ::Window window = 0;
+    ASSERT_TRUE(WaitFor([&] { return (window = DemoWindow()) && Active(window); }, 10s * StartUp));
+    ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+    const auto paused = Process::Clock::now();
+    Press(XK_space);
+    std::this_thread::sleep_for(1s);
+    const Rect area = Area(window);
+    const auto still = Pixels(area);
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(Pixels(area) == still) << "the picture moved while paused";
+    const double pause = Seconds(Process::Clock::now() - paused).count();
+    Press(XK_space); // read while paused
+    EXPECT_TRUE(WaitFor([&] { return Pixels(area) != still; }, 2s)) << "never resumed";
+    const std::string music = DecodeOgg(BuildDir / "testing.ogg");
+    const RunResult& run = demo_->Finish(120s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GE(run.seconds, music.size() / (44100.0 * 4) + 1 + pause);
+    EXPECT_LT(run.seconds, music.size() / (44100.0 * 4) + 5 + pause + StartUp);
+    EXPECT_TRUE(PlayedOnce(Played(), music, size_t(pause - 1) * 44100 * 4));
 }
 
 // A window shows the frames centred and decorated, takes the focus, and hides the pointer

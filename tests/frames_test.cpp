@@ -17,37 +17,86 @@ static RunResult Tool(const fs::path& folder, const std::string& command, bool b
 
 using Frames = InFolder;
 
-// Every scene's frames, pinned in tests/golden_frames.txt.
+static std::string Name(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame-%05d.ppm", i);
+    return name;
+}
+
+// Every scene's frames, pinned in tests/golden_frames.txt, and the calm show's (its lines
+// start with "calm").
 TEST_F(Frames, GoldenFramesOfEveryScene) {
     std::istringstream lines(Slurp(fs::path(BUMPWAVE_SOURCE_DIR) / "tests" / "golden_frames.txt"));
-    std::string seed, times, save;
-    std::vector<std::pair<std::string, uint64_t>> golden;
+    std::string seed, times[2], save[2];
+    std::vector<std::pair<std::string, uint64_t>> golden[2];
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
         std::string first;
         words >> first;
+        const bool calm = first == "calm";
+        if (calm) words >> first;
         if (first == "seed") words >> seed;
-        if (first == "times") words >> times;
+        if (first == "times") words >> times[calm];
         if (first.empty() || first.find_first_not_of("0123456789") != std::string::npos) continue;
-        char name[32];
-        std::snprintf(name, sizeof name, "frame-%05d.ppm", std::stoi(first));
-        golden.emplace_back(name, 0);
-        words >> golden.back().second;
-        save += (save.empty() ? "" : ",") + first;
+        golden[calm].emplace_back(Name(std::stoi(first)), 0);
+        words >> golden[calm].back().second;
+        save[calm] += (save[calm].empty() ? "" : ",") + first;
     }
-    ASSERT_EQ(golden.size(), 9u);
+    ASSERT_EQ(std::pair(golden[0].size(), golden[1].size()), std::pair(9ul, 4ul));
     Provide(Pictures);
-    RunResult run = Tool(dir_, "frames --seed " + seed + " --times " + times + " --save " + save +
-                                   " --out out");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    for (const auto& [name, sum] : golden) { // FNV-1a
-        uint64_t hash = 1469598103934665603u;
-        for (unsigned char byte : Slurp(dir_ / "out" / name)) hash = (hash ^ byte) * 1099511628211u;
-        EXPECT_EQ(hash, sum) << name << ": if a change was intended, pin the new checksum";
+    for (int calm : {0, 1}) {
+        RunResult run = Tool(dir_, "frames --seed " + seed + (calm ? " --calm" : "") + " --times " +
+                                       times[calm] + " --save " + save[calm] + " --out out");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        for (const auto& [name, sum] : golden[calm]) { // FNV-1a
+            uint64_t hash = 1469598103934665603u;
+            for (unsigned char byte : Slurp(dir_ / "out" / name))
+                hash = (hash ^ byte) * 1099511628211u;
+            EXPECT_EQ(hash, sum) << calm << name << ": if a change was intended, pin the new sum";
+        }
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), golden[calm].size());
+        fs::remove_all(dir_ / "out"); // only those listed
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 9); // only those listed
     ASSERT_EQ(Tool(dir_, "frames --seed 7 --times 0x2 --out out").exitCode, 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 11); // without a list, all
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 2); // without a list, all
+}
+
+// Where the logo flashes 10 times a second, the calm show changes it no more than 3 times a
+// second: the mean brightness of its 320 x 200 area, frame by frame at 60 fps, swings by a
+// twentieth (a tenth over the logo's own pixels) up and down no more often. Without --calm the
+// same measure sees the flashing.
+TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
+    Provide(Pictures);
+    // Around both flash scenes: the frames from, to (ms), and whether they flash.
+    for (auto [calm, from, to, flashes] : {std::tuple{false, 31001, 31500, true},
+                                           {true, 30901, 32100, false},
+                                           {true, 37901, 39100, false}}) {
+        std::string times, out = "out" + std::to_string(from);
+        int frames = 0;
+        for (int k = from * 60 / 1000; k * 1000 / 60 <= to; ++k)
+            if (k * 1000 / 60 >= from) times += std::to_string(k * 1000 / 60) + ",", ++frames;
+        times.pop_back();
+        RunResult run = Tool(dir_, "frames --seed 3 --times " + times + (calm ? " --calm" : "") +
+                                       " --out " + out);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<int> changes; // the frames where the brightness turned, by a twentieth
+        double low = 2, high = -1;
+        for (int i = 0, trend = 0; i < frames; ++i) {
+            const std::string ppm = Slurp(dir_ / out / Name(i));
+            double sum = 0;
+            for (int y = 280; y < 480; ++y)
+                for (int at = 15 + (y * 640 + 160) * 3; at < 15 + (y * 640 + 480) * 3; at += 3)
+                    sum += 0.2126 * uint8_t(ppm[at]) + 0.7152 * uint8_t(ppm[at + 1]) +
+                           0.0722 * uint8_t(ppm[at + 2]);
+            const double mean = sum / (320 * 200 * 255);
+            low = std::min(low, mean), high = std::max(high, mean);
+            if (trend <= 0 && mean - low >= 0.05) trend = 1, high = mean, changes.push_back(i);
+            if (trend >= 0 && high - mean >= 0.05) trend = -1, low = mean, changes.push_back(i);
+        }
+        bool flashed = false; // four changes within a second
+        for (size_t i = 3; i < changes.size(); ++i) flashed |= changes[i] - changes[i - 3] < 60;
+        EXPECT_EQ(flashed, flashes) << from << (calm ? " calm" : "");
+    }
 }
 
 // Each refusal names the option and the value and says what it takes, and makes nothing.

@@ -21,7 +21,10 @@ static void RefuseAbbreviations(int argc, char** argv, std::span<const ToolOptio
         if (std::strncmp(argv[i], "--", 2) != 0) continue;
         const std::string name(argv[i] + 2, std::strcspn(argv[i] + 2, "="));
         bool takesValue = false, known = name == "help" || name == "version";
-        for (const ToolOption& o : options) takesValue = takesValue || name == o.name;
+        for (const ToolOption& o : options) {
+            takesValue = takesValue || (name == o.name && o.takes);
+            known = known || name == o.name;
+        }
         if (takesValue && !std::strchr(argv[i], '=')) ++i; // its value, whatever it looks like
         if (takesValue || known) continue;
         std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName, argv[i]);
@@ -36,8 +39,8 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
     if (known.empty()) {
         RefuseAbbreviations(argc, argv, options);
         for (size_t i = 0; i < options.size(); ++i)
-            known.push_back({options[i].name, required_argument, nullptr,
-                             FirstOptionCode + static_cast<int>(i)});
+            known.push_back({options[i].name, options[i].takes ? required_argument : no_argument,
+                             nullptr, FirstOptionCode + static_cast<int>(i)});
         known.push_back({"help", no_argument, nullptr, 'h'});
         known.push_back({"version", no_argument, nullptr, VersionCode});
         known.push_back({});

@@ -7,8 +7,8 @@
 #include <span>
 
 struct ToolOption {
-    const char* name;  // without its "--"; every option takes a value
-    const char* takes; // what the value must be, as the refusals say it
+    const char* name;  // without its "--"
+    const char* takes; // what the value must be, as the refusals say it; nullptr: a switch
 };
 
 // Reads the next option of `options` from the command line, points `value`

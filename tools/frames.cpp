@@ -1,7 +1,7 @@
 // bumpwave-frames: draws chosen moments of the demo without a display and
 // writes them as PPM pictures.
 //
-//   bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR
+//   bumpwave-frames --seed N --times SPEC [--save I1,I2,...] [--calm] --out DIR
 //
 // SPEC is a comma-separated list of V or VxK: K frames at V milliseconds. Frame
 // i is drawn at the i-th time through the demo's own timeline, into one frame
@@ -27,12 +27,13 @@
 #include <vector>
 
 constexpr const char* Help =
-    "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] --out DIR\n"
+    "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] [--calm] --out DIR\n"
     "\n"
     "Draws chosen moments of the demo without a display and writes them as PPM\n"
     "files. SPEC lists V or VxK items: K frames at V milliseconds into the demo.\n"
     "Frame i is saved as DIR/frame-%05d.ppm when i is listed in --save (default:\n"
-    "all). N seeds the effects' random start. bumpmap.png and boys.jpg are read\n"
+    "all). N seeds the effects' random start. --calm draws the calm show, whose\n"
+    "logo fades in and stays instead of flashing. bumpmap.png and boys.jpg are read\n"
     "from the current folder, or else from the build's or the installed data folder.\n";
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 
@@ -41,8 +42,9 @@ constexpr ToolOption Known[] = {
     {"times", "V or VxK items separated by commas (K frames at V ms, up to 10000000 in all)"},
     {"save", "frame numbers separated by commas"},
     {"out", "the name of a folder"},
+    {"calm", nullptr},
 };
-enum { Seed, Times, Save, Out };
+enum { Seed, Times, Save, Out, Calm };
 
 struct FrameArguments {
     unsigned seed = 0;
@@ -86,6 +88,8 @@ static FrameArguments ReadArguments(int argc, char** argv) {
             arguments.seed = static_cast<unsigned>(number);
         } else if (option == Times) {
             read = ReadTimes(value, arguments.times);
+        } else if (option == Calm) {
+            CalmShow = true;
         } else if (option == Save) {
             read = ReadSave(value, arguments.save);
             arguments.saveAll = false;

@@ -1,7 +1,7 @@
 // bumpwave-record: records the demo with its music into a video file, frame
 // by frame, without a display or a sound card.
 //
-//   bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] OUTPUT
+//   bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] [--calm] OUTPUT
 //
 // Frame i shows the demo at floor(i × 1000 / fps) ms, drawn through the demo's
 // own timeline, as a run paced by a display of that refresh rate draws it.
@@ -35,7 +35,8 @@
 #include <unistd.h>
 
 constexpr const char* Help =
-    "usage: bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] OUTPUT\n"
+    "usage: bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] [--calm] "
+    "OUTPUT\n"
     "\n"
     "Records the demo with its music into OUTPUT, a .mkv (FFV1 and FLAC, lossless),\n"
     "a .mp4 (H.264 and AAC) or a .webm (VP9 and Opus); needs no display and no\n"
@@ -45,6 +46,7 @@ constexpr const char* Help =
     "  --until MS  ends the video at MS milliseconds\n"
     "  --crf N     quality for .mp4 and .webm, 0 (best) to 51 (default 18)\n"
     "  --scale N   makes each pixel N x N pixels, 1 to 6 (default 1)\n"
+    "  --calm      the logo fades in and stays instead of flashing\n"
     "It reads bumpmap.png, boys.jpg and testing.ogg from the current folder, or\n"
     "else from ";
 constexpr const char* Formats = "the formats are .mkv (lossless), .mp4 and .webm";
@@ -58,9 +60,9 @@ constexpr int ProgressWidth = 79;
 constexpr ToolOption Known[] = {
     {"fps", "a whole number from 1 to 1000"},       {"seed", "a whole number from 0 to 4294967295"},
     {"until", "milliseconds from 1 to 4294967295"}, {"crf", "a whole number from 0 to 51"},
-    {"scale", "a whole number from 1 to 6"},
+    {"scale", "a whole number from 1 to 6"},        {"calm", nullptr},
 };
-enum { Fps, Seed, Until, Crf, Scale };
+enum { Fps, Seed, Until, Crf, Scale, Calm };
 
 struct RecordArguments {
     int framesPerSecond = 60;
@@ -118,6 +120,10 @@ static RecordArguments ReadArguments(int argc, char** argv) {
         {1, MaxFramesPerSecond}, {0, UINT32_MAX}, {1, UINT32_MAX}, {0, MaxQuality}, {1, MaxScale}};
     for (int option; (option = NextOption(argc, argv, Known, help.c_str(), value)) >= 0;) {
         uint64_t number = 0;
+        if (option == Calm) {
+            CalmShow = true;
+            continue;
+        }
         if (!ReadNumber(value, ranges[option].first, ranges[option].second, number))
             Refuse(Known[option], *value ? value : "\"\"");
         if (option == Fps) arguments.framesPerSecond = static_cast<int>(number);

@@ -170,6 +170,11 @@ EMSCRIPTEN_KEEPALIVE int* PlaceFrame(int width, int height) {
     return PlacedFrame;
 }
 
+// The Calm checkbox: the shows and frames that follow flash nothing.
+EMSCRIPTEN_KEEPALIVE void SetCalm(int calm) {
+    CalmShow = calm != 0;
+}
+
 // Ends the show as the desktop's stop keys do.
 EMSCRIPTEN_KEEPALIVE void StopShow() {
     StopRequested = 1;
