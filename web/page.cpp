@@ -2,15 +2,18 @@
 // at a time by the page's animation callback (page.js), so that nothing ever
 // blocks the browser's only thread. The page calls these in turn:
 //
+//   LoadShowAhead    before the click: the pictures and tables of the next show
 //   StartShow        on "Start" (in the click, so that the sound may play)
 //   StepShow         once per display frame, with its time, until the show
 //                    has ended: the visuals, the music's play-out, the pause
 //   StopShow         when the user ends the show early (Escape or q)
 //
-// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
+// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws;
+// CheckFile tries a file of the user's as soon as it is chosen.
 // Each show loads the pictures and the music again from the page's files
 // (the demo's own, or the user's), through the demo's own loaders.
 #include "assets/music.h"
+#include "assets/picture.h"
 #include "platform/display.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
@@ -21,12 +24,16 @@
 #include <emscripten.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 static const char* const Title = "bumpwave";
 
 static Display* PageDisplay;
 static Frame* PageFrame;
-static bool MusicOpen; // opened for the show, not yet closed
+static bool MusicOpen;  // opened for the show, not yet closed
+static bool ShowLoaded; // loaded ahead for LoadedSeed, not yet started
+static unsigned LoadedSeed;
 
 // Hands all the music given to the card to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
@@ -37,9 +44,8 @@ static void KeepSound(const char* data, long bytes, long rate, int channels) {
     KeepSamples(data, static_cast<int>(bytes), static_cast<int>(rate), channels);
 }
 
-// The canvas and the frame once; the pictures and the tables every show.
-static bool PrepareShow(unsigned seed) {
-    std::fflush(stdout);
+// The canvas and the frame, once.
+static bool OpenPageDisplay() {
     if (!PageFrame) PageFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!PageFrame) {
         std::printf("bumpwave: not enough memory for the frame\n");
@@ -50,6 +56,13 @@ static bool PrepareShow(unsigned seed) {
         if (!PageDisplay) return false; // the display layer said why
         LendPixels(PageDisplay, PageFrame);
     }
+    return true;
+}
+
+// The canvas and the frame once; the pictures and the tables every show.
+static bool PrepareShow(unsigned seed) {
+    std::fflush(stdout);
+    if (!OpenPageDisplay()) return false;
     bool loaded = LoadShow(seed); // its messages go to the page
     std::fflush(stdout);
     return loaded;
@@ -66,7 +79,9 @@ static int64_t PageTime(double ms) {
 // could not be loaded (its message is on the page). `keepSound` hands every
 // block of music to the page as well.
 EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound, double now) {
-    if (!PrepareShow(seed)) return 0;
+    bool loaded = ShowLoaded && LoadedSeed == seed;
+    ShowLoaded = false;
+    if (!(loaded ? OpenPageDisplay() : PrepareShow(seed))) return 0;
     MusicListener = keepSound ? KeepSound : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
@@ -93,6 +108,63 @@ EMSCRIPTEN_KEEPALIVE int StepShow(double now) {
     }
     std::fflush(stdout);
     return static_cast<int>(phase);
+}
+
+// Decodes the music's first seconds once and forgets them: the browser
+// compiles the decoder fully only once it has run, and a show's first step
+// decodes a second of music before its first sound.
+static void WarmUpDecoder() {
+    constexpr long WarmUpBytes = 4 * 44100 * 4; // four seconds of 16-bit stereo at 44.1 kHz
+    static bool warm;
+    static char buffer[8192];
+    long rate, bytes = 0, total = 0;
+    int channels;
+    if (warm || !OpenMusicFile()) return;
+    while (total < WarmUpBytes && (bytes = ReadMusic(buffer, sizeof buffer, &rate, &channels)) > 0)
+        total += bytes;
+    CloseMusicFile();
+    warm = true;
+}
+
+// Loads the next show before its click, so that the click only starts it.
+EMSCRIPTEN_KEEPALIVE int LoadShowAhead(unsigned seed) {
+    WarmUpDecoder();
+    ShowLoaded = LoadShow(seed);
+    LoadedSeed = seed;
+    std::fflush(stdout);
+    return ShowLoaded;
+}
+
+enum FileKind { BumpFile, LogoFile, MusicFile };
+constexpr const char* CheckFolder = "/check"; // where the page puts a file to check
+
+// Whether the music has a stream the demo can play: the reader skips the
+// others, each with a line saying why.
+static int CheckMusic() {
+    static char buffer[8192];
+    long rate;
+    int channels;
+    if (!OpenMusicFile()) return 0;
+    long bytes = ReadMusic(buffer, sizeof buffer, &rate, &channels);
+    CloseMusicFile();
+    return bytes > 0;
+}
+
+// Runs the demo's own loader over the file of `kind` the page put in
+// CheckFolder, under the demo's name: 1 when a show can use it, else 0, with
+// the loader's messages said as a show would say them.
+EMSCRIPTEN_KEEPALIVE int CheckFile(int kind) {
+    if (chdir(CheckFolder) != 0) return 0;
+    int usable = 0;
+    if (kind == MusicFile) {
+        usable = CheckMusic();
+    } else {
+        uint32_t* picture = nullptr;
+        usable = LoadPicture(kind == BumpFile ? BumpPictureName : LogoPictureName, &picture);
+        std::free(picture);
+    }
+    std::fflush(stdout);
+    return chdir("/") == 0 && usable;
 }
 
 // Ends the show as the desktop's stop keys do.
