@@ -32,6 +32,7 @@ class Server(http.server.ThreadingHTTPServer):
     def __init__(self, folder):
         super().__init__(("127.0.0.1", 0), functools.partial(QuietHandler, directory=folder))
         self.url = "http://127.0.0.1:%d/" % self.server_address[1]
+        self.file_url = "file://%s/index.html" % folder  # the page opened as a file
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
     def close(self):

@@ -16,6 +16,7 @@ from browser import Browser, Server
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MUSIC = os.path.join(SOURCE, "tests", "music")
 MESSAGES = "document.getElementById('messages').textContent"
+FILES = "document.getElementById('%s-status').textContent"  # what the page says of a kind's file
 START = "document.getElementById('start').click()"
 # Vorbis's channel order to SDL's, which the page keeps: as the demo plays them.
 TO_SDL_ORDER = {1: [0], 2: [0, 1], 6: [0, 2, 1, 5, 3, 4]}
@@ -45,9 +46,10 @@ def native_decode(path, seconds):
     return rate, channels, [values[i - i % channels + order[i % channels]] for i in range(count)]
 
 
-def give(browser, kind, path):
-    """Picks `path` in the page's `kind` file picker, or drops it on the page, as a user would."""
-    if kind == "drop":
+def give(browser, kind, path, wait=True):
+    """Picks `path` in the page's `kind` file picker, or drops it on the page, as a user would;
+    waits for the page to say what it makes of it, in the status line of `wait`'s kind."""
+    if kind.startswith("drop"):
         data = base64.b64encode(open(path, "rb").read()).decode()
         browser.evaluate(
             "(() => { const t = new DataTransfer(); t.items.add(new File("
@@ -59,7 +61,11 @@ def give(browser, kind, path):
         node = browser.call("DOM.querySelector", nodeId=document,
                             selector="#%s-file" % kind)["nodeId"]
         browser.call("DOM.setFileInputFiles", nodeId=node, files=[path])
-    browser.wait_for("%s.includes(%r)" % (MESSAGES, os.path.basename(path)), 10)
+    if wait:
+        status = FILES % kind.replace("drop-", "")
+        check(browser.wait_for("%s.includes(%r)" % (status, os.path.basename(path)), 10),
+              "%s: nothing said of %s" % (kind, path))
+    return browser.evaluate(status if wait else "''")
 
 
 def golden_frames():
@@ -100,8 +106,8 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
             music or os.path.join(native, "testing.ogg"), seconds)
         with Browser() as browser:
             browser.open(server.url + "?seed=1&keep-sound")
-            if music:
-                give(browser, "music", music)
+            if music:  # Start at once: the show waits for the file being read
+                give(browser, "music", music, wait=False)
             browser.evaluate(START)
             check(browser.wait_for("bumpwave.sound && bumpwave.sound.length >= %d" % len(expected),
                                    seconds + 20), "too little sound kept")
@@ -113,22 +119,59 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
         check(worst <= 1, "%s: a sample differs by %d from libvorbisfile's" % (music, worst))
 
 
-def pictures_that_cannot_be_loaded_are_said_on_the_page(server, native):
-    with tempfile.TemporaryDirectory(prefix="bumpwave-web-") as folder:
+def the_users_files_are_checked_by_their_own_names_when_chosen(server, native):
+    with tempfile.TemporaryDirectory(prefix="bumpwave-web-") as folder, Browser() as browser:
         empty = os.path.join(folder, "empty.png")
         open(empty, "wb").close()
+        browser.open(server.url + "?seed=2")
         for kind, path, said in [
-                ("bump", empty, "Couldn't load bumpmap.png"),
-                ("logo", os.path.join(MUSIC, "not-vorbis.ogg"), "Couldn't load boys.jpg"),
-                ("drop", os.path.join(SOURCE, "tests", "pictures", "huge.png"),  # as the bump
-                 "it must be 640 × 480")]:
-            with Browser() as browser:
-                browser.open(server.url)
-                give(browser, kind, path)
-                browser.evaluate(START)
-                check(browser.wait_for("%s.includes(%r)" % (MESSAGES, said), 5),
-                      "%s: %r" % (path, browser.evaluate(MESSAGES)))
-                check(browser.evaluate("bumpwave.state") == "start", "state")
+                ("bump", empty, "empty.png will not be used: neither a PNG nor a JPEG"),
+                ("logo", os.path.join(MUSIC, "not-vorbis.ogg"), "not-vorbis.ogg will not be used"),
+                ("music", os.path.join(MUSIC, "ten-channels.ogg"),
+                 "ten-channels.ogg will not be used: a stream of 10 channels"),
+                # Dropped pictures replace the one refused first: the bump picture.
+                ("drop-bump", os.path.join(SOURCE, "tests", "pictures", "huge.png"),
+                 "huge.png will not be used: 65535 × 65535 pixels are too many"),
+                ("drop-bump", os.path.join(SOURCE, "tests", "pictures", "pattern.png"),
+                 "pattern.png will be the bump picture")]:
+            text = give(browser, kind, path)
+            check(said in text, "%s: %r" % (path, text))
+        check(browser.evaluate("[...document.querySelectorAll('input[type=file]')]"
+                               ".map(i => i.files.length ? i.files[0].name : '').join()")
+              == "pattern.png,,", "the pickers do not show what the next show takes")
+        browser.evaluate(START)
+        check(browser.wait_for("bumpwave.frames > 3", 10), "no show with the files kept")
+        browser.key("q", "KeyQ")
+        check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+
+
+def what_cannot_run_is_said_and_a_shows_seed_replays_it(server, native):
+    for argument, status, said in (("--help", 0, "usage: ./web.sh"), ("70000", 2, "is neither a port")):
+        run = subprocess.run([os.path.join(SOURCE, "web.sh"), argument], capture_output=True,
+                             text=True, timeout=10)
+        check((run.returncode, said in run.stdout + run.stderr) == (status, True),
+              "web.sh %s: %d, %r" % (argument, run.returncode, run.stdout + run.stderr))
+    with Browser() as browser:
+        for url, said in [(server.file_url, "./web.sh"), *[
+                (server.url + "?autostart&seed=" + bad, "?seed=%s is not a seed" % bad)
+                for bad in ("-1", "1.5", "4294967296")]]:
+            browser.call("Page.navigate", url=url)
+            check(browser.wait_for("!!document.getElementById('messages') && %s.includes(%r)"
+                                   % (MESSAGES, said), 30), url + ": not said")
+            check(browser.evaluate("bumpwave.state === 'start' && document.getElementById('start')"
+                                   ".disabled"), url + ": it can start")
+        browser.open(server.url + "?autostart=0")
+        check(browser.evaluate("bumpwave.state") == "start", "?autostart=0 started")
+        check(browser.evaluate("fetch('favicon.png').then(r => r.ok)"), "no favicon")
+        # A show of the clock's seed, then the show its link names: the same seed.
+        links = []
+        for url in (server.url + "?autostart", None):
+            browser.open(url or server.url + links[0] + "&autostart")
+            check(browser.wait_for("bumpwave.frames > 3", 10), "no show at " + browser.evaluate("location.search"))
+            browser.key("q", "KeyQ")
+            check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+            links.append(browser.evaluate("document.querySelector('#messages a').search"))
+        check(re.fullmatch(r"\?seed=\d+", links[0]) and links[0] == links[1], "links %s" % links)
 
 
 def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
@@ -235,7 +278,8 @@ def main():
     passed = failed = 0
     for test in (golden_frames_are_the_native_ones,
                  the_music_is_libvorbisfiles_decode_in_sdl_order,
-                 pictures_that_cannot_be_loaded_are_said_on_the_page,
+                 the_users_files_are_checked_by_their_own_names_when_chosen,
+                 what_cannot_run_is_said_and_a_shows_seed_replays_it,
                  every_screen_shows_the_whole_frame_and_a_hidden_page_pauses,
                  a_paced_show_plays_to_its_end_and_escape_or_q_ends_one):
         started = time.monotonic()

@@ -2,6 +2,7 @@
 // at a time by the page's animation callback (page.js), so that nothing ever
 // blocks the browser's only thread. The page calls these in turn:
 //
+//   LoadShowAhead    before the click: the pictures and tables of the next show
 //   StartShow        on "Start" (in the click, so that the sound may play)
 //   StepShow         once per display frame, with its time, until the show
 //                    has ended: the visuals, the music's play-out, the pause
@@ -9,10 +10,12 @@
 //   PauseShowAt      when the page is hidden or shown, or the user pauses
 //   PlaceFrame       on every change of the window, for the frame's place
 //
-// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
+// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws;
+// CheckFile tries a file of the user's as soon as it is chosen.
 // Each show loads the pictures and the music again from the page's files
 // (the demo's own, or the user's), through the demo's own loaders.
 #include "assets/music.h"
+#include "assets/picture.h"
 #include "platform/audio.h"
 #include "platform/display.h"
 #include "platform/frame.h"
@@ -26,6 +29,8 @@
 #include <emscripten/html5.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 
 static const char* const Title = "bumpwave";
 
@@ -34,6 +39,8 @@ static Frame* PageFrame;
 static bool MusicOpen;     // opened for the show, not yet closed
 static int PlacedFrame[5]; // PlaceFrame's answer: x, y, width, height, whole scale
 static uint8_t CapturedPixels[FrameWidth * FrameHeight * 4]; // RGBA, as an ImageData holds them
+static bool ShowLoaded; // loaded ahead for LoadedSeed, not yet started
+static unsigned LoadedSeed;
 
 // Hands all the music given to the card to the page, as little-endian 16-bit
 // samples at the music's own rate and channel count.
@@ -63,9 +70,8 @@ static void LeaveEventsToPage() {
     emscripten_set_touchcancel_callback("#canvas", nullptr, 0, nullptr);
 }
 
-// The canvas and the frame once; the pictures and the tables every show.
-static bool PrepareShow(unsigned seed) {
-    std::fflush(stdout);
+// The canvas and the frame, once.
+static bool OpenPageDisplay() {
     if (!PageFrame) PageFrame = AllocateFrame(FrameWidth, FrameHeight);
     if (!PageFrame) {
         std::printf("bumpwave: not enough memory for the frame\n");
@@ -77,6 +83,13 @@ static bool PrepareShow(unsigned seed) {
         LendPixels(PageDisplay, PageFrame);
         LeaveEventsToPage();
     }
+    return true;
+}
+
+// The canvas and the frame once; the pictures and the tables every show.
+static bool PrepareShow(unsigned seed) {
+    std::fflush(stdout);
+    if (!OpenPageDisplay()) return false;
     bool loaded = LoadShow(seed); // its messages go to the page
     std::fflush(stdout);
     return loaded;
@@ -111,7 +124,9 @@ static int64_t PageTime(double ms) {
 // could not be loaded (its message is on the page). `keepSound` hands every
 // block of music to the page as well.
 EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound, double now) {
-    if (!PrepareShow(seed)) return 0;
+    bool loaded = ShowLoaded && LoadedSeed == seed;
+    ShowLoaded = false;
+    if (!(loaded ? OpenPageDisplay() : PrepareShow(seed))) return 0;
     MusicListener = keepSound ? KeepSound : nullptr;
     OpenMusic(); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
@@ -173,6 +188,63 @@ EMSCRIPTEN_KEEPALIVE int* PlaceFrame(int width, int height) {
 // The Calm checkbox: the shows and frames that follow flash nothing.
 EMSCRIPTEN_KEEPALIVE void SetCalm(int calm) {
     CalmShow = calm != 0;
+}
+
+// Decodes the music's first seconds once and forgets them: the browser
+// compiles the decoder fully only once it has run, and a show's first step
+// decodes a second of music before its first sound.
+static void WarmUpDecoder() {
+    constexpr long WarmUpBytes = 4 * 44100 * 4; // four seconds of 16-bit stereo at 44.1 kHz
+    static bool warm;
+    static char buffer[8192];
+    long rate, bytes = 0, total = 0;
+    int channels;
+    if (warm || !OpenMusicFile()) return;
+    while (total < WarmUpBytes && (bytes = ReadMusic(buffer, sizeof buffer, &rate, &channels)) > 0)
+        total += bytes;
+    CloseMusicFile();
+    warm = true;
+}
+
+// Loads the next show before its click, so that the click only starts it.
+EMSCRIPTEN_KEEPALIVE int LoadShowAhead(unsigned seed) {
+    WarmUpDecoder();
+    ShowLoaded = LoadShow(seed);
+    LoadedSeed = seed;
+    std::fflush(stdout);
+    return ShowLoaded;
+}
+
+enum FileKind { BumpFile, LogoFile, MusicFile };
+constexpr const char* CheckFolder = "/check"; // where the page puts a file to check
+
+// Whether the music has a stream the demo can play: the reader skips the
+// others, each with a line saying why.
+static int CheckMusic() {
+    static char buffer[8192];
+    long rate;
+    int channels;
+    if (!OpenMusicFile()) return 0;
+    long bytes = ReadMusic(buffer, sizeof buffer, &rate, &channels);
+    CloseMusicFile();
+    return bytes > 0;
+}
+
+// Runs the demo's own loader over the file of `kind` the page put in
+// CheckFolder, under the demo's name: 1 when a show can use it, else 0, with
+// the loader's messages said as a show would say them.
+EMSCRIPTEN_KEEPALIVE int CheckFile(int kind) {
+    if (chdir(CheckFolder) != 0) return 0;
+    int usable = 0;
+    if (kind == MusicFile) {
+        usable = CheckMusic();
+    } else {
+        uint32_t* picture = nullptr;
+        usable = LoadPicture(kind == BumpFile ? BumpPictureName : LogoPictureName, &picture);
+        std::free(picture);
+    }
+    std::fflush(stdout);
+    return chdir("/") == 0 && usable;
 }
 
 // Ends the show as the desktop's stop keys do.
