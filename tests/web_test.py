@@ -19,6 +19,9 @@ MESSAGES = "document.getElementById('messages').textContent"
 START = "document.getElementById('start').click()"
 # Vorbis's channel order to SDL's, which the page keeps: as the demo plays them.
 TO_SDL_ORDER = {1: [0], 2: [0, 1], 6: [0, 2, 1, 5, 3, 4]}
+NO_WEBGL = ("HTMLCanvasElement.prototype.getContext = (get => function (kind, options) {"
+            " return kind.startsWith('webgl') ? null : get.call(this, kind, options); })"
+            "(HTMLCanvasElement.prototype.getContext);")
 
 
 def check(condition, what):
@@ -79,17 +82,22 @@ def golden_frames():
 
 def golden_frames_are_the_native_ones(server, native):
     seed, times, sums = golden_frames()
-    with Browser() as browser:
-        browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, times,
-                                                      ",".join(str(i) for i in sorted(sums))))
-        check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
-        captures = browser.evaluate("bumpwave.captures")
-    check(len(captures) == len(sums), "%d frames kept" % len(captures))
-    for index, capture in zip(sorted(sums), captures):
-        png = base64.b64decode(capture.split(",", 1)[1])
-        ppm = subprocess.run(["convert", "png:-", "ppm:-"], input=png, capture_output=True,
-                             check=True).stdout
-        check(fnv1a(ppm) == sums[index], "frame %d differs" % index)
+    # Through WebGL, and through the 2D canvas of a browser without it.
+    for without_webgl in (False, True):
+        with Browser() as browser:
+            if without_webgl:
+                browser.call("Page.enable")
+                browser.call("Page.addScriptToEvaluateOnNewDocument", source=NO_WEBGL)
+            browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, times,
+                                                          ",".join(str(i) for i in sorted(sums))))
+            check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
+            captures = browser.evaluate("bumpwave.captures")
+        check(len(captures) == len(sums), "%d frames kept" % len(captures))
+        for index, capture in zip(sorted(sums), captures):
+            png = base64.b64decode(capture.split(",", 1)[1])
+            ppm = subprocess.run(["convert", "png:-", "ppm:-"], input=png, capture_output=True,
+                                 check=True).stdout
+            check(fnv1a(ppm) == sums[index], "frame %d differs (%s)" % (index, without_webgl))
 
 
 def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
@@ -144,6 +152,8 @@ def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
         time.sleep(5)
         rate = (browser.evaluate("bumpwave.frames") - first) / (time.monotonic() - start)
         check(55 <= rate <= 65, "%.1f frames a second" % rate)
+        step = browser.evaluate("bumpwave.stepMs")
+        check(0 <= step["mean"] <= step["worst"] and step["worst"] > 0, "stepMs %s" % step)
         check(browser.wait_for("bumpwave.state === 'music'", 45), "no music state")
         check(55 <= (fps := browser.evaluate("bumpwave.fps")) <= 65, "final rate %s" % fps)
         check("@ " in browser.evaluate(MESSAGES), "no frame-rate line on the page")
