@@ -21,6 +21,7 @@ ctest --test-dir build/release -j"$jobs" --timeout 300
 echo "== web page in headless Chromium"
 # The first run builds the libraries for the browser too (several minutes).
 ./web.sh build
+node build/web-build/effects_test.js # the renderers as the page builds them
 /usr/bin/python3 tests/web_test.py build/web build/release
 
 echo "== install and package"

@@ -6,6 +6,8 @@
 #include <cstring>
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 
 constexpr int WindowSize = 127; // a light lights window positions 1..127 of its origin
@@ -86,10 +88,47 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
 }
 #endif
 
+#if defined(__wasm_simd128__)
+// The AVX2 path's steps, four pixels at a time, for the page. WebAssembly has
+// no gather: the four spot values are read one by one.
+static void DrawLightSimd128(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
+                             const Light& light, int shift) {
+    const int x = light.x, y = light.y;
+    const v128_t low7 = wasm_i32x4_splat(SpotSize - 1);
+    const v128_t originX = wasm_i32x4_splat(x + 64), originY = wasm_i32x4_splat(y + 64);
+    for (int j = 1; j < WindowSize; ++j) {
+        const uint32_t* row = picture + (y + j) * PictureRowWords + x;
+        const uint32_t* above = row - PictureRowWords;
+        const float* weight = SpotWeight + j * SpotSize;
+        uint32_t* out = frame + (y + j) * pixelsPerRow + x;
+        for (int i = 1; i <= WindowSize; i += 4) {
+            const v128_t w = wasm_v128_load(weight + i);
+            if (!wasm_v128_any_true(w)) continue;
+            v128_t c = wasm_u32x4_shr(wasm_v128_load(row + i), shift);
+            v128_t left = wasm_u32x4_shr(wasm_v128_load(row + i - 1), shift);
+            v128_t up = wasm_u32x4_shr(wasm_v128_load(above + i), shift);
+            v128_t u = wasm_v128_and(wasm_i32x4_add(originX, wasm_i32x4_sub(c, left)), low7);
+            v128_t v = wasm_v128_and(wasm_i32x4_add(originY, wasm_i32x4_sub(c, up)), low7);
+            v128_t index = wasm_v128_or(wasm_i32x4_shl(u, 7), v);
+            v128_t spot = wasm_f32x4_make(SpotTable[wasm_i32x4_extract_lane(index, 0)],
+                                          SpotTable[wasm_i32x4_extract_lane(index, 1)],
+                                          SpotTable[wasm_i32x4_extract_lane(index, 2)],
+                                          SpotTable[wasm_i32x4_extract_lane(index, 3)]);
+            v128_t bits =
+                wasm_i32x4_shl(wasm_i32x4_trunc_sat_f32x4(wasm_f32x4_mul(w, spot)), shift);
+            if (shift != 16) bits = wasm_v128_or(bits, wasm_v128_load(out + i));
+            wasm_v128_store(out + i, bits);
+        }
+    }
+}
+#endif
+
 static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
                       const Light& light, int shift) {
 #if defined(__x86_64__)
     if (UseAvx2) return DrawLightAvx2(frame, pixelsPerRow, picture, light, shift);
+#elif defined(__wasm_simd128__)
+    return DrawLightSimd128(frame, pixelsPerRow, picture, light, shift);
 #endif
     DrawLightPortable(frame, pixelsPerRow, picture, light, shift);
 }

@@ -8,6 +8,8 @@
 #include <climits>
 #if defined(__x86_64__)
 #include <immintrin.h>
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
 #endif
 
 uint32_t WaveByte(float value) {
@@ -64,6 +66,22 @@ static void FillRowsSse2(uint32_t* frame, int pixelsPerRow, const uint32_t* rowW
         const __m128i row = _mm_set1_epi32(static_cast<int32_t>(~rowWords[y]));
         for (int x = 0; x < FrameWidth / 4; ++x)
             _mm_storeu_si128(out + x, _mm_xor_si128(_mm_avg_epu8(row, columns[x]), ones));
+    }
+}
+#endif
+
+#if defined(__wasm_simd128__)
+// The SSE2 path's inverted rounding average, for the page.
+static void FillRowsSimd128(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords,
+                            const uint32_t* columnWords) {
+    v128_t columns[FrameWidth / 4];
+    for (int x = 0; x < FrameWidth / 4; ++x)
+        columns[x] = wasm_v128_not(wasm_v128_load(columnWords + 4 * x));
+    for (int y = 0; y < FrameHeight; ++y) {
+        uint32_t* out = frame + y * pixelsPerRow;
+        const v128_t row = wasm_u32x4_splat(~rowWords[y]);
+        for (int x = 0; x < FrameWidth / 4; ++x)
+            wasm_v128_store(out + 4 * x, wasm_v128_not(wasm_u8x16_avgr(row, columns[x])));
     }
 }
 #endif
@@ -138,6 +156,8 @@ static void FillRows(uint32_t* frame, int pixelsPerRow, const uint32_t* rowWords
 #if defined(__x86_64__)
     if (UseAvx2) return FillRowsAvx2(frame, pixelsPerRow, rowWords, columnWords);
     if (UseSse2) return FillRowsSse2(frame, pixelsPerRow, rowWords, columnWords);
+#elif defined(__wasm_simd128__)
+    return FillRowsSimd128(frame, pixelsPerRow, rowWords, columnWords);
 #endif
     FillRowsPortable(frame, pixelsPerRow, rowWords, columnWords);
 }

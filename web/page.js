@@ -252,7 +252,7 @@ function start() {
 
 // The show takes its turn once per display frame; the demo decides the rest.
 function step(now) {
-  bumpwave.state = States[_StepShow(now)];
+  bumpwave.state = States[timedStep(now)];
   bumpwave.frames = _FramesShown();
   bumpwave.showTime = _ShowSeconds();
   bumpwave.musicTime = Math.max(bumpwave.musicTime, _MusicPlayedSeconds());
@@ -537,3 +537,20 @@ document.addEventListener("visibilitychange", setPaused);
 addEventListener("resize", layout);
 addEventListener("orientationchange", layout);
 document.addEventListener("fullscreenchange", layout);
+// ---- The page's own work per step (music, drawing, showing) over the last
+// second, as window.bumpwave.stepMs = {mean, worst} in milliseconds.
+const stepTimes = []; // [end, duration] of each step in the last second
+function timedStep(now) {
+  const began = performance.now();
+  const phase = _StepShow(now);
+  const ended = performance.now();
+  stepTimes.push([ended, ended - began]);
+  while (stepTimes[0][0] < ended - 1000) stepTimes.shift();
+  let sum = 0, worst = 0;
+  for (const time of stepTimes) {
+    sum += time[1];
+    worst = Math.max(worst, time[1]);
+  }
+  bumpwave.stepMs = { mean: sum / stepTimes.length, worst: worst };
+  return phase;
+}
