@@ -12,6 +12,7 @@
 
 constexpr int WindowSize = 127; // a light lights window positions 1..127 of its origin
 constexpr int PictureRowWords = BumpPictureRowBytes / 4;
+constexpr int ClearRows = 16; // the frame is cleared in bands of this many rows
 
 // One light over one channel. `shift` picks both the channel read from the
 // picture and the bits written in the frame. The frame was just cleared and red
@@ -149,8 +150,12 @@ void StepBumpLights() {
 void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     LockedFrame locked;
     if (LockFrame(frame, &locked)) {
-        std::memset(locked.memory, 0, static_cast<size_t>(locked.bytesPerRow) * FrameHeight);
         int pixelsPerRow = locked.bytesPerRow / 4;
+        // Upwards: whatever used the frame last went downwards, so its end is
+        // the part still in cache.
+        for (int top = FrameHeight - ClearRows; top >= 0; top -= ClearRows)
+            std::memset(locked.memory + top * pixelsPerRow, 0,
+                        static_cast<size_t>(locked.bytesPerRow) * ClearRows);
         DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16);
         DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8);
         DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0);

@@ -59,8 +59,8 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         std::vector<uint32_t> expected(pitch * H);
         ASSERT_EQ(Words(frame), expected); // allocated cleared
         ASSERT_TRUE(InitEffects(run + 1));
-        // Red and green reach each end of their travel one step at a time.
-        Light lights[3] = {{495, 335, 1, 1}, {14, 14, -1, -1}, {250, 180, 3, -2}};
+        // Red and green reach each end of their travel one step at a time; blue crosses red.
+        Light lights[3] = {{495, 335, 1, 1}, {14, 14, -1, -1}, {400, 250, 3, 2}};
         redLight = lights[0], greenLight = lights[1], blueLight = lights[2];
         for (int step = 0; step < 40; ++step) {
             if (step % 9 == 4) FailNextLock(frame);
