@@ -103,29 +103,22 @@ TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
 TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     const std::pair<const char*, const char*> cases[] = {
         {"frames --seed 1 --times 0", "--seed, --times and --out are needed"},
-        {"frames --times 0 --out x", "--seed, --times and --out are needed"},
         {"frames --seed 1 --times 0 --out", "--out takes the name of a folder, and none"},
         {"frames --seed x --times 0 --out x",
          "--seed takes a whole number from 0 to 4294967295, not x"},
-        {"frames --seed 4294967296 --times 0 --out x", "--seed takes a whole*, not 4294967296"},
         {"frames --seed 1 --times 1x2x3 --out x", "--times takes V or VxK items*, not 1x2x3"},
-        {"frames --seed 1 --times 0, --out x", "--times takes*, not 0,"},
         {"frames --seed 1 --times 5x0 --out x", "--times takes*, not 5x0"},
         {"frames --seed 1 --times 0 --save -1 --out x", "--save takes frame numbers*, not -1"},
         {"frames --seed 1 --seed 2 --times 0 --out x", "--seed is given twice"},
         {"frames --seed 1 --times 0 --out x --v 1", "--v is not an option"},
         {"frames --seed 1 --times 0 --out x y", "y is not an option"},
-        {"view --bad", "--bad is not an option"},
         {"view dots --seconds x", "--seconds takes a number of seconds, 0 or more, not x"},
         {"view --seconds -1", "--seconds takes*, not -1"},
-        {"view --seconds", "--seconds takes*, and none is given"},
         {"view sparkles", "sparkles is no effect: lights, plasma, overlay or dots"},
         {"record --fps 0 v.mkv", "--fps takes a whole number from 1 to 1000, not 0"},
         {"record --until 1x v.mkv", "--until takes milliseconds from 1 to 4294967295, not 1x"},
         {"record --crf 52 v.mp4", "--crf takes a whole number from 0 to 51, not 52"},
         {"record --scale 2.5 v.mkv", "--scale takes a whole number from 1 to 6, not 2.5"},
-        {"record --scale 7 v.webm", "--scale takes*, not 7"},
-        {"record --size 2 v.mkv", "--size is not an option"},
         {"record --until 500", "OUTPUT, the video's file name, is needed"},
         {"record a.mkv b.mkv", "one OUTPUT at a time, not also b.mkv"},
         {"record v.avi", "v.avi: the formats are .mkv (lossless), .mp4 and .webm"},
@@ -169,20 +162,17 @@ TEST_F(Frames, FindsPicturesBesideTheBuiltProgramAndWritesWholeFramesOnly) {
                      dir_, {}, std::chrono::seconds(60));
     EXPECT_EQ(run.err, "bumpwave-frames: cannot write o/frame-00000.ppm: File too large\n");
     EXPECT_TRUE(run.exitCode == 1 && fs::is_empty(dir_ / "o"));
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        fs::remove_all(dir_ / "o");
-        Process frames(
-            {Stranded("bumpwave-frames"), "--seed", "1", "--times", "0x3000", "--out", "o"},
-            dir_.string());
-        frames.ReadUntil([&](auto&) { return fs::exists(dir_ / "o/frame-00002.ppm"); },
-                         std::chrono::seconds(60));
-        kill(frames.pid(), signal);
-        EXPECT_EQ(frames.Finish(std::chrono::seconds(60)).signal, signal);
-        for (const auto& entry : fs::directory_iterator(dir_ / "o")) {
-            EXPECT_EQ(
-                fnmatch("frame-0[0-9][0-9][0-9][0-9].ppm", entry.path().filename().c_str(), 0), 0)
-                << entry.path();
-            EXPECT_EQ(entry.file_size(), 15u + 640 * 480 * 3) << entry.path();
-        }
+    // Each stop signal goes through the writer the recorder's test stops with all three.
+    fs::remove_all(dir_ / "o");
+    Process frames({Stranded("bumpwave-frames"), "--seed", "1", "--times", "0x3000", "--out", "o"},
+                   dir_.string());
+    frames.ReadUntil([&](auto&) { return fs::exists(dir_ / "o/frame-00002.ppm"); },
+                     std::chrono::seconds(60));
+    kill(frames.pid(), SIGINT);
+    EXPECT_EQ(frames.Finish(std::chrono::seconds(60)).signal, SIGINT);
+    for (const auto& entry : fs::directory_iterator(dir_ / "o")) {
+        EXPECT_EQ(fnmatch("frame-0[0-9][0-9][0-9][0-9].ppm", entry.path().filename().c_str(), 0), 0)
+            << entry.path();
+        EXPECT_EQ(entry.file_size(), 15u + 640 * 480 * 3) << entry.path();
     }
 }

@@ -4,7 +4,6 @@
 #include "files.h"
 
 #include <algorithm>
-#include <random>
 #include <sys/stat.h>
 
 namespace {
@@ -84,22 +83,14 @@ TEST_F(Picture, EveryKindOfPictureBecomesWordsPackedAtItsWidthWithOpaqueAsAlphaZ
 TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDecoded) {
     const std::string png = Slurp(Fixtures / "pattern.png"),
                       jpeg = Slurp(Fixtures / "progressive.jpg");
-    std::string noise(300, '\0');
-    std::generate(noise.begin(), noise.end(), std::mt19937(7));
     const std::string load = "Couldn't load " + (dir_ / "broken").string() + "\n",
                       header = "Couldn't get BitMapHeader\n";
     // What, the file, its standard output, a part of its standard error.
     const std::tuple<const char*, std::string, std::string, const char*> cases[] = {
         {"empty", "", load, ""},
-        {"text", "hello, world\n", load, ""},
-        {"cut in the PNG signature", png.substr(0, 5), load, ""},
         {"PNG signature only", png.substr(0, 8), header, ""},
-        {"cut in the IHDR", png.substr(0, 20), header, ""},
         {"an IHDR bit flipped", png.substr(0, 17) + char(png[17] ^ 1) + png.substr(18), header, ""},
-        {"noise after the PNG signature", png.substr(0, 8) + noise, header, ""},
-        {"JPEG start marker only", jpeg.substr(0, 2), header, ""},
         {"cut in the JPEG tables", jpeg.substr(0, 100), header, ""},
-        {"noise after the JPEG start", jpeg.substr(0, 2) + noise, header, ""},
         {"PNG header of 65535 × 65535", Slurp(Fixtures / "huge.png"), load, "do not fit"},
         {"JPEG header of 4000 × 3000", Slurp(Fixtures / "huge.jpg"), load, "do not fit"},
         {"700 × 500, a seventh too many", Slurp(Fixtures / "flat-700x500.png"), load, "do not fit"},

@@ -21,7 +21,7 @@ constexpr int Rate = 44100; // of the default music
 
 struct Video {
     std::string picture, pixels, sound, pcm; // codec names, pixel format, 16-bit sound's bytes
-    double seconds = 0, soundSeconds = 0;
+    double seconds = 0;
     int width = 0, height = 0, channels = 0;
     std::vector<std::string> pictures; // each one's R, G, B bytes if bgr0, else nothing
 };
@@ -45,7 +45,6 @@ Video Decode(const fs::path& path) {
         for (avcodec_send_packet(decoder, packet); avcodec_receive_frame(decoder, frame) == 0;) {
             if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
                 v.channels = frame->ch_layout.nb_channels;
-                v.soundSeconds += double(frame->nb_samples) / frame->sample_rate;
                 if (frame->format == AV_SAMPLE_FMT_S16)
                     v.pcm.append(reinterpret_cast<const char*>(frame->data[0]),
                                  2 * frame->nb_samples * frame->ch_layout.nb_channels);
@@ -106,10 +105,8 @@ static std::string BlowUp(const std::string& rgb, size_t scale) {
 TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
     // Frames a second, milliseconds, music, where each video channel is in the Vorbis order, scale.
     const std::tuple<int, int, fs::path, std::vector<size_t>, int> cases[] = {
-        {30, 1500, BuildDir / "testing.ogg", {0, 1}, 1},
-        {3, 14100, BuildDir / "testing.ogg", {0, 1}, 1}, // across the end of the lights
+        {3, 14100, BuildDir / "testing.ogg", {0, 1}, 2}, // across the end of the lights
         {30, 300, Corpus / "six-channels.ogg", {0, 2, 1, 5, 3, 4}, 1},
-        {10, 1000, BuildDir / "testing.ogg", {0, 1}, 2},
     };
     for (const auto& [fps, until, music, speakers, scale] : cases) {
         SCOPED_TRACE(music.filename().string() + " until " + std::to_string(until));
@@ -140,7 +137,7 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
     }
 }
 
-// The whole demo at 5 frames a second, lossless then scaled for the web, with chained music.
+// The whole demo at 5 frames a second, with chained music.
 TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
     // The default music, 0.1 s of six channels, 0.4 s of one at 22050 Hz.
     std::ofstream(dir_ / "testing.ogg", std::ios::binary)
@@ -160,19 +157,6 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
     EXPECT_NEAR(double(later.size()) / 4 / Rate, 0.5, 0.01);
     EXPECT_FALSE(Silent(later.substr(later.size() - 40)));
     EXPECT_TRUE(Silent(video.pcm.substr(video.pcm.size() - 4 * Rate)));
-
-    // Eight channels at 48000 Hz, then the default music.
-    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
-        << Slurp(Music / "eight-channels-48000.ogg") << Slurp(BuildDir / "testing.ogg");
-    const double seconds = DecodeOgg(Music / "eight-channels-48000.ogg").size() / 16.0 / 48000 +
-                           DecodeOgg(BuildDir / "testing.ogg").size() / 4.0 / Rate + 1;
-    ASSERT_EQ(Run({"--fps", "5", "--scale", "2", "v.webm"}).exitCode, 0);
-    Video v = Decode(dir_ / "v.webm");
-    EXPECT_EQ(v.picture + " " + v.sound + " " + std::to_string(v.width) + "x" +
-                  std::to_string(v.height) + " " + std::to_string(v.channels),
-              "vp9 opus 1280x960 8");
-    EXPECT_NEAR(v.soundSeconds, seconds, 0.05);
-    EXPECT_EQ(v.pictures.size(), size_t(std::ceil(seconds * 5 - 1e-9)));
 }
 
 // A chained file of mixed rates plays whole, a later stream the demo skips is skipped, and the
@@ -207,8 +191,6 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     using Row = std::tuple<std::string, int, std::string, std::string, std::string, std::string>;
     std::vector<Row> cases = {
         {"$0 no/such/v.mkv", 1, me + "cannot write no/such/v.mkv: *", "", "", ""},
-        {"rm bumpmap.png; $0 v.mkv", 1, me + "bumpmap.png: not found*",
-         "Couldn't load bumpmap.png\n", "", ""},
         {"rm boys.jpg; $0 v.mp4", 1, me + "boys.jpg: not found*", "Couldn't load boys.jpg\n", "",
          ""},
         {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "testing.ogg: *found*\n" + noSound,
@@ -224,22 +206,25 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
         // held up to a rate AAC takes
         {music + "$M/rate-1.ogg >testing.ogg; $0 --until 2000 v.mp4", 0,
          me + "testing.ogg: music at 1 Hz: it plays for 1 h 6 min\n", "v.mp4: *",
-         "testing.ogg v.mp4", "1"},
+         "testing.ogg v.mp4", "h264 aac 1"},
         {music + "$M/five-channels.ogg $M/ten-channels.ogg $C/six-channels.ogg >testing.ogg; "
                  "$0 --until 2500 v.mkv",
          0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *", "testing.ogg v.mkv",
-         "5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
+         "ffv1 flac 5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
         // libvorbisfile's index of this file would take half an hour
         {music + "$B/testing.ogg >testing.ogg; truncate -s 1G testing.ogg; $0 --until 100 v.mkv", 0,
-         "", "v.mkv: *", "testing.ogg v.mkv", "2 until 0.1 s"},
+         "", "v.mkv: *", "testing.ogg v.mkv", "ffv1 flac 2 until 0.1 s"},
         {"ulimit -f 500; $0 --until 5000 v.mkv", 1, me + "cannot record v.mkv: *File too large\n",
          "", "", ""},
-        {"$0 --until 100 v.mkv | true", 0, "", "", "v.mkv", "2 until 0.1 s"}, // a closed pipe
+        {"$0 --until 100 v.mkv | true", 0, "", "", "v.mkv",
+         "ffv1 flac 2 until 0.1 s"}, // a closed pipe
         {"ln -s target v.mkv.part; $0 --until 100 v.mkv", 0, "", "v.mkv: *", "v.mkv",
-         "2 until 0.1 s"},
+         "ffv1 flac 2 until 0.1 s"},
         {"mkfifo v.mkv; $0 v.mkv", 1, me + "v.mkv: not a regular file\n", "", "v.mkv", ""},
+        {music + "$M/eight-channels-48000.ogg >testing.ogg; $0 --until 1000 --scale 2 v.webm", 0,
+         "", "v.webm: 60 frames, 1.00 s, 1280x960, *", "testing.ogg v.webm", "vp9 opus 8"},
         {"$0 --until 2000 --crf 30 --scale 3 v.mp4", 0, "",
-         "v.mp4: 120 frames, 2.00 s, 1920x1440, *", "v.mp4", "2"},
+         "v.mp4: 120 frames, 2.00 s, 1920x1440, *", "v.mp4", "h264 aac 2"}, // last: see below
     };
     for (const auto& [script, exitCode, err, out, left, sound] : cases) {
         SCOPED_TRACE(script);
@@ -252,18 +237,18 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
         EXPECT_EQ(fnmatch(err.c_str(), run.err.c_str(), 0), 0) << run.err;
         EXPECT_EQ(fnmatch(out.c_str(), run.out.c_str(), 0), 0) << run.out;
         EXPECT_EQ(Left(), left);
-        const fs::path made = dir_ / (fs::exists(dir_ / "v.mp4") ? "v.mp4" : "v.mkv");
-        const Video v = fs::is_regular_file(made) ? Decode(made) : Video{};
+        Video v;
+        for (const char* name : {"v.mkv", "v.mp4", "v.webm"})
+            if (fs::is_regular_file(dir_ / name)) v = Decode(dir_ / name);
         const size_t end = v.pcm.find_last_not_of('\0') / 2 / std::max(v.channels, 1);
-        char heard[32] = "silent"; // channels, and when the last sound ends
+        char heard[64] = "silent"; // codecs, channels, and when the last sound ends
         if (v.channels)
-            std::snprintf(heard, sizeof heard, v.pcm.empty() ? "%d" : "%d until %.1f s", v.channels,
-                          double(end) / Rate);
+            std::snprintf(heard, sizeof heard, v.pcm.empty() ? "%s %s %d" : "%s %s %d until %.1f s",
+                          v.picture.c_str(), v.sound.c_str(), v.channels, double(end) / Rate);
         EXPECT_EQ(v.picture.empty() ? "" : heard, sound);
     }
     const Video v = Decode(dir_ / "v.mp4");
-    EXPECT_EQ(v.picture + " " + v.pixels + " " + v.sound + " " + std::to_string(v.pictures.size()),
-              "h264 yuv420p aac 120");
+    EXPECT_EQ(v.pixels + " " + std::to_string(v.pictures.size()), "yuv420p 120");
     EXPECT_NEAR(v.seconds, 2.0, 0.05);
     EXPECT_LT(Slurp(dir_ / "v.mp4").find("moov"), Slurp(dir_ / "v.mp4").find("mdat"));
 }
