@@ -166,10 +166,23 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         EXPECT_EQ(c.out == usage ? run.out.substr(0, usage.size()) : run.out, c.out);
         EXPECT_TRUE(c.exitCode ? run.err.find(c.err) != std::string::npos : run.err.empty())
             << run.err;
+        // One line of its own says why it ends (SDL's probes may add theirs).
+        size_t said = 0;
+        for (size_t at = ("\n" + run.err).find("\nbumpwave: "); at != std::string::npos;
+             at = ("\n" + run.err).find("\nbumpwave: ", at + 1))
+            ++said;
+        EXPECT_EQ(said, c.exitCode ? 1u : 0u) << run.err;
         EXPECT_EQ(run.seconds >= 1, c.exitCode == 1) << "the pause at the end";
         EXPECT_LT(run.seconds, (c.exitCode == 1 ? 3 : 0) + StartUp);
         EXPECT_TRUE(Silent(Played()));
     }
+    // A video driver SDL cannot start is said once, and ends the run.
+    const RunResult run =
+        RunProgram({Demo}, dir_.string(), {"SDL_VIDEODRIVER=bogus", "SDL_AUDIODRIVER=dummy"}, 20s);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.starts_with("bumpwave: no display: ") &&
+                run.err.find("\nbumpwave") == std::string::npos)
+        << run.err;
     // No date after the version.
     EXPECT_NE(Slurp(Demo).find(std::string("$VER: bumpwave 1.0.0", 21)), std::string::npos);
 }
