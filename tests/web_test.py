@@ -267,7 +267,10 @@ def every_screen_shows_the_whole_frame_and_a_hidden_page_pauses(server, native):
             check(browser.wait_for("bumpwave.paused", 3), "not paused")
             held = browser.evaluate(TIMES)
             time.sleep(seconds)
-            check(browser.evaluate(TIMES) == held, "paused %s, then %s" % (held, browser.evaluate(TIMES)))
+            # A step due before the pause, or a sound buffer already on its way, may still land.
+            later = browser.evaluate(TIMES)
+            check(later[2] and all(0 <= b - a < 0.05 for a, b in zip(held[:2], later[:2])),
+                  "paused %s, then %s" % (held, later))
             go_on()
             after = browser.wait_for("(t => t[0] > %f && t)(%s)" % (held[0] + 0.5, TIMES), 3)
             check(after and abs((after[0] - after[1]) - (held[0] - held[1])) < 0.1,

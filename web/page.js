@@ -250,12 +250,16 @@ function start() {
   requestAnimationFrame(step);
 }
 
+function readClocks() {
+  bumpwave.showTime = _ShowSeconds();
+  bumpwave.musicTime = Math.max(bumpwave.musicTime, _MusicPlayedSeconds());
+}
+
 // The show takes its turn once per display frame; the demo decides the rest.
 function step(now) {
   bumpwave.state = States[timedStep(now)];
   bumpwave.frames = _FramesShown();
-  bumpwave.showTime = _ShowSeconds();
-  bumpwave.musicTime = Math.max(bumpwave.musicTime, _MusicPlayedSeconds());
+  readClocks();
   if (bumpwave.state !== "running" && bumpwave.fps === null) bumpwave.fps = _FrameRate();
   if (bumpwave.state === "ended") return end();
   requestAnimationFrame(step);
@@ -365,6 +369,7 @@ function setPaused() {
   if (paused === bumpwave.paused || !showActive()) return;
   bumpwave.paused = paused;
   _PauseShowAt(paused ? 1 : 0, performance.now());
+  readClocks(); // what stands still from now on, without waiting for the next step
   document.getElementById("pause").textContent = paused ? "Go on" : "Pause";
 }
 
