@@ -52,8 +52,8 @@ if ((${#fuzzers[@]})); then
         corpus=build/fuzz/corpus-$name
         rm -rf "$corpus" && mkdir -p "$corpus"
         cp -r tests/fuzz/corpus/"$name"/. "$corpus"/ 2>/dev/null || true
-        echo "== fuzzing $name for ${BUMPWAVE_FUZZ_SECONDS:-60} s"
-        build/fuzz/"$name" -max_total_time="${BUMPWAVE_FUZZ_SECONDS:-60}" -rss_limit_mb=2048 \
+        echo "== fuzzing $name for ${BUMPWAVE_FUZZ_SECONDS:-40} s"
+        build/fuzz/"$name" -max_total_time="${BUMPWAVE_FUZZ_SECONDS:-40}" -rss_limit_mb=2048 \
             -print_final_stats=1 "$corpus"
     done
 fi
