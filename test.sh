@@ -13,13 +13,21 @@ install_packages "${BUMPWAVE_PACKAGES[@]}" "${BUMPWAVE_TEST_PACKAGES[@]}" \
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
 
+# The browser's libraries build from source for minutes, mostly in one slow
+# configure check after another: beside the release build and its tests,
+# which spend most of their time watching whole shows play.
+mkdir -p build
+web/sysroot.sh build/web-sysroot >build/web-sysroot.log 2>&1 &
+sysroot=$!
+
 echo "== release build"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release -j"$jobs" --timeout 300
 
 echo "== web page in headless Chromium"
-# The first run builds the libraries for the browser too (several minutes).
+wait "$sysroot" || { cat build/web-sysroot.log; exit 1; }
+cat build/web-sysroot.log
 ./web.sh build
 node build/web-build/effects_test.js # the renderers as the page builds them
 /usr/bin/python3 tests/web_test.py build/web build/release
@@ -52,8 +60,8 @@ if ((${#fuzzers[@]})); then
         corpus=build/fuzz/corpus-$name
         rm -rf "$corpus" && mkdir -p "$corpus"
         cp -r tests/fuzz/corpus/"$name"/. "$corpus"/ 2>/dev/null || true
-        echo "== fuzzing $name for ${BUMPWAVE_FUZZ_SECONDS:-40} s"
-        build/fuzz/"$name" -max_total_time="${BUMPWAVE_FUZZ_SECONDS:-40}" -rss_limit_mb=2048 \
+        echo "== fuzzing $name for ${BUMPWAVE_FUZZ_SECONDS:-25} s"
+        build/fuzz/"$name" -max_total_time="${BUMPWAVE_FUZZ_SECONDS:-25}" -rss_limit_mb=2048 \
             -print_final_stats=1 "$corpus"
     done
 fi

@@ -112,11 +112,25 @@ build_libsdl2() {
         -DSDL_THREADS=OFF -DSDL_PTHREADS=OFF
 }
 
+build_each() {
+    for library in "$@"; do
+        step "building $library for the browser"
+        "build_$library"
+    done
+}
+
 start=$SECONDS
 fetch_sources
-for library in zlib libpng libjpeg libogg libvorbis libsdl2; do
-    step "building $library for the browser"
-    "build_$library"
-done
+# SDL's configure alone, one slow check after another, takes as long as the
+# other five libraries: it runs beside them, with a log of its own.
+(
+    log="$work/build-sdl.log"
+    : >"$log"
+    build_each libsdl2
+) &
+sdl=$!
+trap 'kill "$sdl" 2>/dev/null || true' EXIT # when another library fails first
+build_each zlib libpng libjpeg libogg libvorbis
+wait "$sdl"
 echo "${packages[*]}" >"$stamp"
 step "sysroot ready in $((SECONDS - start)) s: $sysroot"
