@@ -3,6 +3,7 @@
 #include "effects/tables.h"
 #include "effects/vector_path.h"
 
+#include <algorithm>
 #include <cstring>
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -12,7 +13,7 @@
 
 constexpr int WindowSize = 127; // a light lights window positions 1..127 of its origin
 constexpr int PictureRowWords = BumpPictureRowBytes / 4;
-constexpr int ClearRows = 16; // the frame is cleared in bands of this many rows
+constexpr int ClearRows = 16; // the frame is cleared and drawn in bands of this many rows
 
 // One light over one channel. `shift` picks both the channel read from the
 // picture and the bits written in the frame. The frame was just cleared and red
@@ -22,9 +23,9 @@ constexpr int ClearRows = 16; // the frame is cleared in bands of this many rows
 // SpotWeight is symmetric, so the weight of window column i, row j is read as
 // row j, column i: contiguous along the inner loop.
 static void DrawLightPortable(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
-                              const Light& light, int shift) {
+                              const Light& light, int shift, int first, int end) {
     const int x = light.x, y = light.y;
-    for (int j = 1; j <= WindowSize; ++j) {
+    for (int j = first; j < end; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
         const uint32_t* above = row - PictureRowWords;
         const float* weight = SpotWeight + j * SpotSize;
@@ -48,18 +49,18 @@ __attribute__((target("avx2"))) static inline __m256i ShiftedOf8(const uint32_t*
     return _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words)), shift);
 }
 
-// The same light, eight pixels at a time. Row 127 of the window has weight 0
-// and is skipped. Each row runs over columns 1..128: column 128 reads the
+// The same light, eight pixels at a time. Each row runs over columns 1..128: column 128 reads the
 // weight at (j + 1, 0), which is 0, so it ORs nothing into a pixel that lies
 // inside the frame anyway (x stays below 505).
 __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int pixelsPerRow,
                                                           const uint32_t* picture,
-                                                          const Light& light, int shift) {
+                                                          const Light& light, int shift, int first,
+                                                          int end) {
     const int x = light.x, y = light.y;
     const __m128i count = _mm_cvtsi32_si128(shift);
     const __m256i low7 = _mm256_set1_epi32(SpotSize - 1);
     const __m256i originX = _mm256_set1_epi32(x + 64), originY = _mm256_set1_epi32(y + 64);
-    for (int j = 1; j < WindowSize; ++j) {
+    for (int j = first; j < end; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
         const uint32_t* above = row - PictureRowWords;
         const float* weight = SpotWeight + j * SpotSize;
@@ -120,12 +121,13 @@ __attribute__((target("avx512f"))) static inline __m512 SpotOf16(__m512i u, __m5
 // The AVX2 path's steps, sixteen pixels at a time, with the spot worked out.
 __attribute__((target("avx512f"))) static void DrawLightAvx512(uint32_t* frame, int pixelsPerRow,
                                                                const uint32_t* picture,
-                                                               const Light& light, int shift) {
+                                                               const Light& light, int shift,
+                                                               int first, int end) {
     const int x = light.x, y = light.y;
     const __m128i count = _mm_cvtsi32_si128(shift);
     const __m512i low7 = _mm512_set1_epi32(SpotSize - 1);
     const __m512i originX = _mm512_set1_epi32(x + 64), originY = _mm512_set1_epi32(y + 64);
-    for (int j = 1; j < WindowSize; ++j) {
+    for (int j = first; j < end; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
         const uint32_t* above = row - PictureRowWords;
         const float* weight = SpotWeight + j * SpotSize;
@@ -153,11 +155,11 @@ __attribute__((target("avx512f"))) static void DrawLightAvx512(uint32_t* frame, 
 // The AVX2 path's steps, four pixels at a time, for the page. WebAssembly has
 // no gather: the four spot values are read one by one.
 static void DrawLightSimd128(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
-                             const Light& light, int shift) {
+                             const Light& light, int shift, int first, int end) {
     const int x = light.x, y = light.y;
     const v128_t low7 = wasm_i32x4_splat(SpotSize - 1);
     const v128_t originX = wasm_i32x4_splat(x + 64), originY = wasm_i32x4_splat(y + 64);
-    for (int j = 1; j < WindowSize; ++j) {
+    for (int j = first; j < end; ++j) {
         const uint32_t* row = picture + (y + j) * PictureRowWords + x;
         const uint32_t* above = row - PictureRowWords;
         const float* weight = SpotWeight + j * SpotSize;
@@ -184,15 +186,19 @@ static void DrawLightSimd128(uint32_t* frame, int pixelsPerRow, const uint32_t* 
 }
 #endif
 
+// The rows of the light's window that lie in frame rows top..bottom - 1; its
+// row 127 has weight 0 throughout and is left out.
 static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
-                      const Light& light, int shift) {
+                      const Light& light, int shift, int top, int bottom) {
+    const int first = std::max(1, top - light.y), end = std::min(WindowSize, bottom - light.y);
+    if (first >= end) return;
 #if defined(__x86_64__)
-    if (UseAvx512) return DrawLightAvx512(frame, pixelsPerRow, picture, light, shift);
-    if (UseAvx2) return DrawLightAvx2(frame, pixelsPerRow, picture, light, shift);
+    if (UseAvx512) return DrawLightAvx512(frame, pixelsPerRow, picture, light, shift, first, end);
+    if (UseAvx2) return DrawLightAvx2(frame, pixelsPerRow, picture, light, shift, first, end);
 #elif defined(__wasm_simd128__)
-    return DrawLightSimd128(frame, pixelsPerRow, picture, light, shift);
+    return DrawLightSimd128(frame, pixelsPerRow, picture, light, shift, first, end);
 #endif
-    DrawLightPortable(frame, pixelsPerRow, picture, light, shift);
+    DrawLightPortable(frame, pixelsPerRow, picture, light, shift, first, end);
 }
 
 void StepBumpLights() {
@@ -213,13 +219,15 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     if (LockFrame(frame, &locked)) {
         int pixelsPerRow = locked.bytesPerRow / 4;
         // Upwards: whatever used the frame last went downwards, so its end is
-        // the part still in cache.
-        for (int top = FrameHeight - ClearRows; top >= 0; top -= ClearRows)
+        // the part still in cache. Each band is drawn while it is, and the
+        // lights keep their order in every pixel.
+        for (int top = FrameHeight - ClearRows; top >= 0; top -= ClearRows) {
             std::memset(locked.memory + top * pixelsPerRow, 0,
                         static_cast<size_t>(locked.bytesPerRow) * ClearRows);
-        DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16);
-        DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8);
-        DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0);
+            DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16, top, top + ClearRows);
+            DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8, top, top + ClearRows);
+            DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0, top, top + ClearRows);
+        }
         UnlockFrame(frame);
     }
 }
