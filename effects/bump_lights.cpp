@@ -95,11 +95,12 @@ __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int p
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// SpotTable's entries for eight sums of squares, worked out as BuildSpotTables does.
+// SpotTable's entries for eight sums of squares n, as BuildSpotTables has them:
+// 255 - (sqrt(n) - 1) * 4 loses no bits before its last subtraction, so it is
+// 259 - sqrt(16 n) rounded once, the same double.
 __attribute__((target("avx512f"))) static inline __m256 SpotOf8(__m256i squares) {
-    __m512d s = _mm512_sqrt_pd(_mm512_cvtepi32_pd(squares));
-    s = _mm512_mul_pd(_mm512_sub_pd(s, _mm512_set1_pd(1.0)), _mm512_set1_pd(4.0));
-    return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_set1_pd(255.0), s));
+    __m512d root = _mm512_sqrt_pd(_mm512_cvtepi32_pd(_mm256_slli_epi32(squares, 4)));
+    return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_set1_pd(259.0), root));
 }
 
 // SpotTable at (u, v), worked out in double precision rather than read: on
