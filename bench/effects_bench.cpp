@@ -163,6 +163,7 @@ int main(int argc, char** argv) {
                 ->Iterations(frames);
         };
         add("BumpLights", 2000, BM_BumpLights);
+        if (path.avx512) continue; // only the lights have an AVX-512 path
         add("Plasma", 200, [](benchmark::State& state) { BM_Plasma(state, false); });
         add("PlasmaWithLogo", 200, [](benchmark::State& state) { BM_Plasma(state, true); });
         add("PlasmaAndDotGrid", 200, BM_PlasmaAndDotGrid);
