@@ -49,9 +49,9 @@ __attribute__((target("avx2"))) static inline __m256i ShiftedOf8(const uint32_t*
     return _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words)), shift);
 }
 
-// The same light, eight pixels at a time. Each row runs over columns 1..128: column 128 reads the
-// weight at (j + 1, 0), which is 0, so it ORs nothing into a pixel that lies
-// inside the frame anyway (x stays below 505).
+// The same light, eight pixels at a time. Each row runs over columns 1..128:
+// column 128 reads the weight at (j + 1, 0), which is 0, so it ORs nothing
+// into a pixel that lies inside the frame anyway (x stays below 505).
 __attribute__((target("avx2"))) static void DrawLightAvx2(uint32_t* frame, int pixelsPerRow,
                                                           const uint32_t* picture,
                                                           const Light& light, int shift, int first,
@@ -103,9 +103,9 @@ __attribute__((target("avx512f"))) static inline __m256 SpotOf8(__m256i squares)
     return _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_set1_pd(259.0), root));
 }
 
-// SpotTable at (u, v), worked out in double precision rather than read: on
-// processors with AVX-512 (AMD's at least) a gather of sixteen floats costs
-// more than two vectors of square roots, and the floats are the same.
+// SpotTable at (u, v), worked out in double precision rather than read: a
+// gather of sixteen floats costs more than two vectors of square roots (on
+// AMD's Zen 5 at least), and the floats are the same.
 __attribute__((target("avx512f"))) static inline __m512 SpotOf16(__m512i u, __m512i v) {
     const __m512i last = _mm512_set1_epi32(SpotSize - 1), centre = _mm512_set1_epi32(65);
     // The distance from (65, 65) in the first quadrant; the other three are its mirrors.
@@ -116,7 +116,7 @@ __attribute__((target("avx512f"))) static inline __m512 SpotOf16(__m512i u, __m5
     __m256 high = SpotOf8(_mm512_extracti64x4_epi64(squares, 1));
     __m512 both = _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(low)),
                                                       _mm256_castps_pd(high), 1));
-    return _mm512_max_ps(both, _mm512_setzero_ps());
+    return _mm512_max_ps(both, _mm512_setzero_ps()); // 0 beyond the spot's rim, as in the table
 }
 
 // The AVX2 path's steps, sixteen pixels at a time, with the spot worked out.
