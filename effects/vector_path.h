@@ -4,5 +4,6 @@
 // stay false and the portable paths run.
 #pragma once
 
-extern bool UseAvx2; // where the processor has it; before SSE2
-extern bool UseSse2; // every x86-64 has it; before the portable paths
+extern bool UseAvx512; // where the processor has it; before AVX2
+extern bool UseAvx2;   // where the processor has it; before SSE2
+extern bool UseSse2;   // every x86-64 has it; before the portable paths

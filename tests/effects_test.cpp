@@ -43,8 +43,9 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
     for (uint32_t& word : picture) word = random() % 4 ? random() & 0x00FFFFFF : random();
     picture[0] = OverlayKey;
     picture[1] = OverlayKey - 1;
-    const bool avx2 = UseAvx2, sse2 = UseSse2;
-    // Each path the processor has (portable, SSE2, AVX2), on packed and padded rows.
+    const bool avx512 = UseAvx512, avx2 = UseAvx2, sse2 = UseSse2;
+    // Each path the processor has (portable, SSE2, AVX2), on packed and padded rows; in
+    // the AVX2 runs every other frame of the lights takes AVX-512 where there is one.
     for (int run = 0; run < 6; ++run) {
         if (run % 3 == 2 && !avx2) continue;
         UseSse2 = run % 3 > 0 && sse2;
@@ -61,12 +62,14 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         Light lights[3] = {{495, 335, 1, 1}, {14, 14, -1, -1}, {400, 250, 3, 2}};
         redLight = lights[0], greenLight = lights[1], blueLight = lights[2];
         for (int step = 0; step < 40; ++step) {
+            UseAvx512 = UseAvx2 && avx512 && step % 2;
             if (step % 9 == 4) FailNextLock(frame);
             literal::BumpLights(step % 9 == 4 ? nullptr : expected.data(), picture.data(), lights,
                                 pitch);
             RenderBumpLights(frame, picture.data());
             StepBumpLights();
-            ASSERT_EQ(Words(frame), expected) << "lights, frame " << step;
+            ASSERT_EQ(Words(frame), expected)
+                << "lights, frame " << step << ", avx512 " << UseAvx512;
         }
         // No renderer but the lights may write the padding.
         for (int i = 0; i < pitch * H; ++i)
@@ -99,7 +102,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         FreeWaveTables();
         FreeFrame(frame);
     }
-    UseAvx2 = avx2, UseSse2 = sse2;
+    UseAvx512 = avx512, UseAvx2 = avx2, UseSse2 = sse2;
 }
 
 TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAreRefused) {
