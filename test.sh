@@ -15,9 +15,10 @@ export CTEST_OUTPUT_ON_FAILURE=1
 
 # The browser's libraries build from source for minutes, mostly in one slow
 # configure check after another: beside the release build and its tests,
-# which spend most of their time watching whole shows play.
+# which spend most of their time watching whole shows play. Niced, so that
+# the shows keep their time.
 mkdir -p build
-web/sysroot.sh build/web-sysroot >build/web-sysroot.log 2>&1 &
+nice -n 10 web/sysroot.sh build/web-sysroot >build/web-sysroot.log 2>&1 &
 sysroot=$!
 
 echo "== release build"
