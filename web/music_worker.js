@@ -6,7 +6,8 @@
 // transferred), {id, taken: seconds} says the page has taken a block of that
 // many seconds, {id, stop: true} ends the reading. To the page, each with its
 // reading's id: {line} for each line the reader says, {samples, rate,
-// channels} for each block (its buffer transferred), and {end} once.
+// channels} for each block (its buffer transferred), and {end} once; {broken}
+// when its program cannot run.
 "use strict";
 
 // The page's card holds a second of sound: this keeps it full, and no more.
@@ -17,6 +18,8 @@ let runtimeReady = false;
 const early = []; // messages that came before the runtime was ready
 
 Module.print = Module.printErr = (line) => postMessage({ id: reading, line: line });
+// Its program missing or failed: the page must not wait for music.
+Module.onAbort = (what) => postMessage({ broken: `${what}` });
 
 function topUp() {
   while (reading !== null && ahead < AheadSeconds) {

@@ -571,14 +571,20 @@ let musicBroken = false; // the worker failed: no music, and no show waits for i
 const musicQueue = []; // what came of the reading: {line}, {samples, rate, channels}, {end}
 let musicAt = 0; // bytes of the first block already taken
 musicWorker.addEventListener("message", (message) => {
-  if (message.data.id === musicId) musicQueue.push(message.data);
+  if ("broken" in message.data) musicFailed();
+  else if (message.data.id === musicId) musicQueue.push(message.data);
 });
 musicWorker.addEventListener("error", (error) => {
   error.preventDefault();
-  if (!musicBroken) musicQueue.push({ line: "bumpwave: no music: its worker could not start" });
-  musicBroken = true;
-  musicQueue.push({ end: true });
+  musicFailed();
 });
+
+// What each show takes once the worker has failed.
+const NoMusic = [{ line: "bumpwave: no music: the page's music worker failed" }, { end: true }];
+function musicFailed() {
+  if (!musicBroken) musicQueue.push(...NoMusic);
+  musicBroken = true;
+}
 
 // The music from its beginning: the user's file if one was chosen, else the demo's own.
 function readMusic() {
@@ -588,7 +594,7 @@ function readMusic() {
   musicAt = 0;
   musicTaken = false;
   musicWorker.postMessage({ read: ++musicId, bytes: bytes.buffer }, [bytes.buffer]);
-  if (musicBroken) musicQueue.push({ end: true });
+  if (musicBroken) musicQueue.push(...NoMusic);
 }
 
 // Ends the show as the desktop's stop keys do, and the worker's reading with it.
