@@ -237,8 +237,8 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
     return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
 }
 
-// Copies what `read` reads into R (0 at the end, below 0 while nothing more
-// has come) into `put`, as PumpMusic says.
+// PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
+// says below 0 that the next block has yet to come.
 template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (R.pending == 0)
@@ -295,7 +295,7 @@ static bool OpenCardAndFile() {
 
 bool OpenMusic(MusicBlocks take) {
     M.stopping = false;
-    M.fileOpen = false; // the blocks' reader holds it
+    M.fileOpen = false; // read elsewhere
     PauseSound(false);
     BeginReading();
     M.cardOpen = OpenSound(44100, 2);
