@@ -1,7 +1,7 @@
 // The page around the demo: the start screen, the show driven once per display
 // frame, its place on any screen, pause (Space, a tap, a hidden page), touch
-// controls, the user's own files, full screen, and window.bumpwave for anyone
-// checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
+// controls, the user's own files, full screen, the music read on a worker, and
+// window.bumpwave for anyone checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
 //
 // URL switches: ?seed=N fixes the seed; ?autostart starts without the click
 // (?autostart=0 does not);
@@ -234,7 +234,6 @@ function start() {
     return startFrames();
   }
   if (loadedSeed === null) placeFiles();
-  if (musicTaken) readMusic();
   shownSeed = bumpwave.seed = loadedSeed ?? seed();
   loadedSeed = null;
   passCalm();
@@ -566,7 +565,6 @@ function timedStep(now) {
 // demo's own reader, so that a step only hands the blocks it has to the card.
 const musicWorker = new Worker("music_worker.js");
 let musicId = 0; // the reading the next or running show takes
-let musicTaken = false; // a show has taken from it
 let musicBroken = false; // the worker failed: no music, and no show waits for it
 const musicQueue = []; // what came of the reading: {line}, {samples, rate, channels}, {end}
 let musicAt = 0; // bytes of the first block already taken
@@ -592,7 +590,6 @@ function readMusic() {
     "music" in userFiles ? userFiles.music.bytes.slice() : FS.readFile("/defaults/testing.ogg");
   musicQueue.length = 0;
   musicAt = 0;
-  musicTaken = false;
   musicWorker.postMessage({ read: ++musicId, bytes: bytes.buffer }, [bytes.buffer]);
   if (musicBroken) musicQueue.push(...NoMusic);
 }
@@ -608,7 +605,6 @@ function stopShow() {
 // of the music, -1 while the next block has yet to come. The reader's lines
 // are said as the step reaches them, as if it had read the file itself.
 function bumpwaveTakeMusic(to, length, format) {
-  musicTaken = true;
   while (musicQueue.length && "line" in musicQueue[0]) say(musicQueue.shift().line);
   const block = musicQueue[0];
   if (!block) return -1;
