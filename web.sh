@@ -54,7 +54,7 @@ cmake --build build/web-build -j"$jobs"
 rm -rf build/web
 mkdir -p build/web
 cp build/web-build/bumpwave.html build/web/index.html
-cp build/web-build/bumpwave.{js,wasm,data} build/web/
+cp build/web-build/bumpwave.{js,wasm,data} build/web-build/music_worker.{js,wasm} build/web/
 cp packaging/bumpwave.png build/web/favicon.png
 trap - ERR
 echo "web: build/web is ready ($(du -sk build/web | cut -f1) kB) in $((SECONDS - start)) s"

@@ -237,16 +237,29 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
     return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
 }
 
-bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
+// PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
+// says below 0 that the next block has yet to come.
+template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (R.pending == 0)
-            R.pending = ReadMusicFrom(decode, from, R.buffer, BufferSize, &R.pendingRate,
-                                      &R.pendingChannels);
+            R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
+        if (R.pending < 0) { // more to come
+            R.pending = 0;
+            return true;
+        }
         if (R.pending == 0) return false;
         if (!put(R.buffer, R.pending, R.pendingRate, R.pendingChannels, wait)) return true;
         R.pending = 0;
     }
     return false;
+}
+
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
+    return Pump(
+        [=](char* buffer, int length, long* rate, int* channels) {
+            return ReadMusicFrom(decode, from, buffer, length, rate, channels);
+        },
+        put, wait);
 }
 
 void (*MusicListener)(const char* data, long bytes, long rate, int channels);
@@ -257,32 +270,45 @@ static bool PutInCard(const void* data, long bytes, long rate, int channels, boo
     return true;
 }
 
+// The card opens again for the first block's own rate and channels.
+static void FitCardToFirstBlock() {
+    if (M.cardOpen && R.pending > 0 && (R.pendingRate != 44100 || R.pendingChannels != 2)) {
+        CloseSound();
+        M.cardOpen = OpenSound(R.pendingRate, R.pendingChannels);
+    }
+}
+
 // The card, then the file.
 static bool OpenCardAndFile() {
     M.fileOpen = false;
     // The card opens before the file, so that without one nothing is said on
-    // stdout; it opens again for the first stream's own rate and channels.
+    // stdout.
     M.cardOpen = OpenSound(44100, 2);
     M.cardAnswered = true;
     if (M.cardOpen) M.fileOpen = OpenMusicFile();
     if (M.fileOpen) {
         R.pending = ReadMusic(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
-        if (R.pending > 0 && (R.pendingRate != 44100 || R.pendingChannels != 2)) {
-            CloseSound();
-            M.cardOpen = OpenSound(R.pendingRate, R.pendingChannels);
-        }
+        FitCardToFirstBlock();
     }
     return M.cardOpen && M.fileOpen;
 }
 
-bool OpenMusic() {
+bool OpenMusic(MusicBlocks take) {
     M.stopping = false;
+    M.fileOpen = false; // read elsewhere
     PauseSound(false);
-    return OpenCardAndFile();
+    BeginReading();
+    M.cardOpen = OpenSound(44100, 2);
+    if (M.cardOpen) {
+        R.pending = take(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
+        if (R.pending < 0) R.pending = 0; // not come yet: the card converts it
+        FitCardToFirstBlock();
+    }
+    return M.cardOpen;
 }
 
-bool StepMusic() {
-    return M.cardOpen && M.fileOpen && PumpMusic(DecodeVorbis, &R.stream, PutInCard, false);
+bool StepMusic(MusicBlocks take) {
+    return M.cardOpen && Pump(take, PutInCard, false);
 }
 
 bool MusicPlayedOut() {

@@ -6,9 +6,10 @@
 // the card. All the rest of PlayMusic runs on the music thread, which owns
 // the file, the decoder and the sound card; its last act is to send the end
 // signal, after which it touches nothing of the demo's. In the browser the
-// page's only thread calls OpenMusic, StepMusic, MusicPlayedOut and
-// CloseMusic instead, and nothing waits. The recorder reads the music itself
-// with OpenMusicFile, ReadMusic and CloseMusicFile.
+// page's thread calls OpenMusic, StepMusic, MusicPlayedOut and CloseMusic
+// instead, over blocks a worker reads with ReadMusic, and nothing waits. The
+// recorder reads the music itself with OpenMusicFile, ReadMusic and
+// CloseMusicFile.
 #pragma once
 
 #include <csignal>
@@ -34,14 +35,20 @@ void PauseMusic(bool paused);
 bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop,
                   void (*meanwhile)() = nullptr);
 
+// Blocks of music read elsewhere by ReadMusic's rules (the browser reads them
+// on a worker): `take` fills `buffer` as ReadMusic does, and says -1 while the
+// next block has yet to come.
+using MusicBlocks = long (*)(char* buffer, int length, long* rate, int* channels);
+
 // PlayMusic's parts, for a caller without threads that must never wait (the
-// browser). OpenMusic opens the card, then the file, saying why it cannot;
-// true when the music can play. Each StepMusic gives the card what it has
-// room for; false once it has given it all. MusicPlayedOut says when the card
-// has played it all (or has none), and CloseMusic closes the card and the
-// file (at once in the browser, where nothing waits for the card to play out).
-bool OpenMusic();
-bool StepMusic();
+// browser), over the blocks of `take`. OpenMusic opens the card, for the
+// first block's rate and channels where it has come; true when the card is
+// open. Each StepMusic gives the card what it has room for of the blocks come
+// so far; false once it has given it all. MusicPlayedOut says when the card
+// has played it all (or has none), and CloseMusic closes the card (at once in
+// the browser, where nothing waits for the card to play out).
+bool OpenMusic(MusicBlocks take);
+bool StepMusic(MusicBlocks take);
 bool MusicPlayedOut();
 void CloseMusic();
 // Called with all the sound StepMusic gives the card, for a caller that keeps

@@ -44,16 +44,26 @@ mergeInto(LibraryManager.library, {
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_S, gl.CLAMP_TO_EDGE);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE);
     gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, 640, 480, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
-    Module.screen = { gl: gl };
+    Module.screen = { gl: gl, webgl2: gl instanceof WebGL2RenderingContext, width: 0, height: 0 };
     return 2;
   },
 
   // The frame's packed words, uploaded as they lie, drawn over the whole store.
+  // WebGL 2 reads them from the memory itself: no view made per frame.
   DrawWords: function (words, width, height) {
-    const gl = Module.screen.gl;
-    gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE,
-      HEAPU8.subarray(words, words + width * height * 4));
-    gl.viewport(0, 0, gl.drawingBufferWidth, gl.drawingBufferHeight);
+    const screen = Module.screen;
+    const gl = screen.gl;
+    if (screen.webgl2)
+      gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, HEAPU8,
+        words);
+    else
+      gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE,
+        HEAPU8.subarray(words, words + width * height * 4));
+    if (screen.width !== gl.drawingBufferWidth || screen.height !== gl.drawingBufferHeight) {
+      screen.width = gl.drawingBufferWidth;
+      screen.height = gl.drawingBufferHeight;
+      gl.viewport(0, 0, screen.width, screen.height);
+    }
     gl.drawArrays(gl.TRIANGLES, 0, 3);
   },
 

@@ -12,8 +12,9 @@
 //
 // and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws;
 // CheckFile tries a file of the user's as soon as it is chosen.
-// Each show loads the pictures and the music again from the page's files
-// (the demo's own, or the user's), through the demo's own loaders.
+// Each show loads the pictures again from the page's files (the demo's own,
+// or the user's), through the demo's own loaders; its music is read by the
+// same reader on a worker (music_worker.cpp), and the steps take its blocks.
 #include "assets/music.h"
 #include "assets/picture.h"
 #include "platform/audio.h"
@@ -49,6 +50,19 @@ EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels),
 
 static void KeepSound(const char* data, long bytes, long rate, int channels) {
     KeepSamples(data, static_cast<int>(bytes), static_cast<int>(rate), channels);
+}
+
+// The worker's next samples, as ReadMusic gives them (-1 while none has come),
+// and its rate and channels at `format`.
+EM_JS(int, TakeMusicSamples, (char* buffer, int length, int* format),
+      { return bumpwaveTakeMusic(buffer, length, format); });
+
+static long TakeMusic(char* buffer, int length, long* rate, int* channels) {
+    int format[2] = {};
+    long bytes = TakeMusicSamples(buffer, length, format);
+    *rate = format[0];
+    *channels = format[1];
+    return bytes;
 }
 
 // The page handles keys, pointers and resizes itself: SDL would keep the keys
@@ -128,7 +142,7 @@ EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound, double now) {
     ShowLoaded = false;
     if (!(loaded ? OpenPageDisplay() : PrepareShow(seed))) return 0;
     MusicListener = keepSound ? KeepSound : nullptr;
-    OpenMusic(); // without music the visuals run alone, as on the desktop
+    OpenMusic(TakeMusic); // without music the visuals run alone, as on the desktop
     std::fflush(stdout);
     StopRequested = 0; // a new show: the last one's stop is done with
     StartFrameLoop(PageFrame, PageDisplay, DefaultStepRate, BumpPicture, LogoPicture,
@@ -143,7 +157,7 @@ EMSCRIPTEN_KEEPALIVE int StepShow(double now) {
     bool playedOut = true;
     if (MusicOpen) {
         // A faded music is over whatever it had yet to hand over.
-        bool more = StepMusic();
+        bool more = StepMusic(TakeMusic);
         playedOut = MusicPlayedOut() && (!more || StopRequested);
     }
     ShowPhase phase = StepFrameLoop(PageTime(now), playedOut);
@@ -190,25 +204,8 @@ EMSCRIPTEN_KEEPALIVE void SetCalm(int calm) {
     CalmShow = calm != 0;
 }
 
-// Decodes the music's first seconds once and forgets them: the browser
-// compiles the decoder fully only once it has run, and a show's first step
-// decodes a second of music before its first sound.
-static void WarmUpDecoder() {
-    constexpr long WarmUpBytes = 4 * 44100 * 4; // four seconds of 16-bit stereo at 44.1 kHz
-    static bool warm;
-    static char buffer[8192];
-    long rate, bytes = 0, total = 0;
-    int channels;
-    if (warm || !OpenMusicFile()) return;
-    while (total < WarmUpBytes && (bytes = ReadMusic(buffer, sizeof buffer, &rate, &channels)) > 0)
-        total += bytes;
-    CloseMusicFile();
-    warm = true;
-}
-
 // Loads the next show before its click, so that the click only starts it.
 EMSCRIPTEN_KEEPALIVE int LoadShowAhead(unsigned seed) {
-    WarmUpDecoder();
     ShowLoaded = LoadShow(seed);
     LoadedSeed = seed;
     std::fflush(stdout);

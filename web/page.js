@@ -1,7 +1,7 @@
 // The page around the demo: the start screen, the show driven once per display
 // frame, its place on any screen, pause (Space, a tap, a hidden page), touch
-// controls, the user's own files, full screen, and window.bumpwave for anyone
-// checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
+// controls, the user's own files, full screen, the music read on a worker, and
+// window.bumpwave for anyone checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
 //
 // URL switches: ?seed=N fixes the seed; ?autostart starts without the click
 // (?autostart=0 does not);
@@ -141,6 +141,7 @@ function sayShownSeed() {
 // when the files were chosen.
 function loadAhead() {
   prepareSound();
+  readMusic();
   placeFiles();
   const next = seed();
   heard = [];
@@ -175,10 +176,10 @@ function parseTimes(text) {
   return times;
 }
 
-// The user's file if one was chosen, the demo's own otherwise: where the loaders look.
+// The user's picture if one was chosen, the demo's own otherwise: where the loaders look.
 // (No destructuring here: Emscripten's own minifier mangles it.)
 function placeFiles() {
-  for (const kind of Object.keys(FileNames)) {
+  for (const kind of ["bump", "logo"]) {
     const name = FileNames[kind];
     FS.writeFile(name, kind in userFiles ? userFiles[kind].bytes : FS.readFile("/defaults/" + name));
   }
@@ -525,7 +526,7 @@ document.addEventListener(
     if (waitingForSound) return start();
     const stop = event.key === "Escape" || event.key === "q" || event.key === "Q";
     if (event.key === "f" || event.key === "F") toggleFullScreen();
-    else if (stop && showActive()) _StopShow();
+    else if (stop && showActive()) stopShow();
     else if (event.key === " " && showActive()) togglePause();
     else return;
     event.preventDefault();
@@ -537,7 +538,7 @@ canvas.addEventListener("dblclick", toggleFullScreen);
 document.getElementById("stage").addEventListener("touchend", tap);
 document.getElementById("pause").addEventListener("click", togglePause);
 document.getElementById("full-screen").addEventListener("click", toggleFullScreen);
-document.getElementById("stop").addEventListener("click", () => _StopShow());
+document.getElementById("stop").addEventListener("click", () => showActive() && stopShow());
 document.addEventListener("visibilitychange", setPaused);
 addEventListener("resize", layout);
 addEventListener("orientationchange", layout);
@@ -558,4 +559,66 @@ function timedStep(now) {
   }
   bumpwave.stepMs = { mean: sum / stepTimes.length, worst: worst };
   return phase;
+}
+
+// ---- The music, read ahead of the show on a worker (music_worker.js) by the
+// demo's own reader, so that a step only hands the blocks it has to the card.
+const musicWorker = new Worker("music_worker.js");
+let musicId = 0; // the reading the next or running show takes
+let musicBroken = false; // the worker failed: no music, and no show waits for it
+const musicQueue = []; // what came of the reading: {line}, {samples, rate, channels}, {end}
+let musicAt = 0; // bytes of the first block already taken
+musicWorker.addEventListener("message", (message) => {
+  if ("broken" in message.data) musicFailed();
+  else if (message.data.id === musicId) musicQueue.push(message.data);
+});
+musicWorker.addEventListener("error", (error) => {
+  error.preventDefault();
+  musicFailed();
+});
+
+// What each show takes once the worker has failed.
+const NoMusic = [{ line: "bumpwave: no music: the page's music worker failed" }, { end: true }];
+function musicFailed() {
+  if (!musicBroken) musicQueue.push(...NoMusic);
+  musicBroken = true;
+}
+
+// The music from its beginning: the user's file if one was chosen, else the demo's own.
+function readMusic() {
+  const bytes =
+    "music" in userFiles ? userFiles.music.bytes.slice() : FS.readFile("/defaults/testing.ogg");
+  musicQueue.length = 0;
+  musicAt = 0;
+  musicWorker.postMessage({ read: ++musicId, bytes: bytes.buffer }, [bytes.buffer]);
+  if (musicBroken) musicQueue.push(...NoMusic);
+}
+
+// Ends the show as the desktop's stop keys do, and the worker's reading with it.
+function stopShow() {
+  _StopShow();
+  musicWorker.postMessage({ id: musicId, stop: true });
+}
+
+// For the demo's step: at most `length` bytes (whole sample frames) of the
+// first block, copied to `to`, its rate and channels at `format`; 0 at the end
+// of the music, -1 while the next block has yet to come. The reader's lines
+// are said as the step reaches them, as if it had read the file itself.
+function bumpwaveTakeMusic(to, length, format) {
+  while (musicQueue.length && "line" in musicQueue[0]) say(musicQueue.shift().line);
+  const block = musicQueue[0];
+  if (!block) return -1;
+  if (block.end) return 0;
+  const frame = 2 * block.channels;
+  const count = Math.min(length - (length % frame), block.samples.length - musicAt);
+  HEAPU8.set(block.samples.subarray(musicAt, musicAt + count), to);
+  HEAP32[format >> 2] = block.rate;
+  HEAP32[(format >> 2) + 1] = block.channels;
+  musicAt += count;
+  if (musicAt === block.samples.length) {
+    musicQueue.shift();
+    musicAt = 0;
+    musicWorker.postMessage({ id: musicId, taken: block.samples.length / frame / block.rate });
+  }
+  return count;
 }
