@@ -124,7 +124,7 @@ static void Play(void*, Uint8* out, int length) {
     card.bytesPlayed += static_cast<uint64_t>(total - length);
     if (length > 0) std::memset(out, card.spec.silence, static_cast<size_t>(length));
     if (A.fadeAsked) FadeOut(start, total);
-    SDL_CondBroadcast(card.pulled);
+    if (card.pulled) SDL_CondBroadcast(card.pulled); // else SDL would make an error of it
     SDL_UnlockMutex(card.lock);
 }
 
