@@ -23,6 +23,12 @@ TO_SDL_ORDER = {1: [0], 2: [0, 1], 6: [0, 2, 1, 5, 3, 4]}
 NO_WEBGL = ("HTMLCanvasElement.prototype.getContext = (get => function (kind, options) {"
             " return kind.startsWith('webgl') ? null : get.call(this, kind, options); })"
             "(HTMLCanvasElement.prototype.getContext);")
+# The plasma of a new show drawn on the 2D canvas, and the share of its pixels lit.
+LIT_BY_PLASMA = ("(() => { _StartFrames(1); _DrawFrameAt(20001, 0);"
+                 " const d = canvas.getContext('2d')"
+                 ".getImageData(0, 0, canvas.width, canvas.height).data; let lit = 0;"
+                 " for (let i = 0; i < d.length; i += 4) lit += (d[i] | d[i + 1] | d[i + 2]) > 15;"
+                 " return lit * 4 / d.length; })()")
 
 
 def check(condition, what):
@@ -99,6 +105,9 @@ def golden_frames_are_the_native_ones(server, native):
                                                           ",".join(str(i) for i in sorted(sums))))
             check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
             captures = browser.evaluate("bumpwave.captures")
+            # The captures are the frame itself: the canvas must show it as well.
+            lit = browser.evaluate(LIT_BY_PLASMA) if without_webgl else 1
+            check(lit > 0.9, "the 2D canvas shows %.2f of the plasma" % lit)
         check(len(captures) == len(sums), "%d frames kept" % len(captures))
         for index, capture in zip(sorted(sums), captures):
             png = base64.b64decode(capture.split(",", 1)[1])
