@@ -114,25 +114,29 @@ build_libsdl2() {
         -DSDL_THREADS=OFF -DSDL_PTHREADS=OFF
 }
 
-build_each() {
-    for library in "$@"; do
-        step "building $library for the browser"
-        "build_$library"
-    done
+# Each chain of libraries, in order, in the background with a log of its own.
+chains=()
+build_beside() {
+    (
+        log="$work/build-$1.log"
+        : >"$log"
+        for library in "$@"; do
+            step "building $library for the browser"
+            "build_$library"
+        done
+    ) &
+    chains+=($!)
 }
 
 start=$SECONDS
 fetch_sources
-# SDL's build, even with its checks' results given, takes as long as the
-# other five libraries: it runs beside them, with a log of its own.
-(
-    log="$work/build-sdl.log"
-    : >"$log"
-    build_each libsdl2
-) &
-sdl=$!
-trap 'kill "$sdl" 2>/dev/null || true' EXIT # when another library fails first
-build_each zlib libpng libjpeg libogg libvorbis
-wait "$sdl"
+# Much of each build is a configure that runs one check after another: the
+# four chains keep both cores busy.
+trap 'kill "${chains[@]}" 2>/dev/null || true' EXIT # when one fails first
+build_beside libsdl2
+build_beside zlib libpng
+build_beside libjpeg
+build_beside libogg libvorbis
+for chain in "${chains[@]}"; do wait "$chain"; done
 echo "${packages[*]}" >"$stamp"
 step "sysroot ready in $((SECONDS - start)) s: $sysroot"
