@@ -51,15 +51,16 @@ EMSCRIPTEN_KEEPALIVE long ReadBlock() {
     while (W.bytes + ReadBytes <= BlockBytes) {
         long rate;
         int channels;
-        long read = ReadMusic(W.next, ReadBytes, &rate, &channels);
+        char* to = W.samples + W.bytes; // read in place: only another stream's moves aside
+        long read = ReadMusic(to, ReadBytes, &rate, &channels);
         if (read <= 0) break;
         if (W.bytes > 0 && (rate != W.rate || channels != W.channels)) {
+            std::memcpy(W.next, to, static_cast<size_t>(read));
             W.nextBytes = read;
             W.nextRate = rate;
             W.nextChannels = channels;
             break;
         }
-        std::memcpy(W.samples + W.bytes, W.next, static_cast<size_t>(read));
         W.bytes += read;
         W.rate = rate;
         W.channels = channels;

@@ -1,7 +1,9 @@
 // The page around the demo: the start screen, the show driven once per display
 // frame, its place on any screen, pause (Space, a tap, a hidden page), touch
 // controls, the user's own files, full screen, the music read on a worker, and
-// window.bumpwave for anyone checking the page. SDL is left no keys, pointers or resizes: the page has them. Runs before the demo's runtime (Emscripten's --pre-js).
+// window.bumpwave for anyone checking the page. SDL is left no keys, pointers
+// or resizes: the page has them. Runs before the demo's runtime (Emscripten's
+// --pre-js).
 //
 // URL switches: ?seed=N fixes the seed; ?autostart starts without the click
 // (?autostart=0 does not);

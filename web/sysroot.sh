@@ -110,8 +110,7 @@ build_libvorbis() {
 # headers that shared memory needs.
 build_libsdl2() {
     cmake_build "$(source_dir libsdl2)" -C "$here/sdl-checks.cmake" -DSDL_SHARED=OFF \
-        -DSDL_STATIC=ON -DSDL_TEST=OFF \
-        -DSDL_THREADS=OFF -DSDL_PTHREADS=OFF
+        -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_THREADS=OFF -DSDL_PTHREADS=OFF
 }
 
 # Each chain of libraries, in order, in the background with a log of its own.
