@@ -3,10 +3,12 @@
 // Module.screen.
 mergeInto(LibraryManager.library, {
   // 2 for WebGL, 1 for a 2D canvas, 0 when the canvas takes neither.
+  OpenCanvas__deps: ["$webGlInSoftware"],
   OpenCanvas: function () {
     const canvas = Module.canvas;
     const options = { alpha: false, antialias: false, depth: false, stencil: false };
-    const gl = canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
+    const gl = webGlInSoftware() ? null :
+      canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
     if (!gl) {
       const context = canvas.getContext("2d", { alpha: false });
       if (!context) return 0;
@@ -46,6 +48,21 @@ mergeInto(LibraryManager.library, {
     gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, 640, 480, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
     Module.screen = { gl: gl, webgl2: gl instanceof WebGL2RenderingContext, width: 0, height: 0 };
     return 2;
+  },
+
+  // Whether this browser draws WebGL without a graphics card (a blocked or
+  // missing driver). Its compositor then works in software too, and reads every
+  // WebGL frame back from the renderer: several times the cost of a 2D canvas,
+  // which it takes as it is. Asked of a canvas of its own, since a canvas that
+  // has had one kind of context can have no other.
+  $webGlInSoftware: function () {
+    const gl = document.createElement("canvas").getContext("webgl");
+    if (!gl) return false;
+    const info = gl.getExtension("WEBGL_debug_renderer_info");
+    const name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
+    const lose = gl.getExtension("WEBGL_lose_context");
+    if (lose) lose.loseContext();
+    return /swiftshader|llvmpipe|softpipe|software|basic render/i.test(name);
   },
 
   // The frame's packed words, uploaded as they lie, drawn over the whole store.
