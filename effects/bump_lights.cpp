@@ -229,6 +229,12 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
             DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8, top, top + ClearRows);
             DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0, top, top + ClearRows);
         }
+        // Window rows 1..126 and columns 1..127 are all a light can reach.
+        FrameRect windows[3];
+        const Light* lights[] = {&redLight, &greenLight, &blueLight};
+        for (int i = 0; i < 3; ++i)
+            windows[i] = {lights[i]->x + 1, lights[i]->y + 1, WindowSize, WindowSize - 1};
+        MarkDrawnAreas(frame, windows, 3);
         UnlockFrame(frame);
     }
 }

@@ -1,5 +1,6 @@
 #include "platform/frame.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -30,6 +31,7 @@ Frame* AllocateFrame(int width, int height, int bytesPerRow) {
     frame->width = width;
     frame->height = height;
     frame->ownBytesPerRow = static_cast<int16_t>(bytesPerRow);
+    frame->drawnCount = -1;
     UseOwnPixels(frame);
     return frame;
 }
@@ -52,7 +54,24 @@ bool LockFrame(Frame* frame, LockedFrame* locked) {
     }
     locked->memory = frame->pixels;
     locked->bytesPerRow = frame->bytesPerRow;
+    frame->drawnCount = -1;
     return true;
+}
+
+void MarkDrawnAreas(Frame* frame, const FrameRect* areas, int count) {
+    frame->drawnCount = -1;
+    if (count < 0 || count > MaxDrawnAreas) return;
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        const FrameRect& area = areas[i];
+        int left = std::max(area.x, 0), top = std::max(area.y, 0);
+        int right = static_cast<int>(std::min<int64_t>(int64_t{area.x} + area.width, frame->width));
+        int bottom =
+            static_cast<int>(std::min<int64_t>(int64_t{area.y} + area.height, frame->height));
+        if (left < right && top < bottom)
+            frame->drawn[kept++] = {left, top, right - left, bottom - top};
+    }
+    frame->drawnCount = kept;
 }
 
 void UnlockFrame(Frame*) {}

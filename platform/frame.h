@@ -14,6 +14,12 @@ struct LockedFrame {
     int16_t bytesPerRow; // pixels per row = bytesPerRow / 4
 };
 
+// A rectangle of a frame's pixels.
+struct FrameRect {
+    int x, y, width, height;
+};
+constexpr int MaxDrawnAreas = 3;
+
 // `pixels` and `bytesPerRow` are where the next lock draws: the frame's own
 // memory, or a display's pixels while the display lends them (display.h).
 struct Frame {
@@ -25,6 +31,10 @@ struct Frame {
     uint32_t* ownPixels;
     int16_t ownBytesPerRow;
     void* block; // the allocation ownPixels lies in
+    // Outside these areas the last drawing left the frame black; -1: it may
+    // have drawn anywhere (MarkDrawnAreas).
+    int drawnCount;
+    FrameRect drawn[MaxDrawnAreas];
 };
 
 // A cleared frame; bytesPerRow 0 means packed rows (width × 4). Rows can be
@@ -38,6 +48,13 @@ void UseOwnPixels(Frame* frame);
 // Fills `locked` and returns true, or returns false when the lock fails.
 bool LockFrame(Frame* frame, LockedFrame* locked);
 void UnlockFrame(Frame* frame);
+
+// Says, after a drawing, that every pixel of the frame outside `areas` is
+// black, so that a display keeping the last frame it showed need only send
+// these areas and those of the frame before. Every lock forgets it: a drawer
+// that says nothing may have drawn anywhere. The areas are clipped to the
+// frame; more than MaxDrawnAreas count as the whole frame.
+void MarkDrawnAreas(Frame* frame, const FrameRect* areas, int count);
 
 // Makes the next lock of `frame` fail, so tests can check what renderers do then.
 void FailNextLock(Frame* frame);

@@ -12,6 +12,7 @@
 
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,19 +21,24 @@ enum class Surface { None, Canvas2d, WebGl };
 struct Display {
     Surface surface;
     uint32_t* rgba; // the 2D canvas's bytes, R, G, B, 255
+    // Where the frame shown last was drawn (Frame::drawn), -1 for anywhere:
+    // the canvas keeps it, so the next frame only changes these and its own.
+    int shownCount;
+    FrameRect shown[MaxDrawnAreas];
 };
 
-// In web_display.js.
+// In web_display.js. The areas are `count` rectangles of the frame to send.
 extern "C" {
 int OpenCanvas();
-void DrawWords(const uint32_t* words, int width, int height);
-void DrawRgba(const uint32_t* rgba, int width, int height);
+void DrawWords(const uint32_t* words, const FrameRect* areas, int count);
+void DrawRgba(const uint32_t* rgba, const FrameRect* areas, int count);
 }
 
 Display* OpenDisplay(bool, bool, const char*) {
     auto* display = static_cast<Display*>(std::calloc(1, sizeof(Display)));
     if (!display) return nullptr;
     display->surface = static_cast<Surface>(OpenCanvas());
+    display->shownCount = -1;
     if (display->surface == Surface::Canvas2d)
         display->rgba = static_cast<uint32_t*>(std::calloc(FrameWidth * FrameHeight, 4));
     if (display->surface == Surface::None ||
@@ -56,12 +62,39 @@ void LendPixels(Display*, Frame*) {}
 
 void HidePointer(Display*) {}
 
-// Bytes B, G, R, 0 to R, G, B, 255; the compiler makes it vector code.
-static void ConvertToRgba(uint32_t* to, const Frame* frame) {
-    for (int y = 0; y < FrameHeight; ++y) {
+// The smallest rectangle holding both.
+static FrameRect Bounds(const FrameRect& a, const FrameRect& b) {
+    const int left = std::min(a.x, b.x), top = std::min(a.y, b.y);
+    const int right = std::max(a.x + a.width, b.x + b.width);
+    const int bottom = std::max(a.y + a.height, b.y + b.height);
+    return {left, top, right - left, bottom - top};
+}
+
+// Where `frame` may differ from what the canvas shows: where it was drawn and
+// where the last frame was, the two frames' areas paired in their order (a
+// light and where it was); the whole frame when either could be anywhere.
+static int ChangedAreas(Display* display, const Frame* frame, FrameRect* areas) {
+    const int shown = display->shownCount, drawn = frame->drawnCount;
+    int count = 1;
+    areas[0] = {0, 0, FrameWidth, FrameHeight};
+    if (shown >= 0 && drawn >= 0) {
+        count = std::max(shown, drawn);
+        for (int i = 0; i < count; ++i)
+            areas[i] = i >= drawn   ? display->shown[i]
+                       : i >= shown ? frame->drawn[i]
+                                    : Bounds(display->shown[i], frame->drawn[i]);
+    }
+    display->shownCount = drawn;
+    std::copy_n(frame->drawn, MaxDrawnAreas, display->shown);
+    return count;
+}
+
+// Bytes B, G, R, 0 to R, G, B, 255 in `area`; the compiler makes it vector code.
+static void ConvertToRgba(uint32_t* to, const Frame* frame, const FrameRect& area) {
+    for (int y = area.y; y < area.y + area.height; ++y) {
         const uint32_t* from = frame->pixels + y * (frame->bytesPerRow / 4);
         uint32_t* out = to + y * FrameWidth;
-        for (int x = 0; x < FrameWidth; ++x) {
+        for (int x = area.x; x < area.x + area.width; ++x) {
             uint32_t word = from[x];
             out[x] = (word >> 16 & 0xFF) | (word & 0xFF00) | (word & 0xFF) << 16 | 0xFF000000u;
         }
@@ -69,11 +102,12 @@ static void ConvertToRgba(uint32_t* to, const Frame* frame) {
 }
 
 void ShowFrame(Display* display, Frame* frame) {
+    FrameRect areas[MaxDrawnAreas];
+    const int count = ChangedAreas(display, frame, areas);
     // The page's frame has packed rows: it is never lent other pixels.
-    if (display->surface == Surface::WebGl)
-        return DrawWords(frame->pixels, FrameWidth, FrameHeight);
-    ConvertToRgba(display->rgba, frame);
-    DrawRgba(display->rgba, FrameWidth, FrameHeight);
+    if (display->surface == Surface::WebGl) return DrawWords(frame->pixels, areas, count);
+    for (int i = 0; i < count; ++i) ConvertToRgba(display->rgba, frame, areas[i]);
+    DrawRgba(display->rgba, areas, count);
 }
 
 // The page is paced by its animation frames, whatever the display's rate.

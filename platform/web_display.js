@@ -46,7 +46,9 @@ mergeInto(LibraryManager.library, {
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_S, gl.CLAMP_TO_EDGE);
     gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE);
     gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, 640, 480, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
-    Module.screen = { gl: gl, webgl2: gl instanceof WebGL2RenderingContext, width: 0, height: 0 };
+    const webgl2 = gl instanceof WebGL2RenderingContext;
+    if (webgl2) gl.pixelStorei(gl.UNPACK_ROW_LENGTH, 640); // an area's rows lie a frame row apart
+    Module.screen = { gl: gl, webgl2: webgl2, width: 0, height: 0 };
     return 2;
   },
 
@@ -65,17 +67,25 @@ mergeInto(LibraryManager.library, {
     return /swiftshader|llvmpipe|softpipe|software|basic render/i.test(name);
   },
 
-  // The frame's packed words, uploaded as they lie, drawn over the whole store.
-  // WebGL 2 reads them from the memory itself: no view made per frame.
-  DrawWords: function (words, width, height) {
+  // The frame's packed words in the changed areas (x, y, width, height each),
+  // uploaded as they lie, then drawn over the whole store. WebGL 2 reads them
+  // from the memory itself, no view made per frame, and an area's rows as
+  // they lie in the frame; WebGL 1 takes whole rows.
+  DrawWords: function (words, areas, count) {
     const screen = Module.screen;
     const gl = screen.gl;
-    if (screen.webgl2)
-      gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE, HEAPU8,
-        words);
-    else
-      gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, 0, width, height, gl.RGBA, gl.UNSIGNED_BYTE,
-        HEAPU8.subarray(words, words + width * height * 4));
+    for (let i = 0; i < count; ++i) {
+      const at = (areas >> 2) + 4 * i, x = HEAP32[at], y = HEAP32[at + 1];
+      const width = HEAP32[at + 2], height = HEAP32[at + 3];
+      if (screen.webgl2) {
+        gl.texSubImage2D(gl.TEXTURE_2D, 0, x, y, width, height, gl.RGBA, gl.UNSIGNED_BYTE, HEAPU8,
+          words + (y * 640 + x) * 4);
+      } else {
+        const from = words + y * 640 * 4;
+        gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, y, 640, height, gl.RGBA, gl.UNSIGNED_BYTE,
+          HEAPU8.subarray(from, from + 640 * height * 4));
+      }
+    }
     if (screen.width !== gl.drawingBufferWidth || screen.height !== gl.drawingBufferHeight) {
       screen.width = gl.drawingBufferWidth;
       screen.height = gl.drawingBufferHeight;
@@ -84,20 +94,24 @@ mergeInto(LibraryManager.library, {
     gl.drawArrays(gl.TRIANGLES, 0, 3);
   },
 
-  // RGBA bytes onto the 2D canvas, by whole pixels where its store is larger.
-  DrawRgba: function (rgba, width, height) {
+  // The RGBA bytes of the changed areas onto the 2D canvas, by whole pixels
+  // where its store is larger than the frame.
+  DrawRgba: function (rgba, areas, count) {
     const screen = Module.screen;
     // A grown memory is a new buffer: a view of the old one is empty.
     if (!screen.image || screen.image.data.buffer !== HEAPU8.buffer) {
-      const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4);
-      screen.image = new ImageData(bytes, width, height);
+      const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, 640 * 480 * 4);
+      screen.image = new ImageData(bytes, 640, 480);
     }
     const canvas = screen.context.canvas;
-    if (canvas.width === width && canvas.height === height) {
-      screen.context.putImageData(screen.image, 0, 0);
-      return;
+    const whole = canvas.width === 640 && canvas.height === 480;
+    const target = whole ? screen.context : screen.stage.getContext("2d");
+    for (let i = 0; i < count; ++i) {
+      const at = (areas >> 2) + 4 * i, x = HEAP32[at], y = HEAP32[at + 1];
+      const width = HEAP32[at + 2], height = HEAP32[at + 3];
+      target.putImageData(screen.image, 0, 0, x, y, width, height);
     }
-    screen.stage.getContext("2d").putImageData(screen.image, 0, 0);
+    if (whole) return;
     screen.context.imageSmoothingEnabled = false;
     screen.context.drawImage(screen.stage, 0, 0, canvas.width, canvas.height);
   },

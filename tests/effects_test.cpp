@@ -28,6 +28,21 @@ void Scramble(float* wave, int count, float range, std::mt19937& random) {
     for (int i = 0; i < count; ++i) wave[i] = value(random);
 }
 
+// Whether the frame is black wherever it says it is (MarkDrawnAreas).
+bool BlackOutsideDrawnAreas(const Frame* frame) {
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            bool inside = frame->drawnCount < 0;
+            for (int i = 0; i < frame->drawnCount; ++i) {
+                const FrameRect& area = frame->drawn[i];
+                inside |= x >= area.x && x < area.x + area.width && y >= area.y &&
+                          y < area.y + area.height;
+            }
+            if (!inside && frame->pixels[y * frame->bytesPerRow / 4 + x]) return false;
+        }
+    return true;
+}
+
 int allocationsLeft;
 void* FailingAllocate(size_t size) {
     return allocationsLeft-- > 0 ? std::malloc(size) : nullptr;
@@ -70,6 +85,9 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
             StepBumpLights();
             ASSERT_EQ(Words(frame), expected)
                 << "lights, frame " << step << ", avx512 " << UseAvx512;
+            // A display that keeps its last frame sends only the lights' windows.
+            ASSERT_EQ(frame->drawnCount, 3);
+            ASSERT_TRUE(BlackOutsideDrawnAreas(frame)) << "lights, frame " << step;
         }
         // No renderer but the lights may write the padding.
         for (int i = 0; i < pitch * H; ++i)
@@ -90,6 +108,9 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
             else
                 literal::Plasma(expected.data(), overlay, phases, pitch);
             if (RenderPlasma(frame, overlay)) StepPlasma(); // a failed lock: no move
+            if (step == 0) {
+                ASSERT_EQ(frame->drawnCount, -1) << "the plasma draws everywhere";
+            }
             if (step % 2) {
                 if (step % 10 == 9) FailNextLock(frame);
                 literal::Dots(step % 10 == 9 ? nullptr : expected.data(), rowCounter, columnCounter,
@@ -118,6 +139,29 @@ TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAr
     // Nor is a frame made whose rows cannot hold 640 words or whose stride needs 17 bits.
     for (auto [width, bytesPerRow] : {std::pair{W, 2556}, {W, 40000}, {0, 0}})
         EXPECT_EQ(AllocateFrame(width, H, bytesPerRow), nullptr) << width << " " << bytesPerRow;
+}
+
+TEST(Effects, DrawnAreasAreClippedToTheFrameAndTooManyAreTheWholeFrame) {
+    Frame* frame = AllocateFrame(W, H);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->drawnCount, -1);
+    const FrameRect areas[] = {
+        {-5, 470, 20, 30}, {700, 10, 5, 5}, {630, -100, 2147483647, 2147483647}};
+    MarkDrawnAreas(frame, areas, 3);
+    ASSERT_EQ(frame->drawnCount, 2); // the one wholly outside is dropped
+    EXPECT_EQ((std::vector<int>{frame->drawn[0].x, frame->drawn[0].y, frame->drawn[0].width,
+                                frame->drawn[0].height}),
+              (std::vector<int>{0, 470, 15, 10}));
+    EXPECT_EQ((std::vector<int>{frame->drawn[1].x, frame->drawn[1].y, frame->drawn[1].width,
+                                frame->drawn[1].height}),
+              (std::vector<int>{630, 0, 10, 480}));
+    LockedFrame locked;
+    ASSERT_TRUE(LockFrame(frame, &locked));
+    EXPECT_EQ(frame->drawnCount, -1) << "a lock may draw anywhere";
+    const FrameRect four[4] = {};
+    MarkDrawnAreas(frame, four, 4);
+    EXPECT_EQ(frame->drawnCount, -1);
+    FreeFrame(frame);
 }
 
 #ifdef __GLIBC__

@@ -29,23 +29,27 @@ A_GRAPHICS_CARD = ("for (const kind of [WebGLRenderingContext, WebGL2RenderingCo
                    " const get = kind.prototype.getParameter;"
                    " kind.prototype.getParameter = function (name) {"
                    " return name === 0x9246 ? 'a graphics card' : get.call(this, name); }; }")
-# A plasma frame drawn anew, and the surface it went to with the count of its
-# pixels that the canvas shows otherwise than the frame holds them.
+# Frames drawn anew, lights, a plasma and lights again: the surface they went to,
+# and for each the count of pixels that the canvas shows otherwise than the frame.
 SHOWN_AS_DRAWN = """(() => {
-  _StartFrames(1); _DrawFrameAt(20001, 1);
   const w = 640, h = 480, gl = Module.screen.gl, at = _CapturedFrame();
-  const frame = HEAPU8.subarray(at, at + w * h * 4);
-  let shown = new Uint8Array(w * h * 4), flipped = false;
-  if (gl) { gl.readPixels(0, 0, w, h, gl.RGBA, gl.UNSIGNED_BYTE, shown); flipped = true; }
-  else shown = canvas.getContext('2d').getImageData(0, 0, w, h).data;
-  let differ = 0;
-  for (let y = 0; y < h; ++y) {
-    const row = (flipped ? h - 1 - y : y) * w * 4;
-    for (let x = 0; x < w * 4; x += 4)
-      differ += shown[row + x] !== frame[y * w * 4 + x] || shown[row + x + 1] !== frame[y * w * 4 + x + 1]
-        || shown[row + x + 2] !== frame[y * w * 4 + x + 2];
+  const frame = HEAPU8.subarray(at, at + w * h * 4), differ = [];
+  _StartFrames(1);
+  for (const time of [0, 300, 600, 20001, 900, 1200]) {
+    _DrawFrameAt(time, 1);
+    let shown = new Uint8Array(w * h * 4), count = 0;
+    if (gl) gl.readPixels(0, 0, w, h, gl.RGBA, gl.UNSIGNED_BYTE, shown);
+    else shown = canvas.getContext('2d').getImageData(0, 0, w, h).data;
+    for (let y = 0; y < h; ++y) {
+      const row = (gl ? h - 1 - y : y) * w * 4;
+      for (let x = 0; x < w * 4; x += 4)
+        count += shown[row + x] !== frame[y * w * 4 + x]
+          || shown[row + x + 1] !== frame[y * w * 4 + x + 1]
+          || shown[row + x + 2] !== frame[y * w * 4 + x + 2];
+    }
+    differ.push(count);
   }
-  return [gl ? 'webgl' : '2d', differ]; })()"""
+  return [gl ? 'webgl' : '2d', ...differ]; })()"""
 
 
 def check(condition, what):
@@ -125,8 +129,8 @@ def golden_frames_are_the_native_ones(server, native):
             captures = browser.evaluate("bumpwave.captures")
             # The captures are the frame itself: the canvas must show it as well.
             shown = browser.evaluate(SHOWN_AS_DRAWN)
-            check(shown == [surface, 0], "shown through %s with %d pixels wrong, not %s"
-                  % (shown[0], shown[1], surface))
+            check(shown == [surface] + [0] * 6, "shown through %s, not %s, pixels wrong: %s"
+                  % (shown[0], surface, shown[1:]))
         check(len(captures) == len(sums), "%d frames kept" % len(captures))
         for index, capture in zip(sorted(sums), captures):
             png = base64.b64decode(capture.split(",", 1)[1])

@@ -268,8 +268,8 @@ EMSCRIPTEN_KEEPALIVE int StartFrames(unsigned seed) {
 // the canvas shows, a capture is the frame itself.
 EMSCRIPTEN_KEEPALIVE void DrawFrameAt(uint32_t elapsedMs, int keep) {
     RenderScene(PageFrame, elapsedMs, BumpPicture, LogoPicture);
+    ShowFrame(PageDisplay, PageFrame); // before the capture's lock, which forgets the drawn areas
     if (keep) KeepFrame();
-    ShowFrame(PageDisplay, PageFrame);
 }
 
 EMSCRIPTEN_KEEPALIVE uint8_t* CapturedFrame() {
