@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <wasm_simd128.h>
 
 enum class Surface { None, Canvas2d, WebGl };
 
@@ -89,15 +90,26 @@ static int ChangedAreas(Display* display, const Frame* frame, FrameRect* areas) 
     return count;
 }
 
-// Bytes B, G, R, 0 to R, G, B, 255 in `area`; the compiler makes it vector code.
+// Bytes B, G, R, 0 to R, G, B, 255.
+static uint32_t Rgba(uint32_t word) {
+    return (word >> 16 & 0xFF) | (word & 0xFF00) | (word & 0xFF) << 16 | 0xFF000000u;
+}
+
+// The frame's words in `area` as RGBA bytes, four at a time: the compiler
+// leaves a loop over an area's width unvectorised.
 static void ConvertToRgba(uint32_t* to, const Frame* frame, const FrameRect& area) {
+    const v128_t opaque = wasm_u32x4_splat(0xFF000000u);
     for (int y = area.y; y < area.y + area.height; ++y) {
-        const uint32_t* from = frame->pixels + y * (frame->bytesPerRow / 4);
-        uint32_t* out = to + y * FrameWidth;
-        for (int x = area.x; x < area.x + area.width; ++x) {
-            uint32_t word = from[x];
-            out[x] = (word >> 16 & 0xFF) | (word & 0xFF00) | (word & 0xFF) << 16 | 0xFF000000u;
+        const uint32_t* from = frame->pixels + y * (frame->bytesPerRow / 4) + area.x;
+        uint32_t* out = to + y * FrameWidth + area.x;
+        int x = 0;
+        for (; x + 4 <= area.width; x += 4) {
+            v128_t words = wasm_v128_load(from + x);
+            v128_t swapped = wasm_i8x16_shuffle(words, words, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11,
+                                                14, 13, 12, 15);
+            wasm_v128_store(out + x, wasm_v128_or(swapped, opaque));
         }
+        for (; x < area.width; ++x) out[x] = Rgba(from[x]);
     }
 }
 
