@@ -215,26 +215,45 @@ void StepBumpLights() {
     }
 }
 
-void RenderBumpLights(Frame* frame, const uint32_t* picture) {
-    LockedFrame locked;
-    if (LockFrame(frame, &locked)) {
-        int pixelsPerRow = locked.bytesPerRow / 4;
-        // Upwards: whatever used the frame last went downwards, so its end is
-        // the part still in cache. Each band is drawn while it is, and the
-        // lights keep their order in every pixel.
-        for (int top = FrameHeight - ClearRows; top >= 0; top -= ClearRows) {
-            std::memset(locked.memory + top * pixelsPerRow, 0,
-                        static_cast<size_t>(locked.bytesPerRow) * ClearRows);
-            DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16, top, top + ClearRows);
-            DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8, top, top + ClearRows);
-            DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0, top, top + ClearRows);
-        }
-        // Window rows 1..126 and columns 1..127 are all a light can reach.
-        FrameRect windows[3];
-        const Light* lights[] = {&redLight, &greenLight, &blueLight};
-        for (int i = 0; i < 3; ++i)
-            windows[i] = {lights[i]->x + 1, lights[i]->y + 1, WindowSize, WindowSize - 1};
-        MarkDrawnAreas(frame, windows, 3);
-        UnlockFrame(frame);
+// Clears frame rows top..top + ClearRows - 1: whole rows, padding and all, or
+// only where the `lit` areas say the frame may not be black yet.
+static void ClearBand(const LockedFrame& locked, const FrameRect* lit, int litCount, int top) {
+    const int pixelsPerRow = locked.bytesPerRow / 4;
+    if (litCount < 0) {
+        std::memset(locked.memory + top * pixelsPerRow, 0,
+                    static_cast<size_t>(locked.bytesPerRow) * ClearRows);
+        return;
     }
+    for (int i = 0; i < litCount; ++i) {
+        const FrameRect& area = lit[i];
+        const int end = std::min(top + ClearRows, area.y + area.height);
+        for (int y = std::max(top, area.y); y < end; ++y)
+            std::memset(locked.memory + y * pixelsPerRow + area.x, 0, area.width * 4u);
+    }
+}
+
+void RenderBumpLights(Frame* frame, const uint32_t* picture) {
+    // A frame that still holds the last lights is black outside their windows:
+    // only those need clearing, a sixth of the frame.
+    FrameRect lit[MaxDrawnAreas];
+    const int litCount = AreasNotBlack(frame, lit);
+    LockedFrame locked;
+    if (!LockFrame(frame, &locked)) return;
+    const int pixelsPerRow = locked.bytesPerRow / 4;
+    // Upwards: whatever used the frame last went downwards, so its end is the
+    // part still in cache. Each band is drawn while it is, and the lights keep
+    // their order in every pixel.
+    for (int top = FrameHeight - ClearRows; top >= 0; top -= ClearRows) {
+        ClearBand(locked, lit, litCount, top);
+        DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16, top, top + ClearRows);
+        DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8, top, top + ClearRows);
+        DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0, top, top + ClearRows);
+    }
+    // Window rows 1..126 and columns 1..127 are all a light can reach.
+    FrameRect windows[3];
+    const Light* lights[] = {&redLight, &greenLight, &blueLight};
+    for (int i = 0; i < 3; ++i)
+        windows[i] = {lights[i]->x + 1, lights[i]->y + 1, WindowSize, WindowSize - 1};
+    MarkDrawnAreas(frame, windows, 3);
+    UnlockFrame(frame);
 }

@@ -45,6 +45,7 @@ void FreeFrame(Frame* frame) {
 void UseOwnPixels(Frame* frame) {
     frame->pixels = frame->ownPixels;
     frame->bytesPerRow = frame->ownBytesPerRow;
+    frame->drawnCount = -1; // they hold what was drawn before they were lent
 }
 
 bool LockFrame(Frame* frame, LockedFrame* locked) {
@@ -78,4 +79,10 @@ void UnlockFrame(Frame*) {}
 
 void FailNextLock(Frame* frame) {
     ++frame->failingLocks;
+}
+
+int AreasNotBlack(const Frame* frame, FrameRect* areas) {
+    if (frame->pixels != frame->ownPixels || frame->drawnCount < 0) return -1;
+    std::copy_n(frame->drawn, frame->drawnCount, areas);
+    return frame->drawnCount;
 }

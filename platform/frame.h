@@ -56,5 +56,11 @@ void UnlockFrame(Frame* frame);
 // frame; more than MaxDrawnAreas count as the whole frame.
 void MarkDrawnAreas(Frame* frame, const FrameRect* areas, int count);
 
+// Where the pixels the next lock hands out may be other than black: the
+// areas of the last MarkDrawnAreas, while the frame draws into its own pixels
+// (a display's lent pixels may hold anything by then), copied to `areas`;
+// else -1, anywhere.
+int AreasNotBlack(const Frame* frame, FrameRect* areas);
+
 // Makes the next lock of `frame` fail, so tests can check what renderers do then.
 void FailNextLock(Frame* frame);

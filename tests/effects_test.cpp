@@ -164,6 +164,38 @@ TEST(Effects, DrawnAreasAreClippedToTheFrameAndTooManyAreTheWholeFrame) {
     FreeFrame(frame);
 }
 
+TEST(Effects, TheLightsClearAllThatTheFrameCannotSayIsBlack) {
+    std::vector<uint32_t> picture(W * H);
+    std::mt19937 random(5);
+    for (uint32_t& word : picture) word = random();
+    Frame* frame = AllocateFrame(W, H);
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(InitEffects(1));
+    redLight = {100, 100, 1, 1}, greenLight = {300, 200, -1, 1}, blueLight = {450, 300, 1, -1};
+    RenderBumpLights(frame, picture.data()); // a new frame: cleared whole
+    const std::vector<uint32_t> lit = Words(frame);
+    std::vector<uint32_t> elsewhere(W * H, 0x00FFFFFF); // a display's pixels, never cleared
+    LockedFrame locked;
+    // Drawn through a lock; lent pixels; its own again after them, with what they held before.
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        if (way == 0) {
+            ASSERT_TRUE(LockFrame(frame, &locked));
+            locked.memory[5 * W + 5] = 0x123456;
+        }
+        if (way == 1) frame->pixels = elsewhere.data();
+        if (way == 2) {
+            RenderBumpLights(frame, picture.data());
+            frame->ownPixels[7 * W + 600] = 0x654321; // its own, as an older drawing left them
+            UseOwnPixels(frame);
+        }
+        RenderBumpLights(frame, picture.data());
+        EXPECT_EQ(Words(frame), lit);
+    }
+    FreeWaveTables();
+    FreeFrame(frame);
+}
+
 #ifdef __GLIBC__
 TEST(Effects, TheDemosOwnRandomNumbersAreTheCLibrarysForEverySeed) {
     for (unsigned seed : {0u, 1u, 2026u, 127773u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
