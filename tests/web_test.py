@@ -23,6 +23,7 @@ TO_SDL_ORDER = {1: [0], 2: [0, 1], 6: [0, 2, 1, 5, 3, 4]}
 NO_WEBGL = ("HTMLCanvasElement.prototype.getContext = (get => function (kind, options) {"
             " return kind.startsWith('webgl') ? null : get.call(this, kind, options); })"
             "(HTMLCanvasElement.prototype.getContext);")
+NO_WEBGL2 = NO_WEBGL.replace("startsWith('webgl')", "startsWith('webgl2')")
 # WebGL said to be drawn by a graphics card, as on most devices; headless Chromium's
 # own is in software.
 A_GRAPHICS_CARD = ("for (const kind of [WebGLRenderingContext, WebGL2RenderingContext]) {"
@@ -49,7 +50,8 @@ SHOWN_AS_DRAWN = """(() => {
     }
     differ.push(count);
   }
-  return [gl ? 'webgl' : '2d', ...differ]; })()"""
+  const surface = !gl ? '2d' : Module.screen.webgl2 ? 'webgl2' : 'webgl';
+  return [surface, ...differ]; })()"""
 
 
 def check(condition, what):
@@ -115,14 +117,15 @@ def golden_frames():
 
 def golden_frames_are_the_native_ones(server, native):
     seed, times, sums = golden_frames()
-    # WebGL on a graphics card; a 2D canvas where WebGL is drawn in software, and
-    # where there is none.
-    for emulated, surface in ((A_GRAPHICS_CARD, "webgl"), (None, "2d"), (NO_WEBGL, "2d")):
+    # WebGL 2 or 1 on a graphics card; a 2D canvas where WebGL is drawn in software,
+    # and where there is none.
+    for emulated, surface in (((A_GRAPHICS_CARD,), "webgl2"), ((A_GRAPHICS_CARD, NO_WEBGL2), "webgl"),
+                              ((), "2d"), ((NO_WEBGL,), "2d")):
         with Browser() as browser:
             browser.device(400, 300, 1.5)  # the captures are the frame whatever the window
-            if emulated:
-                browser.call("Page.enable")
-                browser.call("Page.addScriptToEvaluateOnNewDocument", source=emulated)
+            browser.call("Page.enable")
+            for script in emulated:
+                browser.call("Page.addScriptToEvaluateOnNewDocument", source=script)
             browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, times,
                                                           ",".join(str(i) for i in sorted(sums))))
             check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
