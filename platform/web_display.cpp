@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#if defined(__wasm_simd128__)
 #include <wasm_simd128.h>
+#endif
 
 enum class Surface { None, Canvas2d, WebGl };
 
@@ -95,20 +97,22 @@ static uint32_t Rgba(uint32_t word) {
     return (word >> 16 & 0xFF) | (word & 0xFF00) | (word & 0xFF) << 16 | 0xFF000000u;
 }
 
-// The frame's words in `area` as RGBA bytes, four at a time: the compiler
-// leaves a loop over an area's width unvectorised.
+// The frame's words in `area` as RGBA bytes, four at a time where WebAssembly
+// has vectors: the compiler leaves a loop over an area's width unvectorised.
 static void ConvertToRgba(uint32_t* to, const Frame* frame, const FrameRect& area) {
-    const v128_t opaque = wasm_u32x4_splat(0xFF000000u);
     for (int y = area.y; y < area.y + area.height; ++y) {
         const uint32_t* from = frame->pixels + y * (frame->bytesPerRow / 4) + area.x;
         uint32_t* out = to + y * FrameWidth + area.x;
         int x = 0;
+#if defined(__wasm_simd128__)
+        const v128_t opaque = wasm_u32x4_splat(0xFF000000u);
         for (; x + 4 <= area.width; x += 4) {
             v128_t words = wasm_v128_load(from + x);
             v128_t swapped = wasm_i8x16_shuffle(words, words, 2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11,
                                                 14, 13, 12, 15);
             wasm_v128_store(out + x, wasm_v128_or(swapped, opaque));
         }
+#endif
         for (; x < area.width; ++x) out[x] = Rgba(from[x]);
     }
 }
