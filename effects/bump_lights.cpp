@@ -187,11 +187,18 @@ static void DrawLightSimd128(uint32_t* frame, int pixelsPerRow, const uint32_t* 
 }
 #endif
 
-// The rows of the light's window that lie in frame rows top..bottom - 1; its
-// row 127 has weight 0 throughout and is left out.
+// The frame pixels a light can reach: rows 1..126 and columns 1..127 of its
+// window (its row 127 has weight 0 throughout and is left out).
+static FrameRect LightWindow(const Light& light) {
+    return {light.x + 1, light.y + 1, WindowSize, WindowSize - 1};
+}
+
+// The rows of the light's window that lie in frame rows top..bottom - 1.
 static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture,
                       const Light& light, int shift, int top, int bottom) {
-    const int first = std::max(1, top - light.y), end = std::min(WindowSize, bottom - light.y);
+    const FrameRect window = LightWindow(light);
+    const int first = std::max(window.y, top) - light.y;
+    const int end = std::min(window.y + window.height, bottom) - light.y;
     if (first >= end) return;
 #if defined(__x86_64__)
     if (UseAvx512) return DrawLightAvx512(frame, pixelsPerRow, picture, light, shift, first, end);
@@ -249,11 +256,8 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
         DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8, top, top + ClearRows);
         DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0, top, top + ClearRows);
     }
-    // Window rows 1..126 and columns 1..127 are all a light can reach.
-    FrameRect windows[3];
-    const Light* lights[] = {&redLight, &greenLight, &blueLight};
-    for (int i = 0; i < 3; ++i)
-        windows[i] = {lights[i]->x + 1, lights[i]->y + 1, WindowSize, WindowSize - 1};
+    const FrameRect windows[] = {LightWindow(redLight), LightWindow(greenLight),
+                                 LightWindow(blueLight)};
     MarkDrawnAreas(frame, windows, 3);
     UnlockFrame(frame);
 }
