@@ -64,7 +64,7 @@ static struct {
     int pendingChannels;
 } R;
 
-// The music thread's, or the page's; StartMusic and OpenMusic reset it.
+// The music thread's; StartMusic resets it.
 static struct {
     Signal* endSignal;
     bool cardOpen, fileOpen;
@@ -237,16 +237,11 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
     return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
 }
 
-// PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
-// says below 0 that the next block has yet to come.
-template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (R.pending == 0)
-            R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
-        if (R.pending < 0) { // more to come
-            R.pending = 0;
-            return true;
-        }
+            R.pending = ReadMusicFrom(decode, from, R.buffer, BufferSize, &R.pendingRate,
+                                      &R.pendingChannels);
         if (R.pending == 0) return false;
         if (!put(R.buffer, R.pending, R.pendingRate, R.pendingChannels, wait)) return true;
         R.pending = 0;
@@ -254,20 +249,8 @@ template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     return false;
 }
 
-bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
-    return Pump(
-        [=](char* buffer, int length, long* rate, int* channels) {
-            return ReadMusicFrom(decode, from, buffer, length, rate, channels);
-        },
-        put, wait);
-}
-
-void (*MusicListener)(const char* data, long bytes, long rate, int channels);
-
-static bool PutInCard(const void* data, long bytes, long rate, int channels, bool wait) {
-    if (!PutSound(data, bytes, rate, channels, wait)) return false;
-    if (MusicListener) MusicListener(static_cast<const char*>(data), bytes, rate, channels);
-    return true;
+bool PumpMusicFile(MusicSink put) {
+    return R.open && PumpMusic(DecodeVorbis, &R.stream, put, false);
 }
 
 // The card opens again for the first block's own rate and channels.
@@ -293,29 +276,7 @@ static bool OpenCardAndFile() {
     return M.cardOpen && M.fileOpen;
 }
 
-bool OpenMusic(MusicBlocks take) {
-    M.stopping = false;
-    M.fileOpen = false; // read elsewhere
-    PauseSound(false);
-    BeginReading();
-    M.cardOpen = OpenSound(44100, 2);
-    if (M.cardOpen) {
-        R.pending = take(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
-        if (R.pending < 0) R.pending = 0; // not come yet: the card converts it
-        FitCardToFirstBlock();
-    }
-    return M.cardOpen;
-}
-
-bool StepMusic(MusicBlocks take) {
-    return M.cardOpen && Pump(take, PutInCard, false);
-}
-
-bool MusicPlayedOut() {
-    return !M.cardOpen || SoundPlayedOut();
-}
-
-void CloseMusic() {
+static void CloseMusic() {
     if (M.cardOpen) CloseSound(); // plays out what the card holds
     M.cardOpen = false;
     if (M.fileOpen) CloseMusicFile();
@@ -323,7 +284,7 @@ void CloseMusic() {
 }
 
 void PlayMusic() {
-    if (OpenCardAndFile()) PumpMusic(DecodeVorbis, &R.stream, PutInCard, true);
+    if (OpenCardAndFile()) PumpMusic(DecodeVorbis, &R.stream, PutSound, true);
     CloseMusic();
     SendSignal(M.endSignal);
 }

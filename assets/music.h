@@ -5,10 +5,9 @@
 // music thread, and StopMusic and PauseMusic, which only raise flags and ask
 // the card. All the rest of PlayMusic runs on the music thread, which owns
 // the file, the decoder and the sound card; its last act is to send the end
-// signal, after which it touches nothing of the demo's. In the browser the
-// page's thread calls OpenMusic, StepMusic, MusicPlayedOut and CloseMusic
-// instead, over blocks a worker reads with ReadMusic, and nothing waits. The
-// recorder reads the music itself with OpenMusicFile, ReadMusic and
+// signal, after which it touches nothing of the demo's. In the browser a
+// worker pumps the music itself (OpenMusicFile, PumpMusicFile), and nothing
+// waits. The recorder reads the music itself with OpenMusicFile, ReadMusic and
 // CloseMusicFile.
 #pragma once
 
@@ -34,26 +33,6 @@ void PauseMusic(bool paused);
 // of a second (to read a display's keys, which may set `stop`).
 bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop,
                   void (*meanwhile)() = nullptr);
-
-// Blocks of music read elsewhere by ReadMusic's rules (the browser reads them
-// on a worker): `take` fills `buffer` as ReadMusic does, and says -1 while the
-// next block has yet to come.
-using MusicBlocks = long (*)(char* buffer, int length, long* rate, int* channels);
-
-// PlayMusic's parts, for a caller without threads that must never wait (the
-// browser), over the blocks of `take`. OpenMusic opens the card, for the
-// first block's rate and channels where it has come; true when the card is
-// open. Each StepMusic gives the card what it has room for of the blocks come
-// so far; false once it has given it all. MusicPlayedOut says when the card
-// has played it all (or has none), and CloseMusic closes the card (at once in
-// the browser, where nothing waits for the card to play out).
-bool OpenMusic(MusicBlocks take);
-bool StepMusic(MusicBlocks take);
-bool MusicPlayedOut();
-void CloseMusic();
-// Called with all the sound StepMusic gives the card, for a caller that keeps
-// what was played; nullptr (the default) for none.
-extern void (*MusicListener)(const char* data, long bytes, long rate, int channels);
 
 // The reader. OpenMusicFile opens "testing.ogg" as a stream (nothing seeks),
 // printing "Couldn't open testing.ogg" or "... as OGG file" on stdout and why
@@ -85,6 +64,8 @@ long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, lo
 // there is more to give. What `put` refuses is given again next time.
 using MusicSink = bool (*)(const void* data, long bytes, long rate, int channels, bool wait);
 bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait);
+// PumpMusic over the file OpenMusicFile opened, never waiting; false at its end.
+bool PumpMusicFile(MusicSink put);
 
 // ReadMusic's decoder, for `from` an OggVorbis_File: ov_read, its channels
 // moved from Vorbis's order to SDL's.

@@ -1,8 +1,7 @@
 """Headless Chromium driven through its DevTools protocol, and a static server on
 127.0.0.1. Run with Debian's /usr/bin/python3, which sees python3-websocket."""
 
-import functools
-import http.server
+import sys
 import json
 import os
 import shutil
@@ -14,6 +13,9 @@ import urllib.request
 
 import websocket
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "web"))
+import serve  # noqa: E402
+
 CHROMIUM_FLAGS = [
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -22,22 +24,18 @@ CHROMIUM_FLAGS = [
 ]
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    log_message = lambda *args: None
-
-
-class Server(http.server.ThreadingHTTPServer):
-    """python3 -m http.server's handler on a free port of 127.0.0.1, in a thread."""
+class Server:
+    """web.sh's own server on a free port of 127.0.0.1, in a thread."""
 
     def __init__(self, folder):
-        super().__init__(("127.0.0.1", 0), functools.partial(QuietHandler, directory=folder))
-        self.url = "http://127.0.0.1:%d/" % self.server_address[1]
+        self.server = serve.server(folder, 0)
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
         self.file_url = "file://%s/index.html" % folder  # the page opened as a file
-        threading.Thread(target=self.serve_forever, daemon=True).start()
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def close(self):
-        self.shutdown()
-        self.server_close()
+        self.server.shutdown()
+        self.server.server_close()
 
 
 class Browser:

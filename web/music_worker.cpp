@@ -1,88 +1,146 @@
-// The page's music, read on a Web Worker by the demo's one reader, so that the
-// page's steps only hand the sound on. music_worker.js writes the music file
-// the page posts where the reader looks, then calls these in turn:
+// The page's music and the user's files, on a Web Worker, so that the page's
+// own thread never decodes: the demo's own reader and pump, into the page's
+// AudioWorklet (music_worklet.js). music_worker.js calls:
 //
-//   BeginMusic   opens the file, saying why it cannot
-//   ReadBlock    the next samples, all of one stream (BlockSamples, BlockRate,
-//                BlockChannels say what was read)
-//   EndMusic     closes the file, at its end or when the page stops the show
+//   PlayMusicFrom  opens testing.ogg in the current folder for a show whose
+//                  worklet plays `rate` stereo frames a second, skipping the
+//                  first `seconds` of it
+//   PumpAhead      pumps while the worklet has less than a second to play;
+//                  0 once all the music has gone to it
+//   MusicPlayed    the worklet has played that many more frames
+//   CheckFile      the demo's own loader over a file the user chose
 //
-// What the reader says (a stream skipped, a file it cannot read) is said in
-// the order it reads, between the blocks.
+// What the reader says is said in the order it reads, between the blocks.
 #include "assets/music.h"
+#include "assets/picture.h"
 
+#include <SDL.h>
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <unistd.h>
 
-// About a quarter of a second of 44.1 kHz stereo: few messages to the page,
-// and a small part of what the worker keeps ahead of it.
-static constexpr long BlockBytes = 45056;
-static constexpr int ReadBytes = 4096;
+// Samples to the worklet: `frames` stereo float frames at its rate, and with
+// `kept` the music's own samples they were made from.
+EM_JS(void, PostSamples, (const float* samples, int frames, const int16_t* kept, int count,
+                          long rate, int channels), {
+    postSamples(HEAPF32.slice(samples >> 2, (samples >> 2) + 2 * frames),
+                kept ? HEAP16.slice(kept >> 1, (kept >> 1) + count) : null, rate, channels);
+});
+// Whether enough of the file has come for the reader to read on.
+EM_JS(int, MusicArrived, (), { return musicArrived(); });
 
-// The block being read, and the first read of another stream, which starts
-// the next block.
+static constexpr int OutFrames = 4096;
+
 static struct {
-    char samples[BlockBytes];
-    long bytes, rate;
+    SDL_AudioStream* converter; // from the music's format to the worklet's
+    long rate, outRate;
     int channels;
-    char next[ReadBytes];
-    long nextBytes, nextRate;
-    int nextChannels;
+    long taken;   // bytes of the block being put that the converter has
+    double ahead; // frames posted and not yet played
+    bool keep;
+    float out[2 * OutFrames];
+    int16_t kept[4096];
 } W;
+
+// What the converter has ready, to the worklet; `kept` goes with the first post.
+static void PostConverted(const char* music, long bytes) {
+    int count = 0;
+    for (long i = 0; W.keep && music && i + 1 < bytes; i += 2)
+        W.kept[count++] = static_cast<int16_t>(static_cast<uint8_t>(music[i]) << 8 |
+                                               static_cast<uint8_t>(music[i + 1]));
+    for (int got; (got = SDL_AudioStreamGet(W.converter, W.out, sizeof W.out)) > 0; count = 0) {
+        PostSamples(W.out, got / 8, count ? W.kept : nullptr, count, W.rate, W.channels);
+        W.ahead += got / 8;
+    }
+    if (count) PostSamples(W.out, 0, W.kept, count, W.rate, W.channels);
+}
+
+// The converter's last frames out, as a stream ends.
+static void EndConverter() {
+    if (!W.converter) return;
+    SDL_AudioStreamFlush(W.converter);
+    PostConverted(nullptr, 0);
+    SDL_FreeAudioStream(W.converter);
+    W.converter = nullptr;
+}
+
+// The pump's sink: the block goes through the converter in pieces of about a
+// tenth of a second, whatever its rate, until the worklet has a second ahead;
+// the rest of it is taken when the pump offers it again.
+static bool PutInWorklet(const void* data, long bytes, long rate, int channels, bool) {
+    if (!W.converter || rate != W.rate || channels != W.channels) {
+        EndConverter();
+        W.converter = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
+                                         static_cast<int>(rate), AUDIO_F32SYS, 2,
+                                         static_cast<int>(W.outRate));
+        if (!W.converter) return true; // SDL said why; this stream is dropped
+        W.rate = rate;
+        W.channels = channels;
+    }
+    const long piece = std::max(1L, rate / 10) * 2 * channels;
+    for (const char* music = static_cast<const char*>(data); W.taken < bytes;) {
+        if (W.ahead >= W.outRate || !MusicArrived()) return false;
+        const long count = std::min(piece, bytes - W.taken);
+        SDL_AudioStreamPut(W.converter, music + W.taken, static_cast<int>(count));
+        PostConverted(music + W.taken, count);
+        W.taken += count;
+    }
+    W.taken = 0;
+    return true;
+}
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE int BeginMusic() {
+EMSCRIPTEN_KEEPALIVE int PlayMusicFrom(double rate, int keep, double seconds) {
+    EndConverter();
     W = {};
+    W.outRate = static_cast<long>(rate);
+    W.keep = keep != 0;
     bool open = OpenMusicFile();
+    char skipped[4096];
+    long bytes, from;
+    int channels;
+    while (open && seconds > 0 && (bytes = ReadMusic(skipped, sizeof skipped, &from, &channels)))
+        seconds -= static_cast<double>(bytes) / (2.0 * channels * from);
     std::fflush(stdout);
     return open;
 }
 
-// The byte count of the next block, 0 at the end of the music.
-EMSCRIPTEN_KEEPALIVE long ReadBlock() {
-    W.bytes = W.nextBytes;
-    W.rate = W.nextRate;
-    W.channels = W.nextChannels;
-    std::memcpy(W.samples, W.next, static_cast<size_t>(W.nextBytes));
-    W.nextBytes = 0;
-    while (W.bytes + ReadBytes <= BlockBytes) {
+EMSCRIPTEN_KEEPALIVE int PumpAhead() {
+    const bool more = PumpMusicFile(PutInWorklet);
+    if (!more) EndConverter();
+    std::fflush(stdout);
+    return more;
+}
+
+EMSCRIPTEN_KEEPALIVE void MusicPlayed(double frames) {
+    W.ahead -= frames;
+}
+
+// Runs the demo's own loader over the user's file of `kind` (0 the bump
+// picture, 1 the logo, 2 the music) that music_worker.js put at /check/file,
+// under the name a show reads: 1 when a show can use it, else 0, with the
+// loader's messages said as a show would say them.
+EMSCRIPTEN_KEEPALIVE int CheckFile(int kind) {
+    const char* name = kind == 0 ? BumpPictureName : kind == 1 ? LogoPictureName : "testing.ogg";
+    int usable = chdir("/check") == 0 && std::rename("file", name) == 0;
+    if (usable && kind == 2) {
+        char block[8192];
         long rate;
         int channels;
-        char* to = W.samples + W.bytes; // read in place: only another stream's moves aside
-        long read = ReadMusic(to, ReadBytes, &rate, &channels);
-        if (read <= 0) break;
-        if (W.bytes > 0 && (rate != W.rate || channels != W.channels)) {
-            std::memcpy(W.next, to, static_cast<size_t>(read));
-            W.nextBytes = read;
-            W.nextRate = rate;
-            W.nextChannels = channels;
-            break;
-        }
-        W.bytes += read;
-        W.rate = rate;
-        W.channels = channels;
+        usable = OpenMusicFile() && ReadMusic(block, sizeof block, &rate, &channels) > 0;
+        CloseMusicFile();
+    } else if (usable) {
+        uint32_t* picture = nullptr;
+        usable = LoadPicture(name, &picture);
+        std::free(picture);
     }
+    unlink(name);
     std::fflush(stdout);
-    return W.bytes;
-}
-
-EMSCRIPTEN_KEEPALIVE const char* BlockSamples() {
-    return W.samples;
-}
-
-EMSCRIPTEN_KEEPALIVE long BlockRate() {
-    return W.rate;
-}
-
-EMSCRIPTEN_KEEPALIVE int BlockChannels() {
-    return W.channels;
-}
-
-EMSCRIPTEN_KEEPALIVE void EndMusic() {
-    CloseMusicFile();
+    return usable;
 }
 
 } // extern "C"

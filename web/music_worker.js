@@ -1,67 +1,81 @@
-// The worker's half of music_worker.cpp: the page's messages in, the music's
-// blocks and the reader's lines out, a bounded time ahead of the page. Runs
-// before the program's runtime (Emscripten's --pre-js).
-//
-// From the page: {read: id, bytes} reads a music file afresh (its bytes
-// transferred), {id, taken: seconds} says the page has taken a block of that
-// many seconds, {id, stop: true} ends the reading. To the page, each with its
-// reading's id: {line} for each line the reader says, {samples, rate,
-// channels} for each block (its buffer transferred), and {end} once; {broken}
-// when its program cannot run.
+// The worker's half of music_worker.cpp. Runs before the program's runtime
+// (Emscripten's --pre-js). From the page: {play: {port, rate, keep, seconds,
+// own}} plays the demo's own music or the user's into the worklet's port,
+// {stop} ends it, {music: bytes} is the user's music (null: none), and
+// {check, kind, bytes} checks a file of the user's. To the page: {line} for
+// each line the reader says, {checked, usable, lines} and {broken} when its
+// program cannot run. The demo's own music is read as it comes.
 "use strict";
 
-// The page's card holds a second of sound: this keeps it full, and no more.
-const AheadSeconds = 1.5;
-let reading = null; // the id of the music being read
-let ahead = 0; // seconds posted and not yet taken
-let runtimeReady = false;
-const early = []; // messages that came before the runtime was ready
-
-Module.print = Module.printErr = (line) => postMessage({ id: reading, line: line });
-// Its program missing or failed: the page must not wait for music.
+const music = { size: 0, complete: false, play: null, reading: false, worklet: null, heard: null, early: [] };
+Module.print = Module.printErr = (line) => (music.heard ? music.heard.push(line) : postMessage({ line }));
 Module.onAbort = (what) => postMessage({ broken: `${what}` });
 
-function topUp() {
-  while (reading !== null && ahead < AheadSeconds) {
-    const bytes = _ReadBlock();
-    if (bytes <= 0) return endReading(true);
-    const rate = _BlockRate();
-    const channels = _BlockChannels();
-    const samples = HEAPU8.slice(_BlockSamples(), _BlockSamples() + bytes);
-    postMessage({ id: reading, samples: samples, rate: rate, channels: channels }, [
-      samples.buffer,
-    ]);
-    ahead += bytes / (2 * channels * rate);
+function postSamples(samples, kept, rate, channels) {
+  music.worklet.postMessage({ samples, kept, rate, channels }, [samples.buffer].concat(kept ? [kept.buffer] : []));
+}
+
+// Whether the reader is far enough from the end of what has come of the file
+// (a page of Ogg is at most 64 kB), or it has all come.
+function musicArrived() {
+  const stream = FS.streams.find((s) => s && s.path === "/own/testing.ogg");
+  return music.complete || music.size - (stream ? stream.position : 0) > 65536;
+}
+
+function pump() {
+  const play = music.play;
+  if (play && (!play.own || musicArrived())) {
+    music.play = null;
+    FS.chdir(play.own ? "/own" : "/user");
+    music.reading = _PlayMusicFrom(play.rate, play.keep ? 1 : 0, play.seconds) !== 0;
+    if (!music.reading) music.worklet.postMessage({ end: true });
+  }
+  if (music.reading && !music.play && !_PumpAhead()) {
+    music.reading = false;
+    music.worklet.postMessage({ end: true });
   }
 }
 
-function endReading(tell) {
-  if (tell) postMessage({ id: reading, end: true });
-  _EndMusic();
-  reading = null;
+async function fetchOwnMusic() {
+  const file = FS.open("/own/testing.ogg", "w");
+  try {
+    const reader = (await fetch("testing.ogg")).body.getReader();
+    for (let part; !(part = await reader.read()).done; pump())
+      music.size += FS.write(file, part.value, 0, part.value.length);
+  } catch (error) {
+    postMessage({ line: `bumpwave: testing.ogg: ${error}` });
+  }
+  FS.close(file);
+  music.complete = true;
+  pump();
 }
 
 function take(data) {
-  if ("read" in data) {
-    if (reading !== null) endReading(false);
-    FS.writeFile("testing.ogg", new Uint8Array(data.bytes));
-    reading = data.read;
-    ahead = 0;
-    if (!_BeginMusic()) return endReading(true);
-  } else if (data.id !== reading) {
-    return; // a reading ended since
+  if ("play" in data) {
+    if (music.worklet) music.worklet.close();
+    music.worklet = data.play.port;
+    music.worklet.onmessage = (played) => _MusicPlayed(played.data) || pump();
+    music.play = data.play;
+    music.reading = false;
+    pump();
   } else if ("stop" in data) {
-    return endReading(false);
-  } else {
-    ahead -= data.taken;
+    music.reading = false;
+    music.play = null;
+  } else if ("music" in data) {
+    if (data.music) FS.writeFile("/user/testing.ogg", new Uint8Array(data.music));
+  } else if ("check" in data) {
+    FS.writeFile("/check/file", new Uint8Array(data.bytes));
+    music.heard = [];
+    const usable = _CheckFile(data.kind) !== 0;
+    postMessage({ checked: data.check, usable, lines: music.heard });
+    music.heard = null;
   }
-  topUp();
 }
 
-addEventListener("message", (message) =>
-  runtimeReady ? take(message.data) : early.push(message.data)
-);
+addEventListener("message", (message) => (music.early ? music.early.push(message.data) : take(message.data)));
 Module.onRuntimeInitialized = () => {
-  runtimeReady = true;
-  early.forEach(take);
+  ["/own", "/user", "/check"].forEach((folder) => FS.mkdir(folder));
+  fetchOwnMusic();
+  music.early.forEach(take);
+  music.early = null;
 };

@@ -3,22 +3,21 @@
 // blocks the browser's only thread. The page calls these in turn:
 //
 //   LoadShowAhead    before the click: the pictures and tables of the next show
-//   StartShow        on "Start" (in the click, so that the sound may play)
+//   StartShow        on "Start"
 //   StepShow         once per display frame, with its time, until the show
-//                    has ended: the visuals, the music's play-out, the pause
+//                    has ended: the visuals, the wait for the music, the pause
 //   StopShow         when the user ends the show early (Escape or q)
 //   PauseShowAt      when the page is hidden or shown, or the user pauses
 //   PlaceFrame       on every change of the window, for the frame's place
 //
-// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws;
-// CheckFile tries a file of the user's as soon as it is chosen.
+// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
 // Each show loads the pictures again from the page's files (the demo's own,
-// or the user's), through the demo's own loaders; its music is read by the
-// same reader on a worker (music_worker.cpp), and the steps take its blocks.
+// or the user's, placed by PlacePictures), through the demo's own loaders; its
+// music is pumped on a worker (music_worker.cpp) into the page's AudioWorklet.
 #include "assets/music.h"
 #include "assets/picture.h"
-#include "platform/audio.h"
 #include "platform/display.h"
+#include "platform/files.h"
 #include "platform/frame.h"
 #include "platform/layout.h"
 #include "shell/frame_loop.h"
@@ -27,61 +26,27 @@
 #include "shell/timeline.h"
 
 #include <emscripten.h>
-#include <emscripten/html5.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <unistd.h>
 
 static const char* const Title = "bumpwave";
 
 static Display* PageDisplay;
 static Frame* PageFrame;
-static bool MusicOpen;     // opened for the show, not yet closed
 static int PlacedFrame[5]; // PlaceFrame's answer: x, y, width, height, whole scale
 static uint8_t CapturedPixels[FrameWidth * FrameHeight * 4]; // RGBA, as an ImageData holds them
 static bool ShowLoaded; // loaded ahead for LoadedSeed, not yet started
 static unsigned LoadedSeed;
 
-// Hands all the music given to the card to the page, as little-endian 16-bit
-// samples at the music's own rate and channel count.
-EM_JS(void, KeepSamples, (const char* data, int length, int rate, int channels),
-      { bumpwaveKeepSamples(HEAPU8.subarray(data, data + length), rate, channels); });
+// The page's music is the worker's (music_worker.cpp) and the worklet's: the
+// frame loop's stop fades it out there.
+EM_JS(void, FadeMusic, (), { bumpwaveFadeMusic(); });
 
-static void KeepSound(const char* data, long bytes, long rate, int channels) {
-    KeepSamples(data, static_cast<int>(bytes), static_cast<int>(rate), channels);
-}
-
-// The worker's next samples, as ReadMusic gives them (-1 while none has come),
-// and its rate and channels at `format`.
-EM_JS(int, TakeMusicSamples, (char* buffer, int length, int* format),
-      { return bumpwaveTakeMusic(buffer, length, format); });
-
-static long TakeMusic(char* buffer, int length, long* rate, int* channels) {
-    int format[2] = {};
-    long bytes = TakeMusicSamples(buffer, length, format);
-    *rate = format[0];
-    *channels = format[1];
-    return bytes;
-}
-
-// The page handles keys, pointers and resizes itself: SDL would keep the keys
-// from the page's buttons after a show, and size the canvas's pixels in CSS
-// pixels. Its window stays the frame's size, and so does the canvas.
-static void LeaveEventsToPage() {
-    const char* const window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
-    const char* const document = EMSCRIPTEN_EVENT_TARGET_DOCUMENT;
-    emscripten_set_keydown_callback(window, nullptr, 0, nullptr);
-    emscripten_set_keyup_callback(window, nullptr, 0, nullptr);
-    emscripten_set_keypress_callback(window, nullptr, 0, nullptr);
-    emscripten_set_resize_callback(window, nullptr, 0, nullptr);
-    emscripten_set_mousedown_callback("#canvas", nullptr, 0, nullptr);
-    emscripten_set_mouseup_callback(document, nullptr, 0, nullptr);
-    emscripten_set_wheel_callback("#canvas", nullptr, 0, nullptr);
-    emscripten_set_touchstart_callback("#canvas", nullptr, 0, nullptr);
-    emscripten_set_touchend_callback("#canvas", nullptr, 0, nullptr);
-    emscripten_set_touchmove_callback("#canvas", nullptr, 0, nullptr);
-    emscripten_set_touchcancel_callback("#canvas", nullptr, 0, nullptr);
+void StopMusic() {
+    FadeMusic();
 }
 
 // The canvas and the frame, once.
@@ -95,7 +60,6 @@ static bool OpenPageDisplay() {
         PageDisplay = OpenDisplay(false, false, Title);
         if (!PageDisplay) return false; // the display layer said why
         LendPixels(PageDisplay, PageFrame);
-        LeaveEventsToPage();
     }
     return true;
 }
@@ -134,57 +98,36 @@ static int64_t PageTime(double ms) {
     return static_cast<int64_t>(ms * 1e6);
 }
 
-// Loads a show and starts its music and visuals at `now`; 0 when a picture
-// could not be loaded (its message is on the page). `keepSound` hands every
-// block of music to the page as well.
-EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, int keepSound, double now) {
+// Loads a show and starts its visuals at `now`; 0 when a picture could not be
+// loaded (its message is on the page). The page starts its music.
+EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, double now) {
     bool loaded = ShowLoaded && LoadedSeed == seed;
     ShowLoaded = false;
     if (!(loaded ? OpenPageDisplay() : PrepareShow(seed))) return 0;
-    MusicListener = keepSound ? KeepSound : nullptr;
-    OpenMusic(TakeMusic); // without music the visuals run alone, as on the desktop
-    std::fflush(stdout);
     StopRequested = 0; // a new show: the last one's stop is done with
     StartFrameLoop(PageFrame, PageDisplay, DefaultStepRate, BumpPicture, LogoPicture,
                    PageTime(now));
-    MusicOpen = true;
     return 1;
 }
 
-// One display frame of the show at `now`: the music is topped up, then the
-// show takes its turn. Returns the show's phase (ShowPhase) afterwards.
-EMSCRIPTEN_KEEPALIVE int StepShow(double now) {
-    bool playedOut = true;
-    if (MusicOpen) {
-        // A faded music is over whatever it had yet to hand over.
-        bool more = StepMusic(TakeMusic);
-        playedOut = MusicPlayedOut() && (!more || StopRequested);
-    }
-    ShowPhase phase = StepFrameLoop(PageTime(now), playedOut);
-    if (MusicOpen && phase >= ShowPhase::Pause) {
-        CloseMusic();
-        MusicOpen = false;
-    }
+// One display frame of the show at `now`, `playedOut` once the music has
+// played to its end or faded out. Returns the show's phase (ShowPhase).
+EMSCRIPTEN_KEEPALIVE int StepShow(double now, int playedOut) {
+    ShowPhase phase = StepFrameLoop(PageTime(now), playedOut != 0);
     std::fflush(stdout);
     return static_cast<int>(phase);
 }
 
-// Stops or resumes the show's clock and its music together (a hidden page, or
-// the user's pause).
+// Stops or resumes the show's clock (a hidden page, or the user's pause); the
+// page stops its music.
 EMSCRIPTEN_KEEPALIVE void PauseShowAt(int paused, double now) {
     PauseShow(paused != 0, PageTime(now));
-    if (MusicOpen) PauseMusic(paused != 0);
 }
 
 // The show time of the last step taken, in seconds.
 EMSCRIPTEN_KEEPALIVE double ShowSeconds() {
     uint32_t steps = StepsTaken();
     return steps ? StepMilliseconds(steps - 1, DefaultStepRate) / 1000.0 : 0;
-}
-
-// Seconds of music the sound card has played in this show.
-EMSCRIPTEN_KEEPALIVE double MusicPlayedSeconds() {
-    return SoundSecondsPlayed();
 }
 
 // Where the frame goes on an area of `width` × `height` device pixels, by the
@@ -212,36 +155,17 @@ EMSCRIPTEN_KEEPALIVE int LoadShowAhead(unsigned seed) {
     return ShowLoaded;
 }
 
-enum FileKind { BumpFile, LogoFile, MusicFile };
-constexpr const char* CheckFolder = "/check"; // where the page puts a file to check
-
-// Whether the music has a stream the demo can play: the reader skips the
-// others, each with a line saying why.
-static int CheckMusic() {
-    static char buffer[8192];
-    long rate;
-    int channels;
-    if (!OpenMusicFile()) return 0;
-    long bytes = ReadMusic(buffer, sizeof buffer, &rate, &channels);
-    CloseMusicFile();
-    return bytes > 0;
-}
-
-// Runs the demo's own loader over the file of `kind` the page put in
-// CheckFolder, under the demo's name: 1 when a show can use it, else 0, with
-// the loader's messages said as a show would say them.
-EMSCRIPTEN_KEEPALIVE int CheckFile(int kind) {
-    if (chdir(CheckFolder) != 0) return 0;
-    int usable = 0;
-    if (kind == MusicFile) {
-        usable = CheckMusic();
-    } else {
-        uint32_t* picture = nullptr;
-        usable = LoadPicture(kind == BumpFile ? BumpPictureName : LogoPictureName, &picture);
-        std::free(picture);
+// The user's pictures where the show's loaders look, else the demo's own:
+// the page keeps the user's at /user/0 (the bump picture) and /user/1.
+EMSCRIPTEN_KEEPALIVE void PlacePictures() {
+    const char* const names[] = {BumpPictureName, LogoPictureName};
+    for (int kind = 0; kind < 2; ++kind) {
+        const std::string user = "/user/" + std::to_string(kind);
+        const std::string own = std::string("/defaults/") + names[kind];
+        unlink(names[kind]);
+        if (symlink(access(user.c_str(), F_OK) == 0 ? user.c_str() : own.c_str(), names[kind]) != 0)
+            std::printf("%s: cannot place %s\n", ProgramName, names[kind]);
     }
-    std::fflush(stdout);
-    return chdir("/") == 0 && usable;
 }
 
 // Ends the show as the desktop's stop keys do.

@@ -1,0 +1,43 @@
+// The music's last step to the speakers, on the audio thread: the stereo frames
+// the music worker sends over the port it is given, played in turn. The page
+// hears how much has played, {out} once all has (or faded out after "fade"),
+// and with ?keep-sound each block's own samples as it finishes, and the length
+// of any gap.
+class Music extends AudioWorkletProcessor {
+  constructor() {
+    super();
+    Object.assign(this, { blocks: [], at: 0, played: 0, told: 0, ended: false, fade: -1 });
+    this.port.onmessage = (message) => {
+      if (message.data === "fade") this.fade = this.fadeAll = Math.ceil(sampleRate / 20);
+      else (this.worker = message.data).onmessage = (block) =>
+        block.data.end ? (this.ended = true) : this.blocks.push(block.data);
+    };
+  }
+
+  process(inputs, outputs) {
+    const [left, right] = outputs[0];
+    let i = 0;
+    while (i < left.length && this.blocks.length && this.fade !== 0) {
+      const block = this.blocks[0], samples = block.samples;
+      for (; i < left.length && this.at < samples.length && this.fade !== 0; this.at += 2, ++i) {
+        const gain = this.fade < 0 ? 1 : this.fade-- / this.fadeAll;
+        left[i] = samples[this.at] * gain;
+        right[i] = samples[this.at + 1] * gain;
+      }
+      if (this.at < samples.length) break;
+      this.blocks.shift();
+      this.at = 0;
+      if (block.kept) this.port.postMessage({ kept: block.kept, rate: block.rate, channels: block.channels });
+    }
+    const out = this.fade === 0 || (this.ended && !this.blocks.length);
+    if (i < left.length && this.played && !out && this.fade < 0) this.port.postMessage({ gap: (left.length - i) / sampleRate });
+    this.played += i;
+    if (this.played - this.told >= sampleRate / 20 || out) {
+      if (this.worker) this.worker.postMessage(this.played - this.told);
+      this.told = this.played;
+      this.port.postMessage({ played: this.played / sampleRate, out: out });
+    }
+    return !out;
+  }
+}
+registerProcessor("music", Music);
