@@ -70,7 +70,7 @@ mkdir -p build/web
 cp build/web-build/bumpwave.html build/web/index.html
 cp build/web-build/bumpwave.{js,wasm,data} build/web-build/music_worker.{js,wasm} build/web/
 cp web/music_worklet.js web/manifest.json build/release/testing.ogg build/web/
-cp packaging/bumpwave.png build/web/favicon.png
+convert packaging/bumpwave.png -resize 48x48 build/web/favicon.png
 for size in 192 512; do convert packaging/bumpwave.png -filter point -resize ${size}x$size build/web/icon-$size.png; done
 # The maskable icon keeps its picture in the middle, which any mask leaves whole.
 convert packaging/bumpwave.png -filter point -resize 320x320 -background black -gravity center \

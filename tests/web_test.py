@@ -5,6 +5,7 @@ Ends with "N passed, N failed"; exit status 1 when any failed."""
 import base64
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -142,16 +143,29 @@ def golden_frames_are_the_native_ones(server, native):
             check(fnv1a(ppm) == sums[index], "frame %d differs (%s)" % (index, surface))
 
 
+# The page's thread held for a second, as a long task or a slow device holds it.
+STALL = "(() => { const until = performance.now() + 1000; while (performance.now() < until); })()"
+
+
 def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
-    # The demo's own music, and six channels that SDL orders otherwise than Vorbis.
-    for music, seconds in ((None, 5), (os.path.join(MUSIC, "six-channels-22050.ogg"), 1)):
-        rate, channels, expected = native_decode(
-            music or os.path.join(native, "testing.ogg"), seconds)
-        with Browser() as browser:
-            browser.open(server.url + "?seed=1&keep-sound")
+    with Browser() as browser:
+        # The sound goes through a worklet alone: no ScriptProcessorNode is ever made.
+        browser.call("Page.enable")
+        browser.call("Page.addScriptToEvaluateOnNewDocument", source=(
+            "BaseAudioContext.prototype.createScriptProcessor = function () {"
+            " window.scriptProcessor = true; throw new Error('a ScriptProcessorNode'); };"))
+        browser.open(server.url + "?seed=1&keep-sound")
+        # The demo's own music through a second of a stalled page, then six channels that SDL
+        # orders otherwise than Vorbis: each show keeps its own sound, from its start.
+        for music, seconds in ((None, 5), (os.path.join(MUSIC, "six-channels-22050.ogg"), 1)):
+            rate, channels, expected = native_decode(
+                music or os.path.join(native, "testing.ogg"), seconds)
             if music:  # Start at once: the show waits for the file being read
                 give(browser, "music", music, wait=False)
             browser.evaluate(START)
+            if not music:
+                check(browser.wait_for("bumpwave.musicTime > 0.5", 20), "no music played")
+                browser.evaluate(STALL)
             check(browser.wait_for("bumpwave.sound && bumpwave.sound.length >= %d" % len(expected),
                                    seconds + 20), "too little sound kept")
             check(browser.evaluate("[bumpwave.soundRate, bumpwave.soundChannels]")
@@ -160,8 +174,41 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
             check(browser.evaluate("!FS.analyzePath('/testing.ogg').exists"), "music on the page")
             kept = browser.evaluate("Array.from(new Int16Array(bumpwave.sound.buffer, 0, %d))"
                                     % len(expected))
-        worst = max(abs(a - b) for a, b in zip(kept, expected))
-        check(worst <= 1, "%s: a sample differs by %d from libvorbisfile's" % (music, worst))
+            worst = max(abs(a - b) for a, b in zip(kept, expected))
+            check(worst <= 1, "%s: a sample differs by %d from libvorbisfile's" % (music, worst))
+            browser.key("q", "KeyQ")
+            check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+        check(not browser.evaluate("window.scriptProcessor"), "a ScriptProcessorNode was made")
+
+
+# What the page fetched before Start could be used: [url, bytes on the wire, bytes of the body].
+FETCHED = ("performance.getEntriesByType('navigation').concat(performance.getEntriesByType("
+           "'resource')).map(e => [e.name, e.transferSize, e.decodedBodySize])")
+
+
+def a_slow_network_starts_soon_and_a_visit_without_one_plays(server, native):
+    with Browser() as browser:
+        # A phone's network: 1.6 Mb/s, 150 ms. Start comes after the program and the pictures
+        # alone, compressed; the music follows as the show plays.
+        browser.call("Network.enable")
+        browser.call("Network.emulateNetworkConditions", offline=False, latency=150,
+                     downloadThroughput=200000, uploadThroughput=200000)
+        browser.open(server.url + "?seed=4")
+        fetched = browser.evaluate(FETCHED)
+        check(sum(wire for _, wire, _ in fetched) < 560000, "%s before Start" % fetched)
+        check(not any("testing.ogg" in url for url, _, _ in fetched), "the music before Start")
+        check(all(wire < 0.5 * body for url, wire, body in fetched if url.endswith((".js", ".wasm"))),
+              "not compressed: %s" % fetched)
+        # Installable, and kept for a visit without a network, where it plays with its music.
+        check(browser.wait_for("!!navigator.serviceWorker.controller", 30), "no service worker")
+        check(browser.call("Page.getInstallabilityErrors")["installabilityErrors"] == [],
+              "not installable")
+        browser.call("Network.emulateNetworkConditions", offline=True, latency=0,
+                     downloadThroughput=-1, uploadThroughput=-1)
+        browser.open(server.url + "?seed=5")
+        browser.evaluate(START)
+        check(browser.wait_for("bumpwave.frames > 30 && bumpwave.musicTime > 1", 20),
+              "offline: no show")
 
 
 def the_users_files_are_checked_by_their_own_names_when_chosen(server, native):
@@ -191,11 +238,17 @@ def the_users_files_are_checked_by_their_own_names_when_chosen(server, native):
 
 
 def what_cannot_run_is_said_and_a_shows_seed_replays_it(server, native):
-    for argument, status, said in (("--help", 0, "usage: ./web.sh"), ("70000", 2, "is neither a port")):
+    taken = socket.create_server(("127.0.0.1", 0))
+    port = taken.getsockname()[1]
+    for argument, status, said in (("--help", 0, "usage: ./web.sh"), ("70000", 2, "is neither a port"),
+                                   (str(port), 1, "port %d is taken; ./web.sh " % port)):
+        # Said at once, in one line: nothing is built first.
         run = subprocess.run([os.path.join(SOURCE, "web.sh"), argument], capture_output=True,
                              text=True, timeout=10)
-        check((run.returncode, said in run.stdout + run.stderr) == (status, True),
+        check((run.returncode, said in run.stdout + run.stderr) == (status, True)
+              and (status == 0 or (run.stdout + run.stderr).count("\n") <= 2),
               "web.sh %s: %d, %r" % (argument, run.returncode, run.stdout + run.stderr))
+    taken.close()
     with Browser() as browser:
         for url, said in [(server.file_url, "./web.sh"), *[
                 (server.url + "?autostart&seed=" + bad, "?seed=%s is not a seed" % bad)
@@ -208,10 +261,21 @@ def what_cannot_run_is_said_and_a_shows_seed_replays_it(server, native):
         browser.open(server.url + "?autostart=0")
         check(browser.evaluate("bumpwave.state") == "start", "?autostart=0 started")
         check(browser.evaluate("fetch('favicon.png').then(r => r.ok)"), "no favicon")
-        # A show of the clock's seed, then the show its link names: the same seed.
+        # A show of the clock's seed, after the warning, which a key ends; then the show its link
+        # names, the same seed, at once and calm where the system asks for reduced motion.
         links = []
         for url in (server.url + "?autostart", None):
             browser.open(url or server.url + links[0] + "&autostart")
+            if url:
+                check(browser.evaluate("bumpwave.state === 'start' && (r => r.top >= 0 && r.bottom <="
+                                       " innerHeight)(document.getElementById('warning')"
+                                       ".getBoundingClientRect())"), "the warning was not shown")
+                browser.key("k", "KeyK")
+                browser.call("Emulation.setEmulatedMedia", features=[
+                    {"name": "prefers-reduced-motion", "value": "reduce"}])
+            else:
+                check(browser.evaluate("document.getElementById('calm').checked && bumpwave.state"
+                                       " !== 'start'"), "not at once, or not calm")
             check(browser.wait_for("bumpwave.frames > 3", 10), "no show at " + browser.evaluate("location.search"))
             browser.key("q", "KeyQ")
             check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
@@ -318,6 +382,42 @@ def every_screen_shows_the_whole_frame_and_a_hidden_page_pauses(server, native):
         check(browser.wait_for("!!document.fullscreenElement", 3), "a double tap")
 
 
+# The start or end screen's parts in their order, each [id, top, bottom] in CSS pixels.
+PANEL = ("[...document.getElementById('panel').children].filter(e => e.getClientRects().length)"
+         ".map(e => (r => [e.id || e.tagName, r.top, r.bottom])(e.getBoundingClientRect()))")
+BOX = "(r => [r.left, r.top, r.right, r.bottom])(document.getElementById(%r).getBoundingClientRect())"
+
+
+def a_phone_held_sideways_sees_every_screen_whole(server, native):
+    # Side bands wide enough for the touch controls, and too narrow: then they come with a tap.
+    for width, height, beside in ((844, 390, True), (568, 320, False)):
+        with Browser() as browser:
+            browser.device(width, height, 3, True)
+            browser.call("Emulation.setTouchEmulationEnabled", enabled=True)
+            browser.open(server.url + "?seed=6")
+            for screen in ("start", "end"):
+                parts = browser.evaluate(PANEL)  # from the top, one below the other
+                check(parts[0][1] >= 0 and all(a[2] <= b[1] + 0.5 for a, b in zip(parts, parts[1:])),
+                      "%dx%d, %s screen: %s" % (width, height, screen, parts))
+                if screen == "end":
+                    break
+                browser.evaluate(START)
+                check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
+                frame, bar = browser.evaluate(BOX % "canvas"), browser.evaluate(BOX % "touch-bar")
+                clear = bar[2] <= frame[0] or bar[0] >= frame[2] or bar[1] >= frame[3]
+                if not beside:
+                    check(browser.evaluate("document.getElementById('touch-bar').hidden"),
+                          "%dx%d: the touch controls stay over the frame" % (width, height))
+                    tap(browser)
+                    check(browser.wait_for("!document.getElementById('touch-bar').hidden", 3), "no tap")
+                    check(browser.wait_for("document.getElementById('touch-bar').hidden", 5),
+                          "%dx%d: the touch controls stay" % (width, height))
+                    clear = not browser.evaluate("bumpwave.paused")  # the tap only showed them
+                check(clear, "%dx%d: touch controls %s over the frame %s" % (width, height, bar, frame))
+                browser.key("q", "KeyQ")
+                check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+
+
 def tap(browser):
     for kind, points in (("touchStart", [{"x": 100, "y": 100}]), ("touchEnd", [])):
         browser.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)
@@ -328,9 +428,11 @@ def main():
     passed = failed = 0
     for test in (golden_frames_are_the_native_ones,
                  the_music_is_libvorbisfiles_decode_in_sdl_order,
+                 a_slow_network_starts_soon_and_a_visit_without_one_plays,
                  the_users_files_are_checked_by_their_own_names_when_chosen,
                  what_cannot_run_is_said_and_a_shows_seed_replays_it,
                  every_screen_shows_the_whole_frame_and_a_hidden_page_pauses,
+                 a_phone_held_sideways_sees_every_screen_whole,
                  a_paced_show_plays_to_its_end_and_escape_or_q_ends_one):
         started = time.monotonic()
         try:

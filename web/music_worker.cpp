@@ -24,11 +24,11 @@
 
 // Samples to the worklet: `frames` stereo float frames at its rate, and with
 // `kept` the music's own samples they were made from.
-EM_JS(void, PostSamples, (const float* samples, int frames, const int16_t* kept, int count,
-                          long rate, int channels), {
-    postSamples(HEAPF32.slice(samples >> 2, (samples >> 2) + 2 * frames),
-                kept ? HEAP16.slice(kept >> 1, (kept >> 1) + count) : null, rate, channels);
-});
+EM_JS(void, PostSamples,
+      (const float* samples, int frames, const int16_t* kept, int count, long rate, int channels), {
+          postSamples(HEAPF32.slice(samples >> 2, (samples >> 2) + 2 * frames),
+                      kept ? HEAP16.slice(kept >> 1, (kept >> 1) + count) : null, rate, channels);
+      });
 // Whether enough of the file has come for the reader to read on.
 EM_JS(int, MusicArrived, (), { return musicArrived(); });
 
@@ -73,9 +73,9 @@ static void EndConverter() {
 static bool PutInWorklet(const void* data, long bytes, long rate, int channels, bool) {
     if (!W.converter || rate != W.rate || channels != W.channels) {
         EndConverter();
-        W.converter = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
-                                         static_cast<int>(rate), AUDIO_F32SYS, 2,
-                                         static_cast<int>(W.outRate));
+        W.converter =
+            SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
+                               AUDIO_F32SYS, 2, static_cast<int>(W.outRate));
         if (!W.converter) return true; // SDL said why; this stream is dropped
         W.rate = rate;
         W.channels = channels;

@@ -2,20 +2,22 @@
 // the music worker sends over the port it is given, played in turn. The page
 // hears how much has played, {out} once all has (or faded out after "fade"),
 // and with ?keep-sound each block's own samples as it finishes, and the length
-// of any gap.
+// of any gap. It starts once a tenth of a second has come, as the desktop's card.
 class Music extends AudioWorkletProcessor {
   constructor() {
     super();
-    Object.assign(this, { blocks: [], at: 0, played: 0, told: 0, ended: false, fade: -1 });
+    Object.assign(this, { blocks: [], at: 0, queued: 0, played: 0, told: 0, ended: false, fade: -1 });
     this.port.onmessage = (message) => {
       if (message.data === "fade") this.fade = this.fadeAll = Math.ceil(sampleRate / 20);
       else (this.worker = message.data).onmessage = (block) =>
-        block.data.end ? (this.ended = true) : this.blocks.push(block.data);
+        block.data.end ? (this.ended = true) : (this.queued += this.blocks.push(block.data) && block.data.samples.length / 2);
     };
   }
 
   process(inputs, outputs) {
     const [left, right] = outputs[0];
+    this.started = this.started || this.ended || this.queued >= sampleRate / 10;
+    if (!this.started) return true;
     let i = 0;
     while (i < left.length && this.blocks.length && this.fade !== 0) {
       const block = this.blocks[0], samples = block.samples;
@@ -32,6 +34,7 @@ class Music extends AudioWorkletProcessor {
     const out = this.fade === 0 || (this.ended && !this.blocks.length);
     if (i < left.length && this.played && !out && this.fade < 0) this.port.postMessage({ gap: (left.length - i) / sampleRate });
     this.played += i;
+    this.queued -= i;
     if (this.played - this.told >= sampleRate / 20 || out) {
       if (this.worker) this.worker.postMessage(this.played - this.told);
       this.told = this.played;

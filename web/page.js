@@ -109,6 +109,8 @@ Module.onRuntimeInitialized = () => {
   startButton.disabled = false;
   if (params.has("times")) start();
   else if (autostart) warnThenStart();
+  // What installs the page, once the show can start: its own files come first.
+  document.head.append(Object.assign(document.createElement("link"), { rel: "manifest", href: "manifest.json" }));
   if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
 };
 // How far the page's files have come, on the button until they are all here.
@@ -435,7 +437,7 @@ function showTouchBar() {
 // toggles full screen instead.
 function tap(event) {
   event.preventDefault(); // no mouse events made up after it, nor zoom
-  const revealing = page.bar === "over" && touchBar.hidden && page.touchSeen;
+  const revealing = page.bar === "over" && touchBar.hidden;
   page.touchSeen = true;
   page.barUntil = performance.now() + 2000;
   setTimeout(showTouchBar, 2001);
