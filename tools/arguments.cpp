@@ -99,3 +99,25 @@ bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
     const char* end = ReadLeadingNumber(text, max, value);
     return end && *end == '\0' && value >= min;
 }
+
+bool ReadTimes(const char* text, std::vector<uint32_t>& times) {
+    for (;;) {
+        uint64_t time = 0, count = 1;
+        if (!(text = ReadLeadingNumber(text, UINT32_MAX, time))) return false;
+        if (*text == 'x' && !(text = ReadLeadingNumber(text + 1, MaxFrames, count))) return false;
+        if (count == 0 || times.size() + count > MaxFrames) return false;
+        times.insert(times.end(), count, static_cast<uint32_t>(time));
+        if (*text == '\0') return true;
+        if (*text++ != ',') return false;
+    }
+}
+
+bool ReadSave(const char* text, std::set<uint64_t>& save) {
+    for (;;) {
+        uint64_t index = 0;
+        if (!(text = ReadLeadingNumber(text, UINT32_MAX, index))) return false;
+        save.insert(index);
+        if (*text == '\0') return true;
+        if (*text++ != ',') return false;
+    }
+}

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <span>
+#include <vector>
 
 struct ToolOption {
     const char* name;  // without its "--"
@@ -31,3 +33,11 @@ bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value);
 // A decimal number of at most `max` at the start of `text`; where it ends, or
 // nullptr without one.
 const char* ReadLeadingNumber(const char* text, uint64_t max, uint64_t& value);
+
+constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
+
+// bumpwave-frames' --times, V or VxK items separated by commas (K frames at V
+// milliseconds), added to `times`; and its --save, frame numbers separated by
+// commas. False for anything else, an empty text included.
+bool ReadTimes(const char* text, std::vector<uint32_t>& times);
+bool ReadSave(const char* text, std::set<uint64_t>& save);

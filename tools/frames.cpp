@@ -35,7 +35,6 @@ constexpr const char* Help =
     "all). N seeds the effects' random start. --calm draws the calm show, whose\n"
     "logo fades in and stays instead of flashing. bumpmap.png and boys.jpg are read\n"
     "from the current folder, or else from the build's or the installed data folder.\n";
-constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 
 constexpr ToolOption Known[] = {
     {"seed", "a whole number from 0 to 4294967295"},
@@ -53,28 +52,6 @@ struct FrameArguments {
     std::set<uint64_t> save;
     std::string out;
 };
-
-static bool ReadTimes(const char* text, std::vector<uint32_t>& times) {
-    for (;;) {
-        uint64_t time = 0, count = 1;
-        if (!(text = ReadLeadingNumber(text, UINT32_MAX, time))) return false;
-        if (*text == 'x' && !(text = ReadLeadingNumber(text + 1, MaxFrames, count))) return false;
-        if (count == 0 || times.size() + count > MaxFrames) return false;
-        times.insert(times.end(), count, static_cast<uint32_t>(time));
-        if (*text == '\0') return true;
-        if (*text++ != ',') return false;
-    }
-}
-
-static bool ReadSave(const char* text, std::set<uint64_t>& save) {
-    for (;;) {
-        uint64_t index = 0;
-        if (!(text = ReadLeadingNumber(text, UINT32_MAX, index))) return false;
-        save.insert(index);
-        if (*text == '\0') return true;
-        if (*text++ != ',') return false;
-    }
-}
 
 static FrameArguments ReadArguments(int argc, char** argv) {
     FrameArguments arguments;

@@ -10,7 +10,8 @@
 //   PauseShowAt      when the page is hidden or shown, or the user pauses
 //   PlaceFrame       on every change of the window, for the frame's place
 //
-// and StartFrames / DrawFrameAt for the frames that bumpwave-frames draws.
+// and StartFrames, ReadFrameList and DrawListedFrame for the frames that
+// bumpwave-frames draws.
 // Each show loads the pictures again from the page's files (the demo's own,
 // or the user's, placed by PlacePictures), through the demo's own loaders; its
 // music is pumped on a worker (music_worker.cpp) into the page's AudioWorklet.
@@ -24,22 +25,28 @@
 #include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
+#include "tools/arguments.h"
 
 #include <emscripten.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
-static const char* const Title = "bumpwave";
-
-static Display* PageDisplay;
-static Frame* PageFrame;
-static int PlacedFrame[5]; // PlaceFrame's answer: x, y, width, height, whole scale
-static uint8_t CapturedPixels[FrameWidth * FrameHeight * 4]; // RGBA, as an ImageData holds them
-static bool ShowLoaded; // loaded ahead for LoadedSeed, not yet started
-static unsigned LoadedSeed;
+static struct {
+    Display* display;
+    Frame* frame;
+    int placed[5]; // PlaceFrame's answer: x, y, width, height, whole scale
+    uint8_t captured[FrameWidth * FrameHeight * 4]; // RGBA, as an ImageData holds them
+    bool loaded;                                    // loaded ahead for loadedSeed, not yet started
+    unsigned loadedSeed;
+    std::vector<uint32_t> times; // the frames of ?times and ?save
+    std::set<uint64_t> save;
+    bool saveAll;
+} P;
 
 // The page's music is the worker's (music_worker.cpp) and the worklet's: the
 // frame loop's stop fades it out there.
@@ -51,15 +58,15 @@ void StopMusic() {
 
 // The canvas and the frame, once.
 static bool OpenPageDisplay() {
-    if (!PageFrame) PageFrame = AllocateFrame(FrameWidth, FrameHeight);
-    if (!PageFrame) {
+    if (!P.frame) P.frame = AllocateFrame(FrameWidth, FrameHeight);
+    if (!P.frame) {
         std::printf("bumpwave: not enough memory for the frame\n");
         return false;
     }
-    if (!PageDisplay) {
-        PageDisplay = OpenDisplay(false, false, Title);
-        if (!PageDisplay) return false; // the display layer said why
-        LendPixels(PageDisplay, PageFrame);
+    if (!P.display) {
+        P.display = OpenDisplay(false, false, ProgramName);
+        if (!P.display) return false; // the display layer said why
+        LendPixels(P.display, P.frame);
     }
     return true;
 }
@@ -76,8 +83,8 @@ static bool PrepareShow(unsigned seed) {
 // The frame's 0x00RRGGBB words as opaque RGBA bytes.
 static void KeepFrame() {
     LockedFrame locked;
-    if (!LockFrame(PageFrame, &locked)) return;
-    uint8_t* to = CapturedPixels;
+    if (!LockFrame(P.frame, &locked)) return;
+    uint8_t* to = P.captured;
     for (int y = 0; y < FrameHeight; ++y) {
         const uint32_t* row = reinterpret_cast<const uint32_t*>(
             reinterpret_cast<const char*>(locked.memory) + y * locked.bytesPerRow);
@@ -88,7 +95,7 @@ static void KeepFrame() {
             to[3] = 0xFF;
         }
     }
-    UnlockFrame(PageFrame);
+    UnlockFrame(P.frame);
 }
 
 extern "C" {
@@ -101,12 +108,11 @@ static int64_t PageTime(double ms) {
 // Loads a show and starts its visuals at `now`; 0 when a picture could not be
 // loaded (its message is on the page). The page starts its music.
 EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, double now) {
-    bool loaded = ShowLoaded && LoadedSeed == seed;
-    ShowLoaded = false;
+    bool loaded = P.loaded && P.loadedSeed == seed;
+    P.loaded = false;
     if (!(loaded ? OpenPageDisplay() : PrepareShow(seed))) return 0;
     StopRequested = 0; // a new show: the last one's stop is done with
-    StartFrameLoop(PageFrame, PageDisplay, DefaultStepRate, BumpPicture, LogoPicture,
-                   PageTime(now));
+    StartFrameLoop(P.frame, P.display, DefaultStepRate, BumpPicture, LogoPicture, PageTime(now));
     return 1;
 }
 
@@ -134,12 +140,12 @@ EMSCRIPTEN_KEEPALIVE double ShowSeconds() {
 // desktop's own rule: the address of x, y, width, height and whole scale.
 EMSCRIPTEN_KEEPALIVE int* PlaceFrame(int width, int height) {
     FrameArea area = ScaledFrameArea(width, height);
-    PlacedFrame[0] = area.x;
-    PlacedFrame[1] = area.y;
-    PlacedFrame[2] = area.width;
-    PlacedFrame[3] = area.height;
-    PlacedFrame[4] = area.wholeScale;
-    return PlacedFrame;
+    P.placed[0] = area.x;
+    P.placed[1] = area.y;
+    P.placed[2] = area.width;
+    P.placed[3] = area.height;
+    P.placed[4] = area.wholeScale;
+    return P.placed;
 }
 
 // The Calm checkbox: the shows and frames that follow flash nothing.
@@ -149,10 +155,10 @@ EMSCRIPTEN_KEEPALIVE void SetCalm(int calm) {
 
 // Loads the next show before its click, so that the click only starts it.
 EMSCRIPTEN_KEEPALIVE int LoadShowAhead(unsigned seed) {
-    ShowLoaded = LoadShow(seed);
-    LoadedSeed = seed;
+    P.loaded = LoadShow(seed);
+    P.loadedSeed = seed;
     std::fflush(stdout);
-    return ShowLoaded;
+    return P.loaded;
 }
 
 // The user's pictures where the show's loaders look, else the demo's own:
@@ -191,13 +197,36 @@ EMSCRIPTEN_KEEPALIVE int StartFrames(unsigned seed) {
 // With `keep`, the frame as drawn is kept in CapturedFrame's pixels: whatever
 // the canvas shows, a capture is the frame itself.
 EMSCRIPTEN_KEEPALIVE void DrawFrameAt(uint32_t elapsedMs, int keep) {
-    RenderScene(PageFrame, elapsedMs, BumpPicture, LogoPicture);
-    ShowFrame(PageDisplay, PageFrame); // before the capture's lock, which forgets the drawn areas
+    RenderScene(P.frame, elapsedMs, BumpPicture, LogoPicture);
+    ShowFrame(P.display, P.frame); // before the capture's lock, which forgets the drawn areas
     if (keep) KeepFrame();
 }
 
+// ?times and ?save as bumpwave-frames reads --times and --save (`save` null
+// to keep every frame): the count of frames to draw, 0 when either is refused.
+EMSCRIPTEN_KEEPALIVE uint32_t ReadFrameList(const char* times, const char* save) {
+    P.times.clear();
+    P.save.clear();
+    if (!ReadTimes(times, P.times) || (save && !ReadSave(save, P.save))) {
+        std::printf("%s: ?times takes V or VxK items and ?save frame numbers, separated by "
+                    "commas, as bumpwave-frames takes them\n",
+                    ProgramName);
+        P.times.clear();
+    }
+    P.saveAll = !save;
+    std::fflush(stdout);
+    return static_cast<uint32_t>(P.times.size());
+}
+
+// Frame `index` of the list drawn; 1 when it is kept, for a capture.
+EMSCRIPTEN_KEEPALIVE int DrawListedFrame(uint32_t index) {
+    const bool keep = P.saveAll || P.save.count(index);
+    DrawFrameAt(P.times[index], keep);
+    return keep;
+}
+
 EMSCRIPTEN_KEEPALIVE uint8_t* CapturedFrame() {
-    return CapturedPixels;
+    return P.captured;
 }
 
 } // extern "C"
