@@ -2,11 +2,10 @@
 // drawn without SDL, so that no pixel of the frame passes through JavaScript.
 //
 // Through WebGL the frame's words are uploaded as they lie in memory, bytes
-// B, G, R, 0, as an RGBA texture; the shader swaps red and blue back and
-// scales by nearest texel into whatever size the canvas's store has. Where
-// WebGL is missing or drawn in software, the frame is turned into RGBA bytes
-// here and handed to a 2D canvas, through a second canvas when the store is
-// not the frame's size.
+// B, G, R, 0, as an RGBA texture; the shader swaps red and blue back onto the
+// canvas's 640 × 480 store, which the page scales. Where WebGL is missing or
+// drawn in software, the frame is turned into RGBA bytes here and handed to a
+// 2D canvas.
 // Either way each byte reaches the canvas unchanged.
 #include "platform/display.h"
 

@@ -11,12 +11,8 @@ mergeInto(LibraryManager.library, {
       canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
     if (!gl) {
       const context = canvas.getContext("2d", { alpha: false });
-      if (!context) return 0;
-      const stage = document.createElement("canvas");
-      stage.width = 640;
-      stage.height = 480;
-      Module.screen = { context: context, stage: stage, image: null };
-      return 1;
+      Module.screen = { context: context, image: null };
+      return context ? 1 : 0;
     }
     const program = gl.createProgram();
     const shader = (type, source) => {
@@ -40,15 +36,15 @@ mergeInto(LibraryManager.library, {
     gl.enableVertexAttribArray(0);
     gl.vertexAttribPointer(0, 2, gl.FLOAT, false, 0, 0);
     gl.bindTexture(gl.TEXTURE_2D, gl.createTexture());
-    // Whole pixels at any store size.
-    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MIN_FILTER, gl.NEAREST);
-    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_MAG_FILTER, gl.NEAREST);
-    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_S, gl.CLAMP_TO_EDGE);
-    gl.texParameteri(gl.TEXTURE_2D, gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE);
+    // A texture of any size, drawn texel for pixel onto the 640 × 480 store.
+    // (No destructuring here: Emscripten's own minifier mangles it.)
+    for (const pair of [[gl.TEXTURE_MIN_FILTER, gl.NEAREST], [gl.TEXTURE_MAG_FILTER, gl.NEAREST],
+      [gl.TEXTURE_WRAP_S, gl.CLAMP_TO_EDGE], [gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE]])
+      gl.texParameteri(gl.TEXTURE_2D, pair[0], pair[1]);
     gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, 640, 480, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
     const webgl2 = gl instanceof WebGL2RenderingContext;
     if (webgl2) gl.pixelStorei(gl.UNPACK_ROW_LENGTH, 640); // an area's rows lie a frame row apart
-    Module.screen = { gl: gl, webgl2: webgl2, width: 0, height: 0 };
+    Module.screen = { gl: gl, webgl2: webgl2 };
     return 2;
   },
 
@@ -68,7 +64,7 @@ mergeInto(LibraryManager.library, {
   },
 
   // The frame's packed words in the changed areas (x, y, width, height each),
-  // uploaded as they lie, then drawn over the whole store. WebGL 2 reads them
+  // uploaded as they lie, then drawn over the store. WebGL 2 reads them
   // from the memory itself, no view made per frame, and an area's rows as
   // they lie in the frame; WebGL 1 takes whole rows.
   DrawWords: function (words, areas, count) {
@@ -86,16 +82,10 @@ mergeInto(LibraryManager.library, {
           HEAPU8.subarray(from, from + 640 * height * 4));
       }
     }
-    if (screen.width !== gl.drawingBufferWidth || screen.height !== gl.drawingBufferHeight) {
-      screen.width = gl.drawingBufferWidth;
-      screen.height = gl.drawingBufferHeight;
-      gl.viewport(0, 0, screen.width, screen.height);
-    }
     gl.drawArrays(gl.TRIANGLES, 0, 3);
   },
 
-  // The RGBA bytes of the changed areas onto the 2D canvas, by whole pixels
-  // where its store is larger than the frame.
+  // The RGBA bytes of the changed areas onto the 2D canvas.
   DrawRgba: function (rgba, areas, count) {
     const screen = Module.screen;
     // A grown memory is a new buffer: a view of the old one is empty.
@@ -103,16 +93,9 @@ mergeInto(LibraryManager.library, {
       const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, 640 * 480 * 4);
       screen.image = new ImageData(bytes, 640, 480);
     }
-    const canvas = screen.context.canvas;
-    const whole = canvas.width === 640 && canvas.height === 480;
-    const target = whole ? screen.context : screen.stage.getContext("2d");
     for (let i = 0; i < count; ++i) {
-      const at = (areas >> 2) + 4 * i, x = HEAP32[at], y = HEAP32[at + 1];
-      const width = HEAP32[at + 2], height = HEAP32[at + 3];
-      target.putImageData(screen.image, 0, 0, x, y, width, height);
+      const at = (areas >> 2) + 4 * i;
+      screen.context.putImageData(screen.image, 0, 0, ...HEAP32.subarray(at, at + 4));
     }
-    if (whole) return;
-    screen.context.imageSmoothingEnabled = false;
-    screen.context.drawImage(screen.stage, 0, 0, canvas.width, canvas.height);
   },
 });

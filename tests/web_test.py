@@ -163,6 +163,7 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
             if music:  # Start at once: the show waits for the file being read
                 give(browser, "music", music, wait=False)
             browser.evaluate(START)
+            check(browser.wait_for("bumpwave.state === 'running'", 20), "no show")
             if not music:
                 check(browser.wait_for("bumpwave.musicTime > 0.5", 20), "no music played")
                 browser.evaluate(STALL)

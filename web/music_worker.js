@@ -1,13 +1,13 @@
-// The worker's half of music_worker.cpp. Runs before the program's runtime
-// (Emscripten's --pre-js). From the page: {play: {port, rate, keep, seconds,
-// own}} plays the demo's own music or the user's into the worklet's port,
-// {stop} ends it, {music: bytes} is the user's music (null: none), and
-// {check, kind, bytes} checks a file of the user's. To the page: {line} for
-// each line the reader says, {checked, usable, lines} and {broken} when its
-// program cannot run. The demo's own music is read as it comes.
+// The worker's half of music_worker.cpp; runs before its runtime (Emscripten's
+// --pre-js). From the page: {play: {port, rate, keep, seconds, own}} plays the
+// demo's own music or the user's into a worklet's port, {stop} ends it,
+// {music: bytes} is the user's music, {check, kind, bytes} checks a file of the
+// user's. To the page: {line} for each line the reader says, {checked, usable,
+// lines}, and {broken} when the program cannot run. The demo's own music is
+// fetched once, and read as it comes.
 "use strict";
 
-const music = { size: 0, complete: false, play: null, reading: false, worklet: null, heard: null, early: [] };
+const music = { size: 0, complete: false, early: [] };
 Module.print = Module.printErr = (line) => (music.heard ? music.heard.push(line) : postMessage({ line }));
 Module.onAbort = (what) => postMessage({ broken: `${what}` });
 
@@ -15,8 +15,8 @@ function postSamples(samples, kept, rate, channels) {
   music.worklet.postMessage({ samples, kept, rate, channels }, [samples.buffer].concat(kept ? [kept.buffer] : []));
 }
 
-// Whether the reader is far enough from the end of what has come of the file
-// (a page of Ogg is at most 64 kB), or it has all come.
+// Whether the reader is far enough from the end of what has come of the
+// file (an Ogg page is at most 64 kB), or it has all come.
 function musicArrived() {
   const stream = FS.streams.find((s) => s && s.path === "/own/testing.ogg");
   return music.complete || music.size - (stream ? stream.position : 0) > 65536;
@@ -40,8 +40,7 @@ async function fetchOwnMusic() {
   const file = FS.open("/own/testing.ogg", "w");
   try {
     const reader = (await fetch("testing.ogg")).body.getReader();
-    for (let part; !(part = await reader.read()).done; pump())
-      music.size += FS.write(file, part.value, 0, part.value.length);
+    for (let part; !(part = await reader.read()).done; pump()) music.size += FS.write(file, part.value, 0, part.value.length);
   } catch (error) {
     postMessage({ line: `bumpwave: testing.ogg: ${error}` });
   }
@@ -51,23 +50,22 @@ async function fetchOwnMusic() {
 }
 
 function take(data) {
-  if ("play" in data) {
+  if (data.play) {
     if (music.worklet) music.worklet.close();
     music.worklet = data.play.port;
-    music.worklet.onmessage = (played) => _MusicPlayed(played.data) || pump();
+    music.worklet.onmessage = (played) => pump(_MusicPlayed(played.data));
     music.play = data.play;
     music.reading = false;
     pump();
-  } else if ("stop" in data) {
+  } else if (data.stop) {
     music.reading = false;
     music.play = null;
-  } else if ("music" in data) {
-    if (data.music) FS.writeFile("/user/testing.ogg", new Uint8Array(data.music));
-  } else if ("check" in data) {
+  } else if (data.music) {
+    FS.writeFile("/user/testing.ogg", new Uint8Array(data.music));
+  } else {
     FS.writeFile("/check/file", new Uint8Array(data.bytes));
     music.heard = [];
-    const usable = _CheckFile(data.kind) !== 0;
-    postMessage({ checked: data.check, usable, lines: music.heard });
+    postMessage({ checked: data.check, usable: _CheckFile(data.kind) !== 0, lines: music.heard });
     music.heard = null;
   }
 }

@@ -6,17 +6,18 @@
 class Music extends AudioWorkletProcessor {
   constructor() {
     super();
-    Object.assign(this, { blocks: [], at: 0, queued: 0, played: 0, told: 0, ended: false, fade: -1 });
+    Object.assign(this, { blocks: [], at: 0, played: 0, told: 0, ended: false, fade: -1 });
     this.port.onmessage = (message) => {
       if (message.data === "fade") this.fade = this.fadeAll = Math.ceil(sampleRate / 20);
       else (this.worker = message.data).onmessage = (block) =>
-        block.data.end ? (this.ended = true) : (this.queued += this.blocks.push(block.data) && block.data.samples.length / 2);
+        block.data.end ? (this.ended = true) : this.blocks.push(block.data);
     };
   }
 
   process(inputs, outputs) {
     const [left, right] = outputs[0];
-    this.started = this.started || this.ended || this.queued >= sampleRate / 10;
+    this.started = this.started || this.ended || this.fade >= 0 ||
+      this.blocks.reduce((sum, block) => sum + block.samples.length / 2, 0) >= sampleRate / 10;
     if (!this.started) return true;
     let i = 0;
     while (i < left.length && this.blocks.length && this.fade !== 0) {
@@ -31,10 +32,9 @@ class Music extends AudioWorkletProcessor {
       this.at = 0;
       if (block.kept) this.port.postMessage({ kept: block.kept, rate: block.rate, channels: block.channels });
     }
-    const out = this.fade === 0 || (this.ended && !this.blocks.length);
+    const out = this.fade === 0 || (!this.blocks.length && (this.ended || this.fade > 0));
     if (i < left.length && this.played && !out && this.fade < 0) this.port.postMessage({ gap: (left.length - i) / sampleRate });
     this.played += i;
-    this.queued -= i;
     if (this.played - this.told >= sampleRate / 20 || out) {
       if (this.worker) this.worker.postMessage(this.played - this.told);
       this.told = this.played;

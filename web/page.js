@@ -315,10 +315,7 @@ function setPaused() {
   element("pause").textContent = paused ? "Go on" : "Pause";
 }
 
-function togglePause() {
-  page.userPaused = !page.userPaused;
-  setPaused();
-}
+const togglePause = () => setPaused((page.userPaused = !page.userPaused));
 
 const showActive = () => bumpwave.state === "running" || bumpwave.state === "music";
 
@@ -356,10 +353,8 @@ function tap(event) {
   page.tapTimer = setTimeout(togglePause, 350);
 }
 
-function toggleFullScreen() {
-  if (document.fullscreenElement) document.exitFullscreen();
-  else document.documentElement.requestFullscreen().catch(() => {});
-}
+const toggleFullScreen = () =>
+  document.fullscreenElement ? document.exitFullscreen() : document.documentElement.requestFullscreen().catch(() => {});
 
 // ---- The worker: the music, and the checks of the user's files.
 function startWorker() {
@@ -388,9 +383,7 @@ function queueFileWork(work) {
 
 // A file the user chose or dropped; `kind` is bump, logo or music, or a
 // function that decides it once the files before it are checked.
-function useFile(kind, file) {
-  if (file) queueFileWork(() => checkFile(typeof kind === "function" ? kind() : kind, file));
-}
+const useFile = (kind, file) => file && queueFileWork(() => checkFile(typeof kind === "function" ? kind() : kind, file));
 
 // The demo's own loader over the file, on the worker, as soon as it is chosen;
 // the page says by the file's own name whether the next shows will use it, and
