@@ -1,10 +1,11 @@
 // The worker's half of music_worker.cpp; runs before its runtime (Emscripten's
 // --pre-js). From the page: {play: {port, rate, keep, seconds, own}} plays the
-// demo's own music or the user's into a worklet's port, {stop} ends it,
-// {music: bytes} is the user's music, {check, kind, bytes} checks a file of the
-// user's. To the page: {line} for each line the reader says, {checked, usable,
-// lines}, and {broken} when the program cannot run. The demo's own music is
-// fetched once, and read as it comes.
+// demo's own music or the user's from `seconds` into a worklet's port, {stop}
+// ends it, {music: bytes} is the user's music, and {check, kind, bytes} checks
+// a file of the user's. To the page: {line} for each line the reader says,
+// {ready} once the demo's own music can play, {checked, usable, lines}, and
+// {broken} when the program cannot run. The demo's own music is fetched once,
+// and read as it comes.
 "use strict";
 
 const music = { size: 0, complete: false, early: [] };
@@ -24,6 +25,7 @@ function musicArrived() {
 
 function pump() {
   const play = music.play;
+  if (!music.ready && (music.ready = musicArrived())) postMessage({ ready: true });
   if (play && (!play.own || musicArrived())) {
     music.play = null;
     FS.chdir(play.own ? "/own" : "/user");

@@ -35,7 +35,7 @@ class Music extends AudioWorkletProcessor {
     const out = this.fade === 0 || (!this.blocks.length && (this.ended || this.fade > 0));
     if (i < left.length && this.played && !out && this.fade < 0) this.port.postMessage({ gap: (left.length - i) / sampleRate });
     this.played += i;
-    if (this.played - this.told >= sampleRate / 20 || out) {
+    if (this.played - this.told >= sampleRate / 20 || out || (i && !this.told)) {
       if (this.worker) this.worker.postMessage(this.played - this.told);
       this.told = this.played;
       this.port.postMessage({ played: this.played / sampleRate, out: out });

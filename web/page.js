@@ -166,7 +166,14 @@ function startMusic() {
   page.worker.postMessage({ play: Object.assign(play, { keep: params.has("keep-sound") }) }, [channel.port2]);
 }
 
+function releaseClock(played) {
+  clearTimeout(page.holding);
+  page.holding = 0;
+  if (!bumpwave.paused) _PauseShowAt(0, performance.now() - 1000 * played);
+}
+
 function heardFromWorklet(data) {
+  if (data.played && page.holding) releaseClock(data.played);
   if ("played" in data) bumpwave.musicTime = data.played;
   if (data.out) page.musicOut = true;
   if (data.kept) keepSound(data.kept, data.rate, data.channels);
@@ -205,6 +212,9 @@ function start() {
     startButton.textContent = "Reading your files…";
     return page.fileWork.then(start);
   }
+  // On a slow network the demo's own music may not have come yet: the show waits for it.
+  page.waitingForMusic = !page.musicReady && !page.userFiles.music && !page.workerBroken && !!page.sound;
+  if (page.waitingForMusic && !params.has("times")) return (startButton.textContent = "Loading the music…");
   if (!params.has("times") && !soundAllowed()) {
     page.waitingForSound = true;
     // In a click the sound starts at once; without one it waits for the user.
@@ -225,6 +235,10 @@ function start() {
   _SetCalm(calmBox.checked ? 1 : 0);
   if (!_StartShow(page.shownSeed, performance.now())) return showPanel("Start");
   startMusic();
+  // The show's clock waits for the music's first sound, which takes a moment to
+  // come from the worker (or never comes: then it goes on alone).
+  if (!page.musicOut) _PauseShowAt(1, performance.now());
+  page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000, 0);
   element("panel").hidden = true;
   layout();
   canvas.focus();
@@ -363,6 +377,10 @@ function startWorker() {
     const data = message.data;
     if ("broken" in data) workerFailed();
     else if ("line" in data) say(data.line);
+    else if (data.ready) {
+      page.musicReady = true;
+      if (page.waitingForMusic) start();
+    }
     else page.checks[data.checked](data);
   };
   page.worker.onerror = (error) => workerFailed(error.preventDefault());
@@ -372,6 +390,7 @@ function startWorker() {
 function workerFailed() {
   if (!page.workerBroken) say("bumpwave: no music: the page's worker failed");
   page.workerBroken = page.musicOut = true;
+  if (page.waitingForMusic) start();
   page.checks.forEach((answer) => answer && answer({ usable: false, lines: ["the page's worker failed"] }));
 }
 
