@@ -41,6 +41,7 @@ page.fileWork = new Promise((resolve) => (page.runtimeReady = resolve)); // the 
 // What cannot work here is said on the page, and nothing more of the script runs.
 function refuse(text) {
   messages.textContent = text;
+  startButton.disabled = true;
   startButton.textContent = "Cannot start";
   throw new Error("bumpwave: " + text);
 }
@@ -82,11 +83,7 @@ Module.setStatus = (text) => {
   const part = /\((\d+)\/(\d+)\)/.exec(text);
   if (part && startButton.disabled) startButton.textContent = `Loading… ${Math.floor((100 * part[1]) / part[2])} %`;
 };
-Module.onAbort = (what) => {
-  startButton.disabled = true;
-  startButton.textContent = "Cannot start";
-  say(`The page's program could not start (${what}). Serve the whole folder web.sh built.`);
-};
+Module.onAbort = (what) => refuse(`The page's program could not start (${what}). Serve the whole folder web.sh built.`);
 
 // ?seed as the demo takes it, 0 .. 2^32 − 1; null without one, NaN for one it does not take.
 function givenSeed() {

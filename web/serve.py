@@ -25,8 +25,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         return open(path + ".gz", "rb")
 
 
+class Server(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, address):
+        if not isinstance(sys.exc_info()[1], ConnectionError):  # not a browser gone mid-file
+            super().handle_error(request, address)
+
+
 def server(folder, port, address="127.0.0.1"):
-    return http.server.ThreadingHTTPServer((address, port), functools.partial(Handler, directory=folder))
+    return Server((address, port), functools.partial(Handler, directory=folder))
 
 
 if __name__ == "__main__":
