@@ -65,18 +65,21 @@ Module.print = Module.printErr = say;
 Module.onRuntimeInitialized = () => {
   page.runtime = true;
   FS.mkdir("/user");
-  startWorker();
-  page.runtimeReady();
   startButton.textContent = "Start";
   layout();
   if (Number.isNaN(givenSeed())) return refuseSeed();
-  loadAhead();
   startButton.disabled = false;
-  if (params.has("times")) start();
-  else if (params.has("autostart") && !/^(0|false|no|off)$/i.test(params.get("autostart"))) warnThenStart();
-  // What installs the page, once the show can start: its own files come first.
-  document.head.append(Object.assign(document.createElement("link"), { rel: "manifest", href: "manifest.json" }));
-  if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
+  // The rest once the button shows: a click before the next show is loaded loads it.
+  setTimeout(() => {
+    startWorker();
+    page.runtimeReady();
+    if (page.loadedSeed === undefined) loadAhead();
+    if (params.has("times")) start();
+    else if (params.has("autostart") && !/^(0|false|no|off)$/i.test(params.get("autostart"))) warnThenStart();
+    // What installs the page, once the show can start: its own files come first.
+    document.head.append(Object.assign(document.createElement("link"), { rel: "manifest", href: "manifest.json" }));
+    if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
+  });
 };
 // How far the page's files have come, on the button until they are all here.
 Module.setStatus = (text) => {
@@ -205,6 +208,7 @@ function showPanel(label) {
 function start() {
   page.countdown = 0;
   if (showActive()) return;
+  prepareSound();
   if (page.filesPending) {
     startButton.textContent = "Reading your files…";
     return page.fileWork.then(start);
