@@ -38,7 +38,9 @@ class Music extends AudioWorkletProcessor {
     if (this.played - this.told >= sampleRate / 20 || out || (i && !this.told)) {
       if (this.worker) this.worker.postMessage(this.played - this.told);
       this.told = this.played;
-      this.port.postMessage({ played: this.played / sampleRate, out: out });
+      // `began`: when the music's first frame played, on the context's clock.
+      const began = currentTime + (i - this.played) / sampleRate;
+      this.port.postMessage({ played: this.played / sampleRate, began: began, out: out });
     }
     return !out;
   }

@@ -166,14 +166,16 @@ function startMusic() {
   page.worker.postMessage({ play: Object.assign(play, { keep: params.has("keep-sound") }) }, [channel.port2]);
 }
 
-function releaseClock(played) {
+// The show's clock from when the music began, however late the page hears of it.
+function releaseClock(began) {
   clearTimeout(page.holding);
   page.holding = 0;
-  if (!bumpwave.paused) _PauseShowAt(0, performance.now() - 1000 * played);
+  const since = began === undefined ? 0 : Math.max(0, page.sound.context.currentTime - began);
+  if (!bumpwave.paused) _PauseShowAt(0, performance.now() - 1000 * since);
 }
 
 function heardFromWorklet(data) {
-  if (data.played && page.holding) releaseClock(data.played);
+  if (data.played && page.holding) releaseClock(data.began);
   if ("played" in data) bumpwave.musicTime = data.played;
   if (data.out) page.musicOut = true;
   if (data.kept) keepSound(data.kept, data.rate, data.channels);
@@ -239,7 +241,7 @@ function start() {
   // The show's clock waits for the music's first sound, which takes a moment to
   // come from the worker (or never comes: then it goes on alone).
   if (!page.musicOut) _PauseShowAt(1, performance.now());
-  page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000, 0);
+  page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000);
   element("panel").hidden = true;
   layout();
   canvas.focus();
