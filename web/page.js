@@ -232,7 +232,7 @@ function start() {
   page.keptAll = null;
   page.userPaused = false;
   if (params.has("times")) return startFrames();
-  if (page.loadedSeed === null) _PlacePictures();
+  if (page.loadedSeed == null) _PlacePictures(); // not loaded ahead, or not yet
   page.shownSeed = bumpwave.seed = page.loadedSeed ?? seed();
   page.loadedSeed = null;
   _SetCalm(calmBox.checked ? 1 : 0);
