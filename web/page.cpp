@@ -60,7 +60,7 @@ void StopMusic() {
 static bool OpenPageDisplay() {
     if (!P.frame) P.frame = AllocateFrame(FrameWidth, FrameHeight);
     if (!P.frame) {
-        std::printf("bumpwave: not enough memory for the frame\n");
+        std::printf("%s: not enough memory for the frame\n", ProgramName);
         return false;
     }
     if (!P.display) {
