@@ -68,8 +68,11 @@ static struct {
 static struct {
     Signal* endSignal;
     bool cardOpen, fileOpen;
-    std::atomic<bool> cardAnswered; // the first open of the card has returned
-    std::atomic<bool> stopping;     // asked by the main thread
+    std::atomic<bool> cardAnswered;   // the first open of the card has returned
+    std::atomic<bool> stopping;       // asked by the main thread
+    std::atomic<bool> playing;        // card and file open: `from` is the music's place
+    std::atomic<bool> seekAsked;      // by the main thread, to `seekTo`
+    std::atomic<double> seekTo, from; // seconds into the music
 } M;
 
 static void SayWhy(const char* why) {
@@ -241,6 +244,7 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
 // says below 0 that the next block has yet to come.
 template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     while (!M.stopping) {
+        if (M.seekAsked) return true;
         if (R.pending == 0)
             R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
         if (R.pending < 0) { // more to come
@@ -322,10 +326,51 @@ void CloseMusic() {
     M.fileOpen = false;
 }
 
+// Reads the music again from its start up to `seconds`, the sound held for
+// the old place dropped: a stream cannot seek, and this also finds a moment
+// across streams of other rates.
+static bool SkipTo(double seconds) {
+    DropSound();
+    R.pending = 0;
+    bool open = OpenMusicFile();
+    for (double at = 0; open;) {
+        long rate;
+        int channels;
+        const long bytes = ReadMusic(R.buffer, BufferSize, &rate, &channels);
+        if (bytes <= 0) break;
+        const long frameBytes = 2L * channels, frames = bytes / frameBytes;
+        const long skip = static_cast<long>((seconds - at) * static_cast<double>(rate));
+        at += static_cast<double>(frames) / static_cast<double>(rate);
+        if (skip >= frames) continue;
+        R.pending = bytes - skip * frameBytes;
+        std::memmove(R.buffer, R.buffer + skip * frameBytes, static_cast<size_t>(R.pending));
+        R.pendingRate = rate;
+        R.pendingChannels = channels;
+        break;
+    }
+    M.from = seconds;
+    M.seekAsked = false;
+    return open;
+}
+
 void PlayMusic() {
-    if (OpenCardAndFile()) PumpMusic(DecodeVorbis, &R.stream, PutInCard, true);
+    if (OpenCardAndFile()) {
+        M.playing = true;
+        while (PumpMusic(DecodeVorbis, &R.stream, PutInCard, true) && SkipTo(M.seekTo)) {
+        }
+        M.playing = false;
+    }
     CloseMusic();
     SendSignal(M.endSignal);
+}
+
+void SeekMusic(double seconds) {
+    M.seekTo = seconds;
+    M.seekAsked = true;
+}
+
+double MusicPlace() {
+    return M.playing && !M.seekAsked ? M.from + SoundSecondsPlayed() : -1;
 }
 
 bool StartMusic(Signal* ended) {
@@ -333,6 +378,8 @@ bool StartMusic(Signal* ended) {
     M.cardOpen = M.fileOpen = false;
     M.cardAnswered = false;
     M.stopping = false;
+    M.seekAsked = false;
+    M.from = 0;
     PauseSound(false);
     return StartThread(PlayMusic, "bumpwave music", true);
 }

@@ -25,6 +25,11 @@ void PlayMusic();
 void StopMusic();
 // Stops the music where it is, or resumes it, losing nothing.
 void PauseMusic(bool paused);
+// From the main thread: the music thread goes on from `seconds` into the music.
+void SeekMusic(double seconds);
+// From the main thread: where in the music the card plays now, in seconds;
+// negative without music, or while a seek is under way.
+double MusicPlace();
 
 // Waits for the music thread's end signal, stopping the music (a short fade)
 // once `stop` is set. A sound card that has not answered its open by then may

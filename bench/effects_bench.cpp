@@ -76,7 +76,11 @@ void BM_BumpLights(benchmark::State& state) {
     Setup& s = Shared();
     Light lights[3];
     Compare(
-        state, [&] { lights[0] = redLight, lights[1] = greenLight, lights[2] = blueLight; },
+        state,
+        [&] {
+            lights[0] = Lights.redLight, lights[1] = Lights.greenLight,
+            lights[2] = Lights.blueLight;
+        },
         [&] { RenderBumpLights(s.frame, s.picture.data()); },
         [&] { literal::BumpLights(s.frame->pixels, s.picture.data(), lights); });
 }
@@ -98,7 +102,7 @@ void BM_PlasmaAndDotGrid(benchmark::State& state) {
         state,
         [&] {
             phases = PlasmaPhases;
-            rowCounter = DotRowCounter, columnCounter = DotColumnCounter;
+            rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter;
         },
         [&] {
             RenderPlasma(s.frame, nullptr);
@@ -114,7 +118,8 @@ void BM_DotGrid(benchmark::State& state) {
     Setup& s = Shared();
     uint32_t rowCounter, columnCounter;
     Compare(
-        state, [&] { rowCounter = DotRowCounter, columnCounter = DotColumnCounter; },
+        state,
+        [&] { rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter; },
         [&] { RenderDotGrid(s.frame); },
         [&] { literal::Dots(s.frame->pixels, rowCounter, columnCounter); });
 }

@@ -341,6 +341,18 @@ bool SoundPlayedOut() {
     return out;
 }
 
+void DropSound() {
+    Card& card = A.card;
+    if (!card.device) return;
+    SDL_LockMutex(card.lock);
+    for (; card.count > 0; --card.count, card.first = (card.first + 1) % MaxConverters)
+        SDL_AudioStreamClear(card.chain[card.first].stream);
+    card.first = 0;
+    card.started = false;
+    card.bytesPlayed = 0;
+    SDL_UnlockMutex(card.lock);
+}
+
 void FadeOutSound() {
     A.fadeAsked = true;
 }

@@ -46,6 +46,10 @@ void FadeOutSound();
 // A card opened while paused opens paused.
 void PauseSound(bool paused);
 
+// Drops the sound the device holds, played or not: what comes next plays at
+// once, and the seconds played count from zero again.
+void DropSound();
+
 // Without waiting: whether the device has played all it was given (or lost it).
 bool SoundPlayedOut();
 

@@ -18,7 +18,8 @@ struct Display {
     void* texturePixels; // while the texture is locked
     int texturePitch;
     Frame* borrower; // the frame drawing straight into the display's pixels
-    bool pauseAsked; // Space pressed an odd number of times since TakePauseKey
+    char keys[16];   // for TakeShowKey: a ring of `keyCount` from `firstKey` on
+    int firstKey, keyCount;
 };
 
 // SDL falls back on drivers that show nothing when it finds no display; those
@@ -276,6 +277,18 @@ static bool AsksToStop(const SDL_KeyboardEvent& key) {
     return key.keysym.sym == SDLK_ESCAPE || key.keysym.sym == SDLK_q;
 }
 
+// Space pauses, once a press; the seeking keys repeat while held. A full ring
+// drops the newest.
+static void KeepShowKey(Display* display, const SDL_KeyboardEvent& key) {
+    const SDL_Keycode sym = key.keysym.sym;
+    char kept = sym == SDLK_LEFT ? 'L' : sym == SDLK_RIGHT ? 'R' : sym == SDLK_HOME ? 'H' : 0;
+    if ((sym >= SDLK_0 && sym <= SDLK_9) || sym == SDLK_COMMA || sym == SDLK_PERIOD)
+        kept = static_cast<char>(sym);
+    if (sym == SDLK_SPACE && !key.repeat) kept = ' ';
+    if (!kept || display->keyCount == sizeof display->keys) return;
+    display->keys[(display->firstKey + display->keyCount++) % sizeof display->keys] = kept;
+}
+
 bool TakeEvents(Display* display) {
     bool stop = false;
     SDL_Event event;
@@ -284,16 +297,21 @@ bool TakeEvents(Display* display) {
         if (event.type == SDL_KEYDOWN && AsksToStop(event.key)) stop = true;
         if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && !event.key.repeat)
             ToggleFullScreen(display);
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_SPACE && !event.key.repeat)
-            display->pauseAsked = !display->pauseAsked;
+        if (event.type == SDL_KEYDOWN) KeepShowKey(display, event.key);
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
             LendAgain(display);
     }
     return stop;
 }
 
-bool TakePauseKey(Display* display) {
-    const bool asked = display->pauseAsked;
-    display->pauseAsked = false;
-    return asked;
+char TakeShowKey(Display* display) {
+    if (!display || !display->keyCount) return 0;
+    const char key = display->keys[display->firstKey];
+    display->firstKey = (display->firstKey + 1) % sizeof display->keys;
+    --display->keyCount;
+    return key;
+}
+
+void SetTitle(Display* display, const char* title) {
+    SDL_SetWindowTitle(display->window, title);
 }

@@ -44,10 +44,14 @@ int RefreshRate(Display* display);
 
 // Takes the display's pending events, so that it stays responsive, and toggles
 // full screen on F11; returns true when the user asked to stop: Escape, q, or
-// the window manager's close request. Space is kept for TakePauseKey. Nothing
-// else is read.
+// the window manager's close request. The keys that move in the show are kept
+// for TakeShowKey. Nothing else is read.
 bool TakeEvents(Display* display);
 
-// Whether Space, which pauses and resumes the show, was pressed (an odd number
-// of times) in the events taken since the last call.
-bool TakePauseKey(Display* display);
+// The next key that moves in the show, of those taken, in the order pressed:
+// ' ' (Space), '0' to '9', ',' and '.', and 'L', 'R' and 'H' for Left, Right
+// and Home; 0 when there is none.
+char TakeShowKey(Display* display);
+
+// The window's title.
+void SetTitle(Display* display, const char* title);

@@ -66,7 +66,7 @@ static bool Fail(const char* reason) {
 static bool StartShow() {
     MusicEnded = CreateSignal();
     if (!MusicEnded) return Fail("no free signal");
-    if (!LoadShow(std::nullopt)) return false; // the show said why
+    if (!LoadShow(Demo.seed, Demo.calm)) return false; // the show said why
     MusicStarted = StartMusic(MusicEnded);
     if (!MusicStarted) return Fail("cannot start the music thread");
     return true;
@@ -104,11 +104,18 @@ static void ShutDown() {
 }
 
 // A command line it cannot run: why, and how it is used, before anything opens.
-static int Refuse(const char* why, const char* word) {
+static int Refuse(const char* why, const char* word, const char* takes = "",
+                  const char* value = "") {
     std::fputs("bumpwave: ", stderr);
-    std::fprintf(stderr, why, word);
+    std::fprintf(stderr, why, word, takes, value);
     std::fputs(UsageLine, stderr);
     return 2;
+}
+
+// How to see this show again: its seed, on standard error beside the frame-rate line.
+static void SaySeed() {
+    std::fprintf(stderr, "%s: bumpwave --seed %u plays this show again\n", ProgramName,
+                 Timeline.seed);
 }
 
 int main(int argc, char** argv) {
@@ -124,8 +131,10 @@ int main(int argc, char** argv) {
     case ParseResult::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
-    case ParseResult::BadRate:
-        return Refuse("%s takes a whole number from 24 to 240\n", Demo.refused);
+    case ParseResult::BadNumber:
+        if (!Demo.value)
+            return Refuse("%s takes %s, and none is given\n", Demo.refused, Demo.takes);
+        return Refuse("%s takes %s, not \"%s\"\n", Demo.refused, Demo.takes, Demo.value);
     case ParseResult::Unknown:
         return Refuse("unknown argument \"%s\"\n", Demo.refused);
     case ParseResult::Run:
@@ -134,10 +143,14 @@ int main(int argc, char** argv) {
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
     CatchStopSignals();
     // A run that could not show its visuals is a failure, whatever the music did.
-    CalmShow = Demo.calm;
     bool shown = StartUp();
     while (shown) {
-        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture);
+        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture,
+                     Demo.startMs);
+        SaySeed();
+        // Each later round is a new show from its start.
+        Demo.seed.reset();
+        Demo.startMs = 0;
         if (!Demo.loop || StopRequested || !EndRound()) break;
         shown = StartShow();
     }

@@ -102,7 +102,7 @@ TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
 // Each refusal names the option and the value and says what it takes, and makes nothing.
 TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     const std::pair<const char*, const char*> cases[] = {
-        {"frames --seed 1 --times 0", "--seed, --times and --out are needed"},
+        {"frames --seed 1 --times 0", "--seed, --times or --at, and --out are needed"},
         {"frames --seed 1 --times 0 --out", "--out takes the name of a folder, and none"},
         {"frames --seed x --times 0 --out x",
          "--seed takes a whole number from 0 to 4294967295, not x"},
@@ -114,7 +114,7 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
         {"frames --seed 1 --times 0 --out x y", "y is not an option"},
         {"view dots --seconds x", "--seconds takes a number of seconds, 0 or more, not x"},
         {"view --seconds -1", "--seconds takes*, not -1"},
-        {"view sparkles", "sparkles is no effect: lights, plasma, overlay or dots"},
+        {"view sparkles", "sparkles is no scene: lights, plasma, dots, *"},
         {"record --fps 0 v.mkv", "--fps takes a whole number from 1 to 1000, not 0"},
         {"record --until 1x v.mkv", "--until takes milliseconds from 1 to 4294967295, not 1x"},
         {"record --crf 52 v.mp4", "--crf takes a whole number from 0 to 51, not 52"},
