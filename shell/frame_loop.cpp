@@ -116,9 +116,10 @@ static void EndVisuals(uint32_t showMs) {
     FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, ms) : 0;
     PrintFrameRate();
     // A few steps of a refresh's jitter are not a display that could not keep up.
-    if (uint64_t{Loop.dropped} * 100 > uint64_t{QuietDropPercent} * Loop.steps)
+    const uint32_t taken = FrameCount + Loop.dropped;
+    if (uint64_t{Loop.dropped} * 100 > uint64_t{QuietDropPercent} * taken)
         std::fprintf(stderr, "%s: %u of %u steps shown: the display could not keep up\n",
-                     ProgramName, Loop.steps - Loop.dropped, Loop.steps);
+                     ProgramName, FrameCount, taken);
     Loop.phase = ShowPhase::PlayOut;
 }
 

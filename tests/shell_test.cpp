@@ -158,6 +158,55 @@ TEST_F(ShowFixture, ALateFrameTakesEveryStepDueAndDrawsTheLast) {
                       "bumpwave: 11 of 2460 steps shown: the display could not keep up\n");
 }
 
+// A seek, back or forth, paused or not, shows the frame a fresh show placed there draws: the
+// step on show at that moment, as a show that took every step before it draws it.
+TEST_F(ShowFixture, ASeekShowsTheFrameOfTheShowPlacedThere) {
+    const std::vector<uint64_t> recorded = Recorded({}, 60, 2460);
+    Start(60, 0);
+    const uint32_t moments[] = {33000, 5000, 20000, 40999, 16, 13751, 31016, 0, 38500};
+    int64_t now = 0;
+    for (uint32_t ms : moments) {
+        if (ms == 16) PauseShow(true, now);
+        EXPECT_EQ(SeekShow(ms, now), StepMilliseconds(StepAt(ms, 60), 60));
+        EXPECT_EQ(Hash(frame), recorded[StepAt(ms, 60)]) << "at " << ms << " ms";
+        EXPECT_EQ(ShownMilliseconds(), StepMilliseconds(StepAt(ms, 60), 60));
+        if (ShowPaused()) now += 3 * Second; // paused from the fifth seek on: nothing moves
+        StepFrameLoop(now, false);
+    }
+    PauseShow(false, now);
+    StepFrameLoop(now + Second, false); // a second on from 38500 ms: the fade-out
+    EXPECT_EQ(Hash(frame), recorded[StepAt(39500, 60)]);
+    SeekShow(41000, now + Second); // past the visuals: their end
+    EXPECT_EQ(StepFrameLoop(now + Second, false), ShowPhase::PlayOut);
+    const std::string said = Said();
+    EXPECT_NE(said.find(" FPS\n"), std::string::npos) << said;
+}
+
+// While the music moves, a paced show's time is where the music is: after a stall of the
+// whole program (picture and music stopped) or of the picture alone (the music plays on),
+// picture and music are together within a tenth of a second, and stay so.
+TEST_F(ShowFixture, TheShowsClockFollowsTheMusicAcrossStalls) {
+    for (bool musicStalls : {true, false}) {
+        Start(60, 0);
+        double music = -0.2; // the card starts a fifth of a second late
+        int64_t now = 0, turn = Second / 60;
+        for (int k = 0; k < 600; ++k, now += turn, music += 1.0 / 60) {
+            if (k == 200) now += Second, music += musicStalls ? 0 : 1; // the stall
+            StepFrameLoop(now, false, music < 0 ? 0 : music);
+            if (k > 20 && k != 200) {
+                EXPECT_NEAR(ShownMilliseconds(), music * 1000, 100) << "turn " << k;
+            }
+        }
+        Said();
+    }
+    // Without the music's place the show's clock goes on by itself.
+    Start(60, 0);
+    StepFrameLoop(10 * Second, false, 3.0);
+    StepFrameLoop(20 * Second, false, -1);
+    EXPECT_EQ(ShownMilliseconds(), StepMilliseconds(StepAt(20000, 60), 60));
+    Said();
+}
+
 // Unpaced: one step a frame at the clock's time, the first at 0; the rate over unpaused time.
 TEST_F(ShowFixture, AnUnpacedShowStepsOncePerFrameAtTheClocksTime) {
     // Frames at these clock times, paused from 13 s to 20 s: these times of the show.
