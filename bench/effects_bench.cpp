@@ -10,6 +10,8 @@
 #include "effects/tables.h"
 #include "effects/vector_path.h"
 #include "platform/frame.h"
+#include "shell/pacing.h"
+#include "shell/timeline.h"
 #include "tests/literal_effects.h"
 
 #include <benchmark/benchmark.h>
@@ -133,6 +135,13 @@ void BM_MemsetFrame(benchmark::State& state) {
     }
 }
 
+// Putting the show at 40 s, as a seek or a link to that moment does: every
+// step before it taken, none drawn.
+void BM_PlaceShowAt40s(benchmark::State& state) {
+    StartTimeline(1, false);
+    for (auto _ : state) PlaceShow(StepAt(40000, DefaultStepRate), DefaultStepRate);
+}
+
 // Sets the path for one benchmark run, and puts the processor's choice back after it.
 template <typename Run>
 void OnPath(benchmark::State& state, Run run, bool sse2, bool avx2, bool avx512) {
@@ -156,6 +165,8 @@ int main(int argc, char** argv) {
     if (UseAvx2) paths.push_back({"avx2", true, true, false});
     if (UseAvx512) paths.push_back({"avx512", true, true, true});
     benchmark::RegisterBenchmark("MemsetFrame", BM_MemsetFrame);
+    benchmark::RegisterBenchmark("PlaceShowAt40s", BM_PlaceShowAt40s)
+        ->Unit(benchmark::kMicrosecond);
     for (const Path& path : paths) {
         // Fixed counts, since the iterations are counted on the renderer's time
         // alone and the literal plasma takes 1.7 ms a frame: about 0.3 s a run.

@@ -99,6 +99,28 @@ TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     }
 }
 
+// --at draws the show as it stands at each moment: the frame of a 60 fps run that took every
+// step before it (as bumpwave-record --fps 60 records it), in any order of the moments.
+TEST_F(Frames, AMomentIsTheFrameOfAShowThatTookEveryStepBeforeIt) {
+    Provide(Pictures);
+    const int moments[] = {33000, 5000, 20000, 40000}, steps[] = {1980, 300, 1200, 2400};
+    std::string times;
+    for (int k = 0; k <= 2400; ++k) times += std::to_string(k * 1000 / 60) + (k < 2400 ? "," : "");
+    for (const char* seed : {"1", "4000000000"}) {
+        ASSERT_EQ(Tool(dir_, std::string("frames --seed ") + seed + " --out at --at " +
+                                 "33000,5000,20000,40000")
+                      .exitCode,
+                  0);
+        ASSERT_EQ(Tool(dir_, std::string("frames --seed ") + seed + " --out run --save " +
+                                 "1980,300,1200,2400 --times " + times)
+                      .exitCode,
+                  0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(Slurp(dir_ / "at" / Name(i)) == Slurp(dir_ / "run" / Name(steps[i])))
+                << "seed " << seed << " at " << moments[i] << " ms";
+    }
+}
+
 // Each refusal names the option and the value and says what it takes, and makes nothing.
 TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     const std::pair<const char*, const char*> cases[] = {
@@ -108,6 +130,9 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
          "--seed takes a whole number from 0 to 4294967295, not x"},
         {"frames --seed 1 --times 1x2x3 --out x", "--times takes V or VxK items*, not 1x2x3"},
         {"frames --seed 1 --times 5x0 --out x", "--times takes*, not 5x0"},
+        {"frames --seed 1 --at 41000 --out x", "--at takes moments*40999*, not 41000"},
+        {"frames --seed 1 --at 5x2 --out x", "--at takes*, not 5x2"},
+        {"frames --seed 1 --at 5 --times 5 --out x", "--times or --at, not both"},
         {"frames --seed 1 --times 0 --save -1 --out x", "--save takes frame numbers*, not -1"},
         {"frames --seed 1 --seed 2 --times 0 --out x", "--seed is given twice"},
         {"frames --seed 1 --times 0 --out x --v 1", "--v is not an option"},

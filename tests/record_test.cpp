@@ -273,6 +273,23 @@ TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
     }
 }
 
+// A clip from a moment: its first frame is the frame on show there in the whole recording,
+// the frames after it follow as there, and its sound is the recording's from that moment.
+TEST_F(Record, AClipIsTheWholeRecordingFromItsMoment) {
+    Provide({"testing.ogg"});
+    ASSERT_EQ(Run({"--seed", "9", "--until", "5100", "whole.mkv"}).exitCode, 0);
+    ASSERT_EQ(Run({"--seed", "9", "--from", "5000", "--until", "5100", "clip.mkv"}).exitCode, 0);
+    const Video whole = Decode(dir_ / "whole.mkv"), clip = Decode(dir_ / "clip.mkv");
+    ASSERT_EQ(clip.pictures.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_TRUE(clip.pictures[i] == whole.pictures[300 + i]) << "frame " << i;
+    ASSERT_GT(clip.pcm.size(), 0u);
+    EXPECT_TRUE(clip.pcm == whole.pcm.substr(5000 * Rate / 1000 * 4));
+    EXPECT_NE(Run({"--from", "5000", "--until", "5000", "v.mkv"})
+                  .err.find("--from must come before --until"),
+              std::string::npos);
+}
+
 TEST_F(Record, ChromiumPlaysAScaledWebmToItsEndWithItsMusic) {
     const std::string play = (SourceDir / "tests/play_in_chromium.py").string();
     if (!fs::exists("/usr/bin/chromium") || RunProgram({play}, "", {}, 60s).exitCode != 2)
