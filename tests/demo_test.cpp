@@ -347,6 +347,31 @@ class UnderX : public DemoRun {
                uneven < 0.01 * frame.width * frame.height;
     }
 
+    std::string Title(::Window window) {
+        char* title = nullptr;
+        XFetchName(display_, window, &title);
+        std::string text = title ? title : "";
+        XFree(title);
+        return text;
+    }
+
+    // The frame bumpwave-frames draws at `ms` for `seed` is on the screen in `area`.
+    bool Shows(const Rect& area, const std::string& seed, uint32_t ms) {
+        const std::string out = "at" + std::to_string(ms);
+        RunProgram({Stranded("bumpwave-frames").string(), "--seed", seed, "--at",
+                    std::to_string(ms), "--out", out},
+                   dir_.string(), {}, 60s);
+        const std::string ppm = Slurp(dir_ / out / "frame-00000.ppm");
+        const auto pixels = Pixels(area);
+        if (ppm.size() != 15 + pixels.size() * 3) return false;
+        for (size_t i = 0; i < pixels.size(); ++i)
+            if ((pixels[i] & 0xFFFFFF) !=
+                (unsigned(uint8_t(ppm[15 + 3 * i])) << 16 |
+                 unsigned(uint8_t(ppm[16 + 3 * i])) << 8 | unsigned(uint8_t(ppm[17 + 3 * i]))))
+                return false;
+        return true;
+    }
+
     // Types a key as a user would, into whatever has the focus.
     void Press(KeySym key) {
         KeyCode code = XKeysymToKeycode(display_, key);
@@ -459,10 +484,8 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
           {Env{"p", "w", "rate", "30"}, SIGHUP, MinRate / 8, 31.0}}) {
         const ::Window window = StartDemo(args);
         ASSERT_TRUE(window);
-        char* title = nullptr;
-        XFetchName(display_, window, &title);
-        EXPECT_STREQ(title, "bumpwave 1.0.0: three lights, a plasma and a grid of dots");
-        XFree(title);
+        EXPECT_TRUE(WaitFor([&] { return Title(window).ends_with(" / 0:41"); }, 5s))
+            << Title(window);
         const Rect area = Area(window);
         auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
         // Centred on the screen, give or take the window manager's frame.
@@ -522,6 +545,59 @@ TEST_F(UnderX, FullScreenAndResizedTheFrameKeepsShowingWhereTheRulePutsIt) {
         const auto before = Pixels(frame);
         EXPECT_TRUE(WaitFor([&] { return Pixels(frame) != before; }, 2s * StartUp)) << "frozen";
     }
+    Press(XK_Escape);
+    EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
+}
+
+// Paused, each seeking key puts on the screen the frame of a show placed at its moment, back
+// and forth, step by step too; the title says where.
+TEST_F(UnderX, SeekingShowsTheFrameOfAShowPlacedThere) {
+    const ::Window window = StartDemo({"--paced", "--window", "--seed", "5"});
+    ASSERT_TRUE(WaitFor([&] { return window && Active(window); }, 10s * StartUp));
+    Press(XK_space);
+    ASSERT_TRUE(WaitFor([&] { return Title(window).ends_with(" paused"); }, 5s)) << Title(window);
+    const Rect area = Area(window);
+    const std::pair<KeySym, uint32_t> seeks[] = {
+        {XK_8, 32800},     {XK_Left, 27800}, {XK_period, 27816}, {XK_period, 27833},
+        {XK_comma, 27816}, {XK_2, 8200},     {XK_Right, 13200},  {XK_Home, 0}};
+    for (const auto& [key, ms] : seeks) {
+        Press(key);
+        EXPECT_TRUE(WaitFor([&] { return Shows(area, "5", ms); }, 5s * StartUp))
+            << XKeysymToString(key) << " to " << ms << " ms";
+    }
+    EXPECT_EQ(Title(window), "bumpwave 0:00 / 0:41 paused");
+    Press(XK_Escape);
+    EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
+}
+
+// Stopped for a second and resumed (SIGSTOP, SIGCONT), picture and music go on together: the
+// frame on the screen, once paused, is one of the show's within a tenth of a second of the
+// music the card has played.
+TEST_F(UnderX, AfterAStallPictureAndMusicGoOnTogether) {
+    const ::Window window = StartDemo({"--paced", "--window", "--seed", "3"}, true);
+    ASSERT_TRUE(WaitFor([&] { return window && Active(window); }, 10s * StartUp));
+    ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+    std::this_thread::sleep_for(2s);
+    kill(demo_->pid(), SIGSTOP);
+    std::this_thread::sleep_for(1s);
+    kill(demo_->pid(), SIGCONT);
+    std::this_thread::sleep_for(2s);
+    Press(XK_space);
+    ASSERT_TRUE(WaitFor([&] { return Title(window).ends_with(" paused"); }, 5s)) << Title(window);
+    std::this_thread::sleep_for(500ms); // what the card held is written
+    // Where the music stopped: the end of what was played, found in the music.
+    const std::string played = Played(), music = DecodeOgg(BuildDir / "testing.ogg");
+    const size_t end = played.find_last_not_of('\0') / 4 * 4 + 4;
+    ASSERT_GT(end, 44100u * 4);
+    const size_t at = music.find(played.substr(end - 4096, 4096));
+    ASSERT_NE(at, std::string::npos) << "the music was not played as it is";
+    const double heard = double(at + 4096) / (44100 * 4);
+    const Rect area = Area(window);
+    bool together = false;
+    for (int k = int((heard - 0.1) * 60) + 1; !together && k * 1000 / 60 <= (heard + 0.1) * 1000;
+         ++k)
+        together = Shows(area, "3", uint32_t(k * 1000 / 60));
+    EXPECT_TRUE(together) << "music at " << heard << " s, picture not within 0.1 s of it";
     Press(XK_Escape);
     EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
 }
