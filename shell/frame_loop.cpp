@@ -115,9 +115,11 @@ static void EndVisuals(uint32_t showMs) {
     // Stopped before its first frame, it showed none.
     FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, ms) : 0;
     PrintFrameRate();
-    // A few steps of a refresh's jitter are not a display that could not keep up.
+    // A few steps of a refresh's jitter, or of the music's moves, are not a
+    // display that could not keep up.
     const uint32_t taken = FrameCount + Loop.dropped;
-    if (uint64_t{Loop.dropped} * 100 > uint64_t{QuietDropPercent} * taken)
+    const uint64_t showSteps = Loop.stepRate ? StepsBefore(DemoLengthMs, Loop.stepRate) : 0;
+    if (uint64_t{Loop.dropped} * 100 > uint64_t{QuietDropPercent} * showSteps)
         std::fprintf(stderr, "%s: %u of %u steps shown: the display could not keep up\n",
                      ProgramName, FrameCount, taken);
     Loop.phase = ShowPhase::PlayOut;

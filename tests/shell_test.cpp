@@ -207,6 +207,19 @@ TEST_F(ShowFixture, TheShowsClockFollowsTheMusicAcrossStalls) {
     Said();
 }
 
+// Neither a stop nor a few steps lost to a refresh's jitter is a display that could not
+// keep up: no line says so.
+TEST_F(ShowFixture, AStopOrAFewLateRefreshesAreNoDisplayThatCouldNotKeepUp) {
+    Start(60, 0);
+    for (int64_t k = 0; k < 180; ++k)
+        StepFrameLoop(k * Second / 60 + (k % 50 ? 0 : 20 * Ms), false);
+    StopRequested = 1;
+    EXPECT_EQ(StepFrameLoop(3 * Second + Ms, false), ShowPhase::PlayOut);
+    StopRequested = 0;
+    const std::string said = Said();
+    EXPECT_EQ(said.find("steps shown"), std::string::npos) << said;
+}
+
 // Unpaced: one step a frame at the clock's time, the first at 0; the rate over unpaused time.
 TEST_F(ShowFixture, AnUnpacedShowStepsOncePerFrameAtTheClocksTime) {
     // Frames at these clock times, paused from 13 s to 20 s: these times of the show.
