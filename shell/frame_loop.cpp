@@ -38,6 +38,7 @@ static struct {
     uint32_t dropped; // steps taken but not shown
     int64_t moved;    // how far seeks and the music have moved the show's time
     double music;     // the music's place at the last turn, negative when not known
+    uint32_t shownMs; // the show time of the step on the screen
     bool stopped;     // the show ended on a stop: no pause
     int64_t pauseEnd; // the clock's time at which the pause is over
 } Loop;
@@ -95,12 +96,13 @@ static uint32_t Milliseconds(int64_t showTime) {
 }
 
 uint32_t ShownMilliseconds() {
-    return Loop.steps ? StepMilliseconds(Loop.steps - 1, Loop.stepRate) : 0;
+    return Loop.shownMs;
 }
 
 // Draws step `ms`, shows it and counts it.
 static void DrawStep(uint32_t ms) {
     AdvanceShow(ms, DrawShow(Loop.frame, ms, Loop.bump, Loop.logo));
+    Loop.shownMs = ms;
     ShowFrame(Loop.display, Loop.frame);
     if (TakeEvents(Loop.display)) StopRequested = 1;
     ++Loop.steps;

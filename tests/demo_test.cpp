@@ -130,7 +130,8 @@ TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
 TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
     const Env noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER",
                            "SDL_AUDIODRIVER=dummy"};
-    const std::string usage = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop]\n";
+    const std::string usage = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop] "
+                              "[--seed N] [--start SECONDS]\n";
     const std::string notFound = "bumpwave: bumpmap.png: not found in " + dir_.string();
     const struct {
         std::vector<std::string> args;
@@ -153,6 +154,13 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         {{"WINDOW", "foo"}, DemoFiles, true, 2, "", "bumpwave: unknown argument \"foo\"\n" + usage},
         {{"--hlep"}, DemoFiles, true, 2, "", "unknown argument \"--hlep\"\n" + usage},
         {{"p", "rate", "500"}, DemoFiles, true, 2, "", "bumpwave: RATE takes a whole number"},
+        {{"--start", "41.5"},
+         DemoFiles,
+         true,
+         2,
+         "",
+         "--start takes a number of seconds from 0 "
+         "to 41, not \"41.5\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out + c.err + (c.args.empty() ? "" : c.args[0]));
