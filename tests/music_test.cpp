@@ -214,6 +214,49 @@ TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
 }
 
+// Stopped while paused, the music is not heard again: a fade after the pause would be.
+TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
+    fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+    constexpr uintmax_t second = 44100 * 4;
+    uintmax_t pausedAt = 0;
+    PlayIn(dir_, "disk", 0, [&] {
+        std::error_code error;
+        const uintmax_t size = fs::file_size(dir_ / "played.raw", error);
+        if (!pausedAt && size >= second * 7 / 10) PauseMusic(true), pausedAt = size;
+        if (pausedAt && size >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
+    });
+    const std::string output = Slurp(dir_ / "played.raw");
+    const size_t pause = output.find(std::string(second / 5, '\0'), output.find_first_not_of('\0'));
+    ASSERT_NE(pause, std::string::npos) << "no pause";
+    EXPECT_TRUE(Silent(output.substr(pause))) << "heard after the stop";
+}
+
+// Stepped as the page steps it, asking each time whether it has played out, the card keeps its
+// second of sound: ending its conversion each time, it held a few steps' worth.
+TEST_F(MusicDevice, SteppedAsThePageStepsItTheCardStaysFull) {
+    static long given;
+    given = 0;
+    auto take = [](char* buffer, int length, long* rate, int* channels) -> long {
+        std::memset(buffer, 0x11, static_cast<size_t>(length));
+        *rate = 44100, *channels = 2;
+        return given += length / 4 * 4, length / 4 * 4;
+    };
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    ASSERT_TRUE(OpenMusic(take));
+    double least = 1; // the least sound held ahead of the card once it plays
+    for (double played = 0; played < 2.5; PauseMilliseconds(16)) {
+        ASSERT_TRUE(StepMusic(take));
+        EXPECT_FALSE(MusicPlayedOut());
+        played = SoundSecondsPlayed();
+        if (played > 1) least = std::min(least, given / (44100.0 * 4) - played);
+    }
+    EXPECT_GT(least, 0.5);
+    StopMusic();
+    while (StepMusic(take) || !MusicPlayedOut()) PauseMilliseconds(16);
+    CloseMusic();
+}
+
 // Last: the device it gives up stays open in this process.
 TEST_F(MusicFailure, ADeviceThatStopsTakingSoundIsGivenUp) {
     fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
