@@ -8,6 +8,7 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -58,9 +59,9 @@ static struct {
     bool ended;
     long rate; // the format last read, to notice a new stream
     int channels;
-    // Read and not yet taken by the sink.
+    // Read and not yet taken by the sink, which has taken `taken` bytes of it.
     char buffer[BufferSize];
-    long pending, pendingRate;
+    long pending, taken, pendingRate;
     int pendingChannels;
 } R;
 
@@ -68,6 +69,7 @@ static struct {
 static struct {
     Signal* endSignal;
     bool cardOpen, fileOpen;
+    bool given;                       // the page's music is all given to the card
     std::atomic<bool> cardAnswered;   // the first open of the card has returned
     std::atomic<bool> stopping;       // asked by the main thread
     std::atomic<bool> playing;        // card and file open: `from` is the music's place
@@ -94,7 +96,8 @@ static const char* VorbisProblem(int code) {
     case OV_EBADHEADER:
         return "its Vorbis headers are damaged";
     default:
-        return "not an Ogg Vorbis file";
+        return "not an Ogg Vorbis file; to make one: oggenc in.wav -o testing.ogg, or ffmpeg -i "
+               "in.wav -c:a libvorbis testing.ogg";
     }
 }
 
@@ -205,9 +208,9 @@ static void NoteStream(long rate, int channels) {
         SayDuration(length, sizeof length,
                     seconds ? seconds : static_cast<double>(SlowRate) / rate);
         std::snprintf(line, sizeof line,
-                      seconds ? "music at %ld Hz: it plays for %s"
-                              : "music at %ld Hz: each second of it at 8000 Hz plays for %s",
-                      rate, length);
+                      "%ld Hz music plays %.4g times slower than at 8000 Hz: %s %s", rate,
+                      static_cast<double>(SlowRate) / rate,
+                      seconds ? "it lasts" : "what lasts 1 s at 8000 Hz lasts", length);
     } else {
         return;
     }
@@ -215,6 +218,7 @@ static void NoteStream(long rate, int channels) {
 }
 
 void BeginReading() {
+    M.stopping = false;
     R.ended = false;
     R.rate = R.channels = 0;
     R.pending = 0;
@@ -242,18 +246,26 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
 
 // PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
 // says below 0 that the next block has yet to come.
+// Sound is put in pieces of a twentieth of a second of their stream at most,
+// a frame at least: slow sound grows manyfold as the card converts it.
 template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (M.seekAsked) return true;
-        if (R.pending == 0)
+        if (R.pending == 0) {
+            R.taken = 0;
             R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
+        }
         if (R.pending < 0) { // more to come
             R.pending = 0;
             return true;
         }
         if (R.pending == 0) return false;
-        if (!put(R.buffer, R.pending, R.pendingRate, R.pendingChannels, wait)) return true;
-        R.pending = 0;
+        const long frameBytes = 2 * R.pendingChannels;
+        const long piece =
+            std::min(R.pending - R.taken, std::max(1L, R.pendingRate / 20) * frameBytes);
+        if (!put(R.buffer + R.taken, piece, R.pendingRate, R.pendingChannels, wait)) return true;
+        R.taken += piece;
+        if (R.taken == R.pending) R.pending = 0;
     }
     return false;
 }
@@ -298,7 +310,7 @@ static bool OpenCardAndFile() {
 }
 
 bool OpenMusic(MusicBlocks take) {
-    M.stopping = false;
+    M.stopping = M.given = false;
     M.fileOpen = false; // read elsewhere
     PauseSound(false);
     BeginReading();
@@ -312,11 +324,14 @@ bool OpenMusic(MusicBlocks take) {
 }
 
 bool StepMusic(MusicBlocks take) {
-    return M.cardOpen && Pump(take, PutInCard, false);
+    M.given = !M.cardOpen || !Pump(take, PutInCard, false);
+    return !M.given;
 }
 
 bool MusicPlayedOut() {
-    return !M.cardOpen || SoundPlayedOut();
+    // Asked before all is given, the card would end its conversion each time
+    // and hold no more than a few steps of sound.
+    return !M.cardOpen || (M.given && SoundPlayedOut());
 }
 
 void CloseMusic() {
@@ -331,7 +346,7 @@ void CloseMusic() {
 // across streams of other rates.
 static bool SkipTo(double seconds) {
     DropSound();
-    R.pending = 0;
+    R.pending = R.taken = 0;
     bool open = OpenMusicFile();
     for (double at = 0; open;) {
         long rate;

@@ -50,7 +50,8 @@ using MusicBlocks = long (*)(char* buffer, int length, long* rate, int* channels
 // first block's rate and channels where it has come; true when the card is
 // open. Each StepMusic gives the card what it has room for of the blocks come
 // so far; false once it has given it all. MusicPlayedOut says when the card
-// has played it all (or has none), and CloseMusic closes the card (at once in
+// has played it all (or has none): never before StepMusic has given it all,
+// or the card could not keep its buffer full. CloseMusic closes the card (at once in
 // the browser, where nothing waits for the card to play out).
 bool OpenMusic(MusicBlocks take);
 bool StepMusic(MusicBlocks take);
@@ -70,7 +71,8 @@ bool OpenMusicFile();
 // count, 0 at the end of the music. A lost page is skipped, but 64 in a row
 // end the music, as an error does. A stream that cannot be played (its rate 0
 // or above 384000 Hz, or more than 8 channels) is skipped with one line on
-// stderr; one slower than 8000 Hz is played, with a line saying how long.
+// stderr; one slower than 8000 Hz is played, with a line saying how slow and
+// how long it lasts.
 long ReadMusic(char* buffer, int length, long* rate, int* channels);
 // The music's length as the end of the file tells it, for a file of one
 // stream; 0 when that is not known.

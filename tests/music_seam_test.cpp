@@ -72,8 +72,8 @@ TEST(MusicStream, PlaysEveryPlayableStreamWholeUntilItsEndAnErrorOrTooManyHoles)
          "bumpwave: testing.ogg: a stream of 2 channels at 0 Hz: skipped\n"},
         {{{4000, 1, 2000}},
          {{2000, 1, 4000}},
-         "bumpwave: testing.ogg: music at 2000 Hz: each second of it at 8000 Hz plays for 4.0 "
-         "s\n"},
+         "bumpwave: testing.ogg: 2000 Hz music plays 4 times slower than at 8000 Hz: what lasts "
+         "1 s at 8000 Hz lasts 4.0 s\n"},
         {{}, {}, ""},                                            // the end,
         {{{5000}, {OV_EREAD}, {3000}}, {{44100, 2, 5000}}, ""},  // an error,
         {holes, {{44100, 2, 3000}}, ""},                         // not 64 holes,

@@ -6,8 +6,13 @@
 #include "platform/audio.h"
 #include "platform/thread.h"
 
+#include <SDL.h>
+
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <malloc.h>
 #include <sstream>
 #include <string_view>
 #include <sys/stat.h>
@@ -15,8 +20,10 @@
 const fs::path Music = SourceDir / "tests/music";
 
 // The music thread in `dir` on SDL's `driver`, to its end signal: a hang is the test's timeout.
-// Paused `pausedMs` from before the card opens, where given, it may not end meanwhile.
-static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0) {
+// Paused `pausedMs` from before the card opens, where given, it may not end meanwhile. Until
+// then, `meanwhile` is called every 20 ms.
+static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0,
+                   const std::function<void()>& meanwhile = {}) {
     setenv("SDL_AUDIODRIVER", driver, 1);
     setenv("SDL_DISKAUDIOFILE", "played.raw", 1); // in `dir`, the thread's working folder
     fs::path home = fs::current_path();
@@ -26,7 +33,8 @@ static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0) {
         PauseMusic(pausedMs > 0);
         EXPECT_FALSE(pausedMs && WaitForSignalMilliseconds(ended, pausedMs)) << "ended paused";
         PauseMusic(false);
-        WaitForSignal(ended);
+        while (!WaitForSignalMilliseconds(ended, 20))
+            if (meanwhile) meanwhile();
     }
     DestroySignal(ended);
     fs::current_path(home);
@@ -81,6 +89,65 @@ TEST_F(MusicDevice, PlaysWholeCutShortChainedOrBeforeAHundredMegabytesOfNothing)
     // 3 s, then 2 s at 44100 Hz; then a stream at 700000 Hz, skipped
     Play("mono-8000-then-stereo.ogg+rate-700000.ogg", 8000, 5.0, {0});
     Play("stereo-3s.ogg", 44100, 3.0, {0, 1}, 128u << 20);
+}
+
+// SDL's memory in use, and the most it held since Count was last reset.
+static struct {
+    std::atomic<int64_t> now, most;
+    SDL_malloc_func malloc;
+    SDL_calloc_func calloc;
+    SDL_realloc_func realloc;
+    SDL_free_func free;
+} Sdl;
+
+static void* Count(void* block, int64_t sign = 1) {
+    const int64_t now = Sdl.now += sign * static_cast<int64_t>(malloc_usable_size(block));
+    for (int64_t most = Sdl.most; now > most && !Sdl.most.compare_exchange_weak(most, now);) {
+    }
+    return block;
+}
+
+// A link of 1 Hz after a first one of any rate plays, and costs no more than a few megabytes:
+// converted whole, a block of it would be half an hour of the card's sound.
+TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
+    SDL_GetMemoryFunctions(&Sdl.malloc, &Sdl.calloc, &Sdl.realloc, &Sdl.free);
+    SDL_SetMemoryFunctions([](size_t n) { return Count(Sdl.malloc(n)); },
+                           [](size_t n, size_t size) { return Count(Sdl.calloc(n, size)); },
+                           [](void* block, size_t n) {
+                               Count(block, -1);
+                               return Count(Sdl.realloc(block, n));
+                           },
+                           [](void* block) { Sdl.free(Count(block, -1)); });
+    const struct {
+        std::string chain;
+        long bytesPerSecond; // the card's, opened for the first link
+        double first;        // seconds of the first link
+    } cases[] = {{"stereo-3s.ogg+rate-1.ogg+stereo-3s.ogg", 44100 * 4, 3},
+                 {"eight-channels-192000.ogg+rate-1.ogg", 192000 * 16, 0.25}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chain);
+        std::ofstream chained(dir_ / "testing.ogg", std::ios::binary);
+        std::istringstream names{c.chain};
+        for (std::string name; std::getline(names, name, '+');) chained << Slurp(Music / name);
+        chained.close();
+        Sdl.most = Sdl.now.load();
+        const int64_t before = Sdl.now;
+        // Until a second and a half of the slow link has played, or the music has ended.
+        const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
+        testing::internal::CaptureStderr();
+        PlayIn(dir_, "disk", 0, [&] {
+            std::error_code error;
+            if (fs::file_size(dir_ / "played.raw", error) >= enough) StopMusic();
+        });
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("1 Hz music"), std::string::npos);
+        EXPECT_LT(Sdl.most - before, 64 << 20);
+        const std::string output = Slurp(dir_ / "played.raw");
+        const size_t start = output.find_first_not_of('\0'),
+                     slow = start + static_cast<size_t>((c.first + 0.2) * c.bytesPerSecond);
+        ASSERT_GE(output.size(), enough);
+        EXPECT_FALSE(Silent(output.substr(slow))) << "the 1 Hz link was not heard";
+    }
+    SDL_SetMemoryFunctions(Sdl.malloc, Sdl.calloc, Sdl.realloc, Sdl.free);
 }
 
 TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
@@ -145,6 +212,49 @@ TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
     fs::copy(Music / "truncated.ogg", dir_ / "testing.ogg");
     PlayIn(dir_, "disk", 5500);
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
+}
+
+// Stopped while paused, the music is not heard again: a fade after the pause would be.
+TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
+    fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+    constexpr uintmax_t second = 44100 * 4;
+    uintmax_t pausedAt = 0;
+    PlayIn(dir_, "disk", 0, [&] {
+        std::error_code error;
+        const uintmax_t size = fs::file_size(dir_ / "played.raw", error);
+        if (!pausedAt && size >= second * 7 / 10) PauseMusic(true), pausedAt = size;
+        if (pausedAt && size >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
+    });
+    const std::string output = Slurp(dir_ / "played.raw");
+    const size_t pause = output.find(std::string(second / 5, '\0'), output.find_first_not_of('\0'));
+    ASSERT_NE(pause, std::string::npos) << "no pause";
+    EXPECT_TRUE(Silent(output.substr(pause))) << "heard after the stop";
+}
+
+// Stepped as the page steps it, asking each time whether it has played out, the card keeps its
+// second of sound: ending its conversion each time, it held a few steps' worth.
+TEST_F(MusicDevice, SteppedAsThePageStepsItTheCardStaysFull) {
+    static long given;
+    given = 0;
+    auto take = [](char* buffer, int length, long* rate, int* channels) -> long {
+        std::memset(buffer, 0x11, static_cast<size_t>(length));
+        *rate = 44100, *channels = 2;
+        return given += length / 4 * 4, length / 4 * 4;
+    };
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    ASSERT_TRUE(OpenMusic(take));
+    double least = 1; // the least sound held ahead of the card once it plays
+    for (double played = 0; played < 2.5; PauseMilliseconds(16)) {
+        ASSERT_TRUE(StepMusic(take));
+        EXPECT_FALSE(MusicPlayedOut());
+        played = SoundSecondsPlayed();
+        if (played > 1) least = std::min(least, given / (44100.0 * 4) - played);
+    }
+    EXPECT_GT(least, 0.5);
+    StopMusic();
+    while (StepMusic(take) || !MusicPlayedOut()) PauseMilliseconds(16);
+    CloseMusic();
 }
 
 // Last: the device it gives up stays open in this process.

@@ -205,8 +205,9 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          "v.mkv: *", "testing.ogg v.mkv", "silent"},
         // held up to a rate AAC takes
         {music + "$M/rate-1.ogg >testing.ogg; $0 --until 2000 v.mp4", 0,
-         me + "testing.ogg: music at 1 Hz: it plays for 1 h 6 min\n", "v.mp4: *",
-         "testing.ogg v.mp4", "h264 aac 1"},
+         me + "testing.ogg: 1 Hz music plays 8000 times slower than at 8000 Hz: it lasts 1 h 6 "
+              "min\n",
+         "v.mp4: *", "testing.ogg v.mp4", "h264 aac 1"},
         {music + "$M/five-channels.ogg $M/ten-channels.ogg $C/six-channels.ogg >testing.ogg; "
                  "$0 --until 2500 v.mkv",
          0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *", "testing.ogg v.mkv",
