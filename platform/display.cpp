@@ -30,20 +30,27 @@ static bool OnlyInvisible() {
     return !named || !SDL_strcasestr(named, driver);
 }
 
+// SDL's reason, with the video driver that gave it and how to choose another.
+static void ComplainOfDriver(const char* what) {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver) driver = SDL_getenv("SDL_VIDEODRIVER");
+    Complain("%s: %s (video driver %s; SDL_VIDEODRIVER=x11 or SDL_VIDEODRIVER=wayland chooses "
+             "one)",
+             what, SDL_GetError(), driver ? driver : "none found");
+}
+
 // Each display holds the video subsystem once; SDL counts the holds.
 static bool HoldVideo() {
     // A window's own pixels go to the display directly (shared memory on X11);
     // SDL's default detour through a GL texture costs several times more.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!HoldSubsystem(SDL_INIT_VIDEO)) {
-        std::fprintf(stderr, "%s: no display: %s\n", ProgramName, SDL_GetError());
+        ComplainOfDriver("no display");
         return false;
     }
     if (OnlyInvisible()) {
-        std::fprintf(stderr,
-                     "%s: no display: no X11, Wayland or console display to show "
-                     "on (SDL_VIDEODRIVER=offscreen draws without one)\n",
-                     ProgramName);
+        Complain("no display: no X11, Wayland or console display to show on "
+                 "(SDL_VIDEODRIVER=offscreen draws without one)");
         ReleaseSubsystem(SDL_INIT_VIDEO);
         return false;
     }
@@ -107,7 +114,7 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                        FrameWidth, FrameHeight, flags);
     if (!display->window || !MakePresentation(display, fullScreen, paced)) {
-        std::fprintf(stderr, "%s: cannot open the window: %s\n", ProgramName, SDL_GetError());
+        ComplainOfDriver("cannot open the window");
         DestroyDisplayParts(display);
         ReleaseVideo();
         return nullptr;

@@ -1,6 +1,7 @@
 #include "shell/frame_loop.h"
 
 #include "assets/music.h"
+#include "platform/files.h"
 #include "shell/pacing.h"
 #include "shell/timeline.h"
 
@@ -90,8 +91,7 @@ static void EndVisuals(uint32_t showMs) {
     FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, showMs) : 0;
     PrintFrameRate();
     if (FrameCount < Loop.steps)
-        std::fprintf(stderr, "bumpwave: %u of %u steps shown: the display could not keep up\n",
-                     FrameCount, Loop.steps);
+        Complain("%u of %u steps shown: the display could not keep up", FrameCount, Loop.steps);
     Loop.phase = ShowPhase::PlayOut;
 }
 

@@ -57,7 +57,7 @@ static void CatchStopSignals() {
 }
 
 static bool Fail(const char* reason) {
-    std::fprintf(stderr, "%s: %s\n", ProgramName, reason);
+    Complain("%s", reason);
     return false;
 }
 
@@ -103,10 +103,9 @@ static void ShutDown() {
     if (musicDone) DestroySignal(MusicEnded);
 }
 
-// A command line it cannot run: why, and how it is used, before anything opens.
-static int Refuse(const char* why, const char* word) {
-    std::fputs("bumpwave: ", stderr);
-    std::fprintf(stderr, why, word);
+// A command line it cannot run: why (said before), and how it is used, before
+// anything opens.
+static int Refuse() {
     std::fputs(UsageLine, stderr);
     return 2;
 }
@@ -119,15 +118,22 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     switch (ReadOptions(argc, argv, Demo)) {
     case ParseResult::Help:
-        std::printf("%s%s", UsageLine, HelpText);
+        std::fputs(UsageLine, stdout);
+        std::printf(HelpText, DataFoldersInWords().c_str());
         return 0;
     case ParseResult::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
     case ParseResult::BadRate:
-        return Refuse("%s takes a whole number from 24 to 240\n", Demo.refused);
+        if (Demo.badRate)
+            Complain("%s takes a whole number from 24 to 240, not \"%s\"", Demo.refused,
+                     Demo.badRate);
+        else
+            Complain("%s takes a whole number from 24 to 240, and none is given", Demo.refused);
+        return Refuse();
     case ParseResult::Unknown:
-        return Refuse("unknown argument \"%s\"\n", Demo.refused);
+        Complain("unknown argument \"%s\"", Demo.refused);
+        return Refuse();
     case ParseResult::Run:
         break;
     }

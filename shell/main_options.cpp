@@ -18,8 +18,8 @@ const char* const HelpText =
     "a plasma that fades in and out, a rippling grid of dots and a flashing logo,\n"
     "with music. It reads \"bumpmap.png\" (640 x 480), \"boys.jpg\" (320 x 200;\n"
     "pixels not fully opaque, and colours 0xF0F0F0 and above such as white, are\n"
-    "transparent) and \"testing.ogg\" from the current folder, or else from the\n"
-    "installed data folder.\n"
+    "transparent) and \"testing.ogg\" from the current folder, or else from\n"
+    "%s.\n"
     "\n"
     "Warning: around 31 s and 39 s the logo flashes on and off about 10 times a\n"
     "second, which can trigger seizures in photosensitive viewers; --calm replaces\n"
@@ -27,8 +27,10 @@ const char* const HelpText =
     "\n"
     "  -w, --window   in a window instead of filling the screen\n"
     "  -p, --paced    60 steps a second, the same on every display, as it is meant\n"
-    "                 to be watched; without it every frame is drawn as fast as\n"
-    "                 possible and the rate it prints is the score\n"
+    "                 to be watched: each step is drawn at the refresh after it is\n"
+    "                 due, and a late frame skips the steps it missed, so that the\n"
+    "                 motion keeps its speed; without it every frame is drawn as\n"
+    "                 fast as possible and the rate it prints is the score\n"
     "      --rate N   paced at N steps a second, 24 to 240 (never more than the\n"
     "                 display refreshes); --rate=N too\n"
     "      --calm     no flashing: the logo fades in over half a second and stays\n"
@@ -77,7 +79,7 @@ static int ReadRate(const char* text) {
 }
 
 ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
-    options = {false, false, DefaultStepRate, false, false, nullptr};
+    options = {false, false, DefaultStepRate, false, false, nullptr, nullptr};
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
         if (IsAny(word, {"--help", "-h", "?"})) return ParseResult::Help;
@@ -89,6 +91,7 @@ ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options)
             options.rate = number ? ReadRate(number) : 0;
             if (options.rate) continue;
             options.refused = word[0] == '-' ? "--rate" : "RATE";
+            options.badRate = number;
             return ParseResult::BadRate;
         }
         bool* flag = IsOption(word, "--window", "-w", "WINDOW")   ? &options.window

@@ -12,15 +12,17 @@ struct DemoOptions {
     bool calm;           // a steady fade instead of the logo's flashing
     bool loop;           // the show again when it ends, until stopped
     const char* refused; // what a BadRate or Unknown result names
+    const char* badRate; // the rate a BadRate result refuses; nullptr where none is given
 };
 
 extern const char* const UsageLine;
-extern const char* const HelpText;
+extern const char* const HelpText; // a format: %s, the folders searched after the current one
 
 // `--window` or `-w`, `--paced` or `-p`, `--rate N` or `--rate=N` (24 to 240,
 // which also paces), `--calm`, `--loop`; `--help`, `-h` or `?`; `--version`.
 // The keywords WINDOW, PACED, RATE n (RATE=n), CALM and LOOP, whole or by their
 // first letter, in any case, do the same. Any order, repeats allowed, the last
 // rate wins. Anything else is refused: Unknown, with the word in `refused`; a
-// rate without a whole number from 24 to 240 is BadRate.
+// rate without a whole number from 24 to 240 is BadRate, with the option in
+// `refused` and what was given in `badRate`.
 ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options);

@@ -17,7 +17,7 @@ bool LoadShow(std::optional<unsigned> seed) {
     bool loaded =
         LoadPicture(BumpPictureName, &BumpPicture) && LoadPicture(LogoPictureName, &LogoPicture);
     if (loaded && !InitEffects(seed.value_or(static_cast<unsigned>(std::time(nullptr))))) {
-        std::fprintf(stderr, "%s: not enough memory for the tables\n", ProgramName);
+        Complain("not enough memory for the tables");
         loaded = false;
     }
     if (!loaded) FreeShow();

@@ -141,8 +141,7 @@ static bool MakeFolder(const std::string& path) {
 
 static int Capture(const FrameArguments& arguments, Frame* frame) {
     if (!MakeFolder(arguments.out)) {
-        std::fprintf(stderr, "bumpwave-frames: cannot use %s as the output folder\n",
-                     arguments.out.c_str());
+        Complain("cannot use %s as the output folder", arguments.out.c_str());
         return 1;
     }
     for (size_t i = 0; i < arguments.times.size(); ++i) {
@@ -151,8 +150,7 @@ static int Capture(const FrameArguments& arguments, Frame* frame) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%05zu.ppm", i);
         if (!WritePpm(arguments.out + name, frame)) {
-            std::fprintf(stderr, "bumpwave-frames: cannot write %s%s: %s\n", arguments.out.c_str(),
-                         name, std::strerror(errno));
+            Complain("cannot write %s%s: %s", arguments.out.c_str(), name, std::strerror(errno));
             return 1;
         }
     }
@@ -168,7 +166,7 @@ int main(int argc, char** argv) {
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
     if (!frame)
-        std::fputs("bumpwave-frames: not enough memory for the frame\n", stderr);
+        Complain("not enough memory for the frame");
     else if (LoadShow(arguments.seed))
         status = Capture(arguments, frame);
     FreeShow();

@@ -104,12 +104,7 @@ static bool EndsWith(const std::string& text, const char* tail) {
 
 // What --help says: the options, and the folders the files are looked for in.
 static std::string HelpText() {
-    std::string help = Help;
-    const char* folders[MaxDataFolders];
-    int count = DataFolders(folders);
-    if (count == 0) return help + "nowhere: there is no data folder.\n";
-    for (int i = 0; i < count; ++i) help += (i ? " or " : "") + std::string(folders[i]);
-    return help + ".\n";
+    return Help + DataFoldersInWords() + ".\n";
 }
 
 static RecordArguments ReadArguments(int argc, char** argv) {
@@ -144,7 +139,7 @@ static RecordArguments ReadArguments(int argc, char** argv) {
         arguments.kind = kind;
         if (EndsWith(arguments.output, extension)) return arguments;
     }
-    std::fprintf(stderr, "bumpwave-record: %s: %s\n", arguments.output.c_str(), Formats);
+    Complain("%s: %s", arguments.output.c_str(), Formats);
     std::exit(2);
 }
 
@@ -180,7 +175,7 @@ static void ClearProgress() {
 
 static bool Fail(const char* what, const char* why) {
     ClearProgress();
-    std::fprintf(stderr, "bumpwave-record: %s: %s\n", what, why);
+    Complain("%s: %s", what, why);
     return false;
 }
 
@@ -228,10 +223,9 @@ static void ReadSound() {
 static void OpenTrackMusic() {
     MusicOpen = OpenMusicFile(); // it says why not
     if (MusicOpen) ReadSound();
-    if (MusicOpen && MusicFrames == 0)
-        std::fprintf(stderr, "bumpwave-record: testing.ogg holds no sound that plays\n");
+    if (MusicOpen && MusicFrames == 0) Complain("testing.ogg holds no sound that plays");
     if (MusicOpen && MusicFrames > 0) return;
-    std::fprintf(stderr, "bumpwave-record: the video has no sound\n");
+    Complain("the video has no sound");
     CloseMusicFile();
     MusicOpen = false;
 }
@@ -365,7 +359,7 @@ static bool Record(const RecordArguments& options) {
     if (!OpenVideoFile(AtomicFileName(), settings))
         return RecordingFailed(options, VideoFileError());
     if (MusicOpen && settings.sampleRate == 0) {
-        std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", VideoFileError());
+        Complain("%s: the video has no sound", VideoFileError());
         CloseMusicFile();
         MusicOpen = false;
     }
