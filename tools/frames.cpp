@@ -102,6 +102,11 @@ static FrameArguments ReadArguments(int argc, char** argv) {
     if (optind < argc) RefuseCommandLine((std::string(argv[optind]) + " is not an option").c_str());
     if (!seeded || arguments.times.empty() || arguments.out.empty())
         RefuseCommandLine("--seed, --times and --out are needed");
+    if (!arguments.save.empty() && *arguments.save.rbegin() >= arguments.times.size())
+        RefuseCommandLine(("--save names frame " + std::to_string(*arguments.save.rbegin()) +
+                           ", which is never drawn: --times gives frames 0 to " +
+                           std::to_string(arguments.times.size() - 1))
+                              .c_str());
     return arguments;
 }
 
