@@ -152,7 +152,7 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         {{"--version"}, DemoFiles, false, 0, "bumpwave 1.0.0\n", ""},
         {{"WINDOW", "foo"}, DemoFiles, true, 2, "", "bumpwave: unknown argument \"foo\"\n" + usage},
         {{"--hlep"}, DemoFiles, true, 2, "", "unknown argument \"--hlep\"\n" + usage},
-        {{"p", "rate", "500"}, DemoFiles, true, 2, "", "bumpwave: RATE takes a whole number"},
+        {{"p", "rate", "500"}, DemoFiles, true, 2, "", "240, not \"500\"\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out + c.err + (c.args.empty() ? "" : c.args[0]));
