@@ -101,6 +101,24 @@ static bool MakePresentation(Display* display, bool fullScreen, bool paced) {
     return SDL_GetWindowSurface(display->window) || MakeRenderer(display, false);
 }
 
+// A window of the frame's size where it fits whole, with the window manager's
+// frame around it, in the screen's usable part; elsewhere of the largest 4:3
+// size that fits there (the layout rule), centred. That frame is known only
+// once the window is shown: it is fitted again then.
+static void FitWindow(SDL_Window* window) {
+    SDL_Rect usable;
+    int index = SDL_GetWindowDisplayIndex(window);
+    if (index < 0 || SDL_GetDisplayUsableBounds(index, &usable) != 0) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right);
+    const int width = usable.w - left - right, height = usable.h - top - bottom;
+    if (width >= FrameWidth && height >= FrameHeight) return;
+    FrameArea fit = ScaledFrameArea(width, height);
+    SDL_SetWindowMinimumSize(window, std::max(fit.width, 4), std::max(fit.height, 3));
+    SDL_SetWindowSize(window, fit.width, fit.height);
+    SDL_SetWindowPosition(window, usable.x + left + fit.x, usable.y + top + fit.y);
+}
+
 Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     if (!HoldVideo()) return nullptr;
     auto* display = static_cast<Display*>(std::calloc(1, sizeof(Display)));
@@ -119,8 +137,10 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
         ReleaseVideo();
         return nullptr;
     }
-    SDL_SetWindowMinimumSize(display->window, FrameWidth, FrameHeight);
+    if (!fullScreen) FitWindow(display->window);
     SDL_ShowWindow(display->window);
+    SDL_PumpEvents(); // the window manager's frame, set as it mapped the window
+    if (!fullScreen) FitWindow(display->window);
     return display;
 }
 

@@ -208,8 +208,13 @@ class UnderX : public DemoRun {
         if (std::system("command -v Xvfb >/dev/null && command -v openbox >/dev/null") != 0)
             GTEST_SKIP() << "needs Xvfb and openbox";
         Provide();
+        StartX("1280x1024");
+    }
+
+    // A virtual X server with a screen of `size` pixels (WIDTHxHEIGHT), and openbox on it.
+    void StartX(const std::string& size) {
         server_ = std::make_unique<Process>(
-            Env{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24"}, dir_.string());
+            Env{"Xvfb", "-displayfd", "1", "-screen", "0", size + "x24"}, dir_.string());
         auto numbered = [](const RunResult& r) { return r.out.ends_with('\n'); };
         ASSERT_TRUE(server_->ReadUntil(numbered, 20s)) << server_->result().err;
         name_ = ":" + server_->result().out;
@@ -224,13 +229,19 @@ class UnderX : public DemoRun {
         ASSERT_TRUE(wm_->ReadUntil(ready, 20s)) << wm_->result().err;
     }
 
-    void TearDown() override {
+    void StopX() {
         if (demo_ && HasFailure()) std::printf("the demo said:\n%s\n", demo_->Kill().err.c_str());
         demo_.reset();
         wm_.reset();
         if (display_) XCloseDisplay(display_);
+        display_ = nullptr;
         // Asked to end, it removes its lock file and socket.
         if (server_ && kill(server_->pid(), SIGTERM) == 0) server_->Finish(120s);
+        server_.reset();
+    }
+
+    void TearDown() override {
+        StopX();
         InFolder::TearDown();
     }
 
@@ -483,6 +494,38 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
         EXPECT_GT(RateOf(stopped.out), least) << stopped.out;
         EXPECT_LT(RateOf(stopped.out), most) << stopped.out;
         EXPECT_LT(stopped.cpuSeconds, 0.4 * stopped.seconds) << "not paced";
+    }
+}
+
+// On a screen too small for the frame with the window manager's frame around it, the window
+// opens at the largest 4:3 size that fits, whole on the screen with its title bar, and shows
+// the frames: on 320 × 240 as on 640 × 480, where it would lose its bottom rows.
+TEST_F(UnderX, AWindowFitsWholeOnAScreenTooSmallForTheFrame) {
+    for (auto [width, height] : {std::pair{320, 240}, {640, 480}}) {
+        SCOPED_TRACE(width);
+        StopX();
+        StartX(std::to_string(width) + "x" + std::to_string(height));
+        const ::Window window = StartDemo({"window"});
+        ASSERT_TRUE(window);
+        const auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
+        ASSERT_GT(frame[2], 0u) << "no title bar";
+        const int across = int(frame[0] + frame[1]), down = int(frame[2] + frame[3]);
+        Rect area;
+        auto fits = [&] {
+            area = Area(window);
+            return area.x >= int(frame[0]) && area.y >= int(frame[2]) &&
+                   area.x + area.width + int(frame[1]) <= width &&
+                   area.y + area.height + int(frame[3]) <= height;
+        };
+        EXPECT_TRUE(WaitFor(fits, 5s * StartUp))
+            << area.width << "x" << area.height << " at " << area.x << "," << area.y;
+        EXPECT_EQ(area.width * 3, area.height * 4);
+        EXPECT_TRUE(area.width + across > width - 4 || area.height + down > height - 3)
+            << "not the largest that fits: " << area.width;
+        EXPECT_TRUE(WaitFor([&] { return Lights(Lit(area)); }, 5s * StartUp)) << "nothing shown";
+        ASSERT_TRUE(WaitFor([&] { return Active(window); }, 5s));
+        Press(XK_Escape);
+        EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
     }
 }
 
