@@ -11,6 +11,13 @@
 #include <cstring>
 #include <limits>
 
+// Xlib names its connection Display too: renamed here, where only its error
+// handlers are used.
+#define Display XConnection
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#undef Display
+
 struct Display {
     SDL_Window* window;
     SDL_Renderer* renderer; // where the frame is scaled or paced: shows `texture`
@@ -28,6 +35,42 @@ static bool OnlyInvisible() {
     if (!driver || (std::strcmp(driver, "offscreen") && std::strcmp(driver, "dummy"))) return false;
     const char* named = SDL_getenv("SDL_VIDEODRIVER");
     return !named || !SDL_strcasestr(named, driver);
+}
+
+// An X request refused, as when another program destroys the window, or the
+// X server gone: said once by TakeEvents, which ends the show as a stop does.
+// Xlib's own handlers would end the process at once, with the music cut.
+static struct {
+    char error[200];
+    bool said;
+} X;
+
+static int KeepXError(XConnection* connection, XErrorEvent* event) {
+    if (X.error[0]) return 0;
+    char what[80] = "";
+    XGetErrorText(connection, event->error_code, what, sizeof what);
+    std::snprintf(X.error, sizeof X.error,
+                  "the X server refused to draw (%s): the window is gone, or another program "
+                  "took it",
+                  what);
+    return 0;
+}
+
+static int LoseXServer(XConnection*) {
+    std::snprintf(X.error, sizeof X.error, "lost the X server");
+    return 0;
+}
+
+// Returning, it leaves the connection dead instead of ending the process.
+static void OutliveXServer(XConnection*, void*) {}
+
+static void CatchXErrors(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    XSetErrorHandler(KeepXError);
+    XSetIOErrorHandler(LoseXServer);
+    XSetIOErrorExitHandler(info.info.x11.display, OutliveXServer, nullptr);
 }
 
 // SDL's reason, with the video driver that gave it and how to choose another.
@@ -137,6 +180,7 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
         ReleaseVideo();
         return nullptr;
     }
+    CatchXErrors(display->window);
     if (!fullScreen) FitWindow(display->window);
     SDL_ShowWindow(display->window);
     SDL_PumpEvents(); // the window manager's frame, set as it mapped the window
@@ -147,6 +191,9 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
 void CloseDisplay(Display* display) {
     if (!display) return;
     if (display->borrower) UseOwnPixels(display->borrower);
+    // SDL would wait forever for the X server to hide a window it no longer
+    // has: what is left of it goes with the process.
+    if (X.error[0]) return std::free(display);
     DestroyDisplayParts(display);
     ReleaseVideo();
 }
@@ -304,7 +351,9 @@ static bool AsksToStop(const SDL_KeyboardEvent& key) {
 }
 
 bool TakeEvents(Display* display) {
-    bool stop = false;
+    bool stop = X.error[0];
+    if (stop && !X.said) Complain("%s", X.error);
+    X.said = stop;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) stop = true;

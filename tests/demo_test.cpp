@@ -358,6 +358,17 @@ class UnderX : public DemoRun {
                uneven < 0.01 * frame.width * frame.height;
     }
 
+    // Faded: the last millisecond before the silence is quiet, not a click.
+    static testing::AssertionResult EndsInAFade(const std::string& played) {
+        const size_t end = played.find_last_not_of('\0') / 2 * 2;
+        if (end + 8 >= played.size()) return testing::AssertionFailure() << "no silence at its end";
+        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
+            if (std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))) >= 1000)
+                return testing::AssertionFailure()
+                       << "a click " << (end - at) / 4 << " frames before the silence";
+        return testing::AssertionSuccess();
+    }
+
     // Types a key as a user would, into whatever has the focus.
     void Press(KeySym key) {
         KeyCode code = XKeysymToKeycode(display_, key);
@@ -412,13 +423,34 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
         EXPECT_LT(Seconds(Process::Clock::now() - asked).count(), StartUp) << "not at once";
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_GT(RateOf(run.out), 0) << run.out; // a short run: its rate is the start-up's
-        // Faded: the last millisecond before the silence is quiet, not a click.
-        const std::string played = Played();
-        const size_t end = played.find_last_not_of('\0') / 2 * 2;
-        ASSERT_LT(end + 8, played.size()) << "it does not end in silence";
-        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
-            ASSERT_LT(std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))), 1000)
-                << "a click " << (end - at) / 4 << " frames before the silence";
+        EXPECT_TRUE(EndsInAFade(Played()));
+    }
+}
+
+// Its window destroyed by another program, or its X server gone, the show ends as for a
+// closed window, with a line that says why instead of Xlib's, and the music fades out.
+TEST_F(UnderX, AWindowDestroyedOrTheServerLostEndsTheShowAndFadesTheMusic) {
+    for (bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "server lost" : "window destroyed");
+        fs::remove(dir_ / "played.raw");
+        const ::Window window = StartDemo({"window"}, true);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+        if (lost) {
+            XCloseDisplay(display_);
+            display_ = nullptr;
+            kill(server_->pid(), SIGTERM);
+        } else {
+            XDestroyWindow(display_, window);
+            XSync(display_, False);
+        }
+        const RunResult& run = demo_->Finish(20s * StartUp);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find(lost ? "bumpwave: lost the X server" : "bumpwave: the X server"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.err.find("X Error"), std::string::npos) << run.err;
+        EXPECT_TRUE(EndsInAFade(Played()));
     }
 }
 
