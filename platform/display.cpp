@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 // Xlib names its connection Display too: renamed here, where only its error
 // handlers are used.
@@ -75,11 +76,12 @@ static void CatchXErrors(SDL_Window* window) {
 
 // SDL's reason, with the video driver that gave it and how to choose another.
 static void ComplainOfDriver(const char* what) {
-    const char* driver = SDL_GetCurrentVideoDriver();
+    const std::string why = SDL_GetError(); // before SDL_GetCurrentVideoDriver replaces it
+    const char* driver = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetCurrentVideoDriver() : nullptr;
     if (!driver) driver = SDL_getenv("SDL_VIDEODRIVER");
-    Complain("%s: %s (video driver %s; SDL_VIDEODRIVER=x11 or SDL_VIDEODRIVER=wayland chooses "
-             "one)",
-             what, SDL_GetError(), driver ? driver : "none found");
+    Complain("%s: %s (video driver %s; SDL_VIDEODRIVER=x11 or SDL_VIDEODRIVER=wayland picks "
+             "another)",
+             what, why.c_str(), driver ? driver : "none found");
 }
 
 // Each display holds the video subsystem once; SDL counts the holds.

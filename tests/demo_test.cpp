@@ -176,11 +176,13 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         EXPECT_LT(run.seconds, (c.exitCode == 1 ? 3 : 0) + StartUp);
         EXPECT_TRUE(Silent(Played()));
     }
-    // A video driver SDL cannot start is said once, and ends the run.
+    // A video driver SDL cannot start is said once, by name with how to pick another, and
+    // ends the run.
     const RunResult run =
         RunProgram({Demo}, dir_.string(), {"SDL_VIDEODRIVER=bogus", "SDL_AUDIODRIVER=dummy"}, 20s);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.starts_with("bumpwave: no display: ") &&
+                run.err.find("(video driver bogus; SDL_VIDEODRIVER=x11 or") != std::string::npos &&
                 run.err.find("\nbumpwave") == std::string::npos)
         << run.err;
     // No date after the version.
@@ -527,6 +529,44 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
         EXPECT_LT(RateOf(stopped.out), most) << stopped.out;
         EXPECT_LT(stopped.cpuSeconds, 0.4 * stopped.seconds) << "not paced";
     }
+}
+
+// Under Wayland, in weston on the virtual X server, the demo opens a window that shows the
+// frames (black where weston's background is blue), and Escape ends the show at once.
+TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
+    if (std::system("command -v weston >/dev/null") != 0) GTEST_SKIP() << "needs weston";
+    const fs::path runtime = dir_ / "runtime"; // weston's socket, the demo's only way to it
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    const Env wayland = {"DISPLAY=" + name_, "XDG_RUNTIME_DIR=" + runtime.string(),
+                         "WAYLAND_DISPLAY=bumpwave-test"};
+    Process weston({"weston", "--backend=x11-backend.so", "--socket=bumpwave-test", "--width=800",
+                    "--height=600", "--idle-time=0", "--use-pixman"},
+                   dir_.string(), wayland);
+    auto shell = [](const RunResult& r) {
+        return r.err.find("desktop-shell'") != std::string::npos;
+    };
+    ASSERT_TRUE(weston.ReadUntil(shell, 20s)) << weston.result().err;
+    ::Window output = 0; // weston's own window, the only one, where it shows its screen
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto windows = Property(root_, "_NET_CLIENT_LIST");
+            return windows.size() == 1 && Active(output = windows[0]);
+        },
+        10s));
+    const Rect screen = Area(output);
+    auto black = [&] { return std::ranges::count(Pixels(screen), 0ul) > 640 * 480 * 9 / 10; };
+    ASSERT_TRUE(WaitFor([&] { return !black(); }, 10s)) << "weston shows no background";
+    Env env = wayland;
+    env.insert(env.end(), {"SDL_VIDEODRIVER=wayland", "SDL_AUDIODRIVER=dummy"});
+    demo_ = std::make_unique<Process>(Env{Demo, "--window"}, dir_.string(), env);
+    ASSERT_TRUE(WaitFor(black, 10s * StartUp)) << "no window";
+    const auto before = Pixels(screen);
+    EXPECT_TRUE(WaitFor([&] { return Pixels(screen) != before; }, 2s)) << "the lights stay";
+    Press(XK_Escape);
+    const RunResult& run = demo_->Finish(20s * StartUp);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GT(RateOf(run.out), 0) << run.out;
 }
 
 // On a screen too small for the frame with the window manager's frame around it, the window
