@@ -45,7 +45,7 @@ web/sysroot.sh build/web-sysroot
 # The demo's own pictures and music, made by the native build as for the desktop.
 echo "web: making the demo's own pictures and music in build/release"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j"$jobs" --target default-pictures default-music >/dev/null
+cmake --build build/release -j"$jobs" --target default-pictures default-music icons >/dev/null
 
 echo "web: building the page"
 emcmake cmake -S web -B build/web-build -DBUMPWAVE_SYSROOT="$PWD/build/web-sysroot" \
@@ -55,7 +55,7 @@ rm -rf build/web
 mkdir -p build/web
 cp build/web-build/bumpwave.html build/web/index.html
 cp build/web-build/bumpwave.{js,wasm,data} build/web-build/music_worker.{js,wasm} build/web/
-cp packaging/bumpwave.png build/web/favicon.png
+cp build/release/icons/32x32/apps/bumpwave.png build/web/favicon.png
 trap - ERR
 echo "web: build/web is ready ($(du -sk build/web | cut -f1) kB) in $((SECONDS - start)) s"
 

@@ -1,7 +1,9 @@
 // The display the frames are shown on, over SDL2.
 //
 // Full screen: the demo's own display. Window: a decorated window of the
-// frame's size, centred on its screen; it can be resized and maximised. Either
+// frame's size, centred on its screen, or where that would not fit whole with
+// its title bar, of the largest 4:3 size that does; it can be resized and
+// maximised. Either
 // takes the keyboard focus as it opens, so that its keys work at once. F11
 // toggles between the two. The frame is placed by ScaledFrameArea (layout.h):
 // nearest-pixel blocks at whole scales, smoothed at the others.

@@ -122,8 +122,7 @@ static void EndVisuals(uint32_t showMs) {
     const uint32_t taken = FrameCount + Loop.dropped;
     const uint64_t showSteps = Loop.stepRate ? StepsBefore(DemoLengthMs, Loop.stepRate) : 0;
     if (uint64_t{Loop.dropped} * 100 > uint64_t{QuietDropPercent} * showSteps)
-        std::fprintf(stderr, "%s: %u of %u steps shown: the display could not keep up\n",
-                     ProgramName, FrameCount, taken);
+        Complain("%u of %u steps shown: the display could not keep up", FrameCount, taken);
     Loop.phase = ShowPhase::PlayOut;
 }
 

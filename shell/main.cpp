@@ -57,7 +57,7 @@ static void CatchStopSignals() {
 }
 
 static bool Fail(const char* reason) {
-    std::fprintf(stderr, "%s: %s\n", ProgramName, reason);
+    Complain("%s", reason);
     return false;
 }
 
@@ -103,19 +103,16 @@ static void ShutDown() {
     if (musicDone) DestroySignal(MusicEnded);
 }
 
-// A command line it cannot run: why, and how it is used, before anything opens.
-static int Refuse(const char* why, const char* word, const char* takes = "",
-                  const char* value = "") {
-    std::fputs("bumpwave: ", stderr);
-    std::fprintf(stderr, why, word, takes, value);
+// A command line it cannot run: why (said before), and how it is used, before
+// anything opens.
+static int Refuse() {
     std::fputs(UsageLine, stderr);
     return 2;
 }
 
 // How to see this show again: its seed, on standard error beside the frame-rate line.
 static void SaySeed() {
-    std::fprintf(stderr, "%s: bumpwave --seed %u plays this show again\n", ProgramName,
-                 Timeline.seed);
+    Complain("bumpwave --seed %u plays this show again", Timeline.seed);
 }
 
 int main(int argc, char** argv) {
@@ -126,17 +123,21 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     switch (ReadOptions(argc, argv, Demo)) {
     case ParseResult::Help:
-        std::printf("%s%s", UsageLine, HelpText);
+        std::fputs(UsageLine, stdout);
+        std::printf(HelpText, DataFoldersInWords().c_str());
         return 0;
     case ParseResult::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
     case ParseResult::BadNumber:
-        if (!Demo.value)
-            return Refuse("%s takes %s, and none is given\n", Demo.refused, Demo.takes);
-        return Refuse("%s takes %s, not \"%s\"\n", Demo.refused, Demo.takes, Demo.value);
+        if (Demo.value)
+            Complain("%s takes %s, not \"%s\"", Demo.refused, Demo.takes, Demo.value);
+        else
+            Complain("%s takes %s, and none is given", Demo.refused, Demo.takes);
+        return Refuse();
     case ParseResult::Unknown:
-        return Refuse("unknown argument \"%s\"\n", Demo.refused);
+        Complain("unknown argument \"%s\"", Demo.refused);
+        return Refuse();
     case ParseResult::Run:
         break;
     }

@@ -22,7 +22,7 @@ struct DemoOptions {
 };
 
 extern const char* const UsageLine;
-extern const char* const HelpText;
+extern const char* const HelpText; // a format: %s, the folders searched after the current one
 
 // `--window` or `-w`, `--paced` or `-p`, `--rate N` or `--rate=N` (24 to 240,
 // which also paces), `--calm`, `--loop`, `--seed N` (0 to 4294967295),

@@ -19,7 +19,7 @@ bool LoadShow(std::optional<unsigned> seed, bool calm) {
     bool loaded =
         LoadPicture(BumpPictureName, &BumpPicture) && LoadPicture(LogoPictureName, &LogoPicture);
     if (loaded && !InitEffects(chosen)) {
-        std::fprintf(stderr, "%s: not enough memory for the tables\n", ProgramName);
+        Complain("not enough memory for the tables");
         loaded = false;
     }
     if (loaded) StartTimeline(chosen, calm);

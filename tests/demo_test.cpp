@@ -156,7 +156,7 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         {{"--version"}, DemoFiles, false, 0, "bumpwave 1.0.0\n", ""},
         {{"WINDOW", "foo"}, DemoFiles, true, 2, "", "bumpwave: unknown argument \"foo\"\n" + usage},
         {{"--hlep"}, DemoFiles, true, 2, "", "unknown argument \"--hlep\"\n" + usage},
-        {{"p", "rate", "500"}, DemoFiles, true, 2, "", "bumpwave: RATE takes a whole number"},
+        {{"p", "rate", "500"}, DemoFiles, true, 2, "", "240, not \"500\"\n"},
         {{"--start", "41.5"},
          DemoFiles,
          true,
@@ -187,11 +187,13 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         EXPECT_LT(run.seconds, (c.exitCode == 1 ? 3 : 0) + StartUp);
         EXPECT_TRUE(Silent(Played()));
     }
-    // A video driver SDL cannot start is said once, and ends the run.
+    // A video driver SDL cannot start is said once, by name with how to pick another, and
+    // ends the run.
     const RunResult run =
         RunProgram({Demo}, dir_.string(), {"SDL_VIDEODRIVER=bogus", "SDL_AUDIODRIVER=dummy"}, 20s);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.starts_with("bumpwave: no display: ") &&
+                run.err.find("(video driver bogus; SDL_VIDEODRIVER=x11 or") != std::string::npos &&
                 run.err.find("\nbumpwave") == std::string::npos)
         << run.err;
     // No date after the version.
@@ -219,8 +221,13 @@ class UnderX : public DemoRun {
         if (std::system("command -v Xvfb >/dev/null && command -v openbox >/dev/null") != 0)
             GTEST_SKIP() << "needs Xvfb and openbox";
         Provide();
+        StartX("1280x1024");
+    }
+
+    // A virtual X server with a screen of `size` pixels (WIDTHxHEIGHT), and openbox on it.
+    void StartX(const std::string& size) {
         server_ = std::make_unique<Process>(
-            Env{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24"}, dir_.string());
+            Env{"Xvfb", "-displayfd", "1", "-screen", "0", size + "x24"}, dir_.string());
         auto numbered = [](const RunResult& r) { return r.out.ends_with('\n'); };
         ASSERT_TRUE(server_->ReadUntil(numbered, 20s)) << server_->result().err;
         name_ = ":" + server_->result().out;
@@ -235,13 +242,19 @@ class UnderX : public DemoRun {
         ASSERT_TRUE(wm_->ReadUntil(ready, 20s)) << wm_->result().err;
     }
 
-    void TearDown() override {
+    void StopX() {
         if (demo_ && HasFailure()) std::printf("the demo said:\n%s\n", demo_->Kill().err.c_str());
         demo_.reset();
         wm_.reset();
         if (display_) XCloseDisplay(display_);
+        display_ = nullptr;
         // Asked to end, it removes its lock file and socket.
         if (server_ && kill(server_->pid(), SIGTERM) == 0) server_->Finish(120s);
+        server_.reset();
+    }
+
+    void TearDown() override {
+        StopX();
         InFolder::TearDown();
     }
 
@@ -383,6 +396,17 @@ class UnderX : public DemoRun {
         return true;
     }
 
+    // Faded: the last millisecond before the silence is quiet, not a click.
+    static testing::AssertionResult EndsInAFade(const std::string& played) {
+        const size_t end = played.find_last_not_of('\0') / 2 * 2;
+        if (end + 8 >= played.size()) return testing::AssertionFailure() << "no silence at its end";
+        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
+            if (std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))) >= 1000)
+                return testing::AssertionFailure()
+                       << "a click " << (end - at) / 4 << " frames before the silence";
+        return testing::AssertionSuccess();
+    }
+
     // Types a key as a user would, into whatever has the focus.
     void Press(KeySym key) {
         KeyCode code = XKeysymToKeycode(display_, key);
@@ -437,13 +461,34 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
         EXPECT_LT(Seconds(Process::Clock::now() - asked).count(), StartUp) << "not at once";
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_GT(RateOf(run.out), 0) << run.out; // a short run: its rate is the start-up's
-        // Faded: the last millisecond before the silence is quiet, not a click.
-        const std::string played = Played();
-        const size_t end = played.find_last_not_of('\0') / 2 * 2;
-        ASSERT_LT(end + 8, played.size()) << "it does not end in silence";
-        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
-            ASSERT_LT(std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))), 1000)
-                << "a click " << (end - at) / 4 << " frames before the silence";
+        EXPECT_TRUE(EndsInAFade(Played()));
+    }
+}
+
+// Its window destroyed by another program, or its X server gone, the show ends as for a
+// closed window, with a line that says why instead of Xlib's, and the music fades out.
+TEST_F(UnderX, AWindowDestroyedOrTheServerLostEndsTheShowAndFadesTheMusic) {
+    for (bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "server lost" : "window destroyed");
+        fs::remove(dir_ / "played.raw");
+        const ::Window window = StartDemo({"window"}, true);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+        if (lost) {
+            XCloseDisplay(display_);
+            display_ = nullptr;
+            kill(server_->pid(), SIGTERM);
+        } else {
+            XDestroyWindow(display_, window);
+            XSync(display_, False);
+        }
+        const RunResult& run = demo_->Finish(20s * StartUp);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find(lost ? "bumpwave: lost the X server" : "bumpwave: the X server"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.err.find("X Error"), std::string::npos) << run.err;
+        EXPECT_TRUE(EndsInAFade(Played()));
     }
 }
 
@@ -517,6 +562,76 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
         EXPECT_GT(RateOf(stopped.out), least) << stopped.out;
         EXPECT_LT(RateOf(stopped.out), most) << stopped.out;
         EXPECT_LT(stopped.cpuSeconds, 0.4 * stopped.seconds) << "not paced";
+    }
+}
+
+// Under Wayland, in weston on the virtual X server, the demo opens a window that shows the
+// frames (black where weston's background is blue), and Escape ends the show at once.
+TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
+    if (std::system("command -v weston >/dev/null") != 0) GTEST_SKIP() << "needs weston";
+    const fs::path runtime = dir_ / "runtime"; // weston's socket, the demo's only way to it
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    const Env wayland = {"DISPLAY=" + name_, "XDG_RUNTIME_DIR=" + runtime.string(),
+                         "WAYLAND_DISPLAY=bumpwave-test"};
+    Process weston({"weston", "--backend=x11-backend.so", "--socket=bumpwave-test", "--width=800",
+                    "--height=600", "--idle-time=0", "--use-pixman"},
+                   dir_.string(), wayland);
+    auto shell = [](const RunResult& r) {
+        return r.err.find("desktop-shell'") != std::string::npos;
+    };
+    ASSERT_TRUE(weston.ReadUntil(shell, 20s)) << weston.result().err;
+    ::Window output = 0; // weston's own window, the only one, where it shows its screen
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto windows = Property(root_, "_NET_CLIENT_LIST");
+            return windows.size() == 1 && Active(output = windows[0]);
+        },
+        10s));
+    const Rect screen = Area(output);
+    auto black = [&] { return std::ranges::count(Pixels(screen), 0ul) > 640 * 480 * 9 / 10; };
+    ASSERT_TRUE(WaitFor([&] { return !black(); }, 10s)) << "weston shows no background";
+    Env env = wayland;
+    env.insert(env.end(), {"SDL_VIDEODRIVER=wayland", "SDL_AUDIODRIVER=dummy"});
+    demo_ = std::make_unique<Process>(Env{Demo, "--window"}, dir_.string(), env);
+    ASSERT_TRUE(WaitFor(black, 10s * StartUp)) << "no window";
+    const auto before = Pixels(screen);
+    EXPECT_TRUE(WaitFor([&] { return Pixels(screen) != before; }, 2s)) << "the lights stay";
+    Press(XK_Escape);
+    const RunResult& run = demo_->Finish(20s * StartUp);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GT(RateOf(run.out), 0) << run.out;
+}
+
+// On a screen too small for the frame with the window manager's frame around it, the window
+// opens at the largest 4:3 size that fits, whole on the screen with its title bar, and shows
+// the frames: on 320 × 240 as on 640 × 480, where it would lose its bottom rows.
+TEST_F(UnderX, AWindowFitsWholeOnAScreenTooSmallForTheFrame) {
+    for (auto [width, height] : {std::pair{320, 240}, {640, 480}}) {
+        SCOPED_TRACE(width);
+        StopX();
+        StartX(std::to_string(width) + "x" + std::to_string(height));
+        const ::Window window = StartDemo({"window"});
+        ASSERT_TRUE(window);
+        const auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
+        ASSERT_GT(frame[2], 0u) << "no title bar";
+        const int across = int(frame[0] + frame[1]), down = int(frame[2] + frame[3]);
+        Rect area;
+        auto fits = [&] {
+            area = Area(window);
+            return area.x >= int(frame[0]) && area.y >= int(frame[2]) &&
+                   area.x + area.width + int(frame[1]) <= width &&
+                   area.y + area.height + int(frame[3]) <= height;
+        };
+        EXPECT_TRUE(WaitFor(fits, 5s * StartUp))
+            << area.width << "x" << area.height << " at " << area.x << "," << area.y;
+        EXPECT_EQ(area.width * 3, area.height * 4);
+        EXPECT_TRUE(area.width + across > width - 4 || area.height + down > height - 3)
+            << "not the largest that fits: " << area.width;
+        EXPECT_TRUE(WaitFor([&] { return Lights(Lit(area)); }, 5s * StartUp)) << "nothing shown";
+        ASSERT_TRUE(WaitFor([&] { return Active(window); }, 5s));
+        Press(XK_Escape);
+        EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
     }
 }
 

@@ -1,4 +1,5 @@
-// bumpwave-frames and bumpwave-view as programs: command lines, frames written, golden frames.
+// bumpwave-frames and bumpwave-view as programs: command lines, frames written, golden frames;
+// the messages of every program.
 #include "files.h"
 #include "subprocess.h"
 
@@ -134,6 +135,8 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
         {"frames --seed 1 --at 5x2 --out x", "--at takes*, not 5x2"},
         {"frames --seed 1 --at 5 --times 5 --out x", "--times or --at, not both"},
         {"frames --seed 1 --times 0 --save -1 --out x", "--save takes frame numbers*, not -1"},
+        {"frames --seed 1 --times 1000,0 --save 0,2 --out x",
+         "--save names frame 2, which is never drawn: frames 0 to 1 are"},
         {"frames --seed 1 --seed 2 --times 0 --out x", "--seed is given twice"},
         {"frames --seed 1 --times 0 --out x --v 1", "--v is not an option"},
         {"frames --seed 1 --times 0 --out x y", "y is not an option"},
@@ -166,6 +169,30 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
             EXPECT_TRUE(run.out.starts_with(ask[3] == 'v' ? "bumpwave-" : "usage: bumpwave-"));
             EXPECT_EQ(run.err, "") << tool << ask;
         }
+    }
+}
+
+// A name the user gives, or the name of the folder a program runs in, is shown with its control
+// characters escaped: neither can retitle, move or clear the terminal.
+TEST_F(Frames, ControlCharactersFromTheUserReachNoTerminal) {
+    const std::string hostile = "\x1b]0;owned\a\x1b[2J", shown = "\\x1b]0;owned\\x07\\x1b[2J";
+    const fs::path folder = dir_ / hostile;
+    fs::create_directory(folder);
+    const std::vector<std::string> commands[] = {
+        {"bumpwave", hostile},
+        {"bumpwave-view", hostile},
+        {"bumpwave-record", "--fps", hostile, "v.mkv"},
+        {"bumpwave-record", hostile},
+        {"bumpwave-frames", "--seed", "1", "--times", "0", "--out", "x"}, // not found in folder
+    };
+    for (std::vector<std::string> command : commands) {
+        SCOPED_TRACE(command[0] + " " + command[1]);
+        if (!fs::exists(BuildDir / command[0])) continue; // no FFmpeg, no recorder
+        command[0] = Stranded(command[0]);
+        const RunResult run = RunProgram(command, folder, {}, std::chrono::seconds(60));
+        EXPECT_GT(run.exitCode, 0);
+        EXPECT_EQ((run.out + run.err).find('\x1b'), std::string::npos) << "raw ESC";
+        EXPECT_NE(run.err.find(shown), std::string::npos) << "not named";
     }
 }
 

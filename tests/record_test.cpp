@@ -195,6 +195,12 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          ""},
         {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "testing.ogg: *found*\n" + noSound,
          "Couldn't open testing.ogg\nv.mkv: 30 frames, 0.50 s, 640x480, *", "v.mkv", "silent"},
+        // a user's link that leads nowhere, not replaced by the build's file beside the recorder
+        {"ln -sf /media/usb/gone testing.ogg; $B/bumpwave-record --until 500 v.mkv", 0,
+         me + "testing.ogg: a link that leads nowhere\n" + noSound,
+         "Couldn't open testing.ogg\nv.mkv: 30 frames, *", "v.mkv", "silent"},
+        {"ln -sf /media/usb/gone bumpmap.png; $B/bumpwave-record v.mkv", 1,
+         me + "bumpmap.png: a link that leads nowhere\n", "Couldn't load bumpmap.png\n", "", ""},
         {"for n in 16:30 pipe:1 file:v; do $0 --until 100 $n.mkv; done", 0, "",
          "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*",
          "16:30.mkv file:v.mkv pipe:1.mkv", ""}, // names, not URLs

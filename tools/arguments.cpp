@@ -27,7 +27,7 @@ static void RefuseAbbreviations(int argc, char** argv, std::span<const ToolOptio
         }
         if (takesValue && !std::strchr(argv[i], '=')) ++i; // its value, whatever it looks like
         if (takesValue || known) continue;
-        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName, argv[i]);
+        Complain("%s is not an option (see --help)", argv[i]);
         std::exit(2);
     }
 }
@@ -58,20 +58,17 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
         std::exit(0);
     }
     if (code == ':' && optopt >= FirstOptionCode) {
-        std::fprintf(stderr, "%s: --%s takes %s, and none is given\n", ProgramName,
-                     options[optopt - FirstOptionCode].name,
-                     options[optopt - FirstOptionCode].takes);
+        Complain("--%s takes %s, and none is given", options[optopt - FirstOptionCode].name,
+                 options[optopt - FirstOptionCode].takes);
         std::exit(2);
     }
     if (code < FirstOptionCode) {
-        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName,
-                     argv[optind - 1]);
+        Complain("%s is not an option (see --help)", argv[optind - 1]);
         std::exit(2);
     }
     const size_t index = static_cast<size_t>(code - FirstOptionCode);
     if (given[index]) {
-        std::fprintf(stderr, "%s: --%s is given twice, once is enough\n", ProgramName,
-                     options[index].name);
+        Complain("--%s is given twice, once is enough", options[index].name);
         std::exit(2);
     }
     given[index] = true;
@@ -80,13 +77,12 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
 }
 
 void Refuse(const ToolOption& option, const char* value) {
-    std::fprintf(stderr, "%s: --%s takes %s, not %s\n", ProgramName, option.name, option.takes,
-                 value);
+    Complain("--%s takes %s, not %s", option.name, option.takes, value);
     std::exit(2);
 }
 
 void RefuseCommandLine(const char* what) {
-    std::fprintf(stderr, "%s: %s (see --help)\n", ProgramName, what);
+    Complain("%s (see --help)", what);
     std::exit(2);
 }
 

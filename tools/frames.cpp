@@ -123,6 +123,11 @@ static FrameArguments ReadArguments(int argc, char** argv) {
     if (optind < argc) RefuseCommandLine((std::string(argv[optind]) + " is not an option").c_str());
     if (!seeded || arguments.times.empty() || arguments.out.empty())
         RefuseCommandLine("--seed, --times or --at, and --out are needed");
+    if (!arguments.save.empty() && *arguments.save.rbegin() >= arguments.times.size())
+        RefuseCommandLine(("--save names frame " + std::to_string(*arguments.save.rbegin()) +
+                           ", which is never drawn: frames 0 to " +
+                           std::to_string(arguments.times.size() - 1) + " are")
+                              .c_str());
     return arguments;
 }
 
@@ -162,8 +167,7 @@ static bool MakeFolder(const std::string& path) {
 
 static int Capture(const FrameArguments& arguments, Frame* frame) {
     if (!MakeFolder(arguments.out)) {
-        std::fprintf(stderr, "bumpwave-frames: cannot use %s as the output folder\n",
-                     arguments.out.c_str());
+        Complain("cannot use %s as the output folder", arguments.out.c_str());
         return 1;
     }
     for (size_t i = 0; i < arguments.times.size(); ++i) {
@@ -178,8 +182,7 @@ static int Capture(const FrameArguments& arguments, Frame* frame) {
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%05zu.ppm", i);
         if (!WritePpm(arguments.out + name, frame)) {
-            std::fprintf(stderr, "bumpwave-frames: cannot write %s%s: %s\n", arguments.out.c_str(),
-                         name, std::strerror(errno));
+            Complain("cannot write %s%s: %s", arguments.out.c_str(), name, std::strerror(errno));
             return 1;
         }
     }
@@ -195,7 +198,7 @@ int main(int argc, char** argv) {
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
     if (!frame)
-        std::fputs("bumpwave-frames: not enough memory for the frame\n", stderr);
+        Complain("not enough memory for the frame");
     else if (LoadShow(arguments.seed, arguments.calm))
         status = Capture(arguments, frame);
     FreeShow();

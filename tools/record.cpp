@@ -114,12 +114,7 @@ static bool EndsWith(const std::string& text, const char* tail) {
 
 // What --help says: the options, and the folders the files are looked for in.
 static std::string HelpText() {
-    std::string help = Help;
-    const char* folders[MaxDataFolders];
-    int count = DataFolders(folders);
-    if (count == 0) return help + "nowhere: there is no data folder.\n";
-    for (int i = 0; i < count; ++i) help += (i ? " or " : "") + std::string(folders[i]);
-    return help + ".\n";
+    return Help + DataFoldersInWords() + ".\n";
 }
 
 static RecordArguments ReadArguments(int argc, char** argv) {
@@ -158,7 +153,7 @@ static RecordArguments ReadArguments(int argc, char** argv) {
         arguments.kind = kind;
         if (EndsWith(arguments.output, extension)) return arguments;
     }
-    std::fprintf(stderr, "bumpwave-record: %s: %s\n", arguments.output.c_str(), Formats);
+    Complain("%s: %s", arguments.output.c_str(), Formats);
     std::exit(2);
 }
 
@@ -194,7 +189,7 @@ static void ClearProgress() {
 
 static bool Fail(const char* what, const char* why) {
     ClearProgress();
-    std::fprintf(stderr, "bumpwave-record: %s: %s\n", what, why);
+    Complain("%s: %s", what, why);
     return false;
 }
 
@@ -241,10 +236,9 @@ static void ReadSound() {
 static void OpenTrackMusic() {
     MusicOpen = OpenMusicFile(); // it says why not
     if (MusicOpen) ReadSound();
-    if (MusicOpen && MusicFrames == 0)
-        std::fprintf(stderr, "bumpwave-record: testing.ogg holds no sound that plays\n");
+    if (MusicOpen && MusicFrames == 0) Complain("testing.ogg holds no sound that plays");
     if (MusicOpen && MusicFrames > 0) return;
-    std::fprintf(stderr, "bumpwave-record: the video has no sound\n");
+    Complain("the video has no sound");
     CloseMusicFile();
     MusicOpen = false;
 }
@@ -389,7 +383,7 @@ static bool Record(const RecordArguments& options) {
     if (!OpenVideoFile(AtomicFileName(), settings))
         return RecordingFailed(options, VideoFileError());
     if (MusicOpen && settings.sampleRate == 0) {
-        std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", VideoFileError());
+        Complain("%s: the video has no sound", VideoFileError());
         CloseMusicFile();
         MusicOpen = false;
     }
