@@ -64,8 +64,9 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
         std::exit(2);
     }
     if (code < FirstOptionCode) {
-        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName,
-                     argv[optind - 1]);
+        // A letter of a word of them (-zz), or a whole word.
+        std::string word = optopt ? std::string{'-', static_cast<char>(optopt)} : argv[optind - 1];
+        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName, word.c_str());
         std::exit(2);
     }
     const size_t index = static_cast<size_t>(code - FirstOptionCode);
@@ -81,7 +82,7 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
 
 void Refuse(const ToolOption& option, const char* value) {
     std::fprintf(stderr, "%s: --%s takes %s, not %s\n", ProgramName, option.name, option.takes,
-                 value);
+                 *value ? value : "an empty value");
     std::exit(2);
 }
 
