@@ -136,10 +136,14 @@ static struct {
     void (*removed)();
 } Atomic;
 
+// Every signal whose default is to end the process.
+constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGUSR1,
+                               SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGXFSZ, SIGPROF};
+
 static void HoldStopSignals(bool hold) {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    for (int signal : StopSignals) sigaddset(&signals, signal);
     sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
 }
 
@@ -150,7 +154,9 @@ static std::string FolderOf(const std::string& path) {
 
 int CreateAtomicFile(const char* path) {
     // Whatever lies at `path` is replaced, never followed; a device or a FIFO must not be.
+    // A name too long for its folder would be found only as the file is committed.
     struct stat info;
+    if (lstat(path, &info) != 0 && errno != ENOENT) return -1;
     if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return errno = EISDIR, -1;
     if (lstat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
         return errno = EINVAL, -1;
@@ -205,7 +211,7 @@ void DropAtomicFileOnStop(void (*removed)()) {
     struct sigaction action = {};
     action.sa_handler = StopNow;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : StopSignals) {
         struct sigaction inherited = {};
         sigaction(signal, nullptr, &inherited);
         if (inherited.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);

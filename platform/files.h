@@ -59,10 +59,11 @@ const char* AtomicFileName(); // "" when none is being written
 bool CommitAtomicFile(const char* path);
 void DropAtomicFile();
 
-// SIGINT, SIGTERM and SIGHUP, unless ignored at start (as under nohup), from
-// now on remove the atomic file being written, call `removed` (if given; it
-// runs in the signal handler) when there was one, and end the process by that
-// signal.
+// Every signal that would end the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGPIPE, SIGUSR1, SIGALRM, SIGXCPU and the like), unless ignored at start
+// (as under nohup), from now on removes the atomic file being written, calls
+// `removed` (if given; it runs in the signal handler) when there was one, and
+// ends the process by that signal.
 void DropAtomicFileOnStop(void (*removed)());
 
 // A write to a pipe whose reader has gone fails (EPIPE) instead of ending the

@@ -40,6 +40,13 @@ static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0,
     fs::current_path(home);
 }
 
+// Bytes the disk driver has written into `dir`, 0 before it starts.
+static uintmax_t Played(const fs::path& dir) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(dir / "played.raw", error);
+    return error ? 0 : size;
+}
+
 using MusicFailure = InFolder;
 
 struct MusicDevice : InFolder {
@@ -136,8 +143,7 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
         const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
         testing::internal::CaptureStderr();
         PlayIn(dir_, "disk", 0, [&] {
-            std::error_code error;
-            if (fs::file_size(dir_ / "played.raw", error) >= enough) StopMusic();
+            if (Played(dir_) >= enough) StopMusic();
         });
         EXPECT_NE(testing::internal::GetCapturedStderr().find("1 Hz music"), std::string::npos);
         EXPECT_LT(Sdl.most - before, 64 << 20);
@@ -220,15 +226,15 @@ TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
     constexpr uintmax_t second = 44100 * 4;
     uintmax_t pausedAt = 0;
     PlayIn(dir_, "disk", 0, [&] {
-        std::error_code error;
-        const uintmax_t size = fs::file_size(dir_ / "played.raw", error);
+        const uintmax_t size = Played(dir_);
         if (!pausedAt && size >= second * 7 / 10) PauseMusic(true), pausedAt = size;
         if (pausedAt && size >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
     });
+    // The pause stops the card within a callback of 20 ms.
     const std::string output = Slurp(dir_ / "played.raw");
-    const size_t pause = output.find(std::string(second / 5, '\0'), output.find_first_not_of('\0'));
-    ASSERT_NE(pause, std::string::npos) << "no pause";
-    EXPECT_TRUE(Silent(output.substr(pause))) << "heard after the stop";
+    ASSERT_GE(output.size(), pausedAt + second * 3 / 10);
+    EXPECT_FALSE(Silent(output.substr(0, pausedAt)));
+    EXPECT_TRUE(Silent(output.substr(pausedAt + second / 10))) << "heard after the pause";
 }
 
 // Stepped as the page steps it, asking each time whether it has played out, the card keeps its

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <fnmatch.h>
 #include <set>
 
@@ -205,6 +206,8 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*",
          "16:30.mkv file:v.mkv pipe:1.mkv", ""}, // names, not URLs
         {"$0 --until 100 " + longName, 0, "", longName + ": 6 frames*", longName, ""},
+        {"$0 n" + longName, 1, me + "cannot write n" + longName + ": File name too long\n", "", "",
+         ""}, // before any frame is drawn
         {music + "$M/rate-700000.ogg >testing.ogg; $0 --until 500 v.mkv", 0,
          skipped + "2 channels at 700000 Hz: skipped\n" + me + "testing.ogg holds no sound*" +
              noSound,
@@ -260,18 +263,23 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     EXPECT_LT(Slurp(dir_ / "v.mp4").find("moov"), Slurp(dir_ / "v.mp4").find("mdat"));
 }
 
-// Each stop signal ends a run at once and removes its file, but not another run's of the same
-// name, nor one where it is ignored, as under nohup.
+// Each signal that ends a run ends it at once and removes its file, but not another run's of
+// the same name, nor one where it is ignored, as under nohup. (Broken pipes and files too large
+// are write errors.)
 TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
     const std::string recorder = Stranded("bumpwave-record").string();
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        Process stopped({recorder, "--until", "60000", "v.mkv"}, dir_.string());
-        stopped.ReadUntil([&](auto&) { return Writing(); }, 30s);
-        Process ignoring({"nohup", recorder, "--fps", "20", "--until", "3000", "v.mkv"},
-                         dir_.string());
-        ignoring.ReadUntil([&](auto&) { return Writing(2); }, 30s);
-        kill(ignoring.pid(), SIGHUP);
-        EXPECT_EQ(ignoring.Finish(120s).exitCode, 0) << ignoring.result().err;
+    Process ignoring({"nohup", recorder, "--fps", "20", "--until", "3000", "v.mkv"}, dir_.string());
+    for (int signal : {SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                       SIGXCPU, SIGPROF}) {
+        SCOPED_TRACE(strsignal(signal));
+        // Without a core file: some of them leave one.
+        Process stopped({"prlimit", "--core=0", recorder, "--until", "60000", "v.mkv"},
+                        dir_.string());
+        stopped.ReadUntil([&](auto&) { return Writing(signal == SIGHUP ? 2 : 1); }, 30s);
+        if (signal == SIGHUP) {
+            kill(ignoring.pid(), SIGHUP);
+            EXPECT_EQ(ignoring.Finish(120s).exitCode, 0) << ignoring.result().err;
+        }
         kill(stopped.pid(), signal);
         EXPECT_EQ(stopped.Finish(120s).signal, signal);
         EXPECT_TRUE(stopped.result().err.ends_with(": stopped, nothing written\n"));

@@ -63,7 +63,9 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
         std::exit(2);
     }
     if (code < FirstOptionCode) {
-        Complain("%s is not an option (see --help)", argv[optind - 1]);
+        // A letter of a word of them (-zz), or a whole word.
+        std::string word = optopt ? std::string{'-', static_cast<char>(optopt)} : argv[optind - 1];
+        Complain("%s is not an option (see --help)", word.c_str());
         std::exit(2);
     }
     const size_t index = static_cast<size_t>(code - FirstOptionCode);
@@ -77,7 +79,7 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
 }
 
 void Refuse(const ToolOption& option, const char* value) {
-    Complain("--%s takes %s, not %s", option.name, option.takes, value);
+    Complain("--%s takes %s, not %s", option.name, option.takes, *value ? value : "an empty value");
     std::exit(2);
 }
 

@@ -118,7 +118,7 @@ static FrameArguments ReadArguments(int argc, char** argv) {
             read = *value != '\0';
             arguments.out = value;
         }
-        if (!read) Refuse(Known[option], *value ? value : "\"\"");
+        if (!read) Refuse(Known[option], value);
     }
     if (optind < argc) RefuseCommandLine((std::string(argv[optind]) + " is not an option").c_str());
     if (!seeded || arguments.times.empty() || arguments.out.empty())

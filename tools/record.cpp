@@ -131,7 +131,7 @@ static RecordArguments ReadArguments(int argc, char** argv) {
             continue;
         }
         if (!ReadNumber(value, ranges[option].first, ranges[option].second, number))
-            Refuse(Known[option], *value ? value : "\"\"");
+            Refuse(Known[option], value);
         if (option == Fps) arguments.framesPerSecond = static_cast<int>(number);
         if (option == Seed) arguments.seed = static_cast<unsigned>(number);
         if (option == Seed) arguments.seeded = true;
