@@ -190,7 +190,8 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
                  // it would block the open
                  {"FIFO", "", missing, why + "not a regular file"},
                  {"text", Music / "not-vorbis.ogg", "Couldn't open testing.ogg as OGG file\n",
-                  why + "not an Ogg Vorbis file"},
+                  why + "not an Ogg Vorbis file; to make one: oggenc in.wav -o testing.ogg, or "
+                        "ffmpeg -i in.wav -c:a libvorbis testing.ogg\n"},
                  {"2^32 - 1 Hz", Music / "rate-too-high.ogg", "",
                   why + "a stream of 2 channels at 4294967295 Hz: skipped"},
                  // no testing.ogg either: the card is missed first
