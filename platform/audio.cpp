@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 // Sound kept ahead of the card. A music thread woken 100 ms late must not be
 // heard; under the sanitizers on a busy machine it has been over 200 ms late.
@@ -80,7 +81,7 @@ static struct {
     std::atomic<bool> cut;       // faded while paused: silent from then on
     // The lock guards `paused`, `device` and the device's pause, which the
     // music thread sets as it opens the card and any thread as it pauses.
-    SDL_SpinLock pauseLock;
+    std::mutex pauseLock;
     std::atomic<bool> paused;
     SDL_AudioDeviceID device; // the open card, for PauseSound
     char piece[PieceBytes];   // the music thread's, sound on its way to SDL
@@ -294,10 +295,9 @@ static Uint16 CallbackFrames(long rate) {
 
 // Makes `device` the one PauseSound pauses, paused as asked so far.
 static void PublishDevice(SDL_AudioDeviceID device) {
-    SDL_AtomicLock(&A.pauseLock);
+    std::lock_guard hold(A.pauseLock);
     A.device = device;
     if (device) SDL_PauseAudioDevice(device, A.paused ? 1 : 0);
-    SDL_AtomicUnlock(&A.pauseLock);
 }
 
 static void ReleaseCard() {
@@ -402,17 +402,15 @@ void DropSound() {
 }
 
 void FadeOutSound() {
-    SDL_AtomicLock(&A.pauseLock);
+    std::lock_guard hold(A.pauseLock);
     A.cut = A.paused.load(); // a paused card is silent already: no ramp after it
     A.fadeAsked = true;
-    SDL_AtomicUnlock(&A.pauseLock);
 }
 
 void PauseSound(bool paused) {
-    SDL_AtomicLock(&A.pauseLock);
+    std::lock_guard hold(A.pauseLock);
     A.paused = paused;
     if (A.device) SDL_PauseAudioDevice(A.device, paused ? 1 : 0);
-    SDL_AtomicUnlock(&A.pauseLock);
 }
 
 double SoundSecondsPlayed() {
