@@ -577,7 +577,8 @@ TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
 // opens at the largest 4:3 size that fits, whole on the screen with its title bar, and shows
 // the frames: on 320 × 240 as on 640 × 480, where it would lose its bottom rows.
 TEST_F(UnderX, AWindowFitsWholeOnAScreenTooSmallForTheFrame) {
-    for (auto [width, height] : {std::pair{320, 240}, {640, 480}}) {
+    for (const auto& [w, h] : {std::pair{320, 240}, {640, 480}}) {
+        const int width = w, height = h; // for the lambdas below
         SCOPED_TRACE(width);
         StopX();
         StartX(std::to_string(width) + "x" + std::to_string(height));
