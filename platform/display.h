@@ -3,10 +3,10 @@
 // Full screen: the demo's own display. Window: a decorated window of the
 // frame's size, centred on its screen, or where that would not fit whole with
 // its title bar, of the largest 4:3 size that does; it can be resized and
-// maximised. Either
-// takes the keyboard focus as it opens, so that its keys work at once. F11
-// toggles between the two. The frame is placed by ScaledFrameArea (layout.h):
-// nearest-pixel blocks at whole scales, smoothed at the others.
+// maximised. Either takes the keyboard focus as it opens, so that its keys
+// work at once. F11 toggles between the two. The frame is placed by
+// ScaledFrameArea (layout.h): nearest-pixel blocks at whole scales, smoothed
+// at the others.
 //
 // Unpaced, a finished frame is shown at once, with no wait for the display's
 // refresh. Paced, it goes through a renderer that waits for the display's
@@ -14,7 +14,9 @@
 //
 // A frame lent the display's pixels (LendPixels) is drawn straight into what
 // is shown; any other frame is copied in whole. Failures print a one-line
-// reason on stderr.
+// reason on stderr. An X error, such as another program destroying the
+// window, or the loss of the X server ends the show through TakeEvents, with a
+// line that says so, instead of ending the process.
 #pragma once
 
 #include "platform/frame.h"

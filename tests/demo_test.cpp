@@ -263,17 +263,20 @@ class UnderX : public DemoRun {
     // (these runs read no damaged music, whose leak's suppression needs whole stacks). Not
     // checked for leaks after frames shown through GL: SDL unloads GL first, and what its
     // globals held then looks lost, with no library left to name in a suppression.
-    // Where `played`, the sound card writes what it plays into played.raw. Returns the
-    // demo's window once shown, or 0.
-    ::Window StartDemo(std::vector<std::string> args, bool played = false, bool leaks = true) {
-        args.insert(args.begin(), Demo);
+    // Where `played`, the sound card writes what it plays into played.raw.
+    Env DemoEnv(bool played, bool leaks) {
         const char* asan = std::getenv("ASAN_OPTIONS");
-        Env env{"DISPLAY=" + name_, "SDL_VIDEODRIVER",
+        return {"DISPLAY=" + name_, "SDL_VIDEODRIVER",
                 played ? "SDL_AUDIODRIVER=disk" : "SDL_AUDIODRIVER=dummy",
                 "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string(),
                 std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":fast_unwind_on_malloc=1" +
                     (leaks ? "" : ":detect_leaks=0")};
-        demo_ = std::make_unique<Process>(args, dir_.string(), env);
+    }
+
+    // Returns the demo's window once shown, or 0.
+    ::Window StartDemo(std::vector<std::string> args, bool played = false, bool leaks = true) {
+        args.insert(args.begin(), Demo);
+        demo_ = std::make_unique<Process>(args, dir_.string(), DemoEnv(played, leaks));
         ::Window window = 0;
         WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp);
         return window;
@@ -591,8 +594,9 @@ TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
     const Rect screen = Area(output);
     auto black = [&] { return std::ranges::count(Pixels(screen), 0ul) > 640 * 480 * 9 / 10; };
     ASSERT_TRUE(WaitFor([&] { return !black(); }, 10s)) << "weston shows no background";
-    Env env = wayland;
-    env.insert(env.end(), {"SDL_VIDEODRIVER=wayland", "SDL_AUDIODRIVER=dummy"});
+    Env env = DemoEnv(false, false); // SDL shows a Wayland window's pixels through GL
+    env.insert(env.end(), wayland.begin(), wayland.end());
+    env.push_back("SDL_VIDEODRIVER=wayland");
     demo_ = std::make_unique<Process>(Env{Demo, "--window"}, dir_.string(), env);
     ASSERT_TRUE(WaitFor(black, 10s * StartUp)) << "no window";
     const auto before = Pixels(screen);
@@ -607,7 +611,8 @@ TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
 // opens at the largest 4:3 size that fits, whole on the screen with its title bar, and shows
 // the frames: on 320 × 240 as on 640 × 480, where it would lose its bottom rows.
 TEST_F(UnderX, AWindowFitsWholeOnAScreenTooSmallForTheFrame) {
-    for (auto [width, height] : {std::pair{320, 240}, {640, 480}}) {
+    for (const auto& [w, h] : {std::pair{320, 240}, {640, 480}}) {
+        const int width = w, height = h; // for the lambdas below
         SCOPED_TRACE(width);
         StopX();
         StartX(std::to_string(width) + "x" + std::to_string(height));

@@ -406,7 +406,7 @@ static bool Record(const RecordArguments& options) {
     stat(options.output.c_str(), &info);
     double seconds = static_cast<double>(frames) / options.framesPerSecond;
     std::printf("%s: %lld frames, %.2f s, %dx%d, %.1f MB, %.1fx real time\n",
-                options.output.c_str(), static_cast<long long>(frames), seconds,
+                Printable(options.output).c_str(), static_cast<long long>(frames), seconds,
                 FrameWidth * options.scale, FrameHeight * options.scale, info.st_size / 1e6,
                 seconds / SecondsSince(start));
     return true;
