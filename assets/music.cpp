@@ -245,9 +245,9 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
 }
 
 // PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
-// says below 0 that the next block has yet to come.
-// Sound is put in pieces of a twentieth of a second of their stream at most,
-// a frame at least: slow sound grows manyfold as the card converts it.
+// says below 0 that the next block has yet to come. The sink is given pieces
+// of a twentieth of a second of their stream at most, a frame at least: slow
+// sound grows manyfold as the card converts it.
 template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (M.seekAsked) return true;

@@ -88,8 +88,9 @@ long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, lo
                    int* channels);
 
 // Copies the music read from `from` into `put` (the card's PutSound, or a
-// stand-in) until `put` is full, the music ends, or StopMusic; true while
-// there is more to give. What `put` refuses is given again next time.
+// stand-in), a twentieth of a second of it at most at a time, until `put` is
+// full, the music ends, or StopMusic; true while there is more to give. What
+// `put` refuses is given again next time.
 using MusicSink = bool (*)(const void* data, long bytes, long rate, int channels, bool wait);
 bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait);
 

@@ -45,6 +45,7 @@ static long Read(void* decoder, char* buffer, int length, long* rate, int* chann
 static bool Put(const void* data, long bytes, long rate, int channels, bool wait) {
     if (!wait && R.puts++ % 2 == 0) return false;
     EXPECT_EQ(bytes % (2 * channels), 0);
+    EXPECT_LE(bytes, std::max(1L, rate / 20) * 2 * channels) << "more than 50 ms at once";
     if (R.runs.empty() || std::get<0>(R.runs.back()) != rate ||
         std::get<1>(R.runs.back()) != channels)
         R.runs.emplace_back(rate, channels, 0);

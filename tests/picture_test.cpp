@@ -145,6 +145,26 @@ std::string Deflate(z_stream& zip, const std::string& bytes, int flush) {
     return out.substr(0, out.size() - zip.avail_out);
 }
 
+std::string PngChunk(const std::string& type, const std::string& body) {
+    const std::string chunk = type + body;
+    const auto bytes = reinterpret_cast<const Bytef*>(chunk.data());
+    return Big32(uint32_t(body.size())) + chunk +
+           Big32(uint32_t(crc32(0, bytes, uInt(chunk.size()))));
+}
+
+// The flat 640 × 480 PNG with 999 compressed texts of 8 MB of zeros each after its header.
+std::string PngWithTexts() {
+    std::string texts, zeros(8'000'000, '\0'), png = Slurp(Fixtures / "flat-640x480.png");
+    uLongf size = compressBound(zeros.size());
+    std::string text(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(text.data()), &size,
+              reinterpret_cast<const Bytef*>(zeros.data()), zeros.size(), 9);
+    text.resize(size);
+    for (int i = 0; i < 999; ++i)
+        texts += PngChunk("zTXt", "key" + std::to_string(i) + '\0' + '\0' + text);
+    return png.insert(33, texts); // after the signature and the header
+}
+
 // A grey 640 × 480 PNG of x ^ y whose image data goes on with `mebibytes` of zeros, deflated
 // to a thousandth of that.
 std::string PngWithHiddenZeros(uint32_t mebibytes) {
@@ -164,17 +184,9 @@ std::string PngWithHiddenZeros(uint32_t mebibytes) {
     data += Deflate(zip, "", Z_FINISH);
     deflateEnd(&zip);
     data.replace(data.size() - 4, 4, Big32(uint32_t(sum)));
-    std::string png = "\x89PNG\r\n\x1a\n";
-    for (auto [type, body] :
-         {std::pair{"IHDR", Big32(640) + Big32(480) + std::string("\x08\0\0\0\0", 5)},
-          {"IDAT", data},
-          {"IEND", ""}}) {
-        const std::string chunk = type + body;
-        png += Big32(uint32_t(body.size())) + chunk +
-               Big32(uint32_t(
-                   crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), uInt(chunk.size()))));
-    }
-    return png;
+    return "\x89PNG\r\n\x1a\n" +
+           PngChunk("IHDR", Big32(640) + Big32(480) + std::string("\x08\0\0\0\0", 5)) +
+           PngChunk("IDAT", data) + PngChunk("IEND", "");
 }
 
 // A flat grey 640 × 480 progressive JPEG whose last scan is repeated up to `scans` scans.
@@ -218,6 +230,7 @@ TEST_F(Picture, AnyPictureLoadsOrIsRefusedInAFewHundredthsOfASecond) {
     const std::string refused = "a progressive JPEG of more than 500 scans";
     const std::tuple<const char*, std::string, int32_t, std::string> cases[] = {
         {"hidden.png", PngWithHiddenZeros(4096), 1, ""}, // 4 MB holding 4 GiB
+        {"texts.png", PngWithTexts(), 1, ""},            // 8 MB holding 8 GB
         {"scans-500.jpg", JpegOfScans(500), 1, ""},
         {"scans-501.jpg", JpegOfScans(501), 0, refused},
         {"scans-200000.jpg", JpegOfScans(200000), 0, refused}};
