@@ -4,11 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 # With an earlier build the demo reads the words first, before anything is
-# built: it refuses a typo with its own message, and answers --help. The
-# --version put after them answers only where every word is taken and none
+# built: it refuses a typo with its own message (status 2), and answers --help.
+# The --version put after them answers only where every word is taken and none
 # asks for anything else.
 if [[ -x build/release/bumpwave ]]; then
-    said=$(build/release/bumpwave "$@" --version) || exit
+    said=$(build/release/bumpwave "$@" --version) || (($? != 2)) || exit 2
     [[ $said != usage:* ]] || { echo "$said"; exit 0; }
 fi
 source scripts/packages.sh

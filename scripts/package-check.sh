@@ -21,6 +21,7 @@ programs=(bumpwave bumpwave-frames bumpwave-view)
 [[ -e $build/bumpwave-record ]] && programs+=(bumpwave-record) &&
     files+=(bin/bumpwave-record share/man/man1/bumpwave-record.1.gz)
 for program in "${programs[@]}"; do files+=(share/bash-completion/completions/$program); done
+files+=(share/zsh/vendor-completions/_bumpwave)
 missing=0
 
 prefix=$(mktemp -d)
@@ -80,6 +81,7 @@ completed=$(cd "$empty/c" && bash -c 'source "$0"
 expected=$'--rate\n--out\nfolder\noverlay\n--scale|--seed\na b.mp4|folder|v.WEBM|v.mkv'
 [[ $completed == "$expected" ]] ||
     { echo "bash completes:"; echo "$completed"; echo "instead of:"; echo "$expected"; missing=1; }
+! command -v zsh >/dev/null || zsh -n "$prefix/share/zsh/vendor-completions/_bumpwave" || missing=1
 
 rm -f "$build"/bumpwave_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
