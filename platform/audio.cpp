@@ -85,6 +85,9 @@ static struct {
     std::atomic<bool> paused;
     SDL_AudioDeviceID device; // the open card, for PauseSound
     char piece[PieceBytes];   // the music thread's, sound on its way to SDL
+    // Seconds of sound the open card has played, for any thread to read
+    // without its lock, which closing the card destroys.
+    std::atomic<double> secondsPlayed;
 } A;
 
 // A device given up without closing it, for the rest of the process: it is
@@ -136,6 +139,8 @@ static void Play(void*, Uint8* out, int length) {
         }
     }
     card.bytesPlayed += static_cast<uint64_t>(total - length);
+    A.secondsPlayed =
+        static_cast<double>(card.bytesPlayed / (2u * card.spec.channels)) / card.spec.freq;
     if (length > 0) std::memset(out, card.spec.silence, static_cast<size_t>(length));
     if (A.cut) {
         std::memset(start, card.spec.silence, static_cast<size_t>(total));
@@ -312,6 +317,7 @@ static void ReleaseCard() {
 bool OpenSound(long rate, int channels) {
     if (A.card.device || Stuck) return false;
     A.card = {};
+    A.secondsPlayed = 0;
     A.fadeAsked = false;
     A.cut = false;
     if (!Playable(rate, channels) || !HoldSubsystem(SDL_INIT_AUDIO)) {
@@ -398,6 +404,7 @@ void DropSound() {
     card.first = 0;
     card.started = false;
     card.bytesPlayed = 0;
+    A.secondsPlayed = 0;
     SDL_UnlockMutex(card.lock);
 }
 
@@ -414,10 +421,5 @@ void PauseSound(bool paused) {
 }
 
 double SoundSecondsPlayed() {
-    Card& card = A.card;
-    if (!card.lock) return 0;
-    SDL_LockMutex(card.lock);
-    double seconds = static_cast<double>(card.bytesPlayed / FrameBytes()) / card.spec.freq;
-    SDL_UnlockMutex(card.lock);
-    return seconds;
+    return A.secondsPlayed;
 }
