@@ -2,8 +2,8 @@
 # Installs what is missing (Debian 12), builds, and runs every test: once in a
 # plain release build (which is then installed and packaged, and whose pictures
 # and music the web page built by web.sh is tested with in Chromium), once under
-# AddressSanitizer and UBSan, once built for 64-bit ARM, then each fuzz target
-# for a bounded time.
+# AddressSanitizer and UBSan, those where threads meet under ThreadSanitizer,
+# once built for 64-bit ARM, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -46,6 +46,12 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
 cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON -DBUMPWAVE_SANITIZE=ON
 cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize -j"$jobs" --timeout 600
+
+echo "== ThreadSanitizer: the tests where threads meet, the music thread's and the card's"
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Release -DBUMPWAVE_WERROR=ON -DBUMPWAVE_TSAN=ON
+cmake --build build/tsan -j"$jobs" --target music_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -j"$jobs" --timeout 600 \
+    -R '^Music[A-Za-z]*\.'
 
 scripts/aarch64-check.sh
 

@@ -59,7 +59,7 @@ web/sysroot.sh build/web-sysroot
 # The demo's own pictures and music, made by the native build as for the desktop.
 echo "web: making the demo's own pictures and music in build/release"
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j"$jobs" --target default-pictures default-music >/dev/null
+cmake --build build/release -j"$jobs" --target default-pictures default-music icons >/dev/null
 
 echo "web: building the page"
 emcmake cmake -S web -B build/web-build -DBUMPWAVE_SYSROOT="$PWD/build/web-sysroot" \
@@ -70,11 +70,12 @@ mkdir -p build/web
 cp build/web-build/bumpwave.html build/web/index.html
 cp build/web-build/bumpwave.{js,wasm,data} build/web-build/music_worker.{js,wasm} build/web/
 cp web/music_worklet.js web/manifest.json build/release/testing.ogg build/web/
-convert packaging/bumpwave.png -resize 48x48 build/web/favicon.png
-for size in 192 512; do convert packaging/bumpwave.png -filter point -resize ${size}x$size build/web/icon-$size.png; done
+cp build/release/icons/32x32/apps/bumpwave.png build/web/favicon.png
+cp build/release/icons/512x512/apps/bumpwave.png build/web/icon-512.png
+rsvg-convert -w 192 -h 192 packaging/bumpwave.svg -o build/web/icon-192.png
 # The maskable icon keeps its picture in the middle, which any mask leaves whole.
-convert packaging/bumpwave.png -filter point -resize 320x320 -background black -gravity center \
-    -extent 512x512 build/web/icon-maskable.png
+rsvg-convert -w 320 -h 320 packaging/bumpwave.svg |
+    convert - -background black -gravity center -extent 512x512 build/web/icon-maskable.png
 # The service worker's cache is named after the build: a new build replaces it.
 build=$(cat build/web/* | sha256sum | cut -c1-12)
 sed "s/bumpwave-BUILD/bumpwave-$build/" web/service_worker.js >build/web/sw.js

@@ -8,6 +8,7 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -58,9 +59,9 @@ static struct {
     bool ended;
     long rate; // the format last read, to notice a new stream
     int channels;
-    // Read and not yet taken by the sink.
+    // Read and not yet taken by the sink, which has taken `taken` bytes of it.
     char buffer[BufferSize];
-    long pending, pendingRate;
+    long pending, taken, pendingRate;
     int pendingChannels;
 } R;
 
@@ -68,8 +69,11 @@ static struct {
 static struct {
     Signal* endSignal;
     bool cardOpen, fileOpen;
-    std::atomic<bool> cardAnswered; // the first open of the card has returned
-    std::atomic<bool> stopping;     // asked by the main thread
+    std::atomic<bool> cardAnswered;   // the first open of the card has returned
+    std::atomic<bool> stopping;       // asked by the main thread
+    std::atomic<bool> playing;        // card and file open: `from` is the music's place
+    std::atomic<bool> seekAsked;      // by the main thread, to `seekTo`
+    std::atomic<double> seekTo, from; // seconds into the music
 } M;
 
 static void SayWhy(const char* why) {
@@ -91,7 +95,8 @@ static const char* VorbisProblem(int code) {
     case OV_EBADHEADER:
         return "its Vorbis headers are damaged";
     default:
-        return "not an Ogg Vorbis file";
+        return "not an Ogg Vorbis file; to make one: oggenc in.wav -o testing.ogg, or ffmpeg -i "
+               "in.wav -c:a libvorbis testing.ogg";
     }
 }
 
@@ -202,9 +207,9 @@ static void NoteStream(long rate, int channels) {
         SayDuration(length, sizeof length,
                     seconds ? seconds : static_cast<double>(SlowRate) / rate);
         std::snprintf(line, sizeof line,
-                      seconds ? "music at %ld Hz: it plays for %s"
-                              : "music at %ld Hz: each second of it at 8000 Hz plays for %s",
-                      rate, length);
+                      "%ld Hz music plays %.4g times slower than at 8000 Hz: %s %s", rate,
+                      static_cast<double>(SlowRate) / rate,
+                      seconds ? "it lasts" : "what lasts 1 s at 8000 Hz lasts", length);
     } else {
         return;
     }
@@ -212,6 +217,7 @@ static void NoteStream(long rate, int channels) {
 }
 
 void BeginReading() {
+    M.stopping = false;
     R.ended = false;
     R.rate = R.channels = 0;
     R.pending = 0;
@@ -237,16 +243,38 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
     return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
 }
 
-bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
+// PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
+// says below 0 that the next block has yet to come. The sink is given pieces
+// of a twentieth of a second of their stream at most, a frame at least: slow
+// sound grows manyfold as the card converts it.
+template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
     while (!M.stopping) {
-        if (R.pending == 0)
-            R.pending = ReadMusicFrom(decode, from, R.buffer, BufferSize, &R.pendingRate,
-                                      &R.pendingChannels);
+        if (M.seekAsked) return true;
+        if (R.pending == 0) {
+            R.taken = 0;
+            R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
+        }
+        if (R.pending < 0) { // more to come
+            R.pending = 0;
+            return true;
+        }
         if (R.pending == 0) return false;
-        if (!put(R.buffer, R.pending, R.pendingRate, R.pendingChannels, wait)) return true;
-        R.pending = 0;
+        const long frameBytes = 2 * R.pendingChannels;
+        const long piece =
+            std::min(R.pending - R.taken, std::max(1L, R.pendingRate / 20) * frameBytes);
+        if (!put(R.buffer + R.taken, piece, R.pendingRate, R.pendingChannels, wait)) return true;
+        R.taken += piece;
+        if (R.taken == R.pending) R.pending = 0;
     }
     return false;
+}
+
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
+    return Pump(
+        [=](char* buffer, int length, long* rate, int* channels) {
+            return ReadMusicFrom(decode, from, buffer, length, rate, channels);
+        },
+        put, wait);
 }
 
 bool PumpMusicFile(MusicSink put) {
@@ -283,10 +311,51 @@ static void CloseMusic() {
     M.fileOpen = false;
 }
 
+// Reads the music again from its start up to `seconds`, the sound held for
+// the old place dropped: a stream cannot seek, and this also finds a moment
+// across streams of other rates.
+static bool SkipTo(double seconds) {
+    DropSound();
+    R.pending = R.taken = 0;
+    bool open = OpenMusicFile();
+    for (double at = 0; open;) {
+        long rate;
+        int channels;
+        const long bytes = ReadMusic(R.buffer, BufferSize, &rate, &channels);
+        if (bytes <= 0) break;
+        const long frameBytes = 2L * channels, frames = bytes / frameBytes;
+        const long skip = static_cast<long>((seconds - at) * static_cast<double>(rate));
+        at += static_cast<double>(frames) / static_cast<double>(rate);
+        if (skip >= frames) continue;
+        R.pending = bytes - skip * frameBytes;
+        std::memmove(R.buffer, R.buffer + skip * frameBytes, static_cast<size_t>(R.pending));
+        R.pendingRate = rate;
+        R.pendingChannels = channels;
+        break;
+    }
+    M.from = seconds;
+    M.seekAsked = false;
+    return open;
+}
+
 void PlayMusic() {
-    if (OpenCardAndFile()) PumpMusic(DecodeVorbis, &R.stream, PutSound, true);
+    if (OpenCardAndFile()) {
+        M.playing = true;
+        while (PumpMusic(DecodeVorbis, &R.stream, PutSound, true) && SkipTo(M.seekTo)) {
+        }
+        M.playing = false;
+    }
     CloseMusic();
     SendSignal(M.endSignal);
+}
+
+void SeekMusic(double seconds) {
+    M.seekTo = seconds;
+    M.seekAsked = true;
+}
+
+double MusicPlace() {
+    return M.playing && !M.seekAsked ? M.from + SoundSecondsPlayed() : -1;
 }
 
 bool StartMusic(Signal* ended) {
@@ -294,6 +363,8 @@ bool StartMusic(Signal* ended) {
     M.cardOpen = M.fileOpen = false;
     M.cardAnswered = false;
     M.stopping = false;
+    M.seekAsked = false;
+    M.from = 0;
     PauseSound(false);
     return StartThread(PlayMusic, "bumpwave music", true);
 }

@@ -24,6 +24,11 @@ void PlayMusic();
 void StopMusic();
 // Stops the music where it is, or resumes it, losing nothing.
 void PauseMusic(bool paused);
+// From the main thread: the music thread goes on from `seconds` into the music.
+void SeekMusic(double seconds);
+// From the main thread: where in the music the card plays now, in seconds;
+// negative without music, or while a seek is under way.
+double MusicPlace();
 
 // Waits for the music thread's end signal, stopping the music (a short fade)
 // once `stop` is set. A sound card that has not answered its open by then may
@@ -44,7 +49,8 @@ bool OpenMusicFile();
 // count, 0 at the end of the music. A lost page is skipped, but 64 in a row
 // end the music, as an error does. A stream that cannot be played (its rate 0
 // or above 384000 Hz, or more than 8 channels) is skipped with one line on
-// stderr; one slower than 8000 Hz is played, with a line saying how long.
+// stderr; one slower than 8000 Hz is played, with a line saying how slow and
+// how long it lasts.
 long ReadMusic(char* buffer, int length, long* rate, int* channels);
 // The music's length as the end of the file tells it, for a file of one
 // stream; 0 when that is not known.
@@ -60,8 +66,9 @@ long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, lo
                    int* channels);
 
 // Copies the music read from `from` into `put` (the card's PutSound, or a
-// stand-in) until `put` is full, the music ends, or StopMusic; true while
-// there is more to give. What `put` refuses is given again next time.
+// stand-in), a twentieth of a second of it at most at a time, until `put` is
+// full, the music ends, or StopMusic; true while there is more to give. What
+// `put` refuses is given again next time.
 using MusicSink = bool (*)(const void* data, long bytes, long rate, int channels, bool wait);
 bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait);
 // PumpMusic over the file OpenMusicFile opened, never waiting; false at its end.

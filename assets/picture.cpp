@@ -26,6 +26,14 @@
 static_assert(std::endian::native == std::endian::little);
 
 constexpr uint64_t MaxPixels = PictureBufferBytes / 4;
+// libjpeg-turbo's own limit on the scans of a progressive JPEG, as TurboJPEG
+// sets it when asked to limit them: each scan goes over the whole picture,
+// and a small file can hold hundreds of thousands.
+constexpr int MaxJpegScans = 500;
+// Chunks of a PNG the demo has no use for, skipped unread: compressed text
+// and profiles could take long to inflate.
+constexpr png_byte UnusedPngChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0"
+                                       "pCAL\0pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
 
 enum Format { Unknown, Png, Jpeg };
 
@@ -36,6 +44,7 @@ struct JpegErrors {
     jpeg_error_mgr manager; // first, so libjpeg's pointer to it is a pointer to all
     jmp_buf jump;
     char* reason;
+    bool refused; // not a damage that leaves rows to show
 };
 
 // One open picture file and its decoder.
@@ -48,6 +57,7 @@ struct PictureFile {
     png_infop info;
     JpegErrors jpegErrors;
     jpeg_decompress_struct jpeg;
+    jpeg_progress_mgr jpegProgress;
     char reason[ReasonBytes]; // the first reason found; empty if none
 };
 
@@ -126,13 +136,27 @@ static void PngError(png_structp png, png_const_charp message) {
 // Warnings are about things libpng already worked around.
 static void PngWarning(png_structp, png_const_charp) {}
 
+// Once the rows are whole, libpng would inflate all the image data left to
+// find its end, however much there is: the file is read no further.
+static void ReadPngBytes(png_structp png, png_bytep data, size_t length) {
+    const auto& p = *static_cast<const PictureFile*>(png_get_io_ptr(png));
+    const bool interlaced = png_get_interlace_type(png, p.info) != PNG_INTERLACE_NONE;
+    // The height is known once the header is read.
+    const bool whole = p.height > 0 && (interlaced ? png_get_current_pass_number(png) > 6
+                                                   : png_get_current_row_number(png) >= p.height);
+    if (whole) png_longjmp(png, 1);
+    if (std::fread(data, 1, length, p.file) != length) png_error(png, "Read Error");
+}
+
 static bool ReadPngHeader(PictureFile& p) {
     p.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &p, PngError, PngWarning);
     if (p.png) p.info = png_create_info_struct(p.png);
     if (!p.info) return false;
     if (setjmp(png_jmpbuf(p.png))) return false;
-    png_init_io(p.png, p.file);
+    png_set_read_fn(p.png, &p, ReadPngBytes);
     png_set_sig_bytes(p.png, 8);
+    png_set_keep_unknown_chunks(p.png, PNG_HANDLE_CHUNK_NEVER, UnusedPngChunks,
+                                sizeof UnusedPngChunks / 5);
     // Image data is read and inflated in pieces of this size, and a cut-off
     // file loses the whole piece it ends in: keep it small.
     png_set_compression_buffer_size(p.png, 512);
@@ -192,6 +216,18 @@ static void JpegError(j_common_ptr jpeg) {
 // Corrupt-data warnings: libjpeg goes on and shows what it can.
 static void JpegMessage(j_common_ptr, int) {}
 
+// Called as libjpeg reads each scan, among other times.
+static void CountJpegScans(j_common_ptr jpeg) {
+    if (reinterpret_cast<j_decompress_ptr>(jpeg)->input_scan_number <= MaxJpegScans) return;
+    auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
+    std::snprintf(errors->reason, ReasonBytes,
+                  "a progressive JPEG of more than %d scans: each would go over the whole "
+                  "picture; to make a plain one: convert in.jpg -interlace none out.jpg",
+                  MaxJpegScans);
+    errors->refused = true;
+    std::longjmp(errors->jump, 1);
+}
+
 static bool ReadJpegHeader(PictureFile& p) {
     p.jpeg.err = jpeg_std_error(&p.jpegErrors.manager);
     p.jpegErrors.manager.error_exit = JpegError; // the default one calls exit()
@@ -199,6 +235,8 @@ static bool ReadJpegHeader(PictureFile& p) {
     p.jpegErrors.reason = p.reason;
     if (setjmp(p.jpegErrors.jump)) return false;
     jpeg_create_decompress(&p.jpeg);
+    p.jpegProgress.progress_monitor = CountJpegScans;
+    p.jpeg.progress = &p.jpegProgress;
     jpeg_stdio_src(&p.jpeg, p.file);
     jpeg_read_header(&p.jpeg, TRUE);
     p.width = p.jpeg.image_width;
@@ -303,6 +341,10 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         DecodePng(p, pixels);
     } else {
         DecodeJpeg(p, pixels);
+    }
+    if (p.jpegErrors.refused) {
+        std::free(pixels);
+        return Fail(p, "Couldn't load %s\n");
     }
     // Damage after the header: the rows before it are shown, and this says why no more.
     if (p.reason[0]) std::fprintf(stderr, "%s: %s: %s\n", ProgramName, p.name, p.reason);

@@ -10,6 +10,8 @@
 #include "effects/tables.h"
 #include "effects/vector_path.h"
 #include "platform/frame.h"
+#include "shell/pacing.h"
+#include "shell/timeline.h"
 #include "tests/literal_effects.h"
 
 #include <benchmark/benchmark.h>
@@ -76,7 +78,11 @@ void BM_BumpLights(benchmark::State& state) {
     Setup& s = Shared();
     Light lights[3];
     Compare(
-        state, [&] { lights[0] = redLight, lights[1] = greenLight, lights[2] = blueLight; },
+        state,
+        [&] {
+            lights[0] = Lights.redLight, lights[1] = Lights.greenLight,
+            lights[2] = Lights.blueLight;
+        },
         [&] { RenderBumpLights(s.frame, s.picture.data()); },
         [&] { literal::BumpLights(s.frame->pixels, s.picture.data(), lights); });
 }
@@ -98,7 +104,7 @@ void BM_PlasmaAndDotGrid(benchmark::State& state) {
         state,
         [&] {
             phases = PlasmaPhases;
-            rowCounter = DotRowCounter, columnCounter = DotColumnCounter;
+            rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter;
         },
         [&] {
             RenderPlasma(s.frame, nullptr);
@@ -114,7 +120,8 @@ void BM_DotGrid(benchmark::State& state) {
     Setup& s = Shared();
     uint32_t rowCounter, columnCounter;
     Compare(
-        state, [&] { rowCounter = DotRowCounter, columnCounter = DotColumnCounter; },
+        state,
+        [&] { rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter; },
         [&] { RenderDotGrid(s.frame); },
         [&] { literal::Dots(s.frame->pixels, rowCounter, columnCounter); });
 }
@@ -126,6 +133,13 @@ void BM_MemsetFrame(benchmark::State& state) {
         std::memset(s.frame->pixels, 0, Pixels * 4);
         benchmark::ClobberMemory();
     }
+}
+
+// Putting the show at 40 s, as a seek or a link to that moment does: every
+// step before it taken, none drawn.
+void BM_PlaceShowAt40s(benchmark::State& state) {
+    StartTimeline(1, false);
+    for (auto _ : state) PlaceShow(StepAt(40000, DefaultStepRate), DefaultStepRate);
 }
 
 // Sets the path for one benchmark run, and puts the processor's choice back after it.
@@ -151,6 +165,8 @@ int main(int argc, char** argv) {
     if (UseAvx2) paths.push_back({"avx2", true, true, false});
     if (UseAvx512) paths.push_back({"avx512", true, true, true});
     benchmark::RegisterBenchmark("MemsetFrame", BM_MemsetFrame);
+    benchmark::RegisterBenchmark("PlaceShowAt40s", BM_PlaceShowAt40s)
+        ->Unit(benchmark::kMicrosecond);
     for (const Path& path : paths) {
         // Fixed counts, since the iterations are counted on the renderer's time
         // alone and the literal plasma takes 1.7 ms a frame: about 0.3 s a run.

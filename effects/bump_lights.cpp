@@ -210,7 +210,7 @@ static void DrawLight(uint32_t* frame, int pixelsPerRow, const uint32_t* picture
 }
 
 void StepBumpLights() {
-    Light* lights[] = {&redLight, &greenLight, &blueLight};
+    Light* lights[] = {&Lights.redLight, &Lights.greenLight, &Lights.blueLight};
     for (Light* light : lights) {
         light->x += light->dx;
         light->y += light->dy;
@@ -252,12 +252,12 @@ void RenderBumpLights(Frame* frame, const uint32_t* picture) {
     // their order in every pixel.
     for (int top = FrameHeight - ClearRows; top >= 0; top -= ClearRows) {
         ClearBand(locked, lit, litCount, top);
-        DrawLight(locked.memory, pixelsPerRow, picture, redLight, 16, top, top + ClearRows);
-        DrawLight(locked.memory, pixelsPerRow, picture, greenLight, 8, top, top + ClearRows);
-        DrawLight(locked.memory, pixelsPerRow, picture, blueLight, 0, top, top + ClearRows);
+        DrawLight(locked.memory, pixelsPerRow, picture, Lights.redLight, 16, top, top + ClearRows);
+        DrawLight(locked.memory, pixelsPerRow, picture, Lights.greenLight, 8, top, top + ClearRows);
+        DrawLight(locked.memory, pixelsPerRow, picture, Lights.blueLight, 0, top, top + ClearRows);
     }
-    const FrameRect windows[] = {LightWindow(redLight), LightWindow(greenLight),
-                                 LightWindow(blueLight)};
+    const FrameRect windows[] = {LightWindow(Lights.redLight), LightWindow(Lights.greenLight),
+                                 LightWindow(Lights.blueLight)};
     MarkDrawnAreas(frame, windows, 3);
     UnlockFrame(frame);
 }

@@ -6,8 +6,7 @@
 #include <cstring>
 
 uint32_t DotColours[FrameHeight];
-uint32_t DotRowCounter;
-uint32_t DotColumnCounter;
+DotGridState DotGrid;
 
 constexpr int GridFirst = 50, GridStep = 4;
 constexpr int GridRowEnd = 430, GridColumnEnd = 590; // first row and column past the grid
@@ -38,8 +37,8 @@ static void DrawDots(uint32_t* frame, int pixelsPerRow) {
         const uint32_t rowStep = GridStep * r % PlasmaRowCount;
         const uint32_t columnStep = GridStep * r % PlasmaColumnCount;
         uint32_t p = static_cast<uint32_t>(r) * GridFirst;
-        uint32_t iy = (p + DotRowCounter) % PlasmaRowCount;
-        uint32_t ix = (p + DotColumnCounter) % PlasmaColumnCount;
+        uint32_t iy = (p + DotGrid.dotRowCounter) % PlasmaRowCount;
+        uint32_t ix = (p + DotGrid.dotColumnCounter) % PlasmaColumnCount;
         for (int c = GridFirst; c < GridColumnEnd; c += GridStep) {
             int y = Displace(r, DotRowWave[iy], FrameHeight);
             if (y >= WindowTop && y <= WindowBottom) {
@@ -68,6 +67,6 @@ void RenderDotGrid(Frame* frame) {
 }
 
 void StepDotGrid() {
-    DotColumnCounter = (DotColumnCounter + 1) % PlasmaColumnCount;
-    DotRowCounter = (DotRowCounter + 1) % PlasmaRowCount;
+    DotGrid.dotColumnCounter = (DotGrid.dotColumnCounter + 1) % PlasmaColumnCount;
+    DotGrid.dotRowCounter = (DotGrid.dotRowCounter + 1) % PlasmaRowCount;
 }

@@ -9,8 +9,11 @@ constexpr int DotBandHeight = 160; // rows per colour band; at most 240
 static_assert(DotBandHeight <= 240, "the first two bands must fit in 480 rows");
 
 extern uint32_t DotColours[FrameHeight]; // colour of a dot by its grid row, built once
-extern uint32_t DotRowCounter;           // 0..479, added to the DotRowWave index
-extern uint32_t DotColumnCounter;        // 0..639, added to the DotColumnWave index
+struct DotGridState {
+    uint32_t dotRowCounter;    // 0..479, added to the DotRowWave index
+    uint32_t dotColumnCounter; // 0..639, added to the DotColumnWave index
+};
+extern DotGridState DotGrid;
 
 // Fills DotColours from DotBandHeight; InitEffects calls it.
 void BuildDotColours();

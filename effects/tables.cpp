@@ -14,7 +14,12 @@ float* PlasmaColumnWave;
 float* DotColumnWave;
 float* DotRowWave;
 PlasmaPhaseSet PlasmaPhases;
-Light redLight, greenLight, blueLight;
+LightSet Lights;
+// What the plasma waves hold, so that a frame that draws them again costs nothing.
+static struct {
+    int32_t offset, amplitude;
+    const float* table;
+} WaveShape;
 
 // Formulas run in double and are stored as float; angles are formed in float
 // first (the products are exact) and turned into radians by π first, then 180.
@@ -46,6 +51,10 @@ void BuildSpotTables() {
 }
 
 void BuildPlasmaWaves(int32_t offset, int32_t amplitude) {
+    if (WaveShape.table == PlasmaRowWave && WaveShape.offset == offset &&
+        WaveShape.amplitude == amplitude)
+        return;
+    WaveShape = {offset, amplitude, PlasmaRowWave};
     for (int i = 0; i < PlasmaRowCount; ++i)
         PlasmaRowWave[i] = static_cast<float>(offset + amplitude * std::sin(RowDegrees(i)));
     for (int i = 0; i < PlasmaColumnCount; ++i)
@@ -59,7 +68,8 @@ void BuildDotWaves() {
         DotRowWave[i] = static_cast<float>(std::cos(RowDegrees(i)) * 25.0);
 }
 
-static void DrawStartingValues() {
+void StartEffects(unsigned seed) {
+    SeedRandom(seed);
     // Exactly twelve draws, in this order: the whole random state of the demo.
     PlasmaPhases.redRowPhase = NextRandom() % PlasmaRowCount;
     PlasmaPhases.greenRowPhase = NextRandom() % PlasmaRowCount;
@@ -67,14 +77,14 @@ static void DrawStartingValues() {
     PlasmaPhases.redColumnPhase = NextRandom() % PlasmaColumnCount;
     PlasmaPhases.greenColumnPhase = NextRandom() % PlasmaColumnCount;
     PlasmaPhases.blueColumnPhase = NextRandom() % PlasmaColumnCount;
-    for (Light* light : {&redLight, &greenLight, &blueLight}) {
+    for (Light* light : {&Lights.redLight, &Lights.greenLight, &Lights.blueLight}) {
         light->dx = NextRandom() % 3 + 1;
         light->dy = NextRandom() % 3 + 1;
     }
-    redLight.x = redLight.y = 100;
-    greenLight.x = greenLight.y = 200;
-    blueLight.x = blueLight.y = 300;
-    DotRowCounter = DotColumnCounter = 0; // a second show starts where the first did
+    Lights.redLight.x = Lights.redLight.y = 100;
+    Lights.greenLight.x = Lights.greenLight.y = 200;
+    Lights.blueLight.x = Lights.blueLight.y = 300;
+    DotGrid = {};
 }
 
 static float* AllocateWave(void* (*allocate)(size_t), int count) {
@@ -84,7 +94,6 @@ static float* AllocateWave(void* (*allocate)(size_t), int count) {
 bool InitEffects(unsigned seed, void* (*allocate)(size_t)) {
     BuildSpotTables();
     BuildDotColours();
-    SeedRandom(seed);
     // Both of a pair are attempted before either is tested.
     PlasmaRowWave = AllocateWave(allocate, PlasmaRowCount);
     PlasmaColumnWave = AllocateWave(allocate, PlasmaColumnCount);
@@ -94,7 +103,7 @@ bool InitEffects(unsigned seed, void* (*allocate)(size_t)) {
     DotRowWave = AllocateWave(allocate, PlasmaRowCount);
     if (!DotColumnWave || !DotRowWave) return false;
     BuildDotWaves();
-    DrawStartingValues();
+    StartEffects(seed);
     return true;
 }
 
@@ -103,4 +112,5 @@ void FreeWaveTables() {
         std::free(*table);
         *table = nullptr;
     }
+    WaveShape = {};
 }

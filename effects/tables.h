@@ -34,14 +34,22 @@ struct Light {
     int32_t x, y;   // window origin in the frame
     int32_t dx, dy; // step per frame: magnitude 1..3, only the sign changes
 };
-extern Light redLight, greenLight, blueLight;
+struct LightSet {
+    Light redLight, greenLight, blueLight;
+};
+extern LightSet Lights;
 
-// Builds every table and draws the twelve random starting values from `seed`.
+// Builds every table and starts the effects from `seed` (StartEffects).
 // Returns false when a wave table cannot be allocated; whatever was allocated
 // stays for FreeWaveTables. `allocate` lets tests make an allocation fail.
 bool InitEffects(unsigned seed, void* (*allocate)(size_t) = std::malloc);
 
+// Puts everything of the effects that moves at its start for `seed`: the
+// twelve random draws, the lights' places and the dot counters.
+void StartEffects(unsigned seed);
+
 void BuildSpotTables();
+// Rebuilds the plasma waves, unless they already hold this offset and amplitude.
 void BuildPlasmaWaves(int32_t offset, int32_t amplitude);
 void BuildDotWaves();
 

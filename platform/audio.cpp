@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 // Sound kept ahead of the card. A music thread woken 100 ms late must not be
 // heard; under the sanitizers on a busy machine it has been over 200 ms late.
@@ -32,13 +33,20 @@ static constexpr int StallWaits = 5000 / PullWaitMilliseconds;
 static constexpr uint64_t FadeMilliseconds = 50;
 // Formats in the chain at once; a file of many short streams waits for room.
 static constexpr int MaxConverters = 4;
+// Slower sound has each frame repeated up to this rate before SDL converts it:
+// SDL's resampler holds back 512 frames, which at 1 Hz would be minutes.
+static constexpr long MinConvertedRate = 8000;
+// Sound goes into SDL in pieces of at most this many bytes: SDL sizes its work
+// in an int, and a piece of slow sound grows manyfold as it is converted.
+static constexpr int PieceBytes = 4096;
 
 // Sound of one format, converted to the device's, until the callback takes it.
 struct Converter {
     SDL_AudioStream* stream;
     long rate;
     int channels;
-    uint64_t framesIn; // put in
+    int hold;          // times each frame is repeated
+    uint64_t framesIn; // put in, before repeating
     uint64_t bytesOut; // taken out by the callback
     bool ended;        // no more input: `left` bytes remain to play
     uint64_t left;
@@ -70,7 +78,16 @@ struct Card {
 static struct {
     Card card;
     std::atomic<bool> fadeAsked; // from any thread; the ramp is the callback's
+    std::atomic<bool> cut;       // faded while paused: silent from then on
+    // The lock guards `paused`, `device` and the device's pause, which the
+    // music thread sets as it opens the card and any thread as it pauses.
+    std::mutex pauseLock;
     std::atomic<bool> paused;
+    SDL_AudioDeviceID device; // the open card, for PauseSound
+    char piece[PieceBytes];   // the music thread's, sound on its way to SDL
+    // Seconds of sound the open card has played, for any thread to read
+    // without its lock, which closing the card destroys.
+    std::atomic<double> secondsPlayed;
 } A;
 
 // A device given up without closing it, for the rest of the process: it is
@@ -122,8 +139,15 @@ static void Play(void*, Uint8* out, int length) {
         }
     }
     card.bytesPlayed += static_cast<uint64_t>(total - length);
+    A.secondsPlayed =
+        static_cast<double>(card.bytesPlayed / (2u * card.spec.channels)) / card.spec.freq;
     if (length > 0) std::memset(out, card.spec.silence, static_cast<size_t>(length));
-    if (A.fadeAsked) FadeOut(start, total);
+    if (A.cut) {
+        std::memset(start, card.spec.silence, static_cast<size_t>(total));
+        card.lost = true;
+    } else if (A.fadeAsked) {
+        FadeOut(start, total);
+    }
     if (card.pulled) SDL_CondBroadcast(card.pulled); // else SDL would make an error of it
     SDL_UnlockMutex(card.lock);
 }
@@ -169,6 +193,7 @@ static void EndInput() {
     if (c.ended) return;
     const uint64_t freq = static_cast<uint64_t>(A.card.spec.freq);
     const uint64_t rate = static_cast<uint64_t>(c.rate);
+    // Counted in frames as they came: repeating them changes no length.
     uint64_t total = (c.framesIn * freq + rate / 2) / rate * FrameBytes();
     static const char zeros[4096] = {};
     const int zeroBytes =
@@ -189,9 +214,10 @@ static bool AddConverter(long rate, int channels) {
     Converter& c = card.chain[(card.first + card.count) % MaxConverters];
     SDL_FreeAudioStream(c.stream); // one that has played out
     c = {};
-    c.stream =
-        SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
-                           card.spec.format, card.spec.channels, card.spec.freq);
+    c.hold = rate < MinConvertedRate ? static_cast<int>((MinConvertedRate + rate - 1) / rate) : 1;
+    c.stream = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
+                                  static_cast<int>(rate * c.hold), card.spec.format,
+                                  card.spec.channels, card.spec.freq);
     if (!c.stream) return false;
     c.rate = rate;
     c.channels = channels;
@@ -200,6 +226,26 @@ static bool AddConverter(long rate, int channels) {
 }
 
 enum class Put { Taken, Dropped, Full };
+
+// Puts whole frames into the last converter, each repeated as it holds them,
+// in pieces.
+static void Convert(const char* data, long bytes) {
+    Converter& c = Last();
+    const int frameBytes = 2 * c.channels;
+    int filled = 0;
+    for (const char* frame = data; frame + frameBytes <= data + bytes; frame += frameBytes) {
+        for (int i = 0; i < c.hold; ++i) {
+            std::memcpy(A.piece + filled, frame, static_cast<size_t>(frameBytes));
+            filled += frameBytes;
+            if (filled + frameBytes > PieceBytes) {
+                if (SDL_AudioStreamPut(c.stream, A.piece, filled) != 0) return;
+                filled = 0;
+            }
+        }
+        ++c.framesIn;
+    }
+    if (filled > 0) SDL_AudioStreamPut(c.stream, A.piece, filled);
+}
 
 // Puts the sound into the chain if it has room.
 static Put PutInChain(const void* data, long bytes, long rate, int channels) {
@@ -216,9 +262,7 @@ static Put PutInChain(const void* data, long bytes, long rate, int channels) {
         }
     }
     if (Buffered() >= card.bufferBytes) return Put::Full;
-    Converter& c = Last();
-    if (SDL_AudioStreamPut(c.stream, data, static_cast<int>(bytes)) == 0)
-        c.framesIn += static_cast<uint64_t>(bytes) / (2u * static_cast<unsigned>(channels));
+    Convert(static_cast<const char*>(data), bytes);
     if (Buffered() >= card.startBytes) card.started = true;
     return Put::Taken;
 }
@@ -254,6 +298,13 @@ static Uint16 CallbackFrames(long rate) {
     return frames;
 }
 
+// Makes `device` the one PauseSound pauses, paused as asked so far.
+static void PublishDevice(SDL_AudioDeviceID device) {
+    std::lock_guard hold(A.pauseLock);
+    A.device = device;
+    if (device) SDL_PauseAudioDevice(device, A.paused ? 1 : 0);
+}
+
 static void ReleaseCard() {
     Card& card = A.card;
     for (Converter& c : card.chain) SDL_FreeAudioStream(c.stream);
@@ -266,7 +317,9 @@ static void ReleaseCard() {
 bool OpenSound(long rate, int channels) {
     if (A.card.device || Stuck) return false;
     A.card = {};
+    A.secondsPlayed = 0;
     A.fadeAsked = false;
+    A.cut = false;
     if (!Playable(rate, channels) || !HoldSubsystem(SDL_INIT_AUDIO)) {
         NoSound();
         return false;
@@ -279,8 +332,6 @@ bool OpenSound(long rate, int channels) {
     wanted.samples = CallbackFrames(rate);
     wanted.callback = Play;
     card.lock = SDL_CreateMutex();
-    // Without threads (the browser) there is no condition, and nobody waits:
-    // the page asks SoundPlayedOut instead.
     card.pulled = SDL_CreateCond();
     // No changes allowed: where the card wants another format SDL converts
     // ours, so the callback always delivers what it was given.
@@ -293,7 +344,7 @@ bool OpenSound(long rate, int channels) {
     const uint64_t perMillisecond = static_cast<uint64_t>(card.spec.freq) * FrameBytes();
     card.bufferBytes = perMillisecond * BufferMilliseconds / 1000;
     card.startBytes = perMillisecond * StartMilliseconds / 1000;
-    SDL_PauseAudioDevice(card.device, A.paused ? 1 : 0);
+    PublishDevice(card.device);
     return true;
 }
 
@@ -320,6 +371,7 @@ void CloseSound() {
     while (card.count > 0 && AwaitPull()) {
     }
     SDL_UnlockMutex(card.lock);
+    PublishDevice(0);
     if (Stuck) {
         // Closing would wait for the device's thread without end: the device,
         // its lock and its buffer are left to the end of the process.
@@ -330,32 +382,31 @@ void CloseSound() {
     ReleaseCard();
 }
 
-bool SoundPlayedOut() {
+void DropSound() {
     Card& card = A.card;
-    if (!card.lock) return true;
+    if (!card.device) return;
     SDL_LockMutex(card.lock);
-    card.started = true; // a short music never filled the buffer
-    EndInput();
-    bool out = card.lost || card.count == 0;
+    for (; card.count > 0; --card.count, card.first = (card.first + 1) % MaxConverters)
+        SDL_AudioStreamClear(card.chain[card.first].stream);
+    card.first = 0;
+    card.started = false;
+    card.bytesPlayed = 0;
+    A.secondsPlayed = 0;
     SDL_UnlockMutex(card.lock);
-    return out;
 }
 
 void FadeOutSound() {
+    std::lock_guard hold(A.pauseLock);
+    A.cut = A.paused.load(); // a paused card is silent already: no ramp after it
     A.fadeAsked = true;
 }
 
 void PauseSound(bool paused) {
+    std::lock_guard hold(A.pauseLock);
     A.paused = paused;
-    // SDL takes the device's own lock: safe from any thread while it is open.
-    if (A.card.device) SDL_PauseAudioDevice(A.card.device, paused ? 1 : 0);
+    if (A.device) SDL_PauseAudioDevice(A.device, paused ? 1 : 0);
 }
 
 double SoundSecondsPlayed() {
-    Card& card = A.card;
-    if (!card.lock) return 0;
-    SDL_LockMutex(card.lock);
-    double seconds = static_cast<double>(card.bytesPlayed / FrameBytes()) / card.spec.freq;
-    SDL_UnlockMutex(card.lock);
-    return seconds;
+    return A.secondsPlayed;
 }

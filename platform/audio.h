@@ -13,7 +13,8 @@
 // 1 mono; 2 FL FR; 3 FL FR LFE; 4 FL FR BL BR; 5 FL FR LFE BL BR;
 // 6 FL FR FC LFE SL SR; 7 FL FR FC LFE BC SL SR; 8 FL FR FC LFE BL BR SL SR.
 // Sound of another rate or channel count than the device's is converted by
-// SDL. No sound card is no sound: SDL's "dummy" and "disk" drivers are used
+// SDL; sound slower than 8000 Hz has each frame repeated up to that rate
+// first, as a slow rate means. No sound card is no sound: SDL's "dummy" and "disk" drivers are used
 // only when SDL_AUDIODRIVER names them.
 #pragma once
 
@@ -38,7 +39,7 @@ void CloseSound();
 
 // From any thread: what the device plays from now on ramps down to silence
 // within 50 ms, and then it takes no more sound, as if lost: CloseSound has
-// nothing left to play out.
+// nothing left to play out. A card paused when this is asked stays silent.
 void FadeOutSound();
 
 // From any thread: stops or resumes the card where it is, losing nothing; a
@@ -46,8 +47,9 @@ void FadeOutSound();
 // A card opened while paused opens paused.
 void PauseSound(bool paused);
 
-// Without waiting: whether the device has played all it was given (or lost it).
-bool SoundPlayedOut();
+// Drops the sound the device holds, played or not: what comes next plays at
+// once, and the seconds played count from zero again.
+void DropSound();
 
 // Seconds of sound the open device has played since it opened (silence left
 // out); 0 without one.

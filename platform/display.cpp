@@ -10,6 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
+
+// Xlib names its connection Display too: renamed here, where only its error
+// handlers are used.
+#define Display XConnection
+#include <SDL_syswm.h>
+#include <X11/Xlib.h>
+#undef Display
 
 struct Display {
     SDL_Window* window;
@@ -18,7 +26,8 @@ struct Display {
     void* texturePixels; // while the texture is locked
     int texturePitch;
     Frame* borrower; // the frame drawing straight into the display's pixels
-    bool pauseAsked; // Space pressed an odd number of times since TakePauseKey
+    char keys[16];   // for TakeShowKey: a ring of `keyCount` from `firstKey` on
+    int firstKey, keyCount;
 };
 
 // SDL falls back on drivers that show nothing when it finds no display; those
@@ -30,20 +39,64 @@ static bool OnlyInvisible() {
     return !named || !SDL_strcasestr(named, driver);
 }
 
+// An X request refused, as when another program destroys the window, or the
+// X server gone: said once by TakeEvents, which ends the show as a stop does.
+// Xlib's own handlers would end the process at once, with the music cut.
+static struct {
+    char error[200];
+    bool said;
+} X;
+
+static int KeepXError(XConnection* connection, XErrorEvent* event) {
+    if (X.error[0]) return 0;
+    char what[80] = "";
+    XGetErrorText(connection, event->error_code, what, sizeof what);
+    std::snprintf(X.error, sizeof X.error,
+                  "the X server refused to draw (%s): the window is gone, or another program "
+                  "took it",
+                  what);
+    return 0;
+}
+
+static int LoseXServer(XConnection*) {
+    std::snprintf(X.error, sizeof X.error, "lost the X server");
+    return 0;
+}
+
+// Returning, it leaves the connection dead instead of ending the process.
+static void OutliveXServer(XConnection*, void*) {}
+
+static void CatchXErrors(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    XSetErrorHandler(KeepXError);
+    XSetIOErrorHandler(LoseXServer);
+    XSetIOErrorExitHandler(info.info.x11.display, OutliveXServer, nullptr);
+}
+
+// SDL's reason, with the video driver that gave it and how to choose another.
+static void ComplainOfDriver(const char* what) {
+    const std::string why = SDL_GetError(); // before SDL_GetCurrentVideoDriver replaces it
+    const char* driver = SDL_WasInit(SDL_INIT_VIDEO) ? SDL_GetCurrentVideoDriver() : nullptr;
+    if (!driver) driver = SDL_getenv("SDL_VIDEODRIVER");
+    Complain("%s: %s (video driver %s; SDL_VIDEODRIVER=x11 or SDL_VIDEODRIVER=wayland picks "
+             "another)",
+             what, why.c_str(), driver ? driver : "none found");
+}
+
 // Each display holds the video subsystem once; SDL counts the holds.
 static bool HoldVideo() {
     // A window's own pixels go to the display directly (shared memory on X11);
     // SDL's default detour through a GL texture costs several times more.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!HoldSubsystem(SDL_INIT_VIDEO)) {
-        std::fprintf(stderr, "%s: no display: %s\n", ProgramName, SDL_GetError());
+        ComplainOfDriver("no display");
         return false;
     }
     if (OnlyInvisible()) {
-        std::fprintf(stderr,
-                     "%s: no display: no X11, Wayland or console display to show "
-                     "on (SDL_VIDEODRIVER=offscreen draws without one)\n",
-                     ProgramName);
+        Complain("no display: no X11, Wayland or console display to show on "
+                 "(SDL_VIDEODRIVER=offscreen draws without one)");
         ReleaseSubsystem(SDL_INIT_VIDEO);
         return false;
     }
@@ -94,6 +147,24 @@ static bool MakePresentation(Display* display, bool fullScreen, bool paced) {
     return SDL_GetWindowSurface(display->window) || MakeRenderer(display, false);
 }
 
+// A window of the frame's size where it fits whole, with the window manager's
+// frame around it, in the screen's usable part; elsewhere of the largest 4:3
+// size that fits there (the layout rule), centred. That frame is known only
+// once the window is shown: it is fitted again then.
+static void FitWindow(SDL_Window* window) {
+    SDL_Rect usable;
+    int index = SDL_GetWindowDisplayIndex(window);
+    if (index < 0 || SDL_GetDisplayUsableBounds(index, &usable) != 0) return;
+    int top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right);
+    const int width = usable.w - left - right, height = usable.h - top - bottom;
+    if (width >= FrameWidth && height >= FrameHeight) return;
+    FrameArea fit = ScaledFrameArea(width, height);
+    SDL_SetWindowMinimumSize(window, std::max(fit.width, 4), std::max(fit.height, 3));
+    SDL_SetWindowSize(window, fit.width, fit.height);
+    SDL_SetWindowPosition(window, usable.x + left + fit.x, usable.y + top + fit.y);
+}
+
 Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     if (!HoldVideo()) return nullptr;
     auto* display = static_cast<Display*>(std::calloc(1, sizeof(Display)));
@@ -107,19 +178,25 @@ Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                        FrameWidth, FrameHeight, flags);
     if (!display->window || !MakePresentation(display, fullScreen, paced)) {
-        std::fprintf(stderr, "%s: cannot open the window: %s\n", ProgramName, SDL_GetError());
+        ComplainOfDriver("cannot open the window");
         DestroyDisplayParts(display);
         ReleaseVideo();
         return nullptr;
     }
-    SDL_SetWindowMinimumSize(display->window, FrameWidth, FrameHeight);
+    CatchXErrors(display->window);
+    if (!fullScreen) FitWindow(display->window);
     SDL_ShowWindow(display->window);
+    SDL_PumpEvents(); // the window manager's frame, set as it mapped the window
+    if (!fullScreen) FitWindow(display->window);
     return display;
 }
 
 void CloseDisplay(Display* display) {
     if (!display) return;
     if (display->borrower) UseOwnPixels(display->borrower);
+    // SDL would wait forever for the X server to hide a window it no longer
+    // has: what is left of it goes with the process.
+    if (X.error[0]) return std::free(display);
     DestroyDisplayParts(display);
     ReleaseVideo();
 }
@@ -276,24 +353,43 @@ static bool AsksToStop(const SDL_KeyboardEvent& key) {
     return key.keysym.sym == SDLK_ESCAPE || key.keysym.sym == SDLK_q;
 }
 
+// Space pauses, once a press; the seeking keys repeat while held. A full ring
+// drops the newest.
+static void KeepShowKey(Display* display, const SDL_KeyboardEvent& key) {
+    const SDL_Keycode sym = key.keysym.sym;
+    char kept = sym == SDLK_LEFT ? 'L' : sym == SDLK_RIGHT ? 'R' : sym == SDLK_HOME ? 'H' : 0;
+    if ((sym >= SDLK_0 && sym <= SDLK_9) || sym == SDLK_COMMA || sym == SDLK_PERIOD)
+        kept = static_cast<char>(sym);
+    if (sym == SDLK_SPACE && !key.repeat) kept = ' ';
+    if (!kept || display->keyCount == sizeof display->keys) return;
+    display->keys[(display->firstKey + display->keyCount++) % sizeof display->keys] = kept;
+}
+
 bool TakeEvents(Display* display) {
-    bool stop = false;
+    bool stop = X.error[0];
+    if (stop && !X.said) Complain("%s", X.error);
+    X.said = stop;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
         if (event.type == SDL_QUIT) stop = true;
         if (event.type == SDL_KEYDOWN && AsksToStop(event.key)) stop = true;
         if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && !event.key.repeat)
             ToggleFullScreen(display);
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_SPACE && !event.key.repeat)
-            display->pauseAsked = !display->pauseAsked;
+        if (event.type == SDL_KEYDOWN) KeepShowKey(display, event.key);
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
             LendAgain(display);
     }
     return stop;
 }
 
-bool TakePauseKey(Display* display) {
-    const bool asked = display->pauseAsked;
-    display->pauseAsked = false;
-    return asked;
+char TakeShowKey(Display* display) {
+    if (!display || !display->keyCount) return 0;
+    const char key = display->keys[display->firstKey];
+    display->firstKey = (display->firstKey + 1) % sizeof display->keys;
+    --display->keyCount;
+    return key;
+}
+
+void SetTitle(Display* display, const char* title) {
+    SDL_SetWindowTitle(display->window, title);
 }

@@ -1,10 +1,12 @@
 // The display the frames are shown on, over SDL2.
 //
 // Full screen: the demo's own display. Window: a decorated window of the
-// frame's size, centred on its screen; it can be resized and maximised. Either
-// takes the keyboard focus as it opens, so that its keys work at once. F11
-// toggles between the two. The frame is placed by ScaledFrameArea (layout.h):
-// nearest-pixel blocks at whole scales, smoothed at the others.
+// frame's size, centred on its screen, or where that would not fit whole with
+// its title bar, of the largest 4:3 size that does; it can be resized and
+// maximised. Either takes the keyboard focus as it opens, so that its keys
+// work at once. F11 toggles between the two. The frame is placed by
+// ScaledFrameArea (layout.h): nearest-pixel blocks at whole scales, smoothed
+// at the others.
 //
 // Unpaced, a finished frame is shown at once, with no wait for the display's
 // refresh. Paced, it goes through a renderer that waits for the display's
@@ -12,7 +14,9 @@
 //
 // A frame lent the display's pixels (LendPixels) is drawn straight into what
 // is shown; any other frame is copied in whole. Failures print a one-line
-// reason on stderr.
+// reason on stderr. An X error, such as another program destroying the
+// window, or the loss of the X server ends the show through TakeEvents, with a
+// line that says so, instead of ending the process.
 #pragma once
 
 #include "platform/frame.h"
@@ -44,10 +48,14 @@ int RefreshRate(Display* display);
 
 // Takes the display's pending events, so that it stays responsive, and toggles
 // full screen on F11; returns true when the user asked to stop: Escape, q, or
-// the window manager's close request. Space is kept for TakePauseKey. Nothing
-// else is read.
+// the window manager's close request. The keys that move in the show are kept
+// for TakeShowKey. Nothing else is read.
 bool TakeEvents(Display* display);
 
-// Whether Space, which pauses and resumes the show, was pressed (an odd number
-// of times) in the events taken since the last call.
-bool TakePauseKey(Display* display);
+// The next key that moves in the show, of those taken, in the order pressed:
+// ' ' (Space), '0' to '9', ',' and '.', and 'L', 'R' and 'H' for Left, Right
+// and Home; 0 when there is none.
+char TakeShowKey(Display* display);
+
+// The window's title.
+void SetTitle(Display* display, const char* title);

@@ -1,9 +1,11 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +15,41 @@
 #include <unistd.h>
 
 const char* ProgramName = "bumpwave";
+
+std::string Printable(std::string_view text) {
+    std::string shown;
+    auto escape = [&](unsigned char c) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+        shown += escaped;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+        } else if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
+            // A C1 control, which terminals obey in UTF-8 too.
+            escape(c);
+            escape(next);
+            ++i;
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
+void Complain(const char* format, ...) {
+    va_list arguments, again;
+    va_start(arguments, format);
+    va_copy(again, arguments);
+    std::string message(std::max(std::vsnprintf(nullptr, 0, format, arguments), 0), '\0');
+    va_end(arguments);
+    std::vsnprintf(message.data(), message.size() + 1, format, again);
+    va_end(again);
+    std::fprintf(stderr, "%s: %s\n", ProgramName, Printable(message).c_str());
+}
 
 // The data folder from the program's folder, as the build installs them.
 static constexpr const char* DataFromProgram = BUMPWAVE_DATA_FROM_PROGRAM;
@@ -65,8 +102,20 @@ int DataFolders(const char* folders[MaxDataFolders]) {
     return found.count;
 }
 
+std::string DataFoldersInWords() {
+    const char* folders[MaxDataFolders];
+    int count = DataFolders(folders);
+    std::string words = count ? "" : "nowhere: there is no data folder";
+    for (int i = 0; i < count; ++i) words += (i ? " or " : "") + Printable(folders[i]);
+    return words;
+}
+
 FILE* OpenDataFile(const char* name) {
     FILE* file = OpenRegularFile(name);
+    // A link the user put here chose the file: where it leads nowhere, no
+    // other file stands in for it.
+    struct stat link;
+    if (!file && errno == ENOENT && lstat(name, &link) == 0) errno = ENOLINK;
     if (file || errno != ENOENT || std::strchr(name, '/')) return file;
     const char* folders[MaxDataFolders];
     int count = DataFolders(folders);
@@ -87,10 +136,14 @@ static struct {
     void (*removed)();
 } Atomic;
 
+// Every signal whose default is to end the process.
+constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGUSR1,
+                               SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGXFSZ, SIGPROF};
+
 static void HoldStopSignals(bool hold) {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    for (int signal : StopSignals) sigaddset(&signals, signal);
     sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
 }
 
@@ -101,7 +154,9 @@ static std::string FolderOf(const std::string& path) {
 
 int CreateAtomicFile(const char* path) {
     // Whatever lies at `path` is replaced, never followed; a device or a FIFO must not be.
+    // A name too long for its folder would be found only as the file is committed.
     struct stat info;
+    if (lstat(path, &info) != 0 && errno != ENOENT) return -1;
     if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return errno = EISDIR, -1;
     if (lstat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
         return errno = EINVAL, -1;
@@ -156,7 +211,7 @@ void DropAtomicFileOnStop(void (*removed)()) {
     struct sigaction action = {};
     action.sa_handler = StopNow;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : StopSignals) {
         struct sigaction inherited = {};
         sigaction(signal, nullptr, &inherited);
         if (inherited.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
@@ -179,7 +234,9 @@ void KeepStandardStreamsApart() {
 void DescribeOpenFailure(int error, char* why, size_t size) {
     if (error != ENOENT) {
         std::snprintf(why, size, "%s",
-                      error == EINVAL ? "not a regular file" : std::strerror(error));
+                      error == EINVAL    ? "not a regular file"
+                      : error == ENOLINK ? "a link that leads nowhere"
+                                         : std::strerror(error));
         why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
         return;
     }
@@ -187,8 +244,14 @@ void DescribeOpenFailure(int error, char* why, size_t size) {
     if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
     const char* folders[MaxDataFolders];
     int count = DataFolders(folders);
-    if (count == 0) std::snprintf(why, size, "not found in %s", here);
-    if (count == 1) std::snprintf(why, size, "found neither in %s nor in %s", here, folders[0]);
+    // Printed by the loaders as they are: a folder's name may hold anything.
+    std::string shown[MaxDataFolders + 1] = {Printable(here)};
+    for (int i = 0; i < count; ++i) shown[i + 1] = Printable(folders[i]);
+    if (count == 0) std::snprintf(why, size, "not found in %s", shown[0].c_str());
+    if (count == 1)
+        std::snprintf(why, size, "found neither in %s nor in %s", shown[0].c_str(),
+                      shown[1].c_str());
     if (count == 2)
-        std::snprintf(why, size, "found in none of %s, %s and %s", here, folders[0], folders[1]);
+        std::snprintf(why, size, "found in none of %s, %s and %s", shown[0].c_str(),
+                      shown[1].c_str(), shown[2].c_str());
 }

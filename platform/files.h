@@ -3,9 +3,18 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 // The running program's own name, set by its main, that its messages begin with.
 extern const char* ProgramName;
+
+// `text` with each control character written as \xHH: a name a user gave, or
+// a folder's, cannot retitle, move or clear the terminal it is printed on.
+std::string Printable(std::string_view text);
+
+// "PROGRAM: " and the message, made printable, as one line on standard error.
+[[gnu::format(printf, 1, 2)]] void Complain(const char* format, ...);
 
 // Opens `name` for reading if it is a regular file, or a link to one; nullptr
 // otherwise, with errno saying why (EINVAL: not a regular file). A FIFO, a
@@ -24,14 +33,19 @@ const char* DataFolder();
 constexpr int MaxDataFolders = 2;
 int DataFolders(const char* folders[MaxDataFolders]);
 
+// The folders of DataFolders for the programs' --help: "A or B", or "nowhere:
+// there is no data folder".
+std::string DataFoldersInWords();
+
 // Opens the demo's file `name` as OpenRegularFile does, from the current
 // folder, or where it is not there at all, from the first of DataFolders
-// that holds it.
+// that holds it. A link there that leads nowhere fails with ENOLINK.
 FILE* OpenDataFile(const char* name);
 
 // Why OpenDataFile could not open `name`, from its errno `error`, in words
-// for a user: where it was looked for, "not a regular file", or the system's
-// reason ("permission denied"). Written into `why`, `size` bytes.
+// for a user: where it was looked for, "not a regular file", "a link that
+// leads nowhere", or the system's reason ("permission denied"). Written into
+// `why`, `size` bytes, its folder names made printable.
 void DescribeOpenFailure(int error, char* why, size_t size);
 
 // A file written whole or not at all, one at a time: CreateAtomicFile makes a
@@ -45,10 +59,11 @@ const char* AtomicFileName(); // "" when none is being written
 bool CommitAtomicFile(const char* path);
 void DropAtomicFile();
 
-// SIGINT, SIGTERM and SIGHUP, unless ignored at start (as under nohup), from
-// now on remove the atomic file being written, call `removed` (if given; it
-// runs in the signal handler) when there was one, and end the process by that
-// signal.
+// Every signal that would end the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
+// SIGPIPE, SIGUSR1, SIGALRM, SIGXCPU and the like), unless ignored at start
+// (as under nohup), from now on removes the atomic file being written, calls
+// `removed` (if given; it runs in the signal handler) when there was one, and
+// ends the process by that signal.
 void DropAtomicFileOnStop(void (*removed)());
 
 // A write to a pipe whose reader has gone fails (EPIPE) instead of ending the

@@ -1,11 +1,13 @@
 #include "shell/frame_loop.h"
 
 #include "assets/music.h"
+#include "platform/files.h"
 #include "shell/pacing.h"
 #include "shell/timeline.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 uint32_t FrameCount;
 float FramesPerSecond;
@@ -29,13 +31,21 @@ static struct {
     const uint32_t* logo;
     int stepRate; // 0: unpaced
     ShowPhase phase;
-    int64_t start;    // the clock's time at show time 0, moved on by each pause
+    int64_t start;    // the clock's time at show time 0, moved on by each pause and seek
     int64_t pausedAt; // while paused: when the clock stopped
     bool paused;
     uint32_t steps;   // steps taken, shown or not
+    uint32_t dropped; // steps taken but not shown
+    int64_t moved;    // how far seeks and the music have moved the show's time
+    double music;     // the music's place at the last turn, negative when not known
+    uint32_t shownMs; // the show time of the step on the screen
     bool stopped;     // the show ended on a stop: no pause
     int64_t pauseEnd; // the clock's time at which the pause is over
 } Loop;
+
+// Drift between picture and music that is left alone: less than a frame of
+// most displays is never seen, and the music's place comes in the card's steps.
+constexpr int64_t MusicDriftNs = 40 * NanosecondsPerMillisecond;
 
 void StartFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                     const uint32_t* logoPicture, int64_t now) {
@@ -47,9 +57,10 @@ void StartFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t
     Loop.stepRate = stepRate;
     Loop.phase = ShowPhase::Visuals;
     Loop.start = now;
+    Loop.music = -1;
     FrameCount = 0;
     FramesPerSecond = 0;
-    ResetTimeline();
+    PlaceShow(0, stepRate);
 }
 
 void PauseShow(bool paused, int64_t now) {
@@ -61,6 +72,10 @@ void PauseShow(bool paused, int64_t now) {
     Loop.paused = paused;
 }
 
+bool ShowPaused() {
+    return Loop.paused;
+}
+
 uint32_t StepsTaken() {
     return Loop.steps;
 }
@@ -69,29 +84,45 @@ static int64_t ShowTime(int64_t now) {
     return (Loop.paused ? Loop.pausedAt : now) - Loop.start;
 }
 
+// Moves the show's time by `shift` without a jump of the wall clock.
+static void MoveShowTime(int64_t shift) {
+    Loop.start -= shift;
+    Loop.moved += shift;
+}
+
 static uint32_t Milliseconds(int64_t showTime) {
     int64_t ms = showTime / NanosecondsPerMillisecond;
     return ms < 0 ? 0 : ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms);
 }
 
+uint32_t ShownMilliseconds() {
+    return Loop.shownMs;
+}
+
 // Draws step `ms`, shows it and counts it.
 static void DrawStep(uint32_t ms) {
-    RenderScene(Loop.frame, ms, Loop.bump, Loop.logo);
+    AdvanceShow(ms, DrawShow(Loop.frame, ms, Loop.bump, Loop.logo));
+    Loop.shownMs = ms;
     ShowFrame(Loop.display, Loop.frame);
     if (TakeEvents(Loop.display)) StopRequested = 1;
     ++Loop.steps;
     ++FrameCount;
 }
 
-// The frame rate over `showMs`, the line, and the steps that were not shown;
-// on a stop the music fades out.
+// The frame rate over the time the visuals ran, `showMs` less what seeks and
+// the music moved; the line, and the steps that were not shown.
 static void EndVisuals(uint32_t showMs) {
+    const int64_t ranMs = int64_t{showMs} - Loop.moved / NanosecondsPerMillisecond;
+    const uint32_t ms = ranMs < 1 ? 1 : static_cast<uint32_t>(std::min<int64_t>(ranMs, UINT32_MAX));
     // Stopped before its first frame, it showed none.
-    FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, showMs) : 0;
+    FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, ms) : 0;
     PrintFrameRate();
-    if (FrameCount < Loop.steps)
-        std::fprintf(stderr, "bumpwave: %u of %u steps shown: the display could not keep up\n",
-                     FrameCount, Loop.steps);
+    // A few steps of a refresh's jitter, or of the music's moves, are not a
+    // display that could not keep up.
+    const uint32_t taken = FrameCount + Loop.dropped;
+    const uint64_t showSteps = Loop.stepRate ? StepsBefore(DemoLengthMs, Loop.stepRate) : 0;
+    if (uint64_t{Loop.dropped} * 100 > uint64_t{QuietDropPercent} * showSteps)
+        Complain("%u of %u steps shown: the display could not keep up", FrameCount, taken);
     Loop.phase = ShowPhase::PlayOut;
 }
 
@@ -103,30 +134,60 @@ static void StepUnpaced(int64_t now) {
     if (!Loop.paused) DrawStep(ms); // paused, nothing moves
 }
 
-static void StepPaced(int64_t now) {
+// While the music moves, the show's time is where the music is heard: a stall
+// of either leaves them together.
+static void FollowMusic(int64_t now, double musicSeconds) {
+    const bool moving = musicSeconds >= 0 && Loop.music >= 0 && musicSeconds != Loop.music;
+    Loop.music = Loop.paused ? -1 : musicSeconds;
+    if (!moving || Loop.paused) return;
+    const int64_t drift = static_cast<int64_t>(musicSeconds * NanosecondsPerSecond) - ShowTime(now);
+    if (drift > MusicDriftNs || drift < -MusicDriftNs) MoveShowTime(drift);
+}
+
+static void StepPaced(int64_t now, double musicSeconds) {
     const int rate = Loop.stepRate;
+    FollowMusic(now, musicSeconds);
+    const int64_t showTime = ShowTime(now);
+    // A step falling due as the show stops was never meant to be shown.
+    if (StopRequested) return EndVisuals(std::min(Milliseconds(showTime), DemoLengthMs));
     // The first step at or past the end is the end of the show's time.
     const uint32_t last = StepsBefore(DemoLengthMs, rate);
-    uint32_t due = StepsDue(ShowTime(now), rate);
-    if (due > last || StopRequested) {
+    const uint32_t due = StepsDue(showTime, rate);
+    if (due > last) {
         // Steps that fell due in this late frame were not shown either.
-        if (due > last) due = last;
-        if (due > Loop.steps) Loop.steps = due;
-        return EndVisuals(StepMilliseconds(Loop.steps, rate));
+        if (last > Loop.steps) Loop.dropped += last - Loop.steps, Loop.steps = last;
+        return EndVisuals(std::min(Milliseconds(showTime), DemoLengthMs));
     }
     if (due <= Loop.steps) return; // nothing due yet
-    while (Loop.steps + 1 < due) StepScene(StepMilliseconds(Loop.steps++, rate));
+    for (; Loop.steps + 1 < due; ++Loop.steps, ++Loop.dropped)
+        AdvanceShow(StepMilliseconds(Loop.steps, rate));
     DrawStep(StepMilliseconds(Loop.steps, rate));
 }
 
-ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut) {
+uint32_t SeekShow(uint32_t ms, int64_t now) {
+    const int rate = Loop.stepRate ? Loop.stepRate : DefaultStepRate;
+    const uint32_t last = StepsBefore(DemoLengthMs, rate);
+    // The last step at or before the moment; past the visuals, their end.
+    const uint32_t step = ms >= DemoLengthMs ? last : StepAt(ms, rate);
+    const uint32_t at = step < last ? StepMilliseconds(step, rate) : ms;
+    MoveShowTime(int64_t{at} * NanosecondsPerMillisecond - ShowTime(now));
+    Loop.music = -1;
+    if (step < last) {
+        PlaceShow(step, rate);
+        Loop.steps = step;
+        DrawStep(at);
+    }
+    return at;
+}
+
+ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut, double musicSeconds) {
     switch (Loop.phase) {
     case ShowPhase::Idle:
     case ShowPhase::Ended:
         break;
     case ShowPhase::Visuals:
         if (Loop.stepRate)
-            StepPaced(now);
+            StepPaced(now, musicSeconds);
         else
             StepUnpaced(now);
         if (Loop.phase != ShowPhase::PlayOut) break;
@@ -163,18 +224,51 @@ static void PauseAll(bool paused) {
     PauseMusic(paused);
 }
 
-// The keys a drawn step has not read, since none is drawn while paused.
+// Picture and music to show time `ms` together.
+static void SeekAll(int64_t ms) {
+    ms = std::clamp<int64_t>(ms, 0, DemoLengthMs);
+    SeekMusic(SeekShow(static_cast<uint32_t>(ms), ClockNanoseconds()) / 1000.0);
+}
+
+// The keys that move in the show; seeking is for a paced show.
 static void TakeKeys() {
     if (Loop.paused && TakeEvents(Loop.display)) StopRequested = 1;
-    if (TakePauseKey(Loop.display)) PauseAll(!Loop.paused);
+    const int64_t shown = ShownMilliseconds();
+    for (char key; (key = TakeShowKey(Loop.display));) {
+        if (key == ' ') PauseAll(!Loop.paused);
+        if (!Loop.stepRate || key == ' ') continue;
+        if (key >= '0' && key <= '9') SeekAll((key - '0') * int64_t{DemoLengthMs} / 10);
+        if (key == 'H') SeekAll(0);
+        if (key == 'L' || key == 'R') SeekAll(shown + (key == 'L' ? -5000 : 5000));
+        if (Loop.paused && (key == ',' || key == '.'))
+            SeekAll(key == '.'       ? StepMilliseconds(Loop.steps, Loop.stepRate)
+                    : Loop.steps > 1 ? StepMilliseconds(Loop.steps - 2, Loop.stepRate)
+                                     : 0);
+    }
+}
+
+// "bumpwave 0:12 / 0:41", and "paused" while it is: said again when it changes.
+static void SayTime(char (&said)[64]) {
+    char title[64];
+    const uint32_t s = ShownMilliseconds() / 1000;
+    std::snprintf(title, sizeof title, "%s %u:%02u / %u:%02u%s", ProgramName, s / 60, s % 60,
+                  DemoLengthMs / 60000, DemoLengthMs / 1000 % 60, Loop.paused ? " paused" : "");
+    if (std::strcmp(title, said) == 0) return;
+    std::memcpy(said, title, sizeof title);
+    SetTitle(Loop.display, title);
 }
 
 void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
-                  const uint32_t* logoPicture) {
+                  const uint32_t* logoPicture, uint32_t startMs) {
     StartFrameLoop(frame, display, stepRate, bumpPicture, logoPicture, ClockNanoseconds());
-    TakePauseKey(display); // pressed before this show: not for it
-    while (StepFrameLoop(ClockNanoseconds(), false) == ShowPhase::Visuals) {
+    while (TakeShowKey(display)) {
+    } // pressed before this show: not for it
+    if (startMs) SeekAll(startMs);
+    char said[64] = "";
+    while (StepFrameLoop(ClockNanoseconds(), false, Loop.paused ? -1 : MusicPlace()) ==
+           ShowPhase::Visuals) {
         TakeKeys();
+        SayTime(said);
         SleepUntil(NextTurnAt(ClockNanoseconds()));
     }
     // Stopped while paused: the music goes on, to fade out.
@@ -183,23 +277,23 @@ void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* 
 
 // Between the rounds of a looping show the display stays open: its stop keys
 // still count.
-static Display* OpenDuringPlayOut;
 static void TakeStopKeys() {
-    if (OpenDuringPlayOut && TakeEvents(OpenDuringPlayOut)) StopRequested = 1;
+    if (Loop.display && TakeEvents(Loop.display)) StopRequested = 1;
 }
 
 bool RunPlayOut(Signal* musicEnded, Display* display) {
-    OpenDuringPlayOut = display;
+    Loop.display = display;
     // The music thread plays on by itself; its end signal is the play-out's end.
     bool waited = !musicEnded || WaitForMusic(musicEnded, StopRequested, TakeStopKeys);
     if (Loop.phase == ShowPhase::Idle)
         Loop.phase = ShowPhase::PlayOut; // no show: the pause all the same
+    // Short turns, so that a key or a signal ends the pause at once.
     constexpr int64_t KeyInterval = NanosecondsPerSecond / DefaultStepRate;
     while (StepFrameLoop(ClockNanoseconds(), true) != ShowPhase::Ended) {
         TakeStopKeys();
         const int64_t now = ClockNanoseconds();
-        SleepUntil(display ? std::min(NextTurnAt(now), now + KeyInterval) : NextTurnAt(now));
+        SleepUntil(std::min(NextTurnAt(now), now + KeyInterval));
     }
-    OpenDuringPlayOut = nullptr;
+    Loop.display = nullptr;
     return waited;
 }

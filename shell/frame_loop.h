@@ -2,19 +2,23 @@
 // clock, then the music's play-out and the one-second pause. The desktop
 // (RunFrameLoop, RunPlayOut) and the browser's animation callback drive the
 // same StepFrameLoop, which holds every rule of a show: which step is due,
-// how a stop ends it, when the music has played out and how long the pause is.
+// how the clock follows the music, seeks, how a stop ends it, when the music
+// has played out and how long the pause is.
 #pragma once
 
 #include "platform/display.h"
 #include "platform/frame.h"
+#include "shell/timeline.h"
 
 #include <csignal>
 #include <cstdint>
 
 struct Signal;
 
-constexpr uint32_t DemoLengthMs = 41000;
 constexpr uint32_t PauseAfterMusicMs = 1000;
+// Steps lost to a refresh's jitter that are not worth a word: at most this
+// share of the whole show's steps (24 of 2460 at 60 steps a second).
+constexpr uint32_t QuietDropPercent = 1;
 
 extern uint32_t FrameCount;   // frames presented
 extern float FramesPerSecond; // set once, when the visuals end
@@ -38,20 +42,22 @@ enum class ShowPhase {
     Ended,
 };
 
-// Starts a show into `frame` on `display` at clock time `now`: paced at
-// `stepRate` steps a second, or unpaced (one step per frame at the clock's
-// time, as fast as it goes) where it is 0. The clock, the counts and the
-// timeline's state start from zero.
+// Starts the loaded show (LoadShow) from its first step into `frame` on
+// `display` at clock time `now`: paced at `stepRate` steps a second, or
+// unpaced (one step per frame at the clock's time, as fast as it goes) where
+// it is 0.
 void StartFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                     const uint32_t* logoPicture, int64_t now);
 
 // One turn of the show at clock time `now`. While the visuals run, takes
 // every step that is due and draws and shows the last; when they end (by time
 // or by a stop) prints the frame-rate line, and below it on standard error how
-// many steps were shown where some were dropped. `musicPlayedOut` says whether
-// the music has played out (or faded out after a stop). Returns the phase the
-// show is in afterwards.
-ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut);
+// many steps were shown where more than QuietDropPercent were dropped.
+// `musicSeconds` is where in its file the music is heard now, negative while
+// that is not known (no music, paused, seeking, over): while it moves, a paced
+// show's clock follows it. `musicPlayedOut` says whether the music has played
+// out (or faded out after a stop). Returns the phase the show is in afterwards.
+ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut, double musicSeconds = -1);
 
 // When the next turn has something to do: the next step's due time, the
 // pause's end, else `now`.
@@ -60,15 +66,26 @@ int64_t NextTurnAt(int64_t now);
 // Stops and starts the show's clock: paused time counts neither in the show's
 // time nor in its frame rate.
 void PauseShow(bool paused, int64_t now);
+bool ShowPaused();
+
+// Puts a paced show at the step of show time `ms` at clock time `now`, drawn
+// and shown; a moment past the visuals ends them at the next turn. Returns
+// the show time of that step, where the music should be heard from.
+uint32_t SeekShow(uint32_t ms, int64_t now);
+
+// The show time of the step on the screen, in milliseconds.
+uint32_t ShownMilliseconds();
 
 // Steps taken so far, shown or not.
 uint32_t StepsTaken();
 
-// The desktop's show: the visuals, paced or as fast as they go; returns when
-// they are over, the display still open. Space pauses and resumes picture and
-// music together.
+// The desktop's show: the visuals, paced or as fast as they go, from show
+// time `startMs`; returns when they are over, the display still open. Space
+// pauses and resumes picture and music together; Left and Right seek 5 s,
+// Home to the start, 0 to 9 to that tenth of the show, and while paused ,
+// and . one step. The window's title says the time.
 void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
-                  const uint32_t* logoPicture);
+                  const uint32_t* logoPicture, uint32_t startMs = 0);
 
 // The desktop's end of a show (also when no show could start): waits for the
 // music thread's `musicEnded` (none when it never started), then the pause,

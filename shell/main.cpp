@@ -57,7 +57,7 @@ static void CatchStopSignals() {
 }
 
 static bool Fail(const char* reason) {
-    std::fprintf(stderr, "%s: %s\n", ProgramName, reason);
+    Complain("%s", reason);
     return false;
 }
 
@@ -66,7 +66,7 @@ static bool Fail(const char* reason) {
 static bool StartShow() {
     MusicEnded = CreateSignal();
     if (!MusicEnded) return Fail("no free signal");
-    if (!LoadShow(std::nullopt)) return false; // the show said why
+    if (!LoadShow(Demo.seed, Demo.calm)) return false; // the show said why
     MusicStarted = StartMusic(MusicEnded);
     if (!MusicStarted) return Fail("cannot start the music thread");
     return true;
@@ -103,12 +103,16 @@ static void ShutDown() {
     if (musicDone) DestroySignal(MusicEnded);
 }
 
-// A command line it cannot run: why, and how it is used, before anything opens.
-static int Refuse(const char* why, const char* word) {
-    std::fputs("bumpwave: ", stderr);
-    std::fprintf(stderr, why, word);
+// A command line it cannot run: why (said before), and how it is used, before
+// anything opens.
+static int Refuse() {
     std::fputs(UsageLine, stderr);
     return 2;
+}
+
+// How to see this show again: its seed, on standard error beside the frame-rate line.
+static void SaySeed() {
+    Complain("bumpwave --seed %u plays this show again", Timeline.seed);
 }
 
 int main(int argc, char** argv) {
@@ -119,25 +123,35 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     switch (ReadOptions(argc, argv, Demo)) {
     case ParseResult::Help:
-        std::printf("%s%s", UsageLine, HelpText);
+        std::fputs(UsageLine, stdout);
+        std::printf(HelpText, DataFoldersInWords().c_str());
         return 0;
     case ParseResult::Version:
         std::printf("%s\n", VersionString + 6);
         return 0;
-    case ParseResult::BadRate:
-        return Refuse("%s takes a whole number from 24 to 240\n", Demo.refused);
+    case ParseResult::BadNumber:
+        if (Demo.value)
+            Complain("%s takes %s, not \"%s\"", Demo.refused, Demo.takes, Demo.value);
+        else
+            Complain("%s takes %s, and none is given", Demo.refused, Demo.takes);
+        return Refuse();
     case ParseResult::Unknown:
-        return Refuse("unknown argument \"%s\"\n", Demo.refused);
+        Complain("unknown argument \"%s\"", Demo.refused);
+        return Refuse();
     case ParseResult::Run:
         break;
     }
     IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
     CatchStopSignals();
     // A run that could not show its visuals is a failure, whatever the music did.
-    CalmShow = Demo.calm;
     bool shown = StartUp();
     while (shown) {
-        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture);
+        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture,
+                     Demo.startMs);
+        SaySeed();
+        // Each later round is a new show from its start.
+        Demo.seed.reset();
+        Demo.startMs = 0;
         if (!Demo.loop || StopRequested || !EndRound()) break;
         shown = StartShow();
     }

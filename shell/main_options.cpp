@@ -1,16 +1,17 @@
 #include "shell/main_options.h"
 
 #include "shell/pacing.h"
+#include "shell/timeline.h"
 
-#include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <strings.h>
 
-const char* const UsageLine = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop]\n";
+const char* const UsageLine = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop] "
+                              "[--seed N] [--start SECONDS]\n";
 
 const char* const HelpText =
     "\n"
@@ -18,8 +19,8 @@ const char* const HelpText =
     "a plasma that fades in and out, a rippling grid of dots and a flashing logo,\n"
     "with music. It reads \"bumpmap.png\" (640 x 480), \"boys.jpg\" (320 x 200;\n"
     "pixels not fully opaque, and colours 0xF0F0F0 and above such as white, are\n"
-    "transparent) and \"testing.ogg\" from the current folder, or else from the\n"
-    "installed data folder.\n"
+    "transparent) and \"testing.ogg\" from the current folder, or else from\n"
+    "%s.\n"
     "\n"
     "Warning: around 31 s and 39 s the logo flashes on and off about 10 times a\n"
     "second, which can trigger seizures in photosensitive viewers; --calm replaces\n"
@@ -27,20 +28,27 @@ const char* const HelpText =
     "\n"
     "  -w, --window   in a window instead of filling the screen\n"
     "  -p, --paced    60 steps a second, the same on every display, as it is meant\n"
-    "                 to be watched; without it every frame is drawn as fast as\n"
-    "                 possible and the rate it prints is the score\n"
+    "                 to be watched: each step is drawn at the refresh after it is\n"
+    "                 due, and a late frame skips the steps it missed, so that the\n"
+    "                 motion keeps its speed; without it every frame is drawn as\n"
+    "                 fast as possible and the rate it prints is the score\n"
     "      --rate N   paced at N steps a second, 24 to 240 (never more than the\n"
     "                 display refreshes); --rate=N too\n"
     "      --calm     no flashing: the logo fades in over half a second and stays\n"
     "      --loop     the show again and again, each with its music from the start,\n"
     "                 until stopped\n"
+    "      --seed N   the show of seed N (0 to 4294967295), which a show says at\n"
+    "                 its end; without it, a new one each time\n"
+    "      --start S  paced, from S seconds into the show (0 to 41), its music too\n"
     "  -h, --help     this text\n"
     "      --version  the version\n"
     "\n"
     "The keywords WINDOW, PACED, RATE n, CALM and LOOP, or their first letters, in\n"
     "any case, do the same: bumpwave p w is bumpwave --paced --window.\n"
     "Escape, q or closing the window ends the show at once, as Ctrl+C does;\n"
-    "Space pauses and resumes picture and music; F11 toggles full screen.\n";
+    "Space pauses and resumes picture and music; F11 toggles full screen. Paced,\n"
+    "Left and Right go 5 s back and forward, Home to the start, 0 to 9 to that\n"
+    "tenth of the show, and while paused , and . one step back and forward.\n";
 
 static bool IsAny(const char* word, std::initializer_list<const char*> names) {
     for (const char* name : names)
@@ -58,38 +66,63 @@ static bool IsOption(const char* word, const char* longName, const char* shortNa
     return IsAny(word, {longName, shortName}) || IsKeyword(word, keyword);
 }
 
-// "--rate=N", "RATE=n" or "R=n": the number after the equals sign, else nullptr.
-static const char* RateAfterEquals(const char* word) {
+// The options that take a number: their names, keyword, range and what the
+// refusal says they take.
+struct NumberOption {
+    const char* name;
+    const char* keyword; // or nullptr
+    double min, max;
+    bool whole;
+    const char* takes;
+};
+constexpr NumberOption Numbers[] = {
+    {"--rate", "RATE", MinStepRate, MaxStepRate, true, "a whole number from 24 to 240"},
+    {"--seed", nullptr, 0, UINT32_MAX, true, "a whole number from 0 to 4294967295"},
+    {"--start", nullptr, 0, DemoLengthMs / 1000, false, "a number of seconds from 0 to 41"},
+};
+
+// The option a word names, with its value after an equals sign if it has one.
+static const NumberOption* NumberOptionOf(const char* word, const char*& value) {
     const char* equals = std::strchr(word, '=');
-    if (!equals) return nullptr;
-    std::string name(word, equals);
-    return name == "--rate" || IsKeyword(name.c_str(), "RATE") ? equals + 1 : nullptr;
+    const std::string name = equals ? std::string(word, equals) : std::string(word);
+    value = equals ? equals + 1 : nullptr;
+    for (const NumberOption& option : Numbers)
+        if (name == option.name || (option.keyword && IsKeyword(name.c_str(), option.keyword)))
+            return &option;
+    return nullptr;
 }
 
-// A whole decimal number in range, all of the word; 0 otherwise.
-static int ReadRate(const char* text) {
-    char* end = nullptr;
-    errno = 0;
-    long rate = std::strtol(text, &end, 10);
-    bool whole = end != text && *end == '\0' && errno == 0 &&
-                 std::isdigit(static_cast<unsigned char>(*text));
-    return whole && rate >= MinStepRate && rate <= MaxStepRate ? static_cast<int>(rate) : 0;
+// A plain decimal number in range, all of the word, without a fraction where
+// it must be whole.
+static bool ReadNumberOf(const NumberOption& option, const char* text, double& number) {
+    const char* end = text + std::strlen(text);
+    auto [at, error] = std::from_chars(text, end, number, std::chars_format::fixed);
+    return error == std::errc() && at == end && number >= option.min && number <= option.max &&
+           (!option.whole || !std::strchr(text, '.'));
 }
 
 ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
-    options = {false, false, DefaultStepRate, false, false, nullptr};
+    options = {};
+    options.rate = DefaultStepRate;
     for (int i = 1; i < argc; ++i) {
         const char* word = argv[i];
         if (IsAny(word, {"--help", "-h", "?"})) return ParseResult::Help;
         if (IsAny(word, {"--version"})) return ParseResult::Version;
-        const char* number = RateAfterEquals(word);
-        if (number || IsOption(word, "--rate", "--rate", "RATE")) {
-            if (!number && i + 1 < argc) number = argv[++i];
-            options.paced = true;
-            options.rate = number ? ReadRate(number) : 0;
-            if (options.rate) continue;
-            options.refused = word[0] == '-' ? "--rate" : "RATE";
-            return ParseResult::BadRate;
+        const char* value = nullptr;
+        if (const NumberOption* option = NumberOptionOf(word, value)) {
+            if (!value && i + 1 < argc) value = argv[++i];
+            double number = 0;
+            if (!value || !ReadNumberOf(*option, value, number)) {
+                options.refused = word[0] == '-' ? option->name : option->keyword;
+                options.takes = option->takes;
+                options.value = value;
+                return ParseResult::BadNumber;
+            }
+            if (option == &Numbers[0]) options.rate = static_cast<int>(number);
+            if (option == &Numbers[1]) options.seed = static_cast<unsigned>(number);
+            if (option == &Numbers[2]) options.startMs = static_cast<uint32_t>(number * 1000);
+            options.paced = options.paced || option != &Numbers[1];
+            continue;
         }
         bool* flag = IsOption(word, "--window", "-w", "WINDOW")   ? &options.window
                      : IsOption(word, "--paced", "-p", "PACED")   ? &options.paced

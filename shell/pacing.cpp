@@ -17,6 +17,12 @@ uint32_t StepsBefore(uint32_t ms, int rate) {
     return static_cast<uint32_t>((uint64_t{ms} * static_cast<uint64_t>(rate) + 999) / 1000);
 }
 
+// The steps up to and including `ms`, less one.
+uint32_t StepAt(uint32_t ms, int rate) {
+    return static_cast<uint32_t>(((uint64_t{ms} + 1) * static_cast<uint64_t>(rate) + 999) / 1000 -
+                                 1);
+}
+
 uint32_t StepsDue(int64_t showTime, int rate) {
     int64_t early = showTime + HalfPeriod(rate);
     if (early < 0) return 0;

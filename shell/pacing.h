@@ -25,6 +25,9 @@ uint32_t StepMilliseconds(uint32_t step, int rate);
 // How many steps come before `ms` (steps 0 .. n − 1).
 uint32_t StepsBefore(uint32_t ms, int rate);
 
+// The last step at or before `ms`: the one on the screen at that moment.
+uint32_t StepAt(uint32_t ms, int rate);
+
 // How many steps are due (steps 0 .. n − 1) at show time `showTime`.
 uint32_t StepsDue(int64_t showTime, int rate);
 

@@ -3,6 +3,7 @@
 #include "assets/picture.h"
 #include "effects/tables.h"
 #include "platform/files.h"
+#include "shell/timeline.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,15 +12,17 @@
 uint32_t* BumpPicture;
 uint32_t* LogoPicture;
 
-bool LoadShow(std::optional<unsigned> seed) {
+bool LoadShow(std::optional<unsigned> seed, bool calm) {
     FreeShow();
+    const unsigned chosen = seed.value_or(static_cast<unsigned>(std::time(nullptr)));
     // The loader prints its own messages.
     bool loaded =
         LoadPicture(BumpPictureName, &BumpPicture) && LoadPicture(LogoPictureName, &LogoPicture);
-    if (loaded && !InitEffects(seed.value_or(static_cast<unsigned>(std::time(nullptr))))) {
-        std::fprintf(stderr, "%s: not enough memory for the tables\n", ProgramName);
+    if (loaded && !InitEffects(chosen)) {
+        Complain("not enough memory for the tables");
         loaded = false;
     }
+    if (loaded) StartTimeline(chosen, calm);
     if (!loaded) FreeShow();
     return loaded;
 }

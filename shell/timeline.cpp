@@ -4,38 +4,23 @@
 #include "effects/dot_grid.h"
 #include "effects/plasma.h"
 #include "effects/tables.h"
+#include "shell/pacing.h"
 
 #include <algorithm>
 
-// The fade-in starts flat at 255 and settles at 128 ± 127, the start-up waves;
-// the fade-out starts at 127 ± 126 and settles flat at 0.
-constexpr int32_t FadeInStartAmplitude = 0, FadeInStartOffset = 255;
-constexpr int32_t FadeOutStartAmplitude = 126, FadeOutStartOffset = 127;
+TimelineState Timeline;
 
-int32_t FadeInAmplitude = FadeInStartAmplitude;
-int32_t FadeInOffset = FadeInStartOffset;
-int32_t FadeOutAmplitude = FadeOutStartAmplitude;
-int32_t FadeOutOffset = FadeOutStartOffset;
-int32_t FirstFlashCounter = 0;
-int32_t SecondFlashCounter = 0;
-bool CalmShow;
-
-void ResetTimeline() {
-    FadeInAmplitude = FadeInStartAmplitude;
-    FadeInOffset = FadeInStartOffset;
-    FadeOutAmplitude = FadeOutStartAmplitude;
-    FadeOutOffset = FadeOutStartOffset;
-    FirstFlashCounter = SecondFlashCounter = 0;
+void StartTimeline(unsigned seed, bool calm) {
+    StartEffects(seed);
+    // The fade-in starts flat at 255 and settles at 128 ± 127, the start-up
+    // waves; the fade-out starts at 127 ± 126 and settles flat at 0.
+    Timeline = {seed, calm, 0, 255, 126, 127, 0, 0, 128, 127};
 }
 
 Scene SceneAt(uint32_t elapsedMs) {
-    if (elapsedMs <= 13750) return Scene::BumpLights;
-    if (elapsedMs <= 20000) return Scene::PlasmaFadeIn;
-    if (elapsedMs <= 31000) return Scene::PlasmaWithDots;
-    if (elapsedMs <= 32000) return Scene::FirstFlash;
-    if (elapsedMs <= 38000) return Scene::PlasmaWithPicture;
-    if (elapsedMs <= 39000) return Scene::SecondFlash;
-    return Scene::PlasmaFadeOut;
+    const SceneSpan* span = Scenes;
+    while (elapsedMs > span->lastMs) ++span;
+    return span->scene;
 }
 
 // Three frames without the picture, then three with it, over and over.
@@ -50,81 +35,76 @@ static void StepFlash(int32_t& counter) {
 // The calm logo's weight: rising with the show's time, not with frames, so
 // that every frame rate fades it in alike.
 static uint32_t CalmFadeWeight(uint32_t elapsedMs) {
-    constexpr uint32_t FirstFlashStart = 31001;
-    const uint32_t sinceStart = std::min(elapsedMs - FirstFlashStart, CalmFadeMs);
+    const uint32_t sinceStart = std::min(elapsedMs - Scenes[3].firstMs, CalmFadeMs);
     return sinceStart * FadeWeightFull / CalmFadeMs;
 }
 
-// Draws the scene's frame; false when the plasma could not lock it.
-static bool DrawScene(Frame* frame, Scene scene, uint32_t elapsedMs, const uint32_t* bumpPicture,
-                      const uint32_t* logoPicture) {
+bool DrawShow(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
+              const uint32_t* logoPicture) {
+    const TimelineState& t = Timeline;
+    const Scene scene = SceneAt(elapsedMs);
     switch (scene) {
     case Scene::BumpLights:
         RenderBumpLights(frame, bumpPicture);
         return true;
     case Scene::PlasmaFadeIn:
-        // The tables take this step's values; the step comes after drawing.
-        BuildPlasmaWaves(FadeInOffset, FadeInAmplitude);
-        return RenderPlasma(frame, nullptr);
-    case Scene::PlasmaWithDots: {
-        bool drawn = RenderPlasma(frame, nullptr);
+        BuildPlasmaWaves(t.fadeInOffset, t.fadeInAmplitude);
+        break;
+    case Scene::PlasmaFadeOut:
+        BuildPlasmaWaves(t.fadeOutOffset, t.fadeOutAmplitude);
+        break;
+    default:
+        BuildPlasmaWaves(t.waveOffset, t.waveAmplitude);
+        break;
+    }
+    if (scene == Scene::PlasmaWithDots) {
+        const bool drawn = RenderPlasma(frame, nullptr);
         RenderDotGrid(frame);
         return drawn;
     }
-    case Scene::FirstFlash:
-        if (CalmShow) return RenderPlasmaWithFade(frame, logoPicture, CalmFadeWeight(elapsedMs));
-        return RenderPlasma(frame, FlashPicture(FirstFlashCounter, logoPicture));
-    case Scene::PlasmaWithPicture:
-        return RenderPlasma(frame, logoPicture);
-    case Scene::SecondFlash:
-        return RenderPlasma(frame,
-                            CalmShow ? logoPicture : FlashPicture(SecondFlashCounter, logoPicture));
-    case Scene::PlasmaFadeOut:
-        BuildPlasmaWaves(FadeOutOffset, FadeOutAmplitude);
-        return RenderPlasma(frame, nullptr);
-    }
-    return true;
+    if (scene == Scene::FirstFlash && t.calm)
+        return RenderPlasmaWithFade(frame, logoPicture, CalmFadeWeight(elapsedMs));
+    const uint32_t* picture = scene == Scene::PlasmaWithPicture ? logoPicture
+                              : scene == Scene::FirstFlash
+                                  ? FlashPicture(t.firstFlashCounter, logoPicture)
+                              : scene != Scene::SecondFlash ? nullptr
+                              : t.calm                      ? logoPicture
+                                       : FlashPicture(t.secondFlashCounter, logoPicture);
+    return RenderPlasma(frame, picture);
 }
 
-// What moves in the scene moves one step; the plasma only if `plasmaMoves`.
-static void AdvanceScene(Scene scene, bool plasmaMoves) {
+void AdvanceShow(uint32_t elapsedMs, bool drawn) {
+    TimelineState& t = Timeline;
+    const Scene scene = SceneAt(elapsedMs);
     if (scene == Scene::BumpLights) return StepBumpLights();
-    if (plasmaMoves) StepPlasma();
+    if (drawn) StepPlasma();
     switch (scene) {
     case Scene::PlasmaFadeIn:
-        if (FadeInOffset > 128) --FadeInOffset;
-        if (FadeInAmplitude < 127) ++FadeInAmplitude;
+        // The waves keep this step's values for the scenes up to the fade-out.
+        t.waveOffset = t.fadeInOffset;
+        t.waveAmplitude = t.fadeInAmplitude;
+        if (t.fadeInOffset > 128) --t.fadeInOffset;
+        if (t.fadeInAmplitude < 127) ++t.fadeInAmplitude;
         break;
     case Scene::PlasmaWithDots:
         StepDotGrid();
         break;
     case Scene::FirstFlash:
-        StepFlash(FirstFlashCounter);
+        StepFlash(t.firstFlashCounter);
         break;
     case Scene::SecondFlash:
-        StepFlash(SecondFlashCounter);
+        StepFlash(t.secondFlashCounter);
         break;
     case Scene::PlasmaFadeOut:
-        if (FadeOutOffset > 0) --FadeOutOffset;
-        if (FadeOutAmplitude > 0) --FadeOutAmplitude;
+        if (t.fadeOutOffset > 0) --t.fadeOutOffset;
+        if (t.fadeOutAmplitude > 0) --t.fadeOutAmplitude;
         break;
     default:
         break;
     }
 }
 
-void RenderScene(Frame* frame, uint32_t elapsedMs, const uint32_t* bumpPicture,
-                 const uint32_t* logoPicture) {
-    const Scene scene = SceneAt(elapsedMs);
-    // A plasma that could not lock its frame does not move, as if never called.
-    AdvanceScene(scene, DrawScene(frame, scene, elapsedMs, bumpPicture, logoPicture));
-}
-
-void StepScene(uint32_t elapsedMs) {
-    const Scene scene = SceneAt(elapsedMs);
-    // The waves as this step's draw would have left them, for the scenes
-    // after a fade whose last steps were not drawn.
-    if (scene == Scene::PlasmaFadeIn) BuildPlasmaWaves(FadeInOffset, FadeInAmplitude);
-    if (scene == Scene::PlasmaFadeOut) BuildPlasmaWaves(FadeOutOffset, FadeOutAmplitude);
-    AdvanceScene(scene, true);
+void PlaceShow(uint32_t steps, int rate) {
+    StartTimeline(Timeline.seed, Timeline.calm);
+    for (uint32_t k = 0; k < steps; ++k) AdvanceShow(StepMilliseconds(k, rate));
 }

@@ -115,10 +115,13 @@ TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
         EXPECT_GE(run.seconds, 42 + extra);
         EXPECT_LT(run.seconds, 44 + extra + StartUp);
     }
-    // A loaded machine may drop steps, and says so first.
+    // A loaded machine may drop steps, and says so first; then how to see the show again.
     std::string err = blocked.result().err;
     if (err.find(" steps shown: ") < err.find('\n')) err.erase(0, err.find('\n') + 1);
-    EXPECT_EQ(err, "bumpwave: the sound card never started: not waiting for the music\n");
+    const size_t seed = err.find(" plays this show again\n");
+    EXPECT_TRUE(err.starts_with("bumpwave: bumpwave --seed ") && seed < err.find('\n')) << err;
+    EXPECT_EQ(err.substr(err.find('\n') + 1),
+              "bumpwave: the sound card never started: not waiting for the music\n");
     EXPECT_TRUE(Silent(Played()));
 }
 
@@ -130,7 +133,8 @@ TEST_F(DemoRun, EndsWithTheVisualsWhenThereIsNoMusicToPlay) {
 TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
     const Env noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER",
                            "SDL_AUDIODRIVER=dummy"};
-    const std::string usage = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop]\n";
+    const std::string usage = "usage: bumpwave [--window] [--paced] [--rate N] [--calm] [--loop] "
+                              "[--seed N] [--start SECONDS]\n";
     const std::string notFound = "bumpwave: bumpmap.png: not found in " + dir_.string();
     const struct {
         std::vector<std::string> args;
@@ -152,7 +156,14 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         {{"--version"}, DemoFiles, false, 0, "bumpwave 1.0.0\n", ""},
         {{"WINDOW", "foo"}, DemoFiles, true, 2, "", "bumpwave: unknown argument \"foo\"\n" + usage},
         {{"--hlep"}, DemoFiles, true, 2, "", "unknown argument \"--hlep\"\n" + usage},
-        {{"p", "rate", "500"}, DemoFiles, true, 2, "", "bumpwave: RATE takes a whole number"},
+        {{"p", "rate", "500"}, DemoFiles, true, 2, "", "240, not \"500\"\n"},
+        {{"--start", "41.5"},
+         DemoFiles,
+         true,
+         2,
+         "",
+         "--start takes a number of seconds from 0 "
+         "to 41, not \"41.5\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.out + c.err + (c.args.empty() ? "" : c.args[0]));
@@ -176,11 +187,13 @@ TEST_F(DemoRun, EndsAtStartUpWhenAskedOrWhenItCannotShowItsVisuals) {
         EXPECT_LT(run.seconds, (c.exitCode == 1 ? 3 : 0) + StartUp);
         EXPECT_TRUE(Silent(Played()));
     }
-    // A video driver SDL cannot start is said once, and ends the run.
+    // A video driver SDL cannot start is said once, by name with how to pick another, and
+    // ends the run.
     const RunResult run =
         RunProgram({Demo}, dir_.string(), {"SDL_VIDEODRIVER=bogus", "SDL_AUDIODRIVER=dummy"}, 20s);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.starts_with("bumpwave: no display: ") &&
+                run.err.find("(video driver bogus; SDL_VIDEODRIVER=x11 or") != std::string::npos &&
                 run.err.find("\nbumpwave") == std::string::npos)
         << run.err;
     // No date after the version.
@@ -208,8 +221,13 @@ class UnderX : public DemoRun {
         if (std::system("command -v Xvfb >/dev/null && command -v openbox >/dev/null") != 0)
             GTEST_SKIP() << "needs Xvfb and openbox";
         Provide();
+        StartX("1280x1024");
+    }
+
+    // A virtual X server with a screen of `size` pixels (WIDTHxHEIGHT), and openbox on it.
+    void StartX(const std::string& size) {
         server_ = std::make_unique<Process>(
-            Env{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24"}, dir_.string());
+            Env{"Xvfb", "-displayfd", "1", "-screen", "0", size + "x24"}, dir_.string());
         auto numbered = [](const RunResult& r) { return r.out.ends_with('\n'); };
         ASSERT_TRUE(server_->ReadUntil(numbered, 20s)) << server_->result().err;
         name_ = ":" + server_->result().out;
@@ -224,13 +242,19 @@ class UnderX : public DemoRun {
         ASSERT_TRUE(wm_->ReadUntil(ready, 20s)) << wm_->result().err;
     }
 
-    void TearDown() override {
+    void StopX() {
         if (demo_ && HasFailure()) std::printf("the demo said:\n%s\n", demo_->Kill().err.c_str());
         demo_.reset();
         wm_.reset();
         if (display_) XCloseDisplay(display_);
+        display_ = nullptr;
         // Asked to end, it removes its lock file and socket.
         if (server_ && kill(server_->pid(), SIGTERM) == 0) server_->Finish(120s);
+        server_.reset();
+    }
+
+    void TearDown() override {
+        StopX();
         InFolder::TearDown();
     }
 
@@ -239,17 +263,20 @@ class UnderX : public DemoRun {
     // (these runs read no damaged music, whose leak's suppression needs whole stacks). Not
     // checked for leaks after frames shown through GL: SDL unloads GL first, and what its
     // globals held then looks lost, with no library left to name in a suppression.
-    // Where `played`, the sound card writes what it plays into played.raw. Returns the
-    // demo's window once shown, or 0.
-    ::Window StartDemo(std::vector<std::string> args, bool played = false, bool leaks = true) {
-        args.insert(args.begin(), Demo);
+    // Where `played`, the sound card writes what it plays into played.raw.
+    Env DemoEnv(bool played, bool leaks) {
         const char* asan = std::getenv("ASAN_OPTIONS");
-        Env env{"DISPLAY=" + name_, "SDL_VIDEODRIVER",
+        return {"DISPLAY=" + name_, "SDL_VIDEODRIVER",
                 played ? "SDL_AUDIODRIVER=disk" : "SDL_AUDIODRIVER=dummy",
                 "SDL_DISKAUDIOFILE=" + (dir_ / "played.raw").string(),
                 std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":fast_unwind_on_malloc=1" +
                     (leaks ? "" : ":detect_leaks=0")};
-        demo_ = std::make_unique<Process>(args, dir_.string(), env);
+    }
+
+    // Returns the demo's window once shown, or 0.
+    ::Window StartDemo(std::vector<std::string> args, bool played = false, bool leaks = true) {
+        args.insert(args.begin(), Demo);
+        demo_ = std::make_unique<Process>(args, dir_.string(), DemoEnv(played, leaks));
         ::Window window = 0;
         WaitFor([&] { return window = DemoWindow(); }, 10s * StartUp);
         return window;
@@ -347,6 +374,42 @@ class UnderX : public DemoRun {
                uneven < 0.01 * frame.width * frame.height;
     }
 
+    std::string Title(::Window window) {
+        char* title = nullptr;
+        XFetchName(display_, window, &title);
+        std::string text = title ? title : "";
+        XFree(title);
+        return text;
+    }
+
+    // The frame bumpwave-frames draws at `ms` for `seed` is on the screen in `area`.
+    bool Shows(const Rect& area, const std::string& seed, uint32_t ms) {
+        const std::string out = "at" + std::to_string(ms);
+        RunProgram({Stranded("bumpwave-frames").string(), "--seed", seed, "--at",
+                    std::to_string(ms), "--out", out},
+                   dir_.string(), {}, 60s);
+        const std::string ppm = Slurp(dir_ / out / "frame-00000.ppm");
+        const auto pixels = Pixels(area);
+        if (ppm.size() != 15 + pixels.size() * 3) return false;
+        for (size_t i = 0; i < pixels.size(); ++i)
+            if ((pixels[i] & 0xFFFFFF) !=
+                (unsigned(uint8_t(ppm[15 + 3 * i])) << 16 |
+                 unsigned(uint8_t(ppm[16 + 3 * i])) << 8 | unsigned(uint8_t(ppm[17 + 3 * i]))))
+                return false;
+        return true;
+    }
+
+    // Faded: the last millisecond before the silence is quiet, not a click.
+    static testing::AssertionResult EndsInAFade(const std::string& played) {
+        const size_t end = played.find_last_not_of('\0') / 2 * 2;
+        if (end + 8 >= played.size()) return testing::AssertionFailure() << "no silence at its end";
+        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
+            if (std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))) >= 1000)
+                return testing::AssertionFailure()
+                       << "a click " << (end - at) / 4 << " frames before the silence";
+        return testing::AssertionSuccess();
+    }
+
     // Types a key as a user would, into whatever has the focus.
     void Press(KeySym key) {
         KeyCode code = XKeysymToKeycode(display_, key);
@@ -401,13 +464,34 @@ TEST_F(UnderX, EscapeQAndTheCloseRequestEachEndTheShowAtOnce) {
         EXPECT_LT(Seconds(Process::Clock::now() - asked).count(), StartUp) << "not at once";
         EXPECT_EQ(run.exitCode, 0) << run.err;
         EXPECT_GT(RateOf(run.out), 0) << run.out; // a short run: its rate is the start-up's
-        // Faded: the last millisecond before the silence is quiet, not a click.
-        const std::string played = Played();
-        const size_t end = played.find_last_not_of('\0') / 2 * 2;
-        ASSERT_LT(end + 8, played.size()) << "it does not end in silence";
-        for (size_t at = end > 176 ? end - 176 : 0; at <= end; at += 2)
-            ASSERT_LT(std::abs(int16_t(uint8_t(played[at]) << 8 | uint8_t(played[at + 1]))), 1000)
-                << "a click " << (end - at) / 4 << " frames before the silence";
+        EXPECT_TRUE(EndsInAFade(Played()));
+    }
+}
+
+// Its window destroyed by another program, or its X server gone, the show ends as for a
+// closed window, with a line that says why instead of Xlib's, and the music fades out.
+TEST_F(UnderX, AWindowDestroyedOrTheServerLostEndsTheShowAndFadesTheMusic) {
+    for (bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "server lost" : "window destroyed");
+        fs::remove(dir_ / "played.raw");
+        const ::Window window = StartDemo({"window"}, true);
+        ASSERT_TRUE(window);
+        ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+        if (lost) {
+            XCloseDisplay(display_);
+            display_ = nullptr;
+            kill(server_->pid(), SIGTERM);
+        } else {
+            XDestroyWindow(display_, window);
+            XSync(display_, False);
+        }
+        const RunResult& run = demo_->Finish(20s * StartUp);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find(lost ? "bumpwave: lost the X server" : "bumpwave: the X server"),
+                  std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.err.find("X Error"), std::string::npos) << run.err;
+        EXPECT_TRUE(EndsInAFade(Played()));
     }
 }
 
@@ -459,10 +543,8 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
           {Env{"p", "w", "rate", "30"}, SIGHUP, MinRate / 8, 31.0}}) {
         const ::Window window = StartDemo(args);
         ASSERT_TRUE(window);
-        char* title = nullptr;
-        XFetchName(display_, window, &title);
-        EXPECT_STREQ(title, "bumpwave 1.0.0: three lights, a plasma and a grid of dots");
-        XFree(title);
+        EXPECT_TRUE(WaitFor([&] { return Title(window).ends_with(" / 0:41"); }, 5s))
+            << Title(window);
         const Rect area = Area(window);
         auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
         // Centred on the screen, give or take the window manager's frame.
@@ -483,6 +565,78 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
         EXPECT_GT(RateOf(stopped.out), least) << stopped.out;
         EXPECT_LT(RateOf(stopped.out), most) << stopped.out;
         EXPECT_LT(stopped.cpuSeconds, 0.4 * stopped.seconds) << "not paced";
+    }
+}
+
+// Under Wayland, in weston on the virtual X server, the demo opens a window that shows the
+// frames (black where weston's background is blue), and Escape ends the show at once.
+TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
+    if (std::system("command -v weston >/dev/null") != 0) GTEST_SKIP() << "needs weston";
+    const fs::path runtime = dir_ / "runtime"; // weston's socket, the demo's only way to it
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+    const Env wayland = {"DISPLAY=" + name_, "XDG_RUNTIME_DIR=" + runtime.string(),
+                         "WAYLAND_DISPLAY=bumpwave-test"};
+    Process weston({"weston", "--backend=x11-backend.so", "--socket=bumpwave-test", "--width=800",
+                    "--height=600", "--idle-time=0", "--use-pixman"},
+                   dir_.string(), wayland);
+    auto shell = [](const RunResult& r) {
+        return r.err.find("desktop-shell'") != std::string::npos;
+    };
+    ASSERT_TRUE(weston.ReadUntil(shell, 20s)) << weston.result().err;
+    ::Window output = 0; // weston's own window, the only one, where it shows its screen
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto windows = Property(root_, "_NET_CLIENT_LIST");
+            return windows.size() == 1 && Active(output = windows[0]);
+        },
+        10s));
+    const Rect screen = Area(output);
+    auto black = [&] { return std::ranges::count(Pixels(screen), 0ul) > 640 * 480 * 9 / 10; };
+    ASSERT_TRUE(WaitFor([&] { return !black(); }, 10s)) << "weston shows no background";
+    Env env = DemoEnv(false, false); // SDL shows a Wayland window's pixels through GL
+    env.insert(env.end(), wayland.begin(), wayland.end());
+    env.push_back("SDL_VIDEODRIVER=wayland");
+    demo_ = std::make_unique<Process>(Env{Demo, "--window"}, dir_.string(), env);
+    ASSERT_TRUE(WaitFor(black, 10s * StartUp)) << "no window";
+    const auto before = Pixels(screen);
+    EXPECT_TRUE(WaitFor([&] { return Pixels(screen) != before; }, 2s)) << "the lights stay";
+    Press(XK_Escape);
+    const RunResult& run = demo_->Finish(20s * StartUp);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GT(RateOf(run.out), 0) << run.out;
+}
+
+// On a screen too small for the frame with the window manager's frame around it, the window
+// opens at the largest 4:3 size that fits, whole on the screen with its title bar, and shows
+// the frames: on 320 × 240 as on 640 × 480, where it would lose its bottom rows.
+TEST_F(UnderX, AWindowFitsWholeOnAScreenTooSmallForTheFrame) {
+    for (const auto& [w, h] : {std::pair{320, 240}, {640, 480}}) {
+        const int width = w, height = h; // for the lambdas below
+        SCOPED_TRACE(width);
+        StopX();
+        StartX(std::to_string(width) + "x" + std::to_string(height));
+        const ::Window window = StartDemo({"window"});
+        ASSERT_TRUE(window);
+        const auto frame = Property(window, "_NET_FRAME_EXTENTS"); // left, right, top, bottom
+        ASSERT_GT(frame[2], 0u) << "no title bar";
+        const int across = int(frame[0] + frame[1]), down = int(frame[2] + frame[3]);
+        Rect area;
+        auto fits = [&] {
+            area = Area(window);
+            return area.x >= int(frame[0]) && area.y >= int(frame[2]) &&
+                   area.x + area.width + int(frame[1]) <= width &&
+                   area.y + area.height + int(frame[3]) <= height;
+        };
+        EXPECT_TRUE(WaitFor(fits, 5s * StartUp))
+            << area.width << "x" << area.height << " at " << area.x << "," << area.y;
+        EXPECT_EQ(area.width * 3, area.height * 4);
+        EXPECT_TRUE(area.width + across > width - 4 || area.height + down > height - 3)
+            << "not the largest that fits: " << area.width;
+        EXPECT_TRUE(WaitFor([&] { return Lights(Lit(area)); }, 5s * StartUp)) << "nothing shown";
+        ASSERT_TRUE(WaitFor([&] { return Active(window); }, 5s));
+        Press(XK_Escape);
+        EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
     }
 }
 
@@ -522,6 +676,59 @@ TEST_F(UnderX, FullScreenAndResizedTheFrameKeepsShowingWhereTheRulePutsIt) {
         const auto before = Pixels(frame);
         EXPECT_TRUE(WaitFor([&] { return Pixels(frame) != before; }, 2s * StartUp)) << "frozen";
     }
+    Press(XK_Escape);
+    EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
+}
+
+// Paused, each seeking key puts on the screen the frame of a show placed at its moment, back
+// and forth, step by step too; the title says where.
+TEST_F(UnderX, SeekingShowsTheFrameOfAShowPlacedThere) {
+    const ::Window window = StartDemo({"--paced", "--window", "--seed", "5"});
+    ASSERT_TRUE(WaitFor([&] { return window && Active(window); }, 10s * StartUp));
+    Press(XK_space);
+    ASSERT_TRUE(WaitFor([&] { return Title(window).ends_with(" paused"); }, 5s)) << Title(window);
+    const Rect area = Area(window);
+    const std::pair<KeySym, uint32_t> seeks[] = {
+        {XK_8, 32800},     {XK_Left, 27800}, {XK_period, 27816}, {XK_period, 27833},
+        {XK_comma, 27816}, {XK_2, 8200},     {XK_Right, 13200},  {XK_Home, 0}};
+    for (const auto& [key, ms] : seeks) {
+        Press(key);
+        EXPECT_TRUE(WaitFor([&] { return Shows(area, "5", ms); }, 5s * StartUp))
+            << XKeysymToString(key) << " to " << ms << " ms";
+    }
+    EXPECT_EQ(Title(window), "bumpwave 0:00 / 0:41 paused");
+    Press(XK_Escape);
+    EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
+}
+
+// Stopped for a second and resumed (SIGSTOP, SIGCONT), picture and music go on together: the
+// frame on the screen, once paused, is one of the show's within a tenth of a second of the
+// music the card has played.
+TEST_F(UnderX, AfterAStallPictureAndMusicGoOnTogether) {
+    const ::Window window = StartDemo({"--paced", "--window", "--seed", "3"}, true);
+    ASSERT_TRUE(WaitFor([&] { return window && Active(window); }, 10s * StartUp));
+    ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
+    std::this_thread::sleep_for(2s);
+    kill(demo_->pid(), SIGSTOP);
+    std::this_thread::sleep_for(1s);
+    kill(demo_->pid(), SIGCONT);
+    std::this_thread::sleep_for(2s);
+    Press(XK_space);
+    ASSERT_TRUE(WaitFor([&] { return Title(window).ends_with(" paused"); }, 5s)) << Title(window);
+    std::this_thread::sleep_for(500ms); // what the card held is written
+    // Where the music stopped: the end of what was played, found in the music.
+    const std::string played = Played(), music = DecodeOgg(BuildDir / "testing.ogg");
+    const size_t end = played.find_last_not_of('\0') / 4 * 4 + 4;
+    ASSERT_GT(end, 44100u * 4);
+    const size_t at = music.find(played.substr(end - 4096, 4096));
+    ASSERT_NE(at, std::string::npos) << "the music was not played as it is";
+    const double heard = double(at + 4096) / (44100 * 4);
+    const Rect area = Area(window);
+    bool together = false;
+    for (int k = int((heard - 0.1) * 60) + 1; !together && k * 1000 / 60 <= (heard + 0.1) * 1000;
+         ++k)
+        together = Shows(area, "3", uint32_t(k * 1000 / 60));
+    EXPECT_TRUE(together) << "music at " << heard << " s, picture not within 0.1 s of it";
     Press(XK_Escape);
     EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
 }

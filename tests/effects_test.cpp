@@ -75,7 +75,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         ASSERT_TRUE(InitEffects(run + 1));
         // Red and green reach each end of their travel one step at a time; blue crosses red.
         Light lights[3] = {{495, 335, 1, 1}, {14, 14, -1, -1}, {400, 250, 3, 2}};
-        redLight = lights[0], greenLight = lights[1], blueLight = lights[2];
+        Lights.redLight = lights[0], Lights.greenLight = lights[1], Lights.blueLight = lights[2];
         for (int step = 0; step < 40; ++step) {
             UseAvx512 = UseAvx2 && avx512 && step % 2;
             if (step % 9 == 4) FailNextLock(frame);
@@ -93,7 +93,8 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         for (int i = 0; i < pitch * H; ++i)
             if (i % pitch >= W) frame->pixels[i] = expected[i] = 0x00ABCDEF;
         PlasmaPhaseSet phases = PlasmaPhases;
-        uint32_t rowCounter = DotRowCounter = 470, columnCounter = DotColumnCounter = 630;
+        uint32_t rowCounter = DotGrid.dotRowCounter = 470,
+                 columnCounter = DotGrid.dotColumnCounter = 630;
         for (int step = 0; step < 40; ++step) {
             if (step % 10 == 5) BuildPlasmaWaves(255 - step, step); // as the fades do
             if (step == 30) { // negative and wrapping bytes, pushes that wrap
@@ -171,7 +172,8 @@ TEST(Effects, TheLightsClearAllThatTheFrameCannotSayIsBlack) {
     Frame* frame = AllocateFrame(W, H);
     ASSERT_NE(frame, nullptr);
     ASSERT_TRUE(InitEffects(1));
-    redLight = {100, 100, 1, 1}, greenLight = {300, 200, -1, 1}, blueLight = {450, 300, 1, -1};
+    Lights.redLight = {100, 100, 1, 1}, Lights.greenLight = {300, 200, -1, 1},
+    Lights.blueLight = {450, 300, 1, -1};
     RenderBumpLights(frame, picture.data()); // a new frame: cleared whole
     const std::vector<uint32_t> lit = Words(frame);
     std::vector<uint32_t> elsewhere(W * H, 0x00FFFFFF); // a display's pixels, never cleared

@@ -1,4 +1,5 @@
-// bumpwave-frames and bumpwave-view as programs: command lines, frames written, golden frames.
+// bumpwave-frames and bumpwave-view as programs: command lines, frames written, golden frames;
+// the messages of every program.
 #include "files.h"
 #include "subprocess.h"
 
@@ -99,27 +100,56 @@ TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     }
 }
 
+// --at draws the show as it stands at each moment: the frame of a 60 fps run that took every
+// step before it (as bumpwave-record --fps 60 records it), in any order of the moments.
+TEST_F(Frames, AMomentIsTheFrameOfAShowThatTookEveryStepBeforeIt) {
+    Provide(Pictures);
+    const int moments[] = {33000, 5000, 20000, 40000}, steps[] = {1980, 300, 1200, 2400};
+    std::string times;
+    for (int k = 0; k <= 2400; ++k) times += std::to_string(k * 1000 / 60) + (k < 2400 ? "," : "");
+    for (const char* seed : {"1", "4000000000"}) {
+        ASSERT_EQ(Tool(dir_, std::string("frames --seed ") + seed + " --out at --at " +
+                                 "33000,5000,20000,40000")
+                      .exitCode,
+                  0);
+        ASSERT_EQ(Tool(dir_, std::string("frames --seed ") + seed + " --out run --save " +
+                                 "1980,300,1200,2400 --times " + times)
+                      .exitCode,
+                  0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_TRUE(Slurp(dir_ / "at" / Name(i)) == Slurp(dir_ / "run" / Name(steps[i])))
+                << "seed " << seed << " at " << moments[i] << " ms";
+    }
+}
+
 // Each refusal names the option and the value and says what it takes, and makes nothing.
 TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     const std::pair<const char*, const char*> cases[] = {
-        {"frames --seed 1 --times 0", "--seed, --times and --out are needed"},
+        {"frames --seed 1 --times 0", "--seed, --times or --at, and --out are needed"},
         {"frames --seed 1 --times 0 --out", "--out takes the name of a folder, and none"},
         {"frames --seed x --times 0 --out x",
          "--seed takes a whole number from 0 to 4294967295, not x"},
         {"frames --seed 1 --times 1x2x3 --out x", "--times takes V or VxK items*, not 1x2x3"},
         {"frames --seed 1 --times 5x0 --out x", "--times takes*, not 5x0"},
+        {"frames --seed 1 --at 41000 --out x", "--at takes moments*40999*, not 41000"},
+        {"frames --seed 1 --at 5x2 --out x", "--at takes*, not 5x2"},
+        {"frames --seed 1 --at 5 --times 5 --out x", "--times or --at, not both"},
         {"frames --seed 1 --times 0 --save -1 --out x", "--save takes frame numbers*, not -1"},
+        {"frames --seed 1 --times 1000,0 --save 0,2 --out x",
+         "--save names frame 2, which is never drawn: frames 0 to 1 are"},
         {"frames --seed 1 --seed 2 --times 0 --out x", "--seed is given twice"},
         {"frames --seed 1 --times 0 --out x --v 1", "--v is not an option"},
         {"frames --seed 1 --times 0 --out x y", "y is not an option"},
         {"view dots --seconds x", "--seconds takes a number of seconds, 0 or more, not x"},
         {"view --seconds -1", "--seconds takes*, not -1"},
-        {"view sparkles", "sparkles is no effect: lights, plasma, overlay or dots"},
+        {"view --seconds=", "--seconds takes*, not an empty value"},
+        {"view sparkles", "sparkles is no scene: lights, plasma, dots, *"},
         {"record --fps 0 v.mkv", "--fps takes a whole number from 1 to 1000, not 0"},
         {"record --until 1x v.mkv", "--until takes milliseconds from 1 to 4294967295, not 1x"},
         {"record --crf 52 v.mp4", "--crf takes a whole number from 0 to 51, not 52"},
         {"record --scale 2.5 v.mkv", "--scale takes a whole number from 1 to 6, not 2.5"},
         {"record --until 500", "OUTPUT, the video's file name, is needed"},
+        {"record --seed 5 -zz o.mkv", "-z is not an option"},
         {"record a.mkv b.mkv", "one OUTPUT at a time, not also b.mkv"},
         {"record v.avi", "v.avi: the formats are .mkv (lossless), .mp4 and .webm"},
     };
@@ -141,6 +171,34 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
             EXPECT_TRUE(run.out.starts_with(ask[3] == 'v' ? "bumpwave-" : "usage: bumpwave-"));
             EXPECT_EQ(run.err, "") << tool << ask;
         }
+    }
+}
+
+// A name the user gives, or the name of the folder a program runs in, is shown with its control
+// characters escaped: neither can retitle, move or clear the terminal.
+TEST_F(Frames, ControlCharactersFromTheUserReachNoTerminal) {
+    const std::string hostile = "\x1b]0;owned\a\x1b[2J", shown = "\\x1b]0;owned\\x07\\x1b[2J";
+    const fs::path folder = dir_ / hostile;
+    fs::create_directory(folder);
+    const struct {
+        bool built; // run from the build folder, where it finds its files, and succeeds
+        std::vector<std::string> argv;
+    } commands[] = {
+        {false, {"bumpwave", hostile}},
+        {false, {"bumpwave-view", hostile}},
+        {false, {"bumpwave-record", "--fps", hostile, "v.mkv"}},
+        {false, {"bumpwave-record", hostile}},
+        {true, {"bumpwave-record", "--until", "100", hostile + ".mkv"}}, // "NAME: 6 frames"
+        {false, {"bumpwave-frames", "--seed", "1", "--times", "0", "--out", "x"}}, // not found in
+    };
+    for (auto [built, argv] : commands) {
+        SCOPED_TRACE(argv[0] + " " + argv[1]);
+        if (!fs::exists(BuildDir / argv[0])) continue; // no FFmpeg, no recorder
+        argv[0] = built ? (BuildDir / argv[0]).string() : Stranded(argv[0]).string();
+        const RunResult run = RunProgram(argv, folder, {}, std::chrono::seconds(60));
+        EXPECT_EQ(run.exitCode == 0, built) << run.exitCode;
+        EXPECT_EQ((run.out + run.err).find('\x1b'), std::string::npos) << "raw ESC";
+        EXPECT_NE((run.out + run.err).find(shown), std::string::npos) << "not named";
     }
 }
 

@@ -6,8 +6,13 @@
 #include "platform/audio.h"
 #include "platform/thread.h"
 
+#include <SDL.h>
+
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <malloc.h>
 #include <sstream>
 #include <string_view>
 #include <sys/stat.h>
@@ -15,8 +20,10 @@
 const fs::path Music = SourceDir / "tests/music";
 
 // The music thread in `dir` on SDL's `driver`, to its end signal: a hang is the test's timeout.
-// Paused `pausedMs` from before the card opens, where given, it may not end meanwhile.
-static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0) {
+// Paused `pausedMs` from before the card opens, where given, it may not end meanwhile. Until
+// then, `meanwhile` is called every 20 ms.
+static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0,
+                   const std::function<void()>& meanwhile = {}) {
     setenv("SDL_AUDIODRIVER", driver, 1);
     setenv("SDL_DISKAUDIOFILE", "played.raw", 1); // in `dir`, the thread's working folder
     fs::path home = fs::current_path();
@@ -26,10 +33,18 @@ static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0) {
         PauseMusic(pausedMs > 0);
         EXPECT_FALSE(pausedMs && WaitForSignalMilliseconds(ended, pausedMs)) << "ended paused";
         PauseMusic(false);
-        WaitForSignal(ended);
+        while (!WaitForSignalMilliseconds(ended, 20))
+            if (meanwhile) meanwhile();
     }
     DestroySignal(ended);
     fs::current_path(home);
+}
+
+// Bytes the disk driver has written into `dir`, 0 before it starts.
+static uintmax_t Played(const fs::path& dir) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(dir / "played.raw", error);
+    return error ? 0 : size;
 }
 
 using MusicFailure = InFolder;
@@ -83,6 +98,64 @@ TEST_F(MusicDevice, PlaysWholeCutShortChainedOrBeforeAHundredMegabytesOfNothing)
     Play("stereo-3s.ogg", 44100, 3.0, {0, 1}, 128u << 20);
 }
 
+// SDL's memory in use, and the most it held since Count was last reset.
+static struct {
+    std::atomic<int64_t> now, most;
+    SDL_malloc_func malloc;
+    SDL_calloc_func calloc;
+    SDL_realloc_func realloc;
+    SDL_free_func free;
+} Sdl;
+
+static void* Count(void* block, int64_t sign = 1) {
+    const int64_t now = Sdl.now += sign * static_cast<int64_t>(malloc_usable_size(block));
+    for (int64_t most = Sdl.most; now > most && !Sdl.most.compare_exchange_weak(most, now);) {
+    }
+    return block;
+}
+
+// A link of 1 Hz after a first one of any rate plays, and costs no more than a few megabytes:
+// converted whole, a block of it would be half an hour of the card's sound.
+TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
+    SDL_GetMemoryFunctions(&Sdl.malloc, &Sdl.calloc, &Sdl.realloc, &Sdl.free);
+    SDL_SetMemoryFunctions([](size_t n) { return Count(Sdl.malloc(n)); },
+                           [](size_t n, size_t size) { return Count(Sdl.calloc(n, size)); },
+                           [](void* block, size_t n) {
+                               Count(block, -1);
+                               return Count(Sdl.realloc(block, n));
+                           },
+                           [](void* block) { Sdl.free(Count(block, -1)); });
+    const struct {
+        std::string chain;
+        long bytesPerSecond; // the card's, opened for the first link
+        double first;        // seconds of the first link
+    } cases[] = {{"stereo-3s.ogg+rate-1.ogg+stereo-3s.ogg", 44100 * 4, 3},
+                 {"eight-channels-192000.ogg+rate-1.ogg", 192000 * 16, 0.25}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chain);
+        std::ofstream chained(dir_ / "testing.ogg", std::ios::binary);
+        std::istringstream names{c.chain};
+        for (std::string name; std::getline(names, name, '+');) chained << Slurp(Music / name);
+        chained.close();
+        Sdl.most = Sdl.now.load();
+        const int64_t before = Sdl.now;
+        // Until a second and a half of the slow link has played, or the music has ended.
+        const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
+        testing::internal::CaptureStderr();
+        PlayIn(dir_, "disk", 0, [&] {
+            if (Played(dir_) >= enough) StopMusic();
+        });
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("1 Hz music"), std::string::npos);
+        EXPECT_LT(Sdl.most - before, 64 << 20);
+        const std::string output = Slurp(dir_ / "played.raw");
+        const size_t start = output.find_first_not_of('\0'),
+                     slow = start + static_cast<size_t>((c.first + 0.2) * c.bytesPerSecond);
+        ASSERT_GE(output.size(), enough);
+        EXPECT_FALSE(Silent(output.substr(slow))) << "the 1 Hz link was not heard";
+    }
+    SDL_SetMemoryFunctions(Sdl.malloc, Sdl.calloc, Sdl.realloc, Sdl.free);
+}
+
 TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
     // Two seconds of stereo from a decoder that is 100 ms late every half second.
     static constexpr long half = 44100 * 2; // bytes
@@ -117,7 +190,8 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
                  // it would block the open
                  {"FIFO", "", missing, why + "not a regular file"},
                  {"text", Music / "not-vorbis.ogg", "Couldn't open testing.ogg as OGG file\n",
-                  why + "not an Ogg Vorbis file"},
+                  why + "not an Ogg Vorbis file; to make one: oggenc in.wav -o testing.ogg, or "
+                        "ffmpeg -i in.wav -c:a libvorbis testing.ogg\n"},
                  {"2^32 - 1 Hz", Music / "rate-too-high.ogg", "",
                   why + "a stream of 2 channels at 4294967295 Hz: skipped"},
                  // no testing.ogg either: the card is missed first
@@ -145,6 +219,40 @@ TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
     fs::copy(Music / "truncated.ogg", dir_ / "testing.ogg");
     PlayIn(dir_, "disk", 5500);
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
+}
+
+// Stopped while paused, the music is not heard again: a fade after the pause would be.
+TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
+    fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+    constexpr uintmax_t second = 44100 * 4;
+    uintmax_t pausedAt = 0;
+    PlayIn(dir_, "disk", 0, [&] {
+        if (!pausedAt && Played(dir_) >= second * 7 / 10) PauseMusic(true), pausedAt = Played(dir_);
+        if (pausedAt && Played(dir_) >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
+    });
+    // Paused, the card ends the callback it is in (20 ms), and the file its buffer (23 ms).
+    const std::string output = Slurp(dir_ / "played.raw");
+    ASSERT_GE(output.size(), pausedAt + second * 3 / 10);
+    EXPECT_FALSE(Silent(output.substr(0, pausedAt)));
+    EXPECT_TRUE(Silent(output.substr(pausedAt + second / 10))) << "heard after the pause";
+}
+
+// Given sound a step at a time without waiting, as a caller without threads gives it, the
+// card keeps its second of sound ahead of what it plays.
+TEST_F(MusicDevice, GivenSoundWithoutWaitingTheCardStaysFull) {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    ASSERT_TRUE(OpenSound(44100, 2));
+    static const std::string block(4096, '\x11');
+    double given = 0, least = 1; // the least sound held ahead of the card once it plays
+    for (double played = 0; played < 2.5; PauseMilliseconds(16)) {
+        while (PutSound(block.data(), 4096, 44100, 2, false)) given += 4096 / (44100.0 * 4);
+        played = SoundSecondsPlayed();
+        if (played > 1) least = std::min(least, given - played);
+    }
+    EXPECT_GT(least, 0.5);
+    FadeOutSound();
+    CloseSound();
 }
 
 // Last: the device it gives up stays open in this process.

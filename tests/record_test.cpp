@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <fnmatch.h>
 #include <set>
 
@@ -195,18 +196,27 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          ""},
         {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "testing.ogg: *found*\n" + noSound,
          "Couldn't open testing.ogg\nv.mkv: 30 frames, 0.50 s, 640x480, *", "v.mkv", "silent"},
+        // a user's link that leads nowhere, not replaced by the build's file beside the recorder
+        {"ln -sf /media/usb/gone testing.ogg; $B/bumpwave-record --until 500 v.mkv", 0,
+         me + "testing.ogg: a link that leads nowhere\n" + noSound,
+         "Couldn't open testing.ogg\nv.mkv: 30 frames, *", "v.mkv", "silent"},
+        {"ln -sf /media/usb/gone bumpmap.png; $B/bumpwave-record v.mkv", 1,
+         me + "bumpmap.png: a link that leads nowhere\n", "Couldn't load bumpmap.png\n", "", ""},
         {"for n in 16:30 pipe:1 file:v; do $0 --until 100 $n.mkv; done", 0, "",
          "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*",
          "16:30.mkv file:v.mkv pipe:1.mkv", ""}, // names, not URLs
         {"$0 --until 100 " + longName, 0, "", longName + ": 6 frames*", longName, ""},
+        {"$0 n" + longName, 1, me + "cannot write n" + longName + ": File name too long\n", "", "",
+         ""}, // before any frame is drawn
         {music + "$M/rate-700000.ogg >testing.ogg; $0 --until 500 v.mkv", 0,
          skipped + "2 channels at 700000 Hz: skipped\n" + me + "testing.ogg holds no sound*" +
              noSound,
          "v.mkv: *", "testing.ogg v.mkv", "silent"},
         // held up to a rate AAC takes
         {music + "$M/rate-1.ogg >testing.ogg; $0 --until 2000 v.mp4", 0,
-         me + "testing.ogg: music at 1 Hz: it plays for 1 h 6 min\n", "v.mp4: *",
-         "testing.ogg v.mp4", "h264 aac 1"},
+         me + "testing.ogg: 1 Hz music plays 8000 times slower than at 8000 Hz: it lasts 1 h 6 "
+              "min\n",
+         "v.mp4: *", "testing.ogg v.mp4", "h264 aac 1"},
         {music + "$M/five-channels.ogg $M/ten-channels.ogg $C/six-channels.ogg >testing.ogg; "
                  "$0 --until 2500 v.mkv",
          0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *", "testing.ogg v.mkv",
@@ -253,24 +263,46 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     EXPECT_LT(Slurp(dir_ / "v.mp4").find("moov"), Slurp(dir_ / "v.mp4").find("mdat"));
 }
 
-// Each stop signal ends a run at once and removes its file, but not another run's of the same
-// name, nor one where it is ignored, as under nohup.
+// Each signal that ends a run ends it at once and removes its file, but not another run's of
+// the same name, nor one where it is ignored, as under nohup. (Broken pipes and files too large
+// are write errors.)
 TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
     const std::string recorder = Stranded("bumpwave-record").string();
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        Process stopped({recorder, "--until", "60000", "v.mkv"}, dir_.string());
-        stopped.ReadUntil([&](auto&) { return Writing(); }, 30s);
-        Process ignoring({"nohup", recorder, "--fps", "20", "--until", "3000", "v.mkv"},
-                         dir_.string());
-        ignoring.ReadUntil([&](auto&) { return Writing(2); }, 30s);
-        kill(ignoring.pid(), SIGHUP);
-        EXPECT_EQ(ignoring.Finish(120s).exitCode, 0) << ignoring.result().err;
+    Process ignoring({"nohup", recorder, "--fps", "20", "--until", "3000", "v.mkv"}, dir_.string());
+    for (int signal : {SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+                       SIGXCPU, SIGPROF}) {
+        SCOPED_TRACE(strsignal(signal));
+        // Without a core file: some of them leave one.
+        Process stopped({"prlimit", "--core=0", recorder, "--until", "60000", "v.mkv"},
+                        dir_.string());
+        stopped.ReadUntil([&](auto&) { return Writing(signal == SIGHUP ? 2 : 1); }, 30s);
+        if (signal == SIGHUP) {
+            kill(ignoring.pid(), SIGHUP);
+            EXPECT_EQ(ignoring.Finish(120s).exitCode, 0) << ignoring.result().err;
+        }
         kill(stopped.pid(), signal);
         EXPECT_EQ(stopped.Finish(120s).signal, signal);
         EXPECT_TRUE(stopped.result().err.ends_with(": stopped, nothing written\n"));
         EXPECT_EQ(Left(), "v.mkv");
         EXPECT_EQ(Decode(dir_ / "v.mkv").pictures.size(), 60u);
     }
+}
+
+// A clip from a moment: its first frame is the frame on show there in the whole recording,
+// the frames after it follow as there, and its sound is the recording's from that moment.
+TEST_F(Record, AClipIsTheWholeRecordingFromItsMoment) {
+    Provide({"testing.ogg"});
+    ASSERT_EQ(Run({"--seed", "9", "--until", "5100", "whole.mkv"}).exitCode, 0);
+    ASSERT_EQ(Run({"--seed", "9", "--from", "5000", "--until", "5100", "clip.mkv"}).exitCode, 0);
+    const Video whole = Decode(dir_ / "whole.mkv"), clip = Decode(dir_ / "clip.mkv");
+    ASSERT_EQ(clip.pictures.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_TRUE(clip.pictures[i] == whole.pictures[300 + i]) << "frame " << i;
+    ASSERT_GT(clip.pcm.size(), 0u);
+    EXPECT_TRUE(clip.pcm == whole.pcm.substr(5000 * Rate / 1000 * 4));
+    EXPECT_NE(Run({"--from", "5000", "--until", "5000", "v.mkv"})
+                  .err.find("--from must come before --until"),
+              std::string::npos);
 }
 
 TEST_F(Record, ChromiumPlaysAScaledWebmToItsEndWithItsMusic) {

@@ -32,14 +32,17 @@ TEST(Timeline, TheFadeInSettlesAndEachFlashCountsItsOwnSixFrames) {
     ASSERT_TRUE(InitEffects(9));
     const uint32_t shown = 0x00010203; // an opaque logo word, unlike any plasma pixel
     std::vector<uint32_t> logo(FrameWidth * FrameHeight, shown);
-    ResetTimeline();
-    RenderScene(frame, 13751, nullptr, nullptr);
+    StartTimeline(9, false);
+    auto render = [&](uint32_t ms, const uint32_t* picture) {
+        AdvanceShow(ms, DrawShow(frame, ms, nullptr, picture));
+    };
+    render(13751, nullptr);
     EXPECT_EQ(PlasmaRowWave[360], 255.0f); // flat at first
-    for (int k = 1; k < 200; ++k) RenderScene(frame, 13751, nullptr, nullptr);
+    for (int k = 1; k < 200; ++k) render(13751, nullptr);
     EXPECT_EQ(std::pair(PlasmaRowWave[120], PlasmaRowWave[360]), std::pair(255.0f, 1.0f));
     std::string seen;
     for (int k = 0; k < 12; ++k) {
-        RenderScene(frame, k < 8 ? 31500 : 38500, nullptr, logo.data());
+        render(k < 8 ? 31500 : 38500, logo.data());
         seen += frame->pixels[300 * FrameWidth + 300] == shown ? '+' : '-';
     }
     // Three frames without the picture, three with; the second flash counts on its own.
@@ -85,6 +88,7 @@ struct ShowFixture : testing::Test {
     void Start(int rate, int64_t now) {
         FreeWaveTables();
         ASSERT_TRUE(InitEffects(Seed));
+        StartTimeline(Seed, false);
         StartFrameLoop(frame, display, rate, bump.data(), logo.data(), now);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
@@ -98,10 +102,10 @@ struct ShowFixture : testing::Test {
         for (uint32_t k = 0; k < steps; ++k) times.push_back(StepMilliseconds(k, rate));
         FreeWaveTables();
         EXPECT_TRUE(InitEffects(Seed));
-        ResetTimeline();
+        StartTimeline(Seed, false);
         std::vector<uint64_t> hashes;
         for (uint32_t ms : times) {
-            RenderScene(frame, ms, bump.data(), logo.data());
+            AdvanceShow(ms, DrawShow(frame, ms, bump.data(), logo.data()));
             hashes.push_back(Hash(frame));
         }
         return hashes;
@@ -154,6 +158,68 @@ TEST_F(ShowFixture, ALateFrameTakesEveryStepDueAndDrawsTheLast) {
                       "bumpwave: 11 of 2460 steps shown: the display could not keep up\n");
 }
 
+// A seek, back or forth, paused or not, shows the frame a fresh show placed there draws: the
+// step on show at that moment, as a show that took every step before it draws it.
+TEST_F(ShowFixture, ASeekShowsTheFrameOfTheShowPlacedThere) {
+    const std::vector<uint64_t> recorded = Recorded({}, 60, 2460);
+    Start(60, 0);
+    const uint32_t moments[] = {33000, 5000, 20000, 40999, 16, 13751, 31016, 0, 38500};
+    int64_t now = 0;
+    for (uint32_t ms : moments) {
+        if (ms == 16) PauseShow(true, now);
+        EXPECT_EQ(SeekShow(ms, now), StepMilliseconds(StepAt(ms, 60), 60));
+        EXPECT_EQ(Hash(frame), recorded[StepAt(ms, 60)]) << "at " << ms << " ms";
+        EXPECT_EQ(ShownMilliseconds(), StepMilliseconds(StepAt(ms, 60), 60));
+        if (ShowPaused()) now += 3 * Second; // paused from the fifth seek on: nothing moves
+        StepFrameLoop(now, false);
+    }
+    PauseShow(false, now);
+    StepFrameLoop(now + Second, false); // a second on from 38500 ms: the fade-out
+    EXPECT_EQ(Hash(frame), recorded[StepAt(39500, 60)]);
+    SeekShow(41000, now + Second); // past the visuals: their end
+    EXPECT_EQ(StepFrameLoop(now + Second, false), ShowPhase::PlayOut);
+    const std::string said = Said();
+    EXPECT_NE(said.find(" FPS\n"), std::string::npos) << said;
+}
+
+// While the music moves, a paced show's time is where the music is: after a stall of the
+// whole program (picture and music stopped) or of the picture alone (the music plays on),
+// picture and music are together within a tenth of a second, and stay so.
+TEST_F(ShowFixture, TheShowsClockFollowsTheMusicAcrossStalls) {
+    for (bool musicStalls : {true, false}) {
+        Start(60, 0);
+        double music = -0.2; // the card starts a fifth of a second late
+        int64_t now = 0, turn = Second / 60;
+        for (int k = 0; k < 600; ++k, now += turn, music += 1.0 / 60) {
+            if (k == 200) now += Second, music += musicStalls ? 0 : 1; // the stall
+            StepFrameLoop(now, false, music < 0 ? 0 : music);
+            if (k > 20 && k != 200) {
+                EXPECT_NEAR(ShownMilliseconds(), music * 1000, 100) << "turn " << k;
+            }
+        }
+        Said();
+    }
+    // Without the music's place the show's clock goes on by itself.
+    Start(60, 0);
+    StepFrameLoop(10 * Second, false, 3.0);
+    StepFrameLoop(20 * Second, false, -1);
+    EXPECT_EQ(ShownMilliseconds(), StepMilliseconds(StepAt(20000, 60), 60));
+    Said();
+}
+
+// Neither a stop nor a few steps lost to a refresh's jitter is a display that could not
+// keep up: no line says so.
+TEST_F(ShowFixture, AStopOrAFewLateRefreshesAreNoDisplayThatCouldNotKeepUp) {
+    Start(60, 0);
+    for (int64_t k = 0; k < 180; ++k)
+        StepFrameLoop(k * Second / 60 + (k % 50 ? 0 : 20 * Ms), false);
+    StopRequested = 1;
+    EXPECT_EQ(StepFrameLoop(3 * Second + Ms, false), ShowPhase::PlayOut);
+    StopRequested = 0;
+    const std::string said = Said();
+    EXPECT_EQ(said.find("steps shown"), std::string::npos) << said;
+}
+
 // Unpaced: one step a frame at the clock's time, the first at 0; the rate over unpaused time.
 TEST_F(ShowFixture, AnUnpacedShowStepsOncePerFrameAtTheClocksTime) {
     // Frames at these clock times, paused from 13 s to 20 s: these times of the show.
@@ -195,15 +261,19 @@ TEST_F(ShowFixture, TheMusicPlaysOutThenTheSecondsPauseAndAStopSkipsThePause) {
             phases += "IVPSE"[static_cast<int>(StepFrameLoop(turns[i], i >= 3))];
         }
         EXPECT_EQ(phases, c.phases) << "stopped before turn " << c.stopBefore;
-        EXPECT_EQ(Said(), "\n640 * 480 * 32 @ 0.0243902 FPS\n" // once, for the one frame
-                          "bumpwave: 1 of 2460 steps shown: the display could not keep up\n");
+        // Once, for the one frame; a stop is no display that could not keep up.
+        EXPECT_EQ(Said(), "\n640 * 480 * 32 @ 0.0243902 FPS\n" +
+                              std::string(c.stopBefore == 1 ? ""
+                                                            : "bumpwave: 1 of 2460 steps shown: "
+                                                              "the display could not keep up\n"));
     }
     StopRequested = 0;
 }
 
 // The long options and the keywords (whole or by first letter, any case), in any
 // order and repeated; anything else is refused by name, and a rate must be a
-// whole number from 24 to 240. --help and --version win where they come first.
+// whole number from 24 to 240, a seed one from 0 to 2^32 - 1, a start 0 to 41 s. --help and
+// --version win where they come first.
 TEST(Options, LongOptionsKeywordsAndNothingElse) {
     using enum ParseResult;
     const struct {
@@ -211,7 +281,7 @@ TEST(Options, LongOptionsKeywordsAndNothingElse) {
         ParseResult result;
         bool window, paced, calm, loop;
         int rate;
-        const char* refused;
+        const char* refused; // and the rate refused after a space, if one is given
     } cases[] = {
         {{}, Run, false, false, false, false, 60, nullptr},
         {{"--paced", "--window"}, Run, true, true, false, false, 60, nullptr},
@@ -223,10 +293,23 @@ TEST(Options, LongOptionsKeywordsAndNothingElse) {
         {{"--hlep"}, Unknown, false, false, false, false, 60, "--hlep"},
         {{"pace"}, Unknown, false, false, false, false, 60, "pace"},
         {{""}, Unknown, false, false, false, false, 60, ""},
-        {{"--rate", "241"}, BadRate, false, true, false, false, 0, "--rate"},
-        {{"--rate=6O"}, BadRate, false, true, false, false, 0, "--rate"},
-        {{"RATE", "99999999999999999999"}, BadRate, false, true, false, false, 0, "RATE"},
-        {{"p", "RATE"}, BadRate, false, true, false, false, 0, "RATE"},
+        {{"--rate", "241"}, BadNumber, false, false, false, false, 60, "--rate 241"},
+        {{"--rate=6O"}, BadNumber, false, false, false, false, 60, "--rate 6O"},
+        {{"RATE", "99999999999999999999"},
+         BadNumber,
+         false,
+         false,
+         false,
+         false,
+         60,
+         "RATE 99999999999999999999"},
+        {{"p", "RATE"}, BadNumber, false, true, false, false, 60, "RATE"},
+        {{"--rate", "60.0"}, BadNumber, false, false, false, false, 60, "--rate 60.0"},
+        {{"--seed", "4294967296"}, BadNumber, false, false, false, false, 60, "--seed 4294967296"},
+        {{"--seed=-1"}, BadNumber, false, false, false, false, 60, "--seed -1"},
+        {{"--start", "41.001"}, BadNumber, false, false, false, false, 60, "--start 41.001"},
+        {{"--start", "nan"}, BadNumber, false, false, false, false, 60, "--start nan"},
+        {{"--seed", "4294967295", "--start=31.5"}, Run, false, true, false, false, 60, nullptr},
         {{"w", "--help"}, Help, true, false, false, false, 60, nullptr},
         {{"?"}, Help, false, false, false, false, 60, nullptr},
         {{"--version", "--help"}, Version, false, false, false, false, 60, nullptr},
@@ -236,11 +319,15 @@ TEST(Options, LongOptionsKeywordsAndNothingElse) {
         std::vector<const char*> argv = {"bumpwave"};
         argv.insert(argv.end(), c.words.begin(), c.words.end());
         SCOPED_TRACE(testing::PrintToString(c.words));
-        DemoOptions o{true, true, 0, true, true, "stale"};
+        DemoOptions o{true, true, 0, true, true, 1, 2, "stale", "stale", "stale"};
         EXPECT_EQ(ReadOptions(static_cast<int>(argv.size()), argv.data(), o), c.result);
+        if (c.words.size() == 3 && c.words[0][2] == 's') {
+            EXPECT_EQ(std::pair(o.seed, o.startMs), std::pair(std::optional(4294967295u), 31500u));
+        }
         EXPECT_EQ(std::tuple(o.window, o.paced, o.calm, o.loop, o.rate),
                   std::tuple(c.window, c.paced, c.calm, c.loop, c.rate));
-        EXPECT_STREQ(o.refused, c.refused);
+        EXPECT_EQ(o.refused ? o.refused + (o.value ? " " + std::string(o.value) : "") : "",
+                  c.refused ? c.refused : "");
     }
 }
 

@@ -1,6 +1,7 @@
 #include "tools/arguments.h"
 
 #include "platform/files.h"
+#include "shell/timeline.h"
 
 #include <charconv>
 #include <cstdio>
@@ -27,7 +28,7 @@ static void RefuseAbbreviations(int argc, char** argv, std::span<const ToolOptio
         }
         if (takesValue && !std::strchr(argv[i], '=')) ++i; // its value, whatever it looks like
         if (takesValue || known) continue;
-        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName, argv[i]);
+        Complain("%s is not an option (see --help)", argv[i]);
         std::exit(2);
     }
 }
@@ -58,20 +59,19 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
         std::exit(0);
     }
     if (code == ':' && optopt >= FirstOptionCode) {
-        std::fprintf(stderr, "%s: --%s takes %s, and none is given\n", ProgramName,
-                     options[optopt - FirstOptionCode].name,
-                     options[optopt - FirstOptionCode].takes);
+        Complain("--%s takes %s, and none is given", options[optopt - FirstOptionCode].name,
+                 options[optopt - FirstOptionCode].takes);
         std::exit(2);
     }
     if (code < FirstOptionCode) {
-        std::fprintf(stderr, "%s: %s is not an option (see --help)\n", ProgramName,
-                     argv[optind - 1]);
+        // A letter of a word of them (-zz), or a whole word.
+        std::string word = optopt ? std::string{'-', static_cast<char>(optopt)} : argv[optind - 1];
+        Complain("%s is not an option (see --help)", word.c_str());
         std::exit(2);
     }
     const size_t index = static_cast<size_t>(code - FirstOptionCode);
     if (given[index]) {
-        std::fprintf(stderr, "%s: --%s is given twice, once is enough\n", ProgramName,
-                     options[index].name);
+        Complain("--%s is given twice, once is enough", options[index].name);
         std::exit(2);
     }
     given[index] = true;
@@ -80,13 +80,12 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
 }
 
 void Refuse(const ToolOption& option, const char* value) {
-    std::fprintf(stderr, "%s: --%s takes %s, not %s\n", ProgramName, option.name, option.takes,
-                 value);
+    Complain("--%s takes %s, not %s", option.name, option.takes, *value ? value : "an empty value");
     std::exit(2);
 }
 
 void RefuseCommandLine(const char* what) {
-    std::fprintf(stderr, "%s: %s (see --help)\n", ProgramName, what);
+    Complain("%s (see --help)", what);
     std::exit(2);
 }
 
@@ -100,11 +99,13 @@ bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
     return end && *end == '\0' && value >= min;
 }
 
-bool ReadTimes(const char* text, std::vector<uint32_t>& times) {
+bool ReadTimes(const char* text, std::vector<uint32_t>& times, bool placed) {
     for (;;) {
         uint64_t time = 0, count = 1;
-        if (!(text = ReadLeadingNumber(text, UINT32_MAX, time))) return false;
-        if (*text == 'x' && !(text = ReadLeadingNumber(text + 1, MaxFrames, count))) return false;
+        if (!(text = ReadLeadingNumber(text, placed ? DemoLengthMs - 1 : UINT32_MAX, time)))
+            return false;
+        if (*text == 'x' && (placed || !(text = ReadLeadingNumber(text + 1, MaxFrames, count))))
+            return false;
         if (count == 0 || times.size() + count > MaxFrames) return false;
         times.insert(times.end(), count, static_cast<uint32_t>(time));
         if (*text == '\0') return true;

@@ -37,7 +37,8 @@ const char* ReadLeadingNumber(const char* text, uint64_t max, uint64_t& value);
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 
 // bumpwave-frames' --times, V or VxK items separated by commas (K frames at V
-// milliseconds), added to `times`; and its --save, frame numbers separated by
-// commas. False for anything else, an empty text included.
-bool ReadTimes(const char* text, std::vector<uint32_t>& times);
+// milliseconds), added to `times`, or with `placed` its --at, moments of the
+// visuals without repeats; and its --save, frame numbers separated by commas.
+// False for anything else, an empty text included.
+bool ReadTimes(const char* text, std::vector<uint32_t>& times, bool placed = false);
 bool ReadSave(const char* text, std::set<uint64_t>& save);

@@ -1,20 +1,24 @@
 // bumpwave-frames: draws chosen moments of the demo without a display and
 // writes them as PPM pictures.
 //
-//   bumpwave-frames --seed N --times SPEC [--save I1,I2,...] [--calm] --out DIR
+//   bumpwave-frames --seed N (--times SPEC | --at MS,...) [--save I1,I2,...] [--calm] --out DIR
+//   bumpwave-frames --scenes
 //
 // SPEC is a comma-separated list of V or VxK: K frames at V milliseconds. Frame
 // i is drawn at the i-th time through the demo's own timeline, into one frame
-// that persists from one to the next, and saved as DIR/frame-%05d.ppm when i is
-// listed in --save (every frame by default). Pictures are found as the demo
-// finds them.
+// that persists from one to the next. With --at, frame i is the paced show's
+// frame at the i-th moment, as a 60 fps recording has it. Frame i is saved as
+// DIR/frame-%05d.ppm when i is listed in --save (every frame by default).
+// Pictures are found as the demo finds them. --scenes lists the scenes.
 
 #include "platform/files.h"
 #include "platform/frame.h"
+#include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
 #include "tools/arguments.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -27,14 +31,19 @@
 #include <vector>
 
 constexpr const char* Help =
-    "usage: bumpwave-frames --seed N --times SPEC [--save I1,I2,...] [--calm] --out DIR\n"
+    "usage: bumpwave-frames --seed N (--times SPEC | --at MS,...) [--save I1,I2,...] [--calm]\n"
+    "                       --out DIR\n"
+    "       bumpwave-frames --scenes\n"
     "\n"
     "Draws chosen moments of the demo without a display and writes them as PPM\n"
-    "files. SPEC lists V or VxK items: K frames at V milliseconds into the demo.\n"
+    "files. --at draws the show as it is at each moment (MS milliseconds into it),\n"
+    "the frame bumpwave-record --fps 60 records there. SPEC lists V or VxK items:\n"
+    "K frames drawn in turn at V milliseconds, one step of the show each.\n"
     "Frame i is saved as DIR/frame-%05d.ppm when i is listed in --save (default:\n"
     "all). N seeds the effects' random start. --calm draws the calm show, whose\n"
     "logo fades in and stays instead of flashing. bumpmap.png and boys.jpg are read\n"
-    "from the current folder, or else from the build's or the installed data folder.\n";
+    "from the current folder, or else from the build's or the installed data folder.\n"
+    "--scenes lists the scenes: name, first and last millisecond.\n";
 
 constexpr ToolOption Known[] = {
     {"seed", "a whole number from 0 to 4294967295"},
@@ -42,11 +51,14 @@ constexpr ToolOption Known[] = {
     {"save", "frame numbers separated by commas"},
     {"out", "the name of a folder"},
     {"calm", nullptr},
+    {"at", "moments in milliseconds from 0 to 40999, separated by commas"},
+    {"scenes", nullptr},
 };
-enum { Seed, Times, Save, Out, Calm };
+enum { Seed, Times, Save, Out, Calm, At, ListScenes };
 
 struct FrameArguments {
     unsigned seed = 0;
+    bool calm = false, placed = false; // placed: --at
     std::vector<uint32_t> times;
     bool saveAll = true;
     std::set<uint64_t> save;
@@ -63,10 +75,16 @@ static FrameArguments ReadArguments(int argc, char** argv) {
         if (option == Seed) {
             read = seeded = ReadNumber(value, 0, UINT32_MAX, number);
             arguments.seed = static_cast<unsigned>(number);
-        } else if (option == Times) {
-            read = ReadTimes(value, arguments.times);
+        } else if (option == Times || option == At) {
+            if (!arguments.times.empty()) RefuseCommandLine("--times or --at, not both");
+            read = ReadTimes(value, arguments.times, option == At);
+            arguments.placed = option == At;
         } else if (option == Calm) {
-            CalmShow = true;
+            arguments.calm = true;
+        } else if (option == ListScenes) {
+            for (const SceneSpan& s : Scenes)
+                std::printf("%s %u %u\n", s.name, s.firstMs, std::min(s.lastMs, DemoLengthMs - 1));
+            std::exit(0);
         } else if (option == Save) {
             read = ReadSave(value, arguments.save);
             arguments.saveAll = false;
@@ -74,11 +92,16 @@ static FrameArguments ReadArguments(int argc, char** argv) {
             read = *value != '\0';
             arguments.out = value;
         }
-        if (!read) Refuse(Known[option], *value ? value : "\"\"");
+        if (!read) Refuse(Known[option], value);
     }
     if (optind < argc) RefuseCommandLine((std::string(argv[optind]) + " is not an option").c_str());
     if (!seeded || arguments.times.empty() || arguments.out.empty())
-        RefuseCommandLine("--seed, --times and --out are needed");
+        RefuseCommandLine("--seed, --times or --at, and --out are needed");
+    if (!arguments.save.empty() && *arguments.save.rbegin() >= arguments.times.size())
+        RefuseCommandLine(("--save names frame " + std::to_string(*arguments.save.rbegin()) +
+                           ", which is never drawn: frames 0 to " +
+                           std::to_string(arguments.times.size() - 1) + " are")
+                              .c_str());
     return arguments;
 }
 
@@ -118,18 +141,22 @@ static bool MakeFolder(const std::string& path) {
 
 static int Capture(const FrameArguments& arguments, Frame* frame) {
     if (!MakeFolder(arguments.out)) {
-        std::fprintf(stderr, "bumpwave-frames: cannot use %s as the output folder\n",
-                     arguments.out.c_str());
+        Complain("cannot use %s as the output folder", arguments.out.c_str());
         return 1;
     }
     for (size_t i = 0; i < arguments.times.size(); ++i) {
-        RenderScene(frame, arguments.times[i], BumpPicture, LogoPicture);
+        uint32_t ms = arguments.times[i];
+        if (arguments.placed) {
+            const uint32_t step = StepAt(ms, DefaultStepRate);
+            PlaceShow(step, DefaultStepRate);
+            ms = StepMilliseconds(step, DefaultStepRate);
+        }
+        AdvanceShow(ms, DrawShow(frame, ms, BumpPicture, LogoPicture));
         if (!arguments.saveAll && !arguments.save.count(i)) continue;
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%05zu.ppm", i);
         if (!WritePpm(arguments.out + name, frame)) {
-            std::fprintf(stderr, "bumpwave-frames: cannot write %s%s: %s\n", arguments.out.c_str(),
-                         name, std::strerror(errno));
+            Complain("cannot write %s%s: %s", arguments.out.c_str(), name, std::strerror(errno));
             return 1;
         }
     }
@@ -145,8 +172,8 @@ int main(int argc, char** argv) {
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
     if (!frame)
-        std::fputs("bumpwave-frames: not enough memory for the frame\n", stderr);
-    else if (LoadShow(arguments.seed))
+        Complain("not enough memory for the frame");
+    else if (LoadShow(arguments.seed, arguments.calm))
         status = Capture(arguments, frame);
     FreeShow();
     FreeFrame(frame);

@@ -1,12 +1,14 @@
 // bumpwave-record: records the demo with its music into a video file, frame
 // by frame, without a display or a sound card.
 //
-//   bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] [--calm] OUTPUT
+//   bumpwave-record [--fps N] [--seed N] [--from MS] [--until MS] [--crf N] [--scale N] [--calm]
+//                   OUTPUT
 //
 // Frame i shows the demo at floor(i × 1000 / fps) ms, drawn through the demo's
 // own timeline, as a run paced by a display of that refresh rate draws it.
 // After the visuals come black frames while the music plays to its end, then
-// a second of silence, as the demo waits for its music and pauses. The file
+// a second of silence, as the demo waits for its music and pauses. A clip
+// (--from) is the same recording from the frame on show at that moment. The file
 // is written under a name of its own beside OUTPUT and renamed over OUTPUT at
 // the end; a failure or a signal to stop removes it.
 
@@ -14,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
+#include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
 #include "tools/arguments.h"
@@ -35,14 +38,15 @@
 #include <unistd.h>
 
 constexpr const char* Help =
-    "usage: bumpwave-record [--fps N] [--seed N] [--until MS] [--crf N] [--scale N] [--calm] "
-    "OUTPUT\n"
+    "usage: bumpwave-record [--fps N] [--seed N] [--from MS] [--until MS] [--crf N] [--scale N]\n"
+    "                       [--calm] OUTPUT\n"
     "\n"
     "Records the demo with its music into OUTPUT, a .mkv (FFV1 and FLAC, lossless),\n"
     "a .mp4 (H.264 and AAC) or a .webm (VP9 and Opus); needs no display and no\n"
     "sound card.\n"
     "  --fps N     frames a second, 1 to 1000 (default 60)\n"
     "  --seed N    seeds the effects as bumpwave-frames --seed N (default: the time)\n"
+    "  --from MS   starts the video at MS milliseconds, its music too\n"
     "  --until MS  ends the video at MS milliseconds\n"
     "  --crf N     quality for .mp4 and .webm, 0 (best) to 51 (default 18)\n"
     "  --scale N   makes each pixel N x N pixels, 1 to 6 (default 1)\n"
@@ -58,16 +62,21 @@ constexpr double ProgressInterval = 0.25; // seconds between redraws of the line
 constexpr int ProgressWidth = 79;
 
 constexpr ToolOption Known[] = {
-    {"fps", "a whole number from 1 to 1000"},       {"seed", "a whole number from 0 to 4294967295"},
-    {"until", "milliseconds from 1 to 4294967295"}, {"crf", "a whole number from 0 to 51"},
-    {"scale", "a whole number from 1 to 6"},        {"calm", nullptr},
+    {"fps", "a whole number from 1 to 1000"},
+    {"seed", "a whole number from 0 to 4294967295"},
+    {"until", "milliseconds from 1 to 4294967295"},
+    {"crf", "a whole number from 0 to 51"},
+    {"scale", "a whole number from 1 to 6"},
+    {"calm", nullptr},
+    {"from", "milliseconds from 0 to 4294967294, before --until"},
 };
-enum { Fps, Seed, Until, Crf, Scale, Calm };
+enum { Fps, Seed, Until, Crf, Scale, Calm, From };
 
 struct RecordArguments {
     int framesPerSecond = 60;
     unsigned seed = 0;
-    bool seeded = false;
+    bool seeded = false, calm = false;
+    int64_t fromMs = 0;
     int64_t untilMs = 0; // 0: to the natural end
     int quality = 18;
     int scale = 1;
@@ -88,6 +97,7 @@ static int64_t TickRate = 1000;
 static int SoundChannels;
 static int64_t SoundTicks; // sound given to the file so far
 static int64_t UntilTicks; // where --until ends the video
+static int64_t SkipTicks;  // where --from starts it
 static bool MusicEnded;    // known once the music is decoded to its end
 static int64_t EndTicks;   // the end of the video, once the music has ended
 // Music read and not yet given to the file, in the machine's byte order.
@@ -104,12 +114,7 @@ static bool EndsWith(const std::string& text, const char* tail) {
 
 // What --help says: the options, and the folders the files are looked for in.
 static std::string HelpText() {
-    std::string help = Help;
-    const char* folders[MaxDataFolders];
-    int count = DataFolders(folders);
-    if (count == 0) return help + "nowhere: there is no data folder.\n";
-    for (int i = 0; i < count; ++i) help += (i ? " or " : "") + std::string(folders[i]);
-    return help + ".\n";
+    return Help + DataFoldersInWords() + ".\n";
 }
 
 static RecordArguments ReadArguments(int argc, char** argv) {
@@ -117,22 +122,26 @@ static RecordArguments ReadArguments(int argc, char** argv) {
     const std::string help = HelpText();
     const char* value = nullptr;
     const std::pair<uint64_t, uint64_t> ranges[] = {
-        {1, MaxFramesPerSecond}, {0, UINT32_MAX}, {1, UINT32_MAX}, {0, MaxQuality}, {1, MaxScale}};
+        {1, MaxFramesPerSecond}, {0, UINT32_MAX}, {1, UINT32_MAX},    {0, MaxQuality},
+        {1, MaxScale},           {0, 0},          {0, UINT32_MAX - 1}};
     for (int option; (option = NextOption(argc, argv, Known, help.c_str(), value)) >= 0;) {
         uint64_t number = 0;
         if (option == Calm) {
-            CalmShow = true;
+            arguments.calm = true;
             continue;
         }
         if (!ReadNumber(value, ranges[option].first, ranges[option].second, number))
-            Refuse(Known[option], *value ? value : "\"\"");
+            Refuse(Known[option], value);
         if (option == Fps) arguments.framesPerSecond = static_cast<int>(number);
         if (option == Seed) arguments.seed = static_cast<unsigned>(number);
         if (option == Seed) arguments.seeded = true;
         if (option == Until) arguments.untilMs = static_cast<int64_t>(number);
         if (option == Crf) arguments.quality = static_cast<int>(number);
         if (option == Scale) arguments.scale = static_cast<int>(number);
+        if (option == From) arguments.fromMs = static_cast<int64_t>(number);
     }
+    if (arguments.untilMs && arguments.fromMs >= arguments.untilMs)
+        RefuseCommandLine("--from must come before --until");
     if (optind == argc) RefuseCommandLine("OUTPUT, the video's file name, is needed");
     if (optind + 1 < argc)
         RefuseCommandLine(
@@ -144,7 +153,7 @@ static RecordArguments ReadArguments(int argc, char** argv) {
         arguments.kind = kind;
         if (EndsWith(arguments.output, extension)) return arguments;
     }
-    std::fprintf(stderr, "bumpwave-record: %s: %s\n", arguments.output.c_str(), Formats);
+    Complain("%s: %s", arguments.output.c_str(), Formats);
     std::exit(2);
 }
 
@@ -180,7 +189,7 @@ static void ClearProgress() {
 
 static bool Fail(const char* what, const char* why) {
     ClearProgress();
-    std::fprintf(stderr, "bumpwave-record: %s: %s\n", what, why);
+    Complain("%s: %s", what, why);
     return false;
 }
 
@@ -203,9 +212,8 @@ static bool LoadAssets(const RecordArguments& arguments) {
     DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
     BlackFrame = static_cast<uint32_t*>(std::calloc(FrameWidth * FrameHeight, 4));
     if (!DemoFrame || !BlackFrame) return Fail("the frame", "not enough memory");
-    if (!LoadShow(arguments.seeded ? std::optional(arguments.seed) : std::nullopt)) return false;
-    ResetTimeline();
-    return true;
+    return LoadShow(arguments.seeded ? std::optional(arguments.seed) : std::nullopt,
+                    arguments.calm);
 }
 
 // Reads the next sound of the music, all of one rate and channel count.
@@ -228,10 +236,9 @@ static void ReadSound() {
 static void OpenTrackMusic() {
     MusicOpen = OpenMusicFile(); // it says why not
     if (MusicOpen) ReadSound();
-    if (MusicOpen && MusicFrames == 0)
-        std::fprintf(stderr, "bumpwave-record: testing.ogg holds no sound that plays\n");
+    if (MusicOpen && MusicFrames == 0) Complain("testing.ogg holds no sound that plays");
     if (MusicOpen && MusicFrames > 0) return;
-    std::fprintf(stderr, "bumpwave-record: the video has no sound\n");
+    Complain("the video has no sound");
     CloseMusicFile();
     MusicOpen = false;
 }
@@ -270,7 +277,11 @@ static bool PumpSound(const RecordArguments& options, int64_t target) {
                 ticks = UntilTicks - SoundTicks;
                 frames = static_cast<int>(ticks * MusicRate / TickRate);
             }
-            if (!AddSound(MusicSamples, frames, MusicRate, MusicChannels))
+            // A clip's sound starts where its first frame is.
+            const int64_t dropped = std::clamp<int64_t>(SkipTicks - SoundTicks, 0, ticks);
+            const int skip = static_cast<int>(dropped * MusicRate / TickRate);
+            if (skip < frames && !AddSound(MusicSamples + skip * MusicChannels, frames - skip,
+                                           MusicRate, MusicChannels))
                 return RecordingFailed(options, VideoFileError());
             SoundTicks += ticks;
         }
@@ -278,8 +289,10 @@ static bool PumpSound(const RecordArguments& options, int64_t target) {
     }
     if (!MusicEnded || !MusicOpen) return true;
     for (int64_t end = std::min(target, EndTicks); SoundTicks < end;) {
+        SoundTicks = std::max(SoundTicks, std::min(SkipTicks, end));
         int frames = static_cast<int>(std::min<int64_t>(SoundBlockFrames, end - SoundTicks));
-        if (!AddSound(SilentSamples, frames, static_cast<int>(TickRate), SoundChannels))
+        if (frames > 0 &&
+            !AddSound(SilentSamples, frames, static_cast<int>(TickRate), SoundChannels))
             return RecordingFailed(options, VideoFileError());
         SoundTicks += frames;
     }
@@ -317,7 +330,11 @@ static int64_t RecordFrames(const RecordArguments& options) {
         std::max<int64_t>(1, static_cast<int64_t>(std::ceil(expectedMs * fps / 1000)));
     const auto start = std::chrono::steady_clock::now();
     double shown = 0;
-    int64_t frame = 0;
+    // A clip starts with the frame on show at its moment, the show placed there.
+    const int64_t first = StepAt(static_cast<uint32_t>(options.fromMs), options.framesPerSecond);
+    PlaceShow(static_cast<uint32_t>(first), options.framesPerSecond);
+    SkipTicks = first * TickRate / fps;
+    int64_t frame = first;
     for (;; ++frame) {
         // The sound runs a frame ahead, so the end is known before the frame after it.
         if (!PumpSound(options, (frame + 1) * TickRate / fps + 1)) return -1;
@@ -325,7 +342,8 @@ static int64_t RecordFrames(const RecordArguments& options) {
         const int64_t elapsedMs = frame * 1000 / fps;
         bool written;
         if (elapsedMs < DemoLengthMs) {
-            RenderScene(DemoFrame, static_cast<uint32_t>(elapsedMs), BumpPicture, LogoPicture);
+            const uint32_t ms = static_cast<uint32_t>(elapsedMs);
+            AdvanceShow(ms, DrawShow(DemoFrame, ms, BumpPicture, LogoPicture));
             written = AddVideoFrame(DemoFrame->pixels, DemoFrame->bytesPerRow);
         } else {
             written = AddVideoFrame(BlackFrame, FrameWidth * 4);
@@ -336,11 +354,11 @@ static int64_t RecordFrames(const RecordArguments& options) {
         }
         if (progress && SecondsSince(start) >= shown + ProgressInterval) {
             shown = SecondsSince(start);
-            ShowProgress(options, frame + 1, std::max(expected, frame + 1), shown);
+            ShowProgress(options, frame + 1 - first, std::max(expected, frame + 1) - first, shown);
         }
     }
     ClearProgress();
-    return PumpSound(options, EndTicks) ? frame : -1;
+    return PumpSound(options, EndTicks) ? frame - first : -1;
 }
 
 static void ReleaseAll() {
@@ -365,7 +383,7 @@ static bool Record(const RecordArguments& options) {
     if (!OpenVideoFile(AtomicFileName(), settings))
         return RecordingFailed(options, VideoFileError());
     if (MusicOpen && settings.sampleRate == 0) {
-        std::fprintf(stderr, "bumpwave-record: %s: the video has no sound\n", VideoFileError());
+        Complain("%s: the video has no sound", VideoFileError());
         CloseMusicFile();
         MusicOpen = false;
     }
@@ -388,7 +406,7 @@ static bool Record(const RecordArguments& options) {
     stat(options.output.c_str(), &info);
     double seconds = static_cast<double>(frames) / options.framesPerSecond;
     std::printf("%s: %lld frames, %.2f s, %dx%d, %.1f MB, %.1fx real time\n",
-                options.output.c_str(), static_cast<long long>(frames), seconds,
+                Printable(options.output).c_str(), static_cast<long long>(frames), seconds,
                 FrameWidth * options.scale, FrameHeight * options.scale, info.st_size / 1e6,
                 seconds / SecondsSince(start));
     return true;

@@ -1,17 +1,16 @@
-// bumpwave-view: shows one effect in a window, one frame per refresh, until the
-// window is closed, Escape or q is pressed, or the given seconds have passed.
-// It finds "bumpmap.png" and "boys.jpg" where the demo finds them.
+// bumpwave-view: shows one scene of the demo in a window, one step per
+// refresh, until the window is closed, Escape or q is pressed, or the given
+// seconds have passed. It finds "bumpmap.png" and "boys.jpg" where the demo
+// finds them.
 //
-//   bumpwave-view [lights|plasma|overlay|dots] [--seconds N]
+//   bumpwave-view [SCENE] [--seconds N]
 
-#include "effects/bump_lights.h"
-#include "effects/dot_grid.h"
-#include "effects/plasma.h"
 #include "platform/display.h"
 #include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/pacing.h"
 #include "shell/show.h"
+#include "shell/timeline.h"
 #include "tools/arguments.h"
 
 #include <charconv>
@@ -22,22 +21,21 @@
 #include <getopt.h>
 #include <string>
 
-enum class Effect { Lights, Plasma, Overlay, Dots };
-
 constexpr const char* Help =
-    "usage: bumpwave-view [lights|plasma|overlay|dots] [--seconds N]\n"
+    "usage: bumpwave-view [SCENE] [--seconds N]\n"
     "\n"
-    "Shows one effect of the demo in a 640 x 480 window, one frame per refresh, until\n"
+    "Shows one scene of the demo in a 640 x 480 window, one step per refresh, until\n"
     "the window is closed, Escape or q is pressed, or N seconds have passed\n"
-    "(default: lights, no end). F11 toggles full screen.\n"
+    "(default: lights, no end). The scenes: lights, plasma, dots, flash, overlay,\n"
+    "flash-again and fade-out; the flash scenes flash. F11 toggles full screen.\n"
     "bumpmap.png and boys.jpg are read from the current folder, or else from the\n"
     "build's or the installed data folder.\n";
 
 constexpr ToolOption Known[] = {{"seconds", "a number of seconds, 0 or more"}};
 
 struct ViewArguments {
-    Effect effect = Effect::Lights;
-    double seconds = 0; // 0: until the window is closed
+    uint32_t sceneMs = 0; // a moment of the scene shown
+    double seconds = 0;   // 0: until the window is closed
 };
 
 // Seconds: a plain non-negative number, all of the word.
@@ -52,36 +50,17 @@ static ViewArguments ReadArguments(int argc, char** argv) {
     const char* value = nullptr;
     while (NextOption(argc, argv, Known, Help, value) >= 0)
         if (!ReadSeconds(value, arguments.seconds)) Refuse(Known[0], value);
-    const char* names[] = {"lights", "plasma", "overlay", "dots"};
-    if (optind + 1 < argc) RefuseCommandLine("one effect at a time");
+    if (optind + 1 < argc) RefuseCommandLine("one scene at a time");
     if (optind == argc) return arguments;
-    int known = 0;
-    while (known < 4 && std::strcmp(argv[optind], names[known]) != 0) ++known;
-    if (known == 4)
-        RefuseCommandLine(
-            (std::string(argv[optind]) + " is no effect: lights, plasma, overlay or dots").c_str());
-    arguments.effect = static_cast<Effect>(known);
-    return arguments;
-}
-
-static void RenderEffect(Effect effect, Frame* frame, const uint32_t* bump, const uint32_t* logo) {
-    switch (effect) {
-    case Effect::Lights:
-        RenderBumpLights(frame, bump);
-        StepBumpLights();
-        break;
-    case Effect::Plasma:
-        if (RenderPlasma(frame, nullptr)) StepPlasma();
-        break;
-    case Effect::Overlay:
-        if (RenderPlasma(frame, logo)) StepPlasma();
-        break;
-    case Effect::Dots:
-        if (RenderPlasma(frame, nullptr)) StepPlasma();
-        RenderDotGrid(frame);
-        StepDotGrid();
-        break;
-    }
+    for (const SceneSpan& scene : Scenes)
+        if (std::strcmp(argv[optind], scene.name) == 0) {
+            arguments.sceneMs = scene.firstMs;
+            return arguments;
+        }
+    std::string names;
+    for (const SceneSpan& scene : Scenes)
+        names += std::string(names.empty() ? "" : ", ") + scene.name;
+    RefuseCommandLine((std::string(argv[optind]) + " is no scene: " + names).c_str());
 }
 
 int main(int argc, char** argv) {
@@ -89,7 +68,7 @@ int main(int argc, char** argv) {
     const ViewArguments arguments = ReadArguments(argc, argv);
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     Display* display = frame ? OpenDisplay(false, true, "bumpwave-view") : nullptr;
-    bool ready = display && LoadShow(std::nullopt);
+    bool ready = display && LoadShow(std::nullopt, false);
     auto start = std::chrono::steady_clock::now();
     auto running = [&] {
         std::chrono::duration<double> shown = std::chrono::steady_clock::now() - start;
@@ -100,7 +79,8 @@ int main(int argc, char** argv) {
     const int64_t begin = ClockNanoseconds();
     if (ready) LendPixels(display, frame);
     for (uint32_t frames = 1; ready && running(); ++frames) {
-        RenderEffect(arguments.effect, frame, BumpPicture, LogoPicture);
+        AdvanceShow(arguments.sceneMs,
+                    DrawShow(frame, arguments.sceneMs, BumpPicture, LogoPicture));
         ShowFrame(display, frame);
         SleepUntil(begin + StepDueAt(frames, refreshRate));
         if (TakeEvents(display)) break;

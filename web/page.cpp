@@ -75,7 +75,7 @@ static bool OpenPageDisplay() {
 static bool PrepareShow(unsigned seed) {
     std::fflush(stdout);
     if (!OpenPageDisplay()) return false;
-    bool loaded = LoadShow(seed); // its messages go to the page
+    bool loaded = LoadShow(seed, Timeline.calm); // its messages go to the page
     std::fflush(stdout);
     return loaded;
 }
@@ -150,12 +150,12 @@ EMSCRIPTEN_KEEPALIVE int* PlaceFrame(int width, int height) {
 
 // The Calm checkbox: the shows and frames that follow flash nothing.
 EMSCRIPTEN_KEEPALIVE void SetCalm(int calm) {
-    CalmShow = calm != 0;
+    Timeline.calm = calm != 0;
 }
 
 // Loads the next show before its click, so that the click only starts it.
 EMSCRIPTEN_KEEPALIVE int LoadShowAhead(unsigned seed) {
-    P.loaded = LoadShow(seed);
+    P.loaded = LoadShow(seed, Timeline.calm);
     P.loadedSeed = seed;
     std::fflush(stdout);
     return P.loaded;
@@ -189,15 +189,13 @@ EMSCRIPTEN_KEEPALIVE double FrameRate() {
 
 // As bumpwave-frames: one frame that persists from one time to the next.
 EMSCRIPTEN_KEEPALIVE int StartFrames(unsigned seed) {
-    if (!PrepareShow(seed)) return 0;
-    ResetTimeline();
-    return 1;
+    return PrepareShow(seed);
 }
 
 // With `keep`, the frame as drawn is kept in CapturedFrame's pixels: whatever
 // the canvas shows, a capture is the frame itself.
 EMSCRIPTEN_KEEPALIVE void DrawFrameAt(uint32_t elapsedMs, int keep) {
-    RenderScene(P.frame, elapsedMs, BumpPicture, LogoPicture);
+    AdvanceShow(elapsedMs, DrawShow(P.frame, elapsedMs, BumpPicture, LogoPicture));
     ShowFrame(P.display, P.frame); // before the capture's lock, which forgets the drawn areas
     if (keep) KeepFrame();
 }
