@@ -380,11 +380,11 @@ function startWorker() {
     const data = message.data;
     if ("broken" in data) workerFailed();
     else if ("line" in data) say(data.line);
-    else if (data.ready) {
+    else if (!data.ready) page.checks[data.checked](data);
+    else {
       page.musicReady = true;
       if (page.waitingForMusic) start();
     }
-    else page.checks[data.checked](data);
   };
   page.worker.onerror = (error) => workerFailed(error.preventDefault());
 }
