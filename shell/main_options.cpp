@@ -3,7 +3,6 @@
 #include "shell/pacing.h"
 #include "shell/timeline.h"
 
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -95,9 +94,11 @@ static const NumberOption* NumberOptionOf(const char* word, const char*& value) 
 // A plain decimal number in range, all of the word, without a fraction where
 // it must be whole.
 static bool ReadNumberOf(const NumberOption& option, const char* text, double& number) {
-    const char* end = text + std::strlen(text);
-    auto [at, error] = std::from_chars(text, end, number, std::chars_format::fixed);
-    return error == std::errc() && at == end && number >= option.min && number <= option.max &&
+    // Digits and a point only: no sign, space, exponent or hexadecimal.
+    const size_t plain = std::strspn(text, "0123456789.");
+    char* end = nullptr;
+    number = plain && text[plain] == '\0' ? std::strtod(text, &end) : -1;
+    return end && *end == '\0' && number >= option.min && number <= option.max &&
            (!option.whole || !std::strchr(text, '.'));
 }
 
