@@ -92,7 +92,9 @@ class Browser:
         return value
 
     def key(self, key, code):
-        codes, texts = {"Escape": 27, "Enter": 13, " ": 32}, {"Enter": "\r", " ": " "}
+        codes = {"Escape": 27, "Enter": 13, " ": 32, "Home": 36, "ArrowLeft": 37, "ArrowRight": 39,
+                 ",": 188, ".": 190}
+        texts = {"Enter": "\r", " ": " "}
         for kind in ("keyDown", "keyUp"):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code,
                       windowsVirtualKeyCode=codes.get(key) or ord(key.upper()),

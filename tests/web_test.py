@@ -429,6 +429,72 @@ def tap(browser):
         browser.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)
 
 
+# The canvas's pixels as RGB bytes, as the show drew them, by the surface it draws on.
+CANVAS_RGB = """(() => {
+  const w = 640, h = 480, gl = Module.screen.gl, rgb = new Uint8Array(w * h * 3);
+  let shown = new Uint8Array(w * h * 4);
+  if (gl) gl.readPixels(0, 0, w, h, gl.RGBA, gl.UNSIGNED_BYTE, shown);
+  else shown = canvas.getContext('2d').getImageData(0, 0, w, h).data;
+  for (let y = 0; y < h; ++y)
+    for (let x = 0; x < w; ++x)
+      rgb.set(shown.subarray(((gl ? h - 1 - y : y) * w + x) * 4, ((gl ? h - 1 - y : y) * w + x) * 4 + 3),
+              (y * w + x) * 3);
+  let text = '';
+  for (let i = 0; i < rgb.length; i += 8192) text += String.fromCharCode(...rgb.subarray(i, i + 8192));
+  return btoa(text); })()"""
+# Where the music is heard against where the show is, in seconds.
+DRIFT = "Math.abs(bumpwave.showTime - (page.musicFrom + bumpwave.musicTime))"
+
+
+def a_show_moves_as_a_video_does_with_its_music(server, native):
+    at = [8200, 8216, 13216, 13200, 0]
+    subprocess.run([os.path.join(native, "bumpwave-frames"), "--seed", "5", "--out", "at", "--at",
+                    ",".join(map(str, at))], cwd=native, check=True, capture_output=True)
+    expected = [open(os.path.join(native, "at", "frame-%05d.ppm" % i), "rb").read()[15:] for i in
+                range(len(at))]
+    with Browser() as browser:
+        # A link to 31.5 s starts there, picture and music; a second of a stalled page later,
+        # they are still together within a tenth of a second.
+        browser.open(server.url + "?seed=5&t=31.5")
+        browser.evaluate(START)
+        check(browser.wait_for("bumpwave.musicTime > 0.5", 20), "no music")
+        check(31.5 < browser.evaluate("bumpwave.showTime") < 34, "not from 31.5 s")
+        browser.evaluate(STALL)
+        time.sleep(0.5)
+        for _ in range(10):
+            check(browser.evaluate(DRIFT) <= 0.1, "picture and music %.3f s apart" % browser.evaluate(DRIFT))
+            time.sleep(0.1)
+        # Paused, each key puts on the canvas the frame bumpwave-frames draws at its moment.
+        browser.key(" ", "Space")
+        check(browser.wait_for("bumpwave.paused && !document.getElementById('seek-bar').hidden", 3),
+              "no seek bar while paused")
+        for i, (key, code) in enumerate((("2", "Digit2"), (".", "Period"), ("ArrowRight", "ArrowRight"),
+                                         (",", "Comma"), ("Home", "Home"))):
+            browser.key(key, code)
+            check(browser.wait_for("Math.round(bumpwave.showTime * 1000) === %d" % at[i], 3),
+                  "%s: at %s s" % (key, browser.evaluate("bumpwave.showTime")))
+            shown = base64.b64decode(browser.evaluate(CANVAS_RGB))
+            check(shown == expected[i], "%s: not the frame of a show placed at %d ms" % (key, at[i]))
+        # Placing the show at 40 s is quick even on a phone eight times slower than this machine.
+        browser.call("Emulation.setCPUThrottlingRate", rate=8)
+        took = browser.evaluate("(() => { const t = performance.now(); _SeekShowTo(40000, t);"
+                                " return performance.now() - t; })()")
+        browser.call("Emulation.setCPUThrottlingRate", rate=1)
+        check(took < 250, "placing the show at 40 s took %.0f ms" % took)
+        # The end screen comes with the visuals' end, the music playing on beside it; Play
+        # again stops that music and starts a new show.
+        browser.key("9", "Digit9")
+        browser.key(" ", "Space")
+        check(browser.wait_for("bumpwave.state === 'music' && !document.getElementById('panel').hidden",
+                               10), "no end screen at the visuals' end")
+        played = browser.evaluate("bumpwave.musicTime")
+        check(browser.wait_for("bumpwave.musicTime > %f" % (played + 0.2), 5), "no music beside it")
+        browser.evaluate(START)
+        check(browser.wait_for("bumpwave.state === 'running' && bumpwave.showTime < 5", 10), "no new show")
+        browser.key("q", "KeyQ")
+        check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+
+
 def main():
     server, native = Server(os.path.abspath(sys.argv[1])), os.path.abspath(sys.argv[2])
     passed = failed = 0
@@ -439,7 +505,8 @@ def main():
                  what_cannot_run_is_said_and_a_shows_seed_replays_it,
                  every_screen_shows_the_whole_frame_and_a_hidden_page_pauses,
                  a_phone_held_sideways_sees_every_screen_whole,
-                 a_paced_show_plays_to_its_end_and_escape_or_q_ends_one):
+                 a_paced_show_plays_to_its_end_and_escape_or_q_ends_one,
+                 a_show_moves_as_a_video_does_with_its_music):
         started = time.monotonic()
         try:
             test(server, native)

@@ -29,9 +29,11 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <span>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -117,11 +119,34 @@ EMSCRIPTEN_KEEPALIVE int StartShow(unsigned seed, double now) {
 }
 
 // One display frame of the show at `now`, `playedOut` once the music has
-// played to its end or faded out. Returns the show's phase (ShowPhase).
-EMSCRIPTEN_KEEPALIVE int StepShow(double now, int playedOut) {
-    ShowPhase phase = StepFrameLoop(PageTime(now), playedOut != 0);
+// played to its end or faded out, `musicSeconds` where the music is heard
+// (negative while that is not known). Returns the show's phase (ShowPhase).
+EMSCRIPTEN_KEEPALIVE int StepShow(double now, int playedOut, double musicSeconds) {
+    ShowPhase phase = StepFrameLoop(PageTime(now), playedOut != 0, musicSeconds);
     std::fflush(stdout);
     return static_cast<int>(phase);
+}
+
+// The show put at `ms`, drawn: the show time of the step shown, where the
+// page's music goes on from.
+EMSCRIPTEN_KEEPALIVE uint32_t SeekShowTo(double ms, double now) {
+    return SeekShow(static_cast<uint32_t>(std::clamp(ms, 0.0, double{DemoLengthMs})),
+                    PageTime(now));
+}
+
+// The show time of the step `delta` steps from the one shown.
+EMSCRIPTEN_KEEPALIVE uint32_t StepFromShown(int delta) {
+    const int64_t step = int64_t{StepAt(ShownMilliseconds(), DefaultStepRate)} + delta;
+    return StepMilliseconds(static_cast<uint32_t>(std::max<int64_t>(step, 0)), DefaultStepRate);
+}
+
+// The scenes as the seek bar's chapters: "name first,name first,...".
+EMSCRIPTEN_KEEPALIVE const char* SceneList() {
+    static std::string list;
+    for (const SceneSpan& scene : list.empty() ? Scenes : std::span<const SceneSpan>{})
+        list += (list.empty() ? "" : ",") + std::string(scene.name) + " " +
+                std::to_string(scene.firstMs);
+    return list.c_str();
 }
 
 // Stops or resumes the show's clock (a hidden page, or the user's pause); the
@@ -130,10 +155,9 @@ EMSCRIPTEN_KEEPALIVE void PauseShowAt(int paused, double now) {
     PauseShow(paused != 0, PageTime(now));
 }
 
-// The show time of the last step taken, in seconds.
+// The show time of the step on the screen, in seconds.
 EMSCRIPTEN_KEEPALIVE double ShowSeconds() {
-    uint32_t steps = StepsTaken();
-    return steps ? StepMilliseconds(steps - 1, DefaultStepRate) / 1000.0 : 0;
+    return ShownMilliseconds() / 1000.0;
 }
 
 // Where the frame goes on an area of `width` × `height` device pixels, by the

@@ -9,13 +9,15 @@
 // (?autostart=0 does not); ?seed=S&times=SPEC&save=LIST draws what
 // `bumpwave-frames --seed S --times SPEC --save LIST` draws, one frame per
 // display frame, keeping each saved frame as a PNG data URL; ?keep-sound keeps
-// the music's own samples the worklet played, with silence for any gap.
+// the music's own samples the worklet played, with silence for any gap; ?t=S
+// starts the show S seconds in.
 "use strict";
 
 const bumpwave = (window.bumpwave = { state: "start", frames: 0, fps: null, captures: [], seed: null });
 const params = new URLSearchParams(location.search);
 const element = (id) => document.getElementById(id);
-const [canvas, messages, startButton, touchBar, calmBox] = ["canvas", "messages", "start", "touch-bar", "calm"].map(element);
+const [canvas, messages, startButton, touchBar, calmBox, seekBar, seekInput] =
+  ["canvas", "messages", "start", "touch-bar", "calm", "seek-bar", "seek"].map(element);
 // The kinds as music_worker.cpp's CheckFile numbers them, and as the page names them.
 const FileKinds = ["bump", "logo", "music"];
 const KindNames = { bump: "the bump picture", logo: "the logo", music: "the music" };
@@ -65,6 +67,9 @@ Module.print = Module.printErr = say;
 Module.onRuntimeInitialized = () => {
   page.runtime = true;
   FS.mkdir("/user");
+  // The scenes as the seek bar's chapters, from the demo's own table.
+  for (const [name, first] of ccall("SceneList", "string").split(",").map((scene) => scene.split(" ")))
+    element("chapters").append(Object.assign(document.createElement("span"), { textContent: name, style: `left: ${first / 410}%` }));
   startButton.textContent = "Start";
   layout();
   if (Number.isNaN(givenSeed())) return refuseSeed();
@@ -151,10 +156,14 @@ function soundAllowed() {
   return false;
 }
 
-// The show's music on a worklet of its own, fed by the worker through a channel.
-function startMusic() {
+// The show's music on a worklet of its own, fed by the worker through a
+// channel, from `seconds` into it.
+function startMusic(seconds) {
   const sound = page.sound;
+  if (page.node) page.node.disconnect();
   page.node = null;
+  page.musicFrom = seconds;
+  bumpwave.musicTime = 0;
   page.musicOut = !sound || !sound.ready || page.workerBroken;
   if (page.musicOut) return;
   const node = (page.node = new AudioWorkletNode(sound.context, "music", { outputChannelCount: [2] }));
@@ -162,7 +171,7 @@ function startMusic() {
   node.connect(sound.context.destination);
   node.port.postMessage(channel.port1, [channel.port1]);
   node.port.onmessage = (message) => node === page.node && heardFromWorklet(message.data);
-  const play = { port: channel.port2, rate: sound.context.sampleRate, seconds: 0, own: !page.userFiles.music };
+  const play = { port: channel.port2, rate: sound.context.sampleRate, seconds: seconds, own: !page.userFiles.music };
   page.worker.postMessage({ play: Object.assign(play, { keep: params.has("keep-sound") }) }, [channel.port2]);
 }
 
@@ -209,6 +218,7 @@ function showPanel(label) {
 
 function start() {
   page.countdown = 0;
+  if (bumpwave.state === "music") return (page.again = !_StopShow()); // its music stops first
   if (showActive()) return;
   prepareSound();
   if (page.filesPending) {
@@ -237,7 +247,12 @@ function start() {
   page.loadedSeed = null;
   _SetCalm(calmBox.checked ? 1 : 0);
   if (!_StartShow(page.shownSeed, performance.now())) return showPanel("Start");
-  startMusic();
+  // ?t for the first show only: "Play again" plays from the start.
+  const from = Number(params.get("t") || 0);
+  if (!(from >= 0 && from <= 41)) say(`?t=${params.get("t")} is no moment of the show: 0 to 41 seconds`);
+  params.delete("t");
+  startMusic(from > 0 && from <= 41 ? _SeekShowTo(1000 * from, performance.now()) / 1000 : 0);
+  page.ended = false;
   // The show's clock waits for the music's first sound, which takes a moment to
   // come from the worker (or never comes: then it goes on alone).
   if (!page.musicOut) _PauseShowAt(1, performance.now());
@@ -254,24 +269,69 @@ function start() {
 // The page's own work per step over the last second is bumpwave.stepMs.
 function step(now) {
   const began = performance.now();
-  bumpwave.state = States[_StepShow(now, page.musicOut ? 1 : 0)];
+  const music = page.node && !bumpwave.paused && bumpwave.musicTime > 0 ? page.musicFrom + bumpwave.musicTime : -1;
+  bumpwave.state = States[_StepShow(now, page.musicOut ? 1 : 0, music)];
   const ended = performance.now();
   page.stepTimes.push([ended, ended - began]);
   while (page.stepTimes[0][0] < ended - 1000) page.stepTimes.shift();
   const durations = page.stepTimes.map((time) => time[1]);
   bumpwave.stepMs = { mean: durations.reduce((a, b) => a + b) / durations.length, worst: Math.max(...durations) };
   Object.assign(bumpwave, { frames: _FramesShown(), showTime: _ShowSeconds() });
-  if (bumpwave.state !== "running" && bumpwave.fps === null) bumpwave.fps = _FrameRate();
+  showTime();
+  // The end screen comes with the visuals' end, the music playing out beside it.
+  if (bumpwave.state !== "running" && !page.ended) endScreen();
   if (bumpwave.state !== "ended") return requestAnimationFrame(step);
-  bumpwave.paused = false;
   if (page.node) page.node.disconnect();
   page.node = null;
+  if (page.again) start((page.again = false));
+}
+
+function endScreen() {
+  page.ended = true;
+  bumpwave.fps = _FrameRate();
+  bumpwave.paused = false;
   showTouchBar();
+  seekBar.hidden = true;
   if (document.fullscreenElement) document.exitFullscreen();
   const again = "?seed=" + page.shownSeed;
   messages.append(`Seed ${page.shownSeed}: this show again at `, link(again, again), "\n");
   loadAhead();
   showPanel("Play again");
+}
+
+// The seek bar: the show's time among its scenes, shown while paused and for
+// two seconds after the pointer moves or a tap; never over the frame for long.
+function showBar() {
+  clearTimeout(page.barTimer);
+  seekBar.hidden = bumpwave.state !== "running";
+  if (!bumpwave.paused) page.barTimer = setTimeout(() => (seekBar.hidden = !bumpwave.paused), 2000);
+}
+
+function showTime() {
+  const at = Math.round(1000 * bumpwave.showTime), second = Math.floor(at / 1000);
+  if (document.activeElement !== seekInput) seekInput.value = at;
+  element("time").textContent = `${Math.floor(second / 60)}:${String(second % 60).padStart(2, "0")} / 0:41`;
+  element("moment").href = `?seed=${page.shownSeed}&t=${(at / 1000).toFixed(2)}`;
+  element("moment").hidden = !bumpwave.paused;
+}
+
+// Picture and music together to show time `ms`.
+function seek(ms) {
+  if (bumpwave.state !== "running") return;
+  const at = _SeekShowTo(ms, performance.now());
+  if (page.node) startMusic(at / 1000);
+  bumpwave.showTime = _ShowSeconds();
+  showTime();
+  showBar();
+}
+
+// Left and Right 5 s, Home the start, 0 to 9 that tenth, and while paused , and . a step.
+function seekKey(key) {
+  const shown = 1000 * bumpwave.showTime, steps = bumpwave.paused ? { ",": -1, ".": 1 } : {};
+  const to = { arrowleft: shown - 5000, arrowright: shown + 5000, home: 0 }[key] ??
+    (/^[0-9]$/.test(key) ? 4100 * key : key in steps ? _StepFromShown(steps[key]) : null);
+  if (to !== null) seek(to);
+  return to !== null;
 }
 
 // What bumpwave-frames draws, read by its own readers.
@@ -330,15 +390,18 @@ function setPaused() {
   if (page.sound) page.sound.context[paused ? "suspend" : "resume"]();
   bumpwave.showTime = _ShowSeconds(); // what stands still from now on
   element("pause").textContent = paused ? "Go on" : "Pause";
+  showTime();
+  showBar();
 }
 
 const togglePause = () => setPaused((page.userPaused = !page.userPaused));
 
-const showActive = () => bumpwave.state === "running" || bumpwave.state === "music";
+const showActive = () => bumpwave.state === "running";
 
-// Ends the show as the desktop's stop keys do; a paused show goes on, to fade out.
+// Ends the show as the desktop's stop keys do, or the music playing out beside
+// the end screen; a paused show goes on, to fade out.
 function stopShow() {
-  if (!showActive()) return;
+  if (!showActive() && bumpwave.state !== "music") return;
   page.userPaused = false;
   setPaused();
   _StopShow();
@@ -367,6 +430,7 @@ function tap(event) {
     return toggleFullScreen();
   }
   page.lastTap = event.timeStamp;
+  showBar();
   page.tapTimer = setTimeout(togglePause, 350);
 }
 
@@ -494,7 +558,7 @@ document.addEventListener("keydown", (event) => {
   if (key === "f") toggleFullScreen();
   else if (key === "escape" || key === "q") stopShow();
   else if (key === " " && showActive()) togglePause();
-  else return;
+  else if (!showActive() || !seekKey(key)) return;
   event.preventDefault();
   event.stopPropagation();
 }, true);
@@ -503,6 +567,9 @@ element("stage").addEventListener("touchend", tap);
 element("pause").addEventListener("click", togglePause);
 element("full-screen").addEventListener("click", toggleFullScreen);
 element("stop").addEventListener("click", stopShow);
+element("stage").addEventListener("pointermove", () => showActive() && showBar());
+seekInput.addEventListener("input", () => seek(Number(seekInput.value)));
+
 document.addEventListener("visibilitychange", setPaused);
 for (const change of ["resize", "orientationchange"]) addEventListener(change, layout);
 document.addEventListener("fullscreenchange", layout);
