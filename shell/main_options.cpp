@@ -1,9 +1,9 @@
 #include "shell/main_options.h"
 
+#include "shell/numbers.h"
 #include "shell/pacing.h"
 #include "shell/timeline.h"
 
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -92,15 +92,6 @@ static const NumberOption* NumberOptionOf(const char* word, const char*& value) 
     return nullptr;
 }
 
-// A plain decimal number in range, all of the word, without a fraction where
-// it must be whole.
-static bool ReadNumberOf(const NumberOption& option, const char* text, double& number) {
-    const char* end = text + std::strlen(text);
-    auto [at, error] = std::from_chars(text, end, number, std::chars_format::fixed);
-    return error == std::errc() && at == end && number >= option.min && number <= option.max &&
-           (!option.whole || !std::strchr(text, '.'));
-}
-
 ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
     options = {};
     options.rate = DefaultStepRate;
@@ -112,7 +103,8 @@ ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options)
         if (const NumberOption* option = NumberOptionOf(word, value)) {
             if (!value && i + 1 < argc) value = argv[++i];
             double number = 0;
-            if (!value || !ReadNumberOf(*option, value, number)) {
+            if (!value || !ReadNumber(value, option->min, option->max, number) ||
+                (option->whole && std::strchr(value, '.'))) {
                 options.refused = word[0] == '-' ? option->name : option->keyword;
                 options.takes = option->takes;
                 options.value = value;

@@ -2,7 +2,6 @@
 
 #include "platform/files.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,14 +85,4 @@ void Refuse(const ToolOption& option, const char* value) {
 void RefuseCommandLine(const char* what) {
     Complain("%s (see --help)", what);
     std::exit(2);
-}
-
-const char* ReadLeadingNumber(const char* text, uint64_t max, uint64_t& value) {
-    auto [end, error] = std::from_chars(text, text + std::strlen(text), value);
-    return error == std::errc() && value <= max ? end : nullptr;
-}
-
-bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
-    const char* end = ReadLeadingNumber(text, max, value);
-    return end && *end == '\0' && value >= min;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/frame.h"
+#include "shell/numbers.h"
 #include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
@@ -20,7 +21,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,9 +70,9 @@ struct FrameArguments {
 static bool ReadTimes(const char* text, std::vector<uint32_t>& times, bool placed) {
     for (;;) {
         uint64_t time = 0, count = 1;
-        if (!(text = ReadLeadingNumber(text, placed ? DemoLengthMs - 1 : UINT32_MAX, time)))
+        if (!(text = ReadLeadingNumber(text, 0, placed ? DemoLengthMs - 1 : UINT32_MAX, time)))
             return false;
-        if (*text == 'x' && (placed || !(text = ReadLeadingNumber(text + 1, MaxFrames, count))))
+        if (*text == 'x' && (placed || !(text = ReadLeadingNumber(text + 1, 0, MaxFrames, count))))
             return false;
         if (count == 0 || times.size() + count > MaxFrames) return false;
         times.insert(times.end(), count, static_cast<uint32_t>(time));
@@ -84,7 +84,7 @@ static bool ReadTimes(const char* text, std::vector<uint32_t>& times, bool place
 static bool ReadSave(const char* text, std::set<uint64_t>& save) {
     for (;;) {
         uint64_t index = 0;
-        if (!(text = ReadLeadingNumber(text, UINT32_MAX, index))) return false;
+        if (!(text = ReadLeadingNumber(text, 0, UINT32_MAX, index))) return false;
         save.insert(index);
         if (*text == '\0') return true;
         if (*text++ != ',') return false;
@@ -192,9 +192,10 @@ static int Capture(const FrameArguments& arguments, Frame* frame) {
 int main(int argc, char** argv) {
     ProgramName = "bumpwave-frames";
     const FrameArguments arguments = ReadArguments(argc, argv);
-    // A file too large for its limit is a write error, with a message.
-    std::signal(SIGXFSZ, SIG_IGN);
-    DropAtomicFileOnStop(nullptr);
+    CatchStopSignals([](int signal) {
+        RemoveAtomicFileNow();
+        EndBySignal(signal);
+    });
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
     if (!frame)
