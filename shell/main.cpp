@@ -48,25 +48,20 @@ static void AskToStop(int signal) {
     StopRequested = 1;
 }
 
-static bool Fail(const char* reason) {
-    Complain("%s", reason);
-    return false;
-}
-
 // What each show needs of its own: the music's end signal, the pictures and
 // the tables, and the music.
 static bool StartShow() {
     Demo.musicEnded = CreateSignal();
-    if (!Demo.musicEnded) return Fail("no free signal");
+    if (!Demo.musicEnded) return Complain("no free signal"), false;
     if (!LoadShow(Demo.options.seed, Demo.options.calm)) return false; // the show said why
     Demo.musicStarted = StartMusic(Demo.musicEnded);
-    if (!Demo.musicStarted) return Fail("cannot start the music thread");
+    if (!Demo.musicStarted) return Complain("cannot start the music thread"), false;
     return true;
 }
 
 static bool StartUp() {
     Demo.frame = AllocateFrame(FrameWidth, FrameHeight);
-    if (!Demo.frame) return Fail("not enough memory for the frame");
+    if (!Demo.frame) return Complain("not enough memory for the frame"), false;
     Demo.display = OpenDisplay(!Demo.options.window, Demo.options.paced, Banner);
     if (!Demo.display) return false; // the display layer said why
     LendPixels(Demo.display, Demo.frame);

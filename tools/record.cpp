@@ -113,14 +113,9 @@ static bool EndsWith(const std::string& text, const char* tail) {
     return text.size() > length && !strcasecmp(text.c_str() + text.size() - length, tail);
 }
 
-// What --help says: the options, and the folders the files are looked for in.
-static std::string HelpText() {
-    return Help + DataFoldersInWords() + ".\n";
-}
-
 static RecordArguments ReadArguments(int argc, char** argv) {
     RecordArguments arguments;
-    const std::string help = HelpText();
+    const std::string help = Help + DataFoldersInWords() + ".\n"; // the folders searched
     const char* value = nullptr;
     const std::pair<uint64_t, uint64_t> ranges[] = {
         {1, MaxFramesPerSecond}, {0, UINT32_MAX}, {1, UINT32_MAX},    {0, MaxQuality},

@@ -17,7 +17,6 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -507,20 +506,17 @@ bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
 static void Release() {
     if (V.output && V.output->pb) avio_closep(&V.output->pb);
     avformat_free_context(std::exchange(V.output, nullptr));
-    for (Track* track : {&V.picture, &V.sound}) {
-        avcodec_free_context(&track->encoder);
-        av_frame_free(&track->frame);
-        *track = {};
-    }
+    DropSoundTrack();
+    avcodec_free_context(&V.picture.encoder);
+    av_frame_free(&V.picture.frame);
+    V.picture = {};
     av_packet_free(&V.packet);
     sws_freeContext(std::exchange(V.toYuv, nullptr));
     av_frame_free(&V.small);
     if (V.pending) av_audio_fifo_free(std::exchange(V.pending, nullptr));
-    swr_free(&V.converter);
     std::free(std::exchange(V.converted, nullptr));
     std::free(std::exchange(V.held, nullptr));
     V.convertedBytes = V.heldBytes = 0;
-    V.takesAsTheyCome = false;
 }
 
 bool FinishVideoFile() {
