@@ -77,7 +77,7 @@ static struct {
 } M;
 
 static void SayWhy(const char* why) {
-    std::fprintf(stderr, "%s: %s: %s\n", ProgramName, MusicName, why);
+    Complain("%s: %s", MusicName, why);
 }
 
 static void SayFileProblem(int error) {
@@ -384,8 +384,7 @@ bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop, void (*
         if (stop) StopMusic(); // again and again does no harm
         if (WaitForSignalMilliseconds(ended, CardPollMilliseconds)) return true;
         if (!M.cardAnswered && waited >= CardGraceMilliseconds) {
-            std::fprintf(stderr, "%s: the sound card never started: not waiting for the music\n",
-                         ProgramName);
+            Complain("the sound card never started: not waiting for the music");
             return false;
         }
     }

@@ -306,18 +306,17 @@ static void SayIfOutOfShape(const PictureFile& p) {
     } else {
         std::snprintf(fill, sizeof fill, "all %u rows", e->height);
     }
-    std::fprintf(
-        stderr, "%s: %s: %u × %u pixels, expected %u × %u; read in rows of %u, it fills %s%s%s%s\n",
-        ProgramName, p.name, p.width, p.height, e->width, e->height, e->width, fill,
-        p.width != e->width ? " out of shape" : "", partial ? "; " : "",
-        partial ? e->uncovered : "");
+    Complain("%s: %u × %u pixels, expected %u × %u; read in rows of %u, it fills %s%s%s%s", p.name,
+             p.width, p.height, e->width, e->height, e->width, fill,
+             p.width != e->width ? " out of shape" : "", partial ? "; " : "",
+             partial ? e->uncovered : "");
 }
 
 // The loader's message on stdout, then the reason on stderr.
 static int32_t Fail(PictureFile& p, const char* message) {
     std::printf(message, p.name);
     std::fflush(stdout); // before the reason, wherever the two streams go
-    if (p.reason[0]) std::fprintf(stderr, "%s: %s: %s\n", ProgramName, p.name, p.reason);
+    if (p.reason[0]) Complain("%s: %s", p.name, p.reason);
     ClosePicture(p);
     return 0;
 }
@@ -347,7 +346,7 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         return Fail(p, "Couldn't load %s\n");
     }
     // Damage after the header: the rows before it are shown, and this says why no more.
-    if (p.reason[0]) std::fprintf(stderr, "%s: %s: %s\n", ProgramName, p.name, p.reason);
+    if (p.reason[0]) Complain("%s: %s", p.name, p.reason);
     ClosePicture(p);
     *picture = pixels;
     return 1;

@@ -131,14 +131,12 @@ FILE* OpenDataFile(const char* name) {
 
 // The file being written whole; the stop signals are held while it changes,
 // as their handler removes it.
-static struct {
-    char temporary[PATH_MAX];
-    void (*removed)();
-} Atomic;
+static struct { char temporary[PATH_MAX]; } Atomic;
 
-// Every signal whose default is to end the process.
-constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGPIPE, SIGUSR1,
-                               SIGUSR2, SIGALRM, SIGXCPU, SIGVTALRM, SIGXFSZ, SIGPROF};
+// Every signal whose default is to end the process, but for the two that
+// CatchStopSignals ignores.
+constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                               SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGPROF};
 
 static void HoldStopSignals(bool hold) {
     sigset_t signals;
@@ -199,27 +197,26 @@ void DropAtomicFile() {
     errno = error;
 }
 
-// Runs on whichever thread the signal reaches, wherever the writer is.
-static void StopNow(int signal) {
-    if (Atomic.temporary[0] && unlink(Atomic.temporary) == 0 && Atomic.removed) Atomic.removed();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal); // delivered as the handler returns
+bool RemoveAtomicFileNow() {
+    return Atomic.temporary[0] && unlink(Atomic.temporary) == 0;
 }
 
-void DropAtomicFileOnStop(void (*removed)()) {
-    Atomic.removed = removed;
+void CatchStopSignals(void (*stop)(int signal)) {
     struct sigaction action = {};
-    action.sa_handler = StopNow;
+    action.sa_handler = stop;
     sigemptyset(&action.sa_mask);
     for (int signal : StopSignals) {
         struct sigaction inherited = {};
         sigaction(signal, nullptr, &inherited);
         if (inherited.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
     }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
-void IgnoreBrokenPipes() {
-    std::signal(SIGPIPE, SIG_IGN);
+void EndBySignal(int signal) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 void KeepStandardStreamsApart() {

@@ -60,15 +60,20 @@ bool CommitAtomicFile(const char* path);
 void DropAtomicFile();
 
 // Every signal that would end the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT,
-// SIGPIPE, SIGUSR1, SIGALRM, SIGXCPU and the like), unless ignored at start
-// (as under nohup), from now on removes the atomic file being written, calls
-// `removed` (if given; it runs in the signal handler) when there was one, and
-// ends the process by that signal.
-void DropAtomicFileOnStop(void (*removed)());
+// SIGUSR1, SIGALRM, SIGXCPU and the like) calls `stop` from now on, on
+// whichever thread it reaches, unless it was ignored at start (as under
+// nohup). A write to a closed pipe or past the file size limit fails (EPIPE,
+// EFBIG) instead of ending the process: a closed stdout must not cut the music
+// short, and a full file is a write error to report.
+void CatchStopSignals(void (*stop)(int signal));
 
-// A write to a pipe whose reader has gone fails (EPIPE) instead of ending the
-// process: a closed stdout must not cut the music short.
-void IgnoreBrokenPipes();
+// Ends the process by `signal`, as if it had not been caught; in its handler,
+// as the handler returns.
+void EndBySignal(int signal);
+
+// For a stop signal's handler: removes the atomic file being written; true
+// when there was one.
+bool RemoveAtomicFileNow();
 
 // Opens each of descriptors 0, 1 and 2 that is closed on /dev/null, so that
 // nothing the process opens later (the display's socket, the sound file)

@@ -3,7 +3,7 @@
 // it acquired in reverse order, waits for the music to play out, pauses one
 // second and returns 0, or 1 when it could not show its visuals.
 //
-// Escape, q, the window's close button, SIGINT, SIGTERM and SIGHUP end the show at
+// Escape, q, the window's close button and the stop signals end the show at
 // once: the visuals stop, the frame-rate line is printed for the frames shown,
 // the display closes, the music fades out, and it returns 0 without the pause,
 // or after a signal ends by that signal. Space pauses and resumes the show.
@@ -27,7 +27,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <initializer_list>
 
 // Kept in the binary for `version`-style tools that look for it.
 [[gnu::used]] static const char VersionString[] = "$VER: bumpwave " BUMPWAVE_VERSION;
@@ -35,50 +34,38 @@ static const char* const Banner =
     "bumpwave " BUMPWAVE_VERSION ": three lights, a plasma and a grid of dots";
 
 // Everything the run acquires; nullptr until it is.
-static DemoOptions Demo;
-static Signal* MusicEnded;
-static Frame* DemoFrame;
-static Display* DemoDisplay;
-static bool MusicStarted;
-static volatile std::sig_atomic_t StopSignal; // the signal that asked to stop, if one did
+static struct {
+    DemoOptions options;
+    Signal* musicEnded;
+    Frame* frame;
+    Display* display;
+    bool musicStarted;
+    volatile std::sig_atomic_t stopSignal; // the signal that asked to stop, if one did
+} Demo;
 
 static void AskToStop(int signal) {
-    StopSignal = signal;
+    Demo.stopSignal = signal;
     StopRequested = 1;
-}
-
-// Installed before SDL starts, so that SDL leaves them to the demo.
-static void CatchStopSignals() {
-    struct sigaction action = {};
-    action.sa_handler = AskToStop;
-    sigemptyset(&action.sa_mask);
-    // A closed terminal (SIGHUP) ends the show as kill does.
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
-static bool Fail(const char* reason) {
-    Complain("%s", reason);
-    return false;
 }
 
 // What each show needs of its own: the music's end signal, the pictures and
 // the tables, and the music.
 static bool StartShow() {
-    MusicEnded = CreateSignal();
-    if (!MusicEnded) return Fail("no free signal");
-    if (!LoadShow(Demo.seed, Demo.calm)) return false; // the show said why
-    MusicStarted = StartMusic(MusicEnded);
-    if (!MusicStarted) return Fail("cannot start the music thread");
+    Demo.musicEnded = CreateSignal();
+    if (!Demo.musicEnded) return Complain("no free signal"), false;
+    if (!LoadShow(Demo.options.seed, Demo.options.calm)) return false; // the show said why
+    Demo.musicStarted = StartMusic(Demo.musicEnded);
+    if (!Demo.musicStarted) return Complain("cannot start the music thread"), false;
     return true;
 }
 
 static bool StartUp() {
-    DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
-    if (!DemoFrame) return Fail("not enough memory for the frame");
-    DemoDisplay = OpenDisplay(!Demo.window, Demo.paced, Banner);
-    if (!DemoDisplay) return false; // the display layer said why
-    LendPixels(DemoDisplay, DemoFrame);
-    HidePointer(DemoDisplay);
+    Demo.frame = AllocateFrame(FrameWidth, FrameHeight);
+    if (!Demo.frame) return Complain("not enough memory for the frame"), false;
+    Demo.display = OpenDisplay(!Demo.options.window, Demo.options.paced, Banner);
+    if (!Demo.display) return false; // the display layer said why
+    LendPixels(Demo.display, Demo.frame);
+    HidePointer(Demo.display);
     return StartShow();
 }
 
@@ -86,21 +73,21 @@ static bool StartUp() {
 // display open. False when the show was stopped meanwhile, or when the music
 // could not be waited for: its thread keeps its signal then.
 static bool EndRound() {
-    const bool waited = RunPlayOut(MusicEnded, DemoDisplay);
-    if (waited) DestroySignal(MusicEnded);
-    MusicEnded = nullptr;
-    MusicStarted = false;
+    const bool waited = RunPlayOut(Demo.musicEnded, Demo.display);
+    if (waited) DestroySignal(Demo.musicEnded);
+    Demo.musicEnded = nullptr;
+    Demo.musicStarted = false;
     return waited && !StopRequested;
 }
 
 static void ShutDown() {
     FreeShow();
-    CloseDisplay(DemoDisplay);
-    FreeFrame(DemoFrame);
+    CloseDisplay(Demo.display);
+    FreeFrame(Demo.frame);
     // The music plays to the end of its file, unless a stop is asked meanwhile.
     // A music thread still opening the card keeps its signal, which it may yet send.
-    bool musicDone = RunPlayOut(MusicStarted ? MusicEnded : nullptr);
-    if (musicDone) DestroySignal(MusicEnded);
+    bool musicDone = RunPlayOut(Demo.musicStarted ? Demo.musicEnded : nullptr);
+    if (musicDone) DestroySignal(Demo.musicEnded);
 }
 
 // A command line it cannot run: why (said before), and how it is used, before
@@ -117,11 +104,12 @@ static void SaySeed() {
 
 int main(int argc, char** argv) {
     ProgramName = "bumpwave";
+    DemoOptions& options = Demo.options;
     KeepStandardStreamsApart();
     // Every message reaches a file or a pipe as it is printed, even when the
     // run is stopped.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    switch (ReadOptions(argc, argv, Demo)) {
+    switch (ReadOptions(argc, argv, options)) {
     case ParseResult::Help:
         std::fputs(UsageLine, stdout);
         std::printf(HelpText, DataFoldersInWords().c_str());
@@ -130,36 +118,32 @@ int main(int argc, char** argv) {
         std::printf("%s\n", VersionString + 6);
         return 0;
     case ParseResult::BadNumber:
-        if (Demo.value)
-            Complain("%s takes %s, not \"%s\"", Demo.refused, Demo.takes, Demo.value);
+        if (options.value)
+            Complain("%s takes %s, not \"%s\"", options.refused, options.takes, options.value);
         else
-            Complain("%s takes %s, and none is given", Demo.refused, Demo.takes);
+            Complain("%s takes %s, and none is given", options.refused, options.takes);
         return Refuse();
     case ParseResult::Unknown:
-        Complain("unknown argument \"%s\"", Demo.refused);
+        Complain("unknown argument \"%s\"", options.refused);
         return Refuse();
     case ParseResult::Run:
         break;
     }
-    IgnoreBrokenPipes(); // a closed stdout fails the frame-rate line, not the run
-    CatchStopSignals();
+    CatchStopSignals(AskToStop); // before SDL starts, so that SDL leaves them to the demo
     // A run that could not show its visuals is a failure, whatever the music did.
     bool shown = StartUp();
     while (shown) {
-        RunFrameLoop(DemoFrame, DemoDisplay, Demo.paced ? Demo.rate : 0, BumpPicture, LogoPicture,
-                     Demo.startMs);
+        RunFrameLoop(Demo.frame, Demo.display, options.paced ? options.rate : 0, BumpPicture,
+                     LogoPicture, options.startMs);
         SaySeed();
         // Each later round is a new show from its start.
-        Demo.seed.reset();
-        Demo.startMs = 0;
-        if (!Demo.loop || StopRequested || !EndRound()) break;
+        options.seed.reset();
+        options.startMs = 0;
+        if (!options.loop || StopRequested || !EndRound()) break;
         shown = StartShow();
     }
     ShutDown();
-    if (StopSignal) {
-        // Ended as the signal would have ended it, now that all is closed.
-        std::signal(StopSignal, SIG_DFL);
-        std::raise(StopSignal);
-    }
+    // Ended as the signal would have ended it, now that all is closed.
+    if (Demo.stopSignal) EndBySignal(Demo.stopSignal);
     return shown ? 0 : 1;
 }

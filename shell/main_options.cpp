@@ -1,5 +1,6 @@
 #include "shell/main_options.h"
 
+#include "shell/numbers.h"
 #include "shell/pacing.h"
 #include "shell/timeline.h"
 
@@ -91,17 +92,6 @@ static const NumberOption* NumberOptionOf(const char* word, const char*& value) 
     return nullptr;
 }
 
-// A plain decimal number in range, all of the word, without a fraction where
-// it must be whole.
-static bool ReadNumberOf(const NumberOption& option, const char* text, double& number) {
-    // Digits and a point only: no sign, space, exponent or hexadecimal.
-    const size_t plain = std::strspn(text, "0123456789.");
-    char* end = nullptr;
-    number = plain && text[plain] == '\0' ? std::strtod(text, &end) : -1;
-    return end && *end == '\0' && number >= option.min && number <= option.max &&
-           (!option.whole || !std::strchr(text, '.'));
-}
-
 ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options) {
     options = {};
     options.rate = DefaultStepRate;
@@ -113,7 +103,8 @@ ParseResult ReadOptions(int argc, const char* const* argv, DemoOptions& options)
         if (const NumberOption* option = NumberOptionOf(word, value)) {
             if (!value && i + 1 < argc) value = argv[++i];
             double number = 0;
-            if (!value || !ReadNumberOf(*option, value, number)) {
+            if (!value || !ReadNumber(value, option->min, option->max, number) ||
+                (option->whole && std::strchr(value, '.'))) {
                 options.refused = word[0] == '-' ? option->name : option->keyword;
                 options.takes = option->takes;
                 options.value = value;

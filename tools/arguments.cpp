@@ -1,9 +1,9 @@
 #include "tools/arguments.h"
 
 #include "platform/files.h"
+#include "shell/numbers.h"
 #include "shell/timeline.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,22 +89,12 @@ void RefuseCommandLine(const char* what) {
     std::exit(2);
 }
 
-const char* ReadLeadingNumber(const char* text, uint64_t max, uint64_t& value) {
-    auto [end, error] = std::from_chars(text, text + std::strlen(text), value);
-    return error == std::errc() && value <= max ? end : nullptr;
-}
-
-bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value) {
-    const char* end = ReadLeadingNumber(text, max, value);
-    return end && *end == '\0' && value >= min;
-}
-
 bool ReadTimes(const char* text, std::vector<uint32_t>& times, bool placed) {
     for (;;) {
         uint64_t time = 0, count = 1;
-        if (!(text = ReadLeadingNumber(text, placed ? DemoLengthMs - 1 : UINT32_MAX, time)))
+        if (!(text = ReadLeadingNumber(text, 0, placed ? DemoLengthMs - 1 : UINT32_MAX, time)))
             return false;
-        if (*text == 'x' && (placed || !(text = ReadLeadingNumber(text + 1, MaxFrames, count))))
+        if (*text == 'x' && (placed || !(text = ReadLeadingNumber(text + 1, 0, MaxFrames, count))))
             return false;
         if (count == 0 || times.size() + count > MaxFrames) return false;
         times.insert(times.end(), count, static_cast<uint32_t>(time));
@@ -116,7 +106,7 @@ bool ReadTimes(const char* text, std::vector<uint32_t>& times, bool placed) {
 bool ReadSave(const char* text, std::set<uint64_t>& save) {
     for (;;) {
         uint64_t index = 0;
-        if (!(text = ReadLeadingNumber(text, UINT32_MAX, index))) return false;
+        if (!(text = ReadLeadingNumber(text, 0, UINT32_MAX, index))) return false;
         save.insert(index);
         if (*text == '\0') return true;
         if (*text++ != ',') return false;

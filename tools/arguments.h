@@ -1,6 +1,6 @@
-// The tools' command lines: options read through getopt_long, numbers read
-// whole, and refusals that name the option and the value and say what it
-// takes, ending with status 2.
+// The tools' command lines: options read through getopt_long, and refusals
+// that name the option and the value and say what it takes, ending with
+// status 2. Their numbers are read as the demo's (shell/numbers.h).
 #pragma once
 
 #include <cstdint>
@@ -26,13 +26,6 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
 
 // "PROGRAM: WHAT (see --help)", and the end with status 2.
 [[noreturn]] void RefuseCommandLine(const char* what);
-
-// A decimal number from `min` to `max` and nothing else.
-bool ReadNumber(const char* text, uint64_t min, uint64_t max, uint64_t& value);
-
-// A decimal number of at most `max` at the start of `text`; where it ends, or
-// nullptr without one.
-const char* ReadLeadingNumber(const char* text, uint64_t max, uint64_t& value);
 
 constexpr uint64_t MaxFrames = 10'000'000; // a bound, so a typo cannot run for days
 

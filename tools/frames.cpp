@@ -13,6 +13,7 @@
 
 #include "platform/files.h"
 #include "platform/frame.h"
+#include "shell/numbers.h"
 #include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
@@ -20,7 +21,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -166,9 +166,10 @@ static int Capture(const FrameArguments& arguments, Frame* frame) {
 int main(int argc, char** argv) {
     ProgramName = "bumpwave-frames";
     const FrameArguments arguments = ReadArguments(argc, argv);
-    // A file too large for its limit is a write error, with a message.
-    std::signal(SIGXFSZ, SIG_IGN);
-    DropAtomicFileOnStop(nullptr);
+    CatchStopSignals([](int signal) {
+        RemoveAtomicFileNow();
+        EndBySignal(signal);
+    });
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     int status = 1;
     if (!frame)

@@ -16,6 +16,7 @@
 #include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/frame_loop.h"
+#include "shell/numbers.h"
 #include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
@@ -32,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <optional>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
@@ -56,7 +58,6 @@ constexpr const char* Help =
 constexpr const char* Formats = "the formats are .mkv (lossless), .mp4 and .webm";
 constexpr uint64_t MaxFramesPerSecond = 1000;
 constexpr uint64_t MaxQuality = 51;
-constexpr int64_t TrailingSilenceMs = 1000; // the demo's pause after the music
 constexpr int SoundBlockFrames = 4096;
 constexpr double ProgressInterval = 0.25; // seconds between redraws of the line
 constexpr int ProgressWidth = 79;
@@ -74,8 +75,8 @@ enum { Fps, Seed, Until, Crf, Scale, Calm, From };
 
 struct RecordArguments {
     int framesPerSecond = 60;
-    unsigned seed = 0;
-    bool seeded = false, calm = false;
+    std::optional<unsigned> seed; // else the clock's
+    bool calm = false;
     int64_t fromMs = 0;
     int64_t untilMs = 0; // 0: to the natural end
     int quality = 18;
@@ -85,41 +86,36 @@ struct RecordArguments {
 };
 
 // Everything the recording holds; released by ReleaseAll on every path.
-static Frame* DemoFrame;
-static uint32_t* BlackFrame;
-static bool MusicOpen;
-static bool VideoOpen;
-static volatile sig_atomic_t ProgressShown;
-static char BlankLine[ProgressWidth + 3]; // wipes the progress line
-
-// Sound time in sample frames of the sound track (ticks of 1 ms without one).
-static int64_t TickRate = 1000;
-static int SoundChannels;
-static int64_t SoundTicks; // sound given to the file so far
-static int64_t UntilTicks; // where --until ends the video
-static int64_t SkipTicks;  // where --from starts it
-static bool MusicEnded;    // known once the music is decoded to its end
-static int64_t EndTicks;   // the end of the video, once the music has ended
-// Music read and not yet given to the file, in the machine's byte order.
-static int16_t MusicSamples[SoundBlockFrames];
-static int MusicFrames, MusicRate, MusicChannels;
-// What is left of a tick when music of this rate is counted in ticks.
-static int64_t Carry, CarryRate;
-static int16_t SilentSamples[SoundBlockFrames * MaxSoundChannels];
+static struct {
+    RecordArguments options;
+    Frame *demoFrame, *blackFrame;
+    bool musicOpen, videoOpen;
+    volatile sig_atomic_t progressShown;
+    char blankLine[ProgressWidth + 3]; // wipes the progress line
+    // Sound time in sample frames of the sound track (ticks of 1 ms without one).
+    int64_t tickRate;
+    int soundChannels;
+    int64_t soundTicks; // sound given to the file so far
+    int64_t untilTicks; // where --until ends the video
+    int64_t skipTicks;  // where --from starts it
+    bool musicEnded;    // known once the music is decoded to its end
+    int64_t endTicks;   // the end of the video, once the music has ended
+    // Music read and not yet given to the file, in the machine's byte order.
+    int16_t musicSamples[SoundBlockFrames];
+    int musicFrames, musicRate, musicChannels;
+    // What is left of a tick when music of this rate is counted in ticks.
+    int64_t carry, carryRate;
+    int16_t silentSamples[SoundBlockFrames * MaxSoundChannels];
+} R;
 
 static bool EndsWith(const std::string& text, const char* tail) {
     size_t length = std::strlen(tail);
     return text.size() > length && !strcasecmp(text.c_str() + text.size() - length, tail);
 }
 
-// What --help says: the options, and the folders the files are looked for in.
-static std::string HelpText() {
-    return Help + DataFoldersInWords() + ".\n";
-}
-
 static RecordArguments ReadArguments(int argc, char** argv) {
     RecordArguments arguments;
-    const std::string help = HelpText();
+    const std::string help = Help + DataFoldersInWords() + ".\n"; // the folders searched
     const char* value = nullptr;
     const std::pair<uint64_t, uint64_t> ranges[] = {
         {1, MaxFramesPerSecond}, {0, UINT32_MAX}, {1, UINT32_MAX},    {0, MaxQuality},
@@ -134,7 +130,6 @@ static RecordArguments ReadArguments(int argc, char** argv) {
             Refuse(Known[option], value);
         if (option == Fps) arguments.framesPerSecond = static_cast<int>(number);
         if (option == Seed) arguments.seed = static_cast<unsigned>(number);
-        if (option == Seed) arguments.seeded = true;
         if (option == Until) arguments.untilMs = static_cast<int64_t>(number);
         if (option == Crf) arguments.quality = static_cast<int>(number);
         if (option == Scale) arguments.scale = static_cast<int>(number);
@@ -166,25 +161,19 @@ static void Say(const char* text) {
     }
 }
 
-// Runs in the signal handler, once the unfinished file is removed.
-static void SayStopped() {
-    if (ProgressShown) Say(BlankLine);
-    Say("bumpwave-record: stopped, nothing written\n");
-}
-
-// A file too large for its limit and a closed standard output are write
-// errors, as they are for the demo.
-static void CatchSignals() {
-    std::snprintf(BlankLine, sizeof BlankLine, "\r%*s\r", ProgressWidth, "");
-    DropAtomicFileOnStop(SayStopped);
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
+// Ends the run at once, wherever it is, its unfinished file removed.
+static void Stop(int signal) {
+    if (RemoveAtomicFileNow()) {
+        if (R.progressShown) Say(R.blankLine);
+        Say("bumpwave-record: stopped, nothing written\n");
+    }
+    EndBySignal(signal);
 }
 
 // Wipes the progress line, so that what follows starts on a clean line.
 static void ClearProgress() {
-    if (ProgressShown) std::fputs(BlankLine, stderr);
-    ProgressShown = false;
+    if (R.progressShown) std::fputs(R.blankLine, stderr);
+    R.progressShown = false;
 }
 
 static bool Fail(const char* what, const char* why) {
@@ -193,27 +182,26 @@ static bool Fail(const char* what, const char* why) {
     return false;
 }
 
-static bool RecordingFailed(const RecordArguments& options, const char* why) {
-    return Fail(("cannot record " + options.output).c_str(), why);
+static bool RecordingFailed() {
+    return Fail(("cannot record " + R.options.output).c_str(), VideoFileError());
 }
 
 // Creates the file to record into, a new one of its own beside OUTPUT, now, so
 // that an unusable folder shows before any work. Two recorders of one OUTPUT
 // each write their own, and whatever lies at a name is never followed.
-static bool CreateRecordingFile(const RecordArguments& arguments) {
-    int file = CreateAtomicFile(arguments.output.c_str());
+static bool CreateRecordingFile(const std::string& output) {
+    int file = CreateAtomicFile(output.c_str());
     if (file >= 0) return close(file), true;
-    if (errno == EISDIR) return Fail(arguments.output.c_str(), std::strerror(EISDIR));
-    if (errno == EINVAL) return Fail(arguments.output.c_str(), "not a regular file");
-    return Fail(("cannot write " + arguments.output).c_str(), std::strerror(errno));
+    if (errno == EISDIR) return Fail(output.c_str(), std::strerror(EISDIR));
+    if (errno == EINVAL) return Fail(output.c_str(), "not a regular file");
+    return Fail(("cannot write " + output).c_str(), std::strerror(errno));
 }
 
-static bool LoadAssets(const RecordArguments& arguments) {
-    DemoFrame = AllocateFrame(FrameWidth, FrameHeight);
-    BlackFrame = static_cast<uint32_t*>(std::calloc(FrameWidth * FrameHeight, 4));
-    if (!DemoFrame || !BlackFrame) return Fail("the frame", "not enough memory");
-    return LoadShow(arguments.seeded ? std::optional(arguments.seed) : std::nullopt,
-                    arguments.calm);
+static bool LoadAssets(const RecordArguments& options) {
+    R.demoFrame = AllocateFrame(FrameWidth, FrameHeight);
+    R.blackFrame = AllocateFrame(FrameWidth, FrameHeight);
+    if (!R.demoFrame || !R.blackFrame) return Fail("the frame", "not enough memory");
+    return LoadShow(options.seed, options.calm);
 }
 
 // Reads the next sound of the music, all of one rate and channel count.
@@ -221,80 +209,80 @@ static void ReadSound() {
     long rate = 0;
     int channels = 1;
     long bytes =
-        ReadMusic(reinterpret_cast<char*>(MusicSamples), sizeof MusicSamples, &rate, &channels);
+        ReadMusic(reinterpret_cast<char*>(R.musicSamples), sizeof R.musicSamples, &rate, &channels);
     for (long i = 0; i < bytes / 2; ++i) { // big-endian, as the sound card takes it
-        const auto* b = reinterpret_cast<const uint8_t*>(&MusicSamples[i]);
-        MusicSamples[i] = static_cast<int16_t>(b[0] << 8 | b[1]);
+        const auto* b = reinterpret_cast<const uint8_t*>(&R.musicSamples[i]);
+        R.musicSamples[i] = static_cast<int16_t>(b[0] << 8 | b[1]);
     }
-    MusicFrames = static_cast<int>(bytes / 2 / channels);
-    MusicRate = static_cast<int>(rate);
-    MusicChannels = channels;
+    R.musicFrames = static_cast<int>(bytes / 2 / channels);
+    R.musicRate = static_cast<int>(rate);
+    R.musicChannels = channels;
 }
 
 // Opens the music and reads its first sound, whose rate and channels the
 // sound track takes; without it the video is silent.
 static void OpenTrackMusic() {
-    MusicOpen = OpenMusicFile(); // it says why not
-    if (MusicOpen) ReadSound();
-    if (MusicOpen && MusicFrames == 0) Complain("testing.ogg holds no sound that plays");
-    if (MusicOpen && MusicFrames > 0) return;
+    R.musicOpen = OpenMusicFile(); // it says why not
+    if (R.musicOpen) ReadSound();
+    if (R.musicOpen && R.musicFrames == 0) Complain("testing.ogg holds no sound that plays");
+    if (R.musicOpen && R.musicFrames > 0) return;
     Complain("the video has no sound");
     CloseMusicFile();
-    MusicOpen = false;
+    R.musicOpen = false;
 }
 
 static int64_t MillisecondsToTicks(int64_t ms) {
-    return ms * TickRate / 1000;
+    return ms * R.tickRate / 1000;
 }
 
-static void NoteMusicEnd(const RecordArguments& options) {
-    MusicEnded = true;
+static void NoteMusicEnd() {
+    R.musicEnded = true;
     int64_t visuals = MillisecondsToTicks(DemoLengthMs);
-    EndTicks = std::max(visuals, SoundTicks) + MillisecondsToTicks(TrailingSilenceMs);
-    if (options.untilMs) EndTicks = std::min(EndTicks, UntilTicks);
+    R.endTicks = std::max(visuals, R.soundTicks) + MillisecondsToTicks(PauseAfterMusicMs);
+    R.endTicks = std::min(R.endTicks, R.untilTicks);
 }
 
 // Music of `rate` counted in ticks, exactly: what is left of a tick is carried
 // on, so that sound and video end together however many rates the music has.
 static int64_t CountTicks(int frames, int rate) {
-    if (rate != CarryRate) Carry = CarryRate ? Carry * rate / CarryRate : 0;
-    CarryRate = rate;
-    const int64_t scaled = Carry + static_cast<int64_t>(frames) * TickRate;
-    Carry = scaled % rate;
+    if (rate != R.carryRate) R.carry = R.carryRate ? R.carry * rate / R.carryRate : 0;
+    R.carryRate = rate;
+    const int64_t scaled = R.carry + static_cast<int64_t>(frames) * R.tickRate;
+    R.carry = scaled % rate;
     return scaled / rate;
 }
 
 // Gives the file sound up to `target` ticks: the music while it lasts, then
 // silence up to the end.
-static bool PumpSound(const RecordArguments& options, int64_t target) {
-    while (!MusicEnded && SoundTicks < target) {
-        if (MusicOpen && MusicFrames == 0) ReadSound();
-        int frames = MusicOpen ? MusicFrames : 0;
-        MusicFrames = 0;
+static bool PumpSound(int64_t target) {
+    while (!R.musicEnded && R.soundTicks < target) {
+        if (R.musicOpen && R.musicFrames == 0) ReadSound();
+        int frames = R.musicOpen ? R.musicFrames : 0;
+        R.musicFrames = 0;
         if (frames > 0) {
-            int64_t ticks = CountTicks(frames, MusicRate);
-            if (SoundTicks + ticks > UntilTicks) {
-                ticks = UntilTicks - SoundTicks;
-                frames = static_cast<int>(ticks * MusicRate / TickRate);
+            int64_t ticks = CountTicks(frames, R.musicRate);
+            if (R.soundTicks + ticks > R.untilTicks) {
+                ticks = R.untilTicks - R.soundTicks;
+                frames = static_cast<int>(ticks * R.musicRate / R.tickRate);
             }
             // A clip's sound starts where its first frame is.
-            const int64_t dropped = std::clamp<int64_t>(SkipTicks - SoundTicks, 0, ticks);
-            const int skip = static_cast<int>(dropped * MusicRate / TickRate);
-            if (skip < frames && !AddSound(MusicSamples + skip * MusicChannels, frames - skip,
-                                           MusicRate, MusicChannels))
-                return RecordingFailed(options, VideoFileError());
-            SoundTicks += ticks;
+            const int64_t dropped = std::clamp<int64_t>(R.skipTicks - R.soundTicks, 0, ticks);
+            const int skip = static_cast<int>(dropped * R.musicRate / R.tickRate);
+            if (skip < frames && !AddSound(R.musicSamples + skip * R.musicChannels, frames - skip,
+                                           R.musicRate, R.musicChannels))
+                return RecordingFailed();
+            R.soundTicks += ticks;
         }
-        if (frames == 0 || SoundTicks >= UntilTicks) NoteMusicEnd(options);
+        if (frames == 0 || R.soundTicks >= R.untilTicks) NoteMusicEnd();
     }
-    if (!MusicEnded || !MusicOpen) return true;
-    for (int64_t end = std::min(target, EndTicks); SoundTicks < end;) {
-        SoundTicks = std::max(SoundTicks, std::min(SkipTicks, end));
-        int frames = static_cast<int>(std::min<int64_t>(SoundBlockFrames, end - SoundTicks));
+    if (!R.musicEnded || !R.musicOpen) return true;
+    for (int64_t end = std::min(target, R.endTicks); R.soundTicks < end;) {
+        R.soundTicks = std::max(R.soundTicks, std::min(R.skipTicks, end));
+        int frames = static_cast<int>(std::min<int64_t>(SoundBlockFrames, end - R.soundTicks));
         if (frames > 0 &&
-            !AddSound(SilentSamples, frames, static_cast<int>(TickRate), SoundChannels))
-            return RecordingFailed(options, VideoFileError());
-        SoundTicks += frames;
+            !AddSound(R.silentSamples, frames, static_cast<int>(R.tickRate), R.soundChannels))
+            return RecordingFailed();
+        R.soundTicks += frames;
     }
     return true;
 }
@@ -304,12 +292,12 @@ static double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 // One line on a terminal, drawn over itself.
-static void ShowProgress(const RecordArguments& options, int64_t done, int64_t total,
-                         double seconds) {
+static void ShowProgress(int64_t done, int64_t total, double seconds) {
+    const RecordArguments& options = R.options;
     const int framesPerSecond = options.framesPerSecond;
     double speed = seconds > 0 ? done / (framesPerSecond * seconds) : 0;
     int64_t left = speed > 0 ? static_cast<int64_t>((total - done) / (framesPerSecond * speed)) : 0;
-    ProgressShown = true;
+    R.progressShown = true;
     std::fprintf(stderr, "\rframe %lld of %lld  %3d%%  %dx%d  %.1fx real time  %lld:%02lld left ",
                  static_cast<long long>(done), static_cast<long long>(total),
                  static_cast<int>(100 * done / total), FrameWidth * options.scale,
@@ -319,11 +307,11 @@ static void ShowProgress(const RecordArguments& options, int64_t done, int64_t t
 
 // Draws and encodes every frame; the number of frames, or -1 on failure.
 static int64_t RecordFrames(const RecordArguments& options) {
-    const int64_t fps = options.framesPerSecond;
+    const int fps = options.framesPerSecond;
     const bool progress = isatty(STDERR_FILENO);
     // Only for the progress line: the music's own index gives its length.
-    double expectedMs = std::max<double>(DemoLengthMs, MusicOpen ? 1000 * MusicSeconds() : 0);
-    expectedMs += TrailingSilenceMs;
+    double expectedMs = std::max<double>(DemoLengthMs, R.musicOpen ? 1000 * MusicSeconds() : 0);
+    expectedMs += PauseAfterMusicMs;
     if (options.untilMs) expectedMs = std::min<double>(expectedMs, options.untilMs);
     // Frames are shown while they start before the end.
     const int64_t expected =
@@ -331,71 +319,64 @@ static int64_t RecordFrames(const RecordArguments& options) {
     const auto start = std::chrono::steady_clock::now();
     double shown = 0;
     // A clip starts with the frame on show at its moment, the show placed there.
-    const int64_t first = StepAt(static_cast<uint32_t>(options.fromMs), options.framesPerSecond);
-    PlaceShow(static_cast<uint32_t>(first), options.framesPerSecond);
-    SkipTicks = first * TickRate / fps;
+    const int64_t first = StepAt(static_cast<uint32_t>(options.fromMs), fps);
+    PlaceShow(static_cast<uint32_t>(first), fps);
+    R.skipTicks = first * R.tickRate / fps;
     int64_t frame = first;
     for (;; ++frame) {
         // The sound runs a frame ahead, so the end is known before the frame after it.
-        if (!PumpSound(options, (frame + 1) * TickRate / fps + 1)) return -1;
-        if (MusicEnded && frame * TickRate >= EndTicks * fps) break;
-        const int64_t elapsedMs = frame * 1000 / fps;
-        bool written;
-        if (elapsedMs < DemoLengthMs) {
-            const uint32_t ms = static_cast<uint32_t>(elapsedMs);
-            AdvanceShow(ms, DrawShow(DemoFrame, ms, BumpPicture, LogoPicture));
-            written = AddVideoFrame(DemoFrame->pixels, DemoFrame->bytesPerRow);
-        } else {
-            written = AddVideoFrame(BlackFrame, FrameWidth * 4);
+        if (!PumpSound((frame + 1) * R.tickRate / fps + 1)) return -1;
+        if (R.musicEnded && frame * R.tickRate >= R.endTicks * fps) break;
+        const bool visual = frame < StepsBefore(DemoLengthMs, fps);
+        if (visual) {
+            const uint32_t ms = StepMilliseconds(static_cast<uint32_t>(frame), fps);
+            AdvanceShow(ms, DrawShow(R.demoFrame, ms, BumpPicture, LogoPicture));
         }
-        if (!written) {
-            RecordingFailed(options, VideoFileError());
-            return -1;
-        }
+        const Frame* picture = visual ? R.demoFrame : R.blackFrame;
+        if (!AddVideoFrame(picture->pixels, picture->bytesPerRow)) return RecordingFailed(), -1;
         if (progress && SecondsSince(start) >= shown + ProgressInterval) {
             shown = SecondsSince(start);
-            ShowProgress(options, frame + 1 - first, std::max(expected, frame + 1) - first, shown);
+            ShowProgress(frame + 1 - first, std::max(expected, frame + 1) - first, shown);
         }
     }
     ClearProgress();
-    return PumpSound(options, EndTicks) ? frame - first : -1;
+    return PumpSound(R.endTicks) ? frame - first : -1;
 }
 
 static void ReleaseAll() {
-    if (VideoOpen) AbandonVideoFile();
-    VideoOpen = false;
+    if (R.videoOpen) AbandonVideoFile();
+    R.videoOpen = false;
     DropAtomicFile();
-    if (MusicOpen) CloseMusicFile();
-    MusicOpen = false;
+    if (R.musicOpen) CloseMusicFile();
+    R.musicOpen = false;
     FreeShow();
-    std::free(BlackFrame);
-    FreeFrame(DemoFrame);
-    BlackFrame = nullptr;
-    DemoFrame = nullptr;
+    FreeFrame(R.blackFrame);
+    FreeFrame(R.demoFrame);
+    R.blackFrame = nullptr;
+    R.demoFrame = nullptr;
 }
 
 static bool Record(const RecordArguments& options) {
-    if (!CreateRecordingFile(options) || !LoadAssets(options)) return false;
+    if (!CreateRecordingFile(options.output) || !LoadAssets(options)) return false;
     OpenTrackMusic();
-    VideoSettings settings = {options.kind,    options.framesPerSecond,   options.scale,
-                              options.quality, MusicOpen ? MusicRate : 0, MusicChannels};
-    VideoOpen = true;
-    if (!OpenVideoFile(AtomicFileName(), settings))
-        return RecordingFailed(options, VideoFileError());
-    if (MusicOpen && settings.sampleRate == 0) {
+    VideoSettings settings = {options.kind,    options.framesPerSecond,       options.scale,
+                              options.quality, R.musicOpen ? R.musicRate : 0, R.musicChannels};
+    R.videoOpen = true;
+    if (!OpenVideoFile(AtomicFileName(), settings)) return RecordingFailed();
+    if (R.musicOpen && settings.sampleRate == 0) {
         Complain("%s: the video has no sound", VideoFileError());
         CloseMusicFile();
-        MusicOpen = false;
+        R.musicOpen = false;
     }
     // Sound is counted in the track's own sample frames.
-    TickRate = MusicOpen ? settings.sampleRate : 1000;
-    SoundChannels = settings.channels;
-    UntilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
-    if (!MusicOpen) NoteMusicEnd(options);
+    R.tickRate = R.musicOpen ? settings.sampleRate : 1000;
+    R.soundChannels = settings.channels;
+    R.untilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
+    if (!R.musicOpen) NoteMusicEnd();
     const auto start = std::chrono::steady_clock::now();
     int64_t frames = RecordFrames(options);
     if (frames < 0) return false;
-    VideoOpen = false;
+    R.videoOpen = false;
     if (!FinishVideoFile())
         return Fail(("cannot finish " + options.output).c_str(), VideoFileError());
     if (!CommitAtomicFile(options.output.c_str()))
@@ -414,9 +395,10 @@ static bool Record(const RecordArguments& options) {
 
 int main(int argc, char** argv) {
     ProgramName = "bumpwave-record";
-    const RecordArguments arguments = ReadArguments(argc, argv);
-    CatchSignals();
-    bool recorded = Record(arguments);
+    R.options = ReadArguments(argc, argv);
+    std::snprintf(R.blankLine, sizeof R.blankLine, "\r%*s\r", ProgressWidth, "");
+    CatchStopSignals(Stop);
+    bool recorded = Record(R.options);
     std::fflush(stdout);
     ReleaseAll();
     return recorded ? 0 : 1;

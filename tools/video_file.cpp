@@ -17,9 +17,9 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <mutex>
 #include <string>
+#include <utility>
 
 // One encoder and the stream its packets go to.
 struct Track {
@@ -29,32 +29,34 @@ struct Track {
     int64_t nextPts;
 };
 
-static AVFormatContext* Output;
-static Track Picture, Sound;
-static int Scale;
-static AVPacket* Packet;
-// H.264 and VP9: the frame in yuv420p, or in yuv444p at its own size when
-// scaled up, into Small.
-static SwsContext* ToYuv;
-static AVFrame* Small;
-// Sound waits here until it fills an encoder frame.
-static AVAudioFifo* Pending;
-// Sound whose format is not the track's goes through a converter made for it.
-static SwrContext* Converter;
-static int ConverterRate, ConverterChannels;
-// FLAC takes sound of the rate and channels it was opened for as it comes;
-// all else is converted.
-static bool TakesAsTheyCome;
-static int OpenedRate, OpenedChannels;
-static uint8_t* Converted;    // the converter's output, one plane a channel
-static size_t ConvertedBytes; // allocated
-static int16_t* Held;         // slow sound, held up to MinResampledRate
-static size_t HeldBytes;      // allocated
-static char ErrorText[256];
-// FFmpeg's last error message, often the only one that says what was wrong;
-// encoders' threads can log too.
-static std::mutex LogLock;
-static char LastLog[200];
+static struct {
+    AVFormatContext* output;
+    Track picture, sound;
+    int scale;
+    AVPacket* packet;
+    // H.264 and VP9: the frame in yuv420p, or in yuv444p at its own size when
+    // scaled up, into `small`.
+    SwsContext* toYuv;
+    AVFrame* small;
+    // Sound waits here until it fills an encoder frame.
+    AVAudioFifo* pending;
+    // Sound whose format is not the track's goes through a converter made for it.
+    SwrContext* converter;
+    int converterRate, converterChannels;
+    // FLAC takes sound of the rate and channels it was opened for as it comes;
+    // all else is converted.
+    bool takesAsTheyCome;
+    int openedRate, openedChannels;
+    uint8_t* converted;    // the converter's output, one plane a channel
+    size_t convertedBytes; // allocated
+    int16_t* held;         // slow sound, held up to MinResampledRate
+    size_t heldBytes;      // allocated
+    char errorText[256];
+    // FFmpeg's last error message, often the only one that says what was wrong;
+    // encoders' threads can log too.
+    std::mutex logLock;
+    char lastLog[200];
+} V;
 
 // The speakers of Ogg Vorbis's channel counts as FFmpeg lays them out; the
 // samples come in that order, as the demo hands them to SDL.
@@ -77,29 +79,34 @@ static constexpr int MinResampledRate = 8000;
 
 static void KeepLastError(void*, int level, const char* format, va_list arguments) {
     if (level > AV_LOG_ERROR) return;
-    std::lock_guard lock(LogLock);
-    std::vsnprintf(LastLog, sizeof LastLog, format, arguments);
-    LastLog[std::strcspn(LastLog, "\n")] = '\0';
+    std::lock_guard lock(V.logLock);
+    std::vsnprintf(V.lastLog, sizeof V.lastLog, format, arguments);
+    V.lastLog[std::strcspn(V.lastLog, "\n")] = '\0';
 }
 
 // Each call starts with no message of FFmpeg's, so none is blamed on a later failure.
 static void ForgetLog() {
-    std::lock_guard lock(LogLock);
-    LastLog[0] = '\0';
+    std::lock_guard lock(V.logLock);
+    V.lastLog[0] = '\0';
 }
 
 static bool Fail(const char* what, int code = 0) {
-    std::lock_guard lock(LogLock);
+    std::lock_guard lock(V.logLock);
     char reason[AV_ERROR_MAX_STRING_SIZE] = "";
     if (code != 0) av_strerror(code, reason, sizeof reason);
-    const char* why = LastLog[0] ? LastLog : reason;
-    std::snprintf(ErrorText, sizeof ErrorText, *why ? "%s: %s" : "%s", what, why);
-    LastLog[0] = '\0';
+    const char* why = V.lastLog[0] ? V.lastLog : reason;
+    std::snprintf(V.errorText, sizeof V.errorText, *why ? "%s: %s" : "%s", what, why);
+    V.lastLog[0] = '\0';
     return false;
 }
 
+// True when FFmpeg's `code` is no error; else the failure to do `what`.
+static bool Succeeded(int code, const char* what) {
+    return code >= 0 || Fail(what, code);
+}
+
 const char* VideoFileError() {
-    return ErrorText;
+    return V.errorText;
 }
 
 // Opens the track's encoder.
@@ -107,7 +114,8 @@ static bool OpenEncoder(Track& track, AVDictionary** options) {
     AVCodecContext* encoder = track.encoder;
     // A failed open clears the encoder's codec.
     const AVCodec* codec = encoder->codec;
-    if (Output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (V.output->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int code = avcodec_open2(encoder, codec, options);
     if (code >= 0) return true;
     char what[64];
@@ -118,20 +126,19 @@ static bool OpenEncoder(Track& track, AVDictionary** options) {
 // Gives the container a stream for the track's opened encoder.
 static bool AddStream(Track& track) {
     AVCodecContext* encoder = track.encoder;
-    track.stream = avformat_new_stream(Output, nullptr);
+    track.stream = avformat_new_stream(V.output, nullptr);
     track.frame = av_frame_alloc();
     if (!track.stream || !track.frame) return Fail("not enough memory for the video file");
     track.stream->time_base = encoder->time_base;
-    int code = avcodec_parameters_from_context(track.stream->codecpar, encoder);
-    if (code < 0) return Fail("cannot describe the stream", code);
-    return true;
+    return Succeeded(avcodec_parameters_from_context(track.stream->codecpar, encoder),
+                     "cannot describe the stream");
 }
 
 // The track's encoder, not opened yet.
 static AVCodecContext* NewEncoder(Track& track, const char* name) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (!codec) {
-        std::snprintf(ErrorText, sizeof ErrorText, "FFmpeg has no %s encoder", name);
+        std::snprintf(V.errorText, sizeof V.errorText, "FFmpeg has no %s encoder", name);
         return nullptr;
     }
     track.encoder = avcodec_alloc_context3(codec);
@@ -144,27 +151,18 @@ static AVCodecContext* NewEncoder(Track& track, const char* name) {
 // sample of each 2 × 2 block: at even scales the block is one frame pixel.
 static bool StartYuvConverter(int scale) {
     const AVPixelFormat format = scale == 1 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
-    ToYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, FrameWidth, FrameHeight,
-                           format, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!ToYuv) return Fail("cannot convert the frames to yuv420p");
+    V.toYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, FrameWidth, FrameHeight,
+                             format, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!V.toYuv) return Fail("cannot convert the frames to yuv420p");
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(ToYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+    sws_setColorspaceDetails(V.toYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
     if (scale == 1) return true;
-    Small = av_frame_alloc();
-    if (!Small) return Fail("not enough memory for a frame");
-    Small->format = format;
-    Small->width = FrameWidth;
-    Small->height = FrameHeight;
-    int code = av_frame_get_buffer(Small, 0);
-    return code >= 0 || Fail("not enough memory for a frame", code);
-}
-
-static void SayColours(AVCodecContext* encoder) {
-    // Said outright, so that players do not guess from the size.
-    encoder->colorspace = AVCOL_SPC_BT709;
-    encoder->color_primaries = AVCOL_PRI_BT709;
-    encoder->color_trc = AVCOL_TRC_BT709;
-    encoder->color_range = AVCOL_RANGE_MPEG;
+    V.small = av_frame_alloc();
+    if (!V.small) return Fail("not enough memory for a frame");
+    V.small->format = format;
+    V.small->width = FrameWidth;
+    V.small->height = FrameHeight;
+    return Succeeded(av_frame_get_buffer(V.small, 0), "not enough memory for a frame");
 }
 
 static const char* PictureEncoder(VideoKind kind) {
@@ -172,17 +170,16 @@ static const char* PictureEncoder(VideoKind kind) {
 }
 
 static bool StartPictureTrack(const VideoSettings& settings) {
-    const bool lossless = settings.kind == VideoKind::Lossless;
-    AVCodecContext* encoder = NewEncoder(Picture, PictureEncoder(settings.kind));
+    AVCodecContext* encoder = NewEncoder(V.picture, PictureEncoder(settings.kind));
     if (!encoder) return false;
-    Scale = settings.scale;
-    encoder->width = FrameWidth * Scale;
-    encoder->height = FrameHeight * Scale;
+    V.scale = settings.scale;
+    encoder->width = FrameWidth * V.scale;
+    encoder->height = FrameHeight * V.scale;
     encoder->sample_aspect_ratio = {1, 1};
     encoder->time_base = {1, settings.framesPerSecond};
     encoder->framerate = {settings.framesPerSecond, 1};
     AVDictionary* options = nullptr;
-    if (lossless) {
+    if (settings.kind == VideoKind::Lossless) {
         // The frame's own words, 0x00RRGGBB in the machine's byte order.
         encoder->pix_fmt = AV_PIX_FMT_0RGB32;
         // Version 3 cuts each frame into slices that encode in parallel; as
@@ -194,35 +191,36 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         // Every frame stands alone, so seeking lands exactly; it costs nothing
         // in size here.
         encoder->gop_size = 1;
-    } else if (settings.kind == VideoKind::Mp4) {
-        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-        SayColours(encoder);
-        av_dict_set(&options, "preset", "veryfast", 0);
-        av_dict_set_int(&options, "crf", settings.quality, 0);
     } else {
+        if (!StartYuvConverter(V.scale)) return false;
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-        SayColours(encoder);
+        // Said outright, so that players do not guess from the size.
+        encoder->colorspace = AVCOL_SPC_BT709;
+        encoder->color_primaries = AVCOL_PRI_BT709;
+        encoder->color_trc = AVCOL_TRC_BT709;
+        encoder->color_range = AVCOL_RANGE_MPEG;
+        av_dict_set_int(&options, "crf", settings.quality, 0);
+    }
+    if (settings.kind == VideoKind::Mp4) av_dict_set(&options, "preset", "veryfast", 0);
+    if (settings.kind == VideoKind::WebM) {
         // Constant quality without a bitrate cap, at libvpx's fastest
         // settings, each row of tiles on a thread of its own.
         encoder->bit_rate = 0;
         encoder->thread_count = 0;
-        av_dict_set_int(&options, "crf", settings.quality, 0);
         av_dict_set(&options, "deadline", "realtime", 0);
         av_dict_set(&options, "cpu-used", "8", 0);
         av_dict_set(&options, "row-mt", "1", 0);
         av_dict_set(&options, "tile-columns", "2", 0);
     }
-    if (!lossless && !StartYuvConverter(Scale)) return false;
-    bool started = OpenEncoder(Picture, &options) && AddStream(Picture);
+    bool started = OpenEncoder(V.picture, &options) && AddStream(V.picture);
     av_dict_free(&options);
     if (!started) return false;
-    Picture.stream->avg_frame_rate = encoder->framerate;
-    AVFrame* frame = Picture.frame;
+    V.picture.stream->avg_frame_rate = encoder->framerate;
+    AVFrame* frame = V.picture.frame;
     frame->format = encoder->pix_fmt;
     frame->width = encoder->width;
     frame->height = encoder->height;
-    int code = av_frame_get_buffer(frame, 0);
-    return code >= 0 || Fail("not enough memory for a frame", code);
+    return Succeeded(av_frame_get_buffer(frame, 0), "not enough memory for a frame");
 }
 
 // The rate the encoder takes that is nearest to `rate`.
@@ -244,7 +242,7 @@ static SoundStart StartSoundTrack(const VideoSettings& settings) {
         return SoundStart::Refused;
     }
     const char* names[] = {"flac", "aac", "libopus"};
-    AVCodecContext* encoder = NewEncoder(Sound, names[static_cast<int>(settings.kind)]);
+    AVCodecContext* encoder = NewEncoder(V.sound, names[static_cast<int>(settings.kind)]);
     if (!encoder) return SoundStart::Failed;
     const int index = settings.channels - 1;
     if (settings.kind == VideoKind::Lossless) {
@@ -262,35 +260,35 @@ static SoundStart StartSoundTrack(const VideoSettings& settings) {
         av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
     }
     encoder->time_base = {1, encoder->sample_rate};
-    TakesAsTheyCome = settings.kind == VideoKind::Lossless;
-    OpenedRate = settings.sampleRate;
-    OpenedChannels = settings.channels;
+    V.takesAsTheyCome = settings.kind == VideoKind::Lossless;
+    V.openedRate = settings.sampleRate;
+    V.openedChannels = settings.channels;
     // A rate or layout the encoder or the converter cannot take shows here,
     // before the stream exists: the video is then made without sound.
-    if (!OpenEncoder(Sound, nullptr) ||
-        (!TakesAsTheyCome && !UseConverter(settings.sampleRate, settings.channels)))
+    if (!OpenEncoder(V.sound, nullptr) ||
+        (!V.takesAsTheyCome && !UseConverter(settings.sampleRate, settings.channels)))
         return SoundStart::Refused;
-    if (!AddStream(Sound)) return SoundStart::Failed;
-    AVFrame* frame = Sound.frame;
+    if (!AddStream(V.sound)) return SoundStart::Failed;
+    AVFrame* frame = V.sound.frame;
     frame->format = encoder->sample_fmt;
     frame->sample_rate = encoder->sample_rate;
     frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
     int code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
     if (code >= 0) code = av_frame_get_buffer(frame, 0);
     if (code >= 0)
-        Pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
-                                      frame->nb_samples);
-    if (Pending) return SoundStart::Started;
+        V.pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
+                                        frame->nb_samples);
+    if (V.pending) return SoundStart::Started;
     Fail("not enough memory for the sound", code);
     return SoundStart::Failed;
 }
 
 static void DropSoundTrack() {
-    avcodec_free_context(&Sound.encoder);
-    av_frame_free(&Sound.frame);
-    Sound = {};
-    swr_free(&Converter);
-    TakesAsTheyCome = false;
+    avcodec_free_context(&V.sound.encoder);
+    av_frame_free(&V.sound.frame);
+    V.sound = {};
+    swr_free(&V.converter);
+    V.takesAsTheyCome = false;
 }
 
 bool OpenVideoFile(const char* path, VideoSettings& settings) {
@@ -301,63 +299,62 @@ bool OpenVideoFile(const char* path, VideoSettings& settings) {
     const std::string url = std::string("file:") + path;
     const char* containers[] = {"matroska", "mp4", "webm"};
     int code = avformat_alloc_output_context2(
-        &Output, nullptr, containers[static_cast<int>(settings.kind)], url.c_str());
+        &V.output, nullptr, containers[static_cast<int>(settings.kind)], url.c_str());
     if (code < 0) return Fail("cannot make the container", code);
-    Packet = av_packet_alloc();
-    if (!Packet) return Fail("not enough memory for the video file");
+    V.packet = av_packet_alloc();
+    if (!V.packet) return Fail("not enough memory for the video file");
     if (!StartPictureTrack(settings)) return false;
     const SoundStart sound =
         settings.sampleRate > 0 ? StartSoundTrack(settings) : SoundStart::Started;
     if (sound == SoundStart::Failed) return false;
     // What the refusal said outlives the rest of the opening.
-    char refusal[sizeof ErrorText] = "";
+    char refusal[sizeof V.errorText] = "";
     if (sound == SoundStart::Refused) {
         DropSoundTrack();
         settings.sampleRate = 0;
-        std::memcpy(refusal, ErrorText, sizeof refusal);
-    } else if (Sound.encoder) {
-        settings.sampleRate = Sound.encoder->sample_rate;
+        std::memcpy(refusal, V.errorText, sizeof refusal);
+    } else if (V.sound.encoder) {
+        settings.sampleRate = V.sound.encoder->sample_rate;
     }
-    code = avio_open(&Output->pb, url.c_str(), AVIO_FLAG_WRITE);
+    code = avio_open(&V.output->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) return Fail("cannot create the file", code);
     AVDictionary* options = nullptr;
     // The index goes to the front once the file is complete, so it streams.
     if (settings.kind == VideoKind::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
-    code = avformat_write_header(Output, &options);
+    code = avformat_write_header(V.output, &options);
     av_dict_free(&options);
     if (code < 0) return Fail("cannot write the header", code);
-    std::snprintf(ErrorText, sizeof ErrorText, "%s", refusal);
+    std::snprintf(V.errorText, sizeof V.errorText, "%s", refusal);
     return true;
 }
 
 // Sends `frame` (nullptr: the end) and writes whatever packets come out.
 static bool Encode(Track& track, const AVFrame* frame) {
-    int code = avcodec_send_frame(track.encoder, frame);
-    if (code < 0) return Fail("cannot encode", code);
+    if (!Succeeded(avcodec_send_frame(track.encoder, frame), "cannot encode")) return false;
     for (;;) {
-        code = avcodec_receive_packet(track.encoder, Packet);
+        int code = avcodec_receive_packet(track.encoder, V.packet);
         if (code == AVERROR(EAGAIN) || code == AVERROR_EOF) return true;
         if (code < 0) return Fail("cannot encode", code);
         // A frame lasts one tick of the frame rate, the last one too.
-        if (Packet->duration == 0 && &track == &Picture) Packet->duration = 1;
-        av_packet_rescale_ts(Packet, track.encoder->time_base, track.stream->time_base);
-        Packet->stream_index = track.stream->index;
-        code = av_interleaved_write_frame(Output, Packet);
-        if (code < 0) return Fail("cannot write the file", code);
+        if (V.packet->duration == 0 && &track == &V.picture) V.packet->duration = 1;
+        av_packet_rescale_ts(V.packet, track.encoder->time_base, track.stream->time_base);
+        V.packet->stream_index = track.stream->index;
+        if (!Succeeded(av_interleaved_write_frame(V.output, V.packet), "cannot write the file"))
+            return false;
     }
 }
 
 // Blows up a plane of `width` × `height` samples of T into `to`: sample (x, y)
-// there is sample (x × step / Scale, y × step / Scale) here; step 2 gives the
+// there is sample (x × step / scale, y × step / scale) here; step 2 gives the
 // half-size colour planes of yuv420p from full-size ones.
 template <class T>
 static void ScaleUp(const uint8_t* from, int fromStride, uint8_t* to, int toStride, int width,
                     int height, int step) {
     int columns[FrameWidth * MaxScale];
-    for (int x = 0; x < width; ++x) columns[x] = x * step / Scale;
+    for (int x = 0; x < width; ++x) columns[x] = x * step / V.scale;
     const uint8_t* previous = nullptr;
     for (int y = 0; y < height; ++y, to += toStride) {
-        const uint8_t* row = from + static_cast<ptrdiff_t>(y * step / Scale) * fromStride;
+        const uint8_t* row = from + static_cast<ptrdiff_t>(y * step / V.scale) * fromStride;
         if (row == previous) {
             std::memcpy(to, to - toStride, static_cast<size_t>(width) * sizeof(T));
             continue;
@@ -371,19 +368,19 @@ static void ScaleUp(const uint8_t* from, int fromStride, uint8_t* to, int toStri
 
 // The frame, scaled up and converted, into the encoder's frame.
 static void FillPicture(const uint8_t* rows, int bytesPerRow, AVFrame* frame) {
-    if (!ToYuv && Scale == 1) {
+    if (!V.toYuv && V.scale == 1) {
         av_image_copy_plane(frame->data[0], frame->linesize[0], rows, bytesPerRow, FrameWidth * 4,
                             FrameHeight);
-    } else if (!ToYuv) {
+    } else if (!V.toYuv) {
         ScaleUp<uint32_t>(rows, bytesPerRow, frame->data[0], frame->linesize[0], frame->width,
                           frame->height, 1);
-    } else if (Scale == 1) {
-        sws_scale(ToYuv, &rows, &bytesPerRow, 0, FrameHeight, frame->data, frame->linesize);
+    } else if (V.scale == 1) {
+        sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, frame->data, frame->linesize);
     } else {
-        sws_scale(ToYuv, &rows, &bytesPerRow, 0, FrameHeight, Small->data, Small->linesize);
+        sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, V.small->data, V.small->linesize);
         for (int plane = 0; plane < 3; ++plane) {
             const int step = plane == 0 ? 1 : 2;
-            ScaleUp<uint8_t>(Small->data[plane], Small->linesize[plane], frame->data[plane],
+            ScaleUp<uint8_t>(V.small->data[plane], V.small->linesize[plane], frame->data[plane],
                              frame->linesize[plane], (frame->width + step - 1) / step,
                              (frame->height + step - 1) / step, step);
         }
@@ -392,27 +389,26 @@ static void FillPicture(const uint8_t* rows, int bytesPerRow, AVFrame* frame) {
 
 bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow) {
     ForgetLog();
-    AVFrame* frame = Picture.frame;
-    int code = av_frame_make_writable(frame);
-    if (code < 0) return Fail("not enough memory for a frame", code);
+    AVFrame* frame = V.picture.frame;
+    if (!Succeeded(av_frame_make_writable(frame), "not enough memory for a frame")) return false;
     FillPicture(reinterpret_cast<const uint8_t*>(pixels), bytesPerRow, frame);
-    frame->pts = Picture.nextPts++;
-    return Encode(Picture, frame);
+    frame->pts = V.picture.nextPts++;
+    return Encode(V.picture, frame);
 }
 
 // Encodes the pending sound in whole encoder frames; with `all`, the rest too.
 static bool EncodePending(bool all) {
-    AVFrame* frame = Sound.frame;
-    const int size = Sound.encoder->frame_size > 0 ? Sound.encoder->frame_size : SoundFrameSize;
-    while (av_audio_fifo_size(Pending) >= size || (all && av_audio_fifo_size(Pending) > 0)) {
-        int code = av_frame_make_writable(frame);
-        if (code < 0) return Fail("not enough memory for the sound", code);
+    AVFrame* frame = V.sound.frame;
+    const int size = V.sound.encoder->frame_size > 0 ? V.sound.encoder->frame_size : SoundFrameSize;
+    while (av_audio_fifo_size(V.pending) >= size || (all && av_audio_fifo_size(V.pending) > 0)) {
+        if (!Succeeded(av_frame_make_writable(frame), "not enough memory for the sound"))
+            return false;
         // Only the last frame may be short.
         frame->nb_samples =
-            av_audio_fifo_read(Pending, reinterpret_cast<void**>(frame->data), size);
-        frame->pts = Sound.nextPts;
-        Sound.nextPts += frame->nb_samples;
-        if (!Encode(Sound, frame)) return false;
+            av_audio_fifo_read(V.pending, reinterpret_cast<void**>(frame->data), size);
+        frame->pts = V.sound.nextPts;
+        V.sound.nextPts += frame->nb_samples;
+        if (!Encode(V.sound, frame)) return false;
     }
     return true;
 }
@@ -430,24 +426,25 @@ template <class T> static bool Reserve(T*& buffer, size_t& bytes, int frames, in
 
 // Runs the converter on `frames` (nullptr: drains it) into the pending sound.
 static bool Convert(const int16_t* samples, int frames) {
-    const int channels = Sound.encoder->ch_layout.nb_channels;
-    const int out = swr_get_out_samples(Converter, frames);
-    const int planeBytes = av_get_bytes_per_sample(Sound.encoder->sample_fmt);
-    if (!Reserve(Converted, ConvertedBytes, out, planeBytes * channels)) return false;
+    const int channels = V.sound.encoder->ch_layout.nb_channels;
+    const int out = swr_get_out_samples(V.converter, frames);
+    const int planeBytes = av_get_bytes_per_sample(V.sound.encoder->sample_fmt);
+    if (!Reserve(V.converted, V.convertedBytes, out, planeBytes * channels)) return false;
     uint8_t* planes[MaxSoundChannels];
-    av_samples_fill_arrays(planes, nullptr, Converted, channels, out, Sound.encoder->sample_fmt, 1);
+    av_samples_fill_arrays(planes, nullptr, V.converted, channels, out, V.sound.encoder->sample_fmt,
+                           1);
     const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
-    int got = swr_convert(Converter, planes, out, samples ? &in : nullptr, frames);
+    int got = swr_convert(V.converter, planes, out, samples ? &in : nullptr, frames);
     if (got < 0) return Fail("cannot convert the sound", got);
-    if (av_audio_fifo_write(Pending, reinterpret_cast<void**>(planes), got) < got)
+    if (av_audio_fifo_write(V.pending, reinterpret_cast<void**>(planes), got) < got)
         return Fail("not enough memory for the sound");
     return true;
 }
 
 // Drains the converter into the pending sound and frees it.
 static bool DropConverter() {
-    if (Converter && !Convert(nullptr, 0)) return false;
-    swr_free(&Converter);
+    if (V.converter && !Convert(nullptr, 0)) return false;
+    swr_free(&V.converter);
     return true;
 }
 
@@ -459,42 +456,42 @@ static int HoldFor(int rate) {
 // A converter from `rate` and `channels` to the track.
 static bool UseConverter(int rate, int channels) {
     rate *= HoldFor(rate);
-    if (Converter && rate == ConverterRate && channels == ConverterChannels) return true;
+    if (V.converter && rate == V.converterRate && channels == V.converterChannels) return true;
     if (!DropConverter()) return false;
-    ConverterRate = rate;
-    ConverterChannels = channels;
+    V.converterRate = rate;
+    V.converterChannels = channels;
     AVChannelLayout from;
     av_channel_layout_from_mask(&from, VorbisLayouts[channels - 1]);
-    AVCodecContext* to = Sound.encoder;
-    int code = swr_alloc_set_opts2(&Converter, &to->ch_layout, to->sample_fmt, to->sample_rate,
+    AVCodecContext* to = V.sound.encoder;
+    int code = swr_alloc_set_opts2(&V.converter, &to->ch_layout, to->sample_fmt, to->sample_rate,
                                    &from, AV_SAMPLE_FMT_S16, rate, 0, nullptr);
-    if (code >= 0) code = swr_init(Converter);
-    return code >= 0 || Fail("cannot convert the sound", code);
+    if (code >= 0) code = swr_init(V.converter);
+    return Succeeded(code, "cannot convert the sound");
 }
 
 // Converts `frames` with each sample frame repeated `times` times.
 static bool ConvertHeld(const int16_t* samples, int frames, int times, int channels) {
     const size_t frameBytes = 2 * static_cast<size_t>(channels);
-    if (!Reserve(Held, HeldBytes, SoundFrameSize, static_cast<int>(frameBytes))) return false;
+    if (!Reserve(V.held, V.heldBytes, SoundFrameSize, static_cast<int>(frameBytes))) return false;
     int made = 0;
     for (int f = 0; f < frames; ++f) {
         for (int t = 0; t < times; ++t) {
-            std::memcpy(Held + made * channels, samples + f * channels, frameBytes);
-            if (++made == SoundFrameSize && !Convert(Held, made)) return false;
+            std::memcpy(V.held + made * channels, samples + f * channels, frameBytes);
+            if (++made == SoundFrameSize && !Convert(V.held, made)) return false;
             made %= SoundFrameSize;
         }
     }
-    return made == 0 || Convert(Held, made);
+    return made == 0 || Convert(V.held, made);
 }
 
 bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     ForgetLog();
     if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
-    if (TakesAsTheyCome && rate == OpenedRate && channels == OpenedChannels) {
+    if (V.takesAsTheyCome && rate == V.openedRate && channels == V.openedChannels) {
         void* planes[1] = {const_cast<int16_t*>(samples)};
         if (!DropConverter()) return false;
-        if (av_audio_fifo_write(Pending, planes, frames) < frames)
+        if (av_audio_fifo_write(V.pending, planes, frames) < frames)
             return Fail("not enough memory for the sound");
     } else if (!UseConverter(rate, channels)) {
         return false;
@@ -507,45 +504,28 @@ bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
 }
 
 static void Release() {
-    if (Output && Output->pb) avio_closep(&Output->pb);
-    avformat_free_context(Output);
-    Output = nullptr;
-    for (Track* track : {&Picture, &Sound}) {
-        avcodec_free_context(&track->encoder);
-        av_frame_free(&track->frame);
-        *track = {};
-    }
-    av_packet_free(&Packet);
-    sws_freeContext(ToYuv);
-    ToYuv = nullptr;
-    av_frame_free(&Small);
-    if (Pending) av_audio_fifo_free(Pending);
-    Pending = nullptr;
-    swr_free(&Converter);
-    std::free(Converted);
-    Converted = nullptr;
-    ConvertedBytes = 0;
-    std::free(Held);
-    Held = nullptr;
-    HeldBytes = 0;
-    TakesAsTheyCome = false;
+    if (V.output && V.output->pb) avio_closep(&V.output->pb);
+    avformat_free_context(std::exchange(V.output, nullptr));
+    DropSoundTrack();
+    avcodec_free_context(&V.picture.encoder);
+    av_frame_free(&V.picture.frame);
+    V.picture = {};
+    av_packet_free(&V.packet);
+    sws_freeContext(std::exchange(V.toYuv, nullptr));
+    av_frame_free(&V.small);
+    if (V.pending) av_audio_fifo_free(std::exchange(V.pending, nullptr));
+    std::free(std::exchange(V.converted, nullptr));
+    std::free(std::exchange(V.held, nullptr));
+    V.convertedBytes = V.heldBytes = 0;
 }
 
 bool FinishVideoFile() {
     ForgetLog();
-    bool finished = true;
-    if (Sound.encoder) {
-        finished = DropConverter() && EncodePending(true) && Encode(Sound, nullptr);
-    }
-    finished = finished && Encode(Picture, nullptr);
-    if (finished) {
-        int code = av_write_trailer(Output);
-        finished = code >= 0 || Fail("cannot write the index", code);
-    }
-    if (finished) {
-        int code = avio_closep(&Output->pb);
-        finished = code >= 0 || Fail("cannot close the file", code);
-    }
+    const bool finished = (!V.sound.encoder ||
+                           (DropConverter() && EncodePending(true) && Encode(V.sound, nullptr))) &&
+                          Encode(V.picture, nullptr) &&
+                          Succeeded(av_write_trailer(V.output), "cannot write the index") &&
+                          Succeeded(avio_closep(&V.output->pb), "cannot close the file");
     Release();
     return finished;
 }

@@ -8,14 +8,14 @@
 #include "platform/display.h"
 #include "platform/files.h"
 #include "platform/frame.h"
+#include "shell/numbers.h"
 #include "shell/pacing.h"
 #include "shell/show.h"
 #include "shell/timeline.h"
 #include "tools/arguments.h"
 
-#include <charconv>
+#include <cfloat>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
@@ -38,18 +38,11 @@ struct ViewArguments {
     double seconds = 0;   // 0: until the window is closed
 };
 
-// Seconds: a plain non-negative number, all of the word.
-static bool ReadSeconds(const char* text, double& seconds) {
-    const char* end = text + std::strlen(text);
-    auto [at, error] = std::from_chars(text, end, seconds);
-    return error == std::errc() && at == end && std::isfinite(seconds) && seconds >= 0;
-}
-
 static ViewArguments ReadArguments(int argc, char** argv) {
     ViewArguments arguments;
     const char* value = nullptr;
     while (NextOption(argc, argv, Known, Help, value) >= 0)
-        if (!ReadSeconds(value, arguments.seconds)) Refuse(Known[0], value);
+        if (!ReadNumber(value, 0, DBL_MAX, arguments.seconds)) Refuse(Known[0], value);
     if (optind + 1 < argc) RefuseCommandLine("one scene at a time");
     if (optind == argc) return arguments;
     for (const SceneSpan& scene : Scenes)
