@@ -140,13 +140,10 @@ void LiteralFrame(uint32_t* pixels, uint32_t ms) {
         Light lights[3] = {Lights.redLight, Lights.greenLight, Lights.blueLight};
         literal::BumpLights(pixels, BumpPicture, lights);
     } else {
-        const bool fadeIn = scene == Scene::PlasmaFadeIn, fadeOut = scene == Scene::PlasmaFadeOut;
-        BuildPlasmaWaves(fadeIn    ? t.fadeInOffset
-                         : fadeOut ? t.fadeOutOffset
-                                   : t.waveOffset,
-                         fadeIn    ? t.fadeInAmplitude
-                         : fadeOut ? t.fadeOutAmplitude
-                                   : t.waveAmplitude);
+        int32_t offset = t.waveOffset, amplitude = t.waveAmplitude;
+        if (scene == Scene::PlasmaFadeIn) offset = t.fadeInOffset, amplitude = t.fadeInAmplitude;
+        if (scene == Scene::PlasmaFadeOut) offset = t.fadeOutOffset, amplitude = t.fadeOutAmplitude;
+        BuildPlasmaWaves(offset, amplitude);
         PlasmaPhaseSet phases = PlasmaPhases;
         literal::Plasma(pixels, scene == Scene::PlasmaWithPicture ? LogoPicture : nullptr, phases);
         DotGridState dots = DotGrid;
