@@ -2,15 +2,19 @@
 // plain, literal version of its loops over the same state, so that both meet the
 // same load on a busy machine. `Time` is the renderer's processor time a frame,
 // `literal` the literal version's, and `faster` how many times faster the
-// renderer is. Take medians:
+// renderer is. The whole frames time a step of the show as the tools draw it
+// (scene, drawing and step) against the literal renderers of its scene with
+// the same step. Take medians:
 //   bumpwave-bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 #include "effects/bump_lights.h"
 #include "effects/dot_grid.h"
 #include "effects/plasma.h"
 #include "effects/tables.h"
 #include "effects/vector_path.h"
+#include "platform/files.h"
 #include "platform/frame.h"
 #include "shell/pacing.h"
+#include "shell/show.h"
 #include "shell/timeline.h"
 #include "tests/literal_effects.h"
 
@@ -25,17 +29,14 @@ namespace {
 
 constexpr int Pixels = FrameWidth * FrameHeight;
 
+// The show as the demo loads it, pictures and all, and one frame.
 struct Setup {
     Setup() {
-        InitEffects(1);
+        ProgramName = "bumpwave-bench";
+        if (!LoadShow(1, false)) std::exit(1); // the loader says what is missing
         frame = AllocateFrame(FrameWidth, FrameHeight);
-        for (int i = 0; i < Pixels; ++i) picture[i] = (i * 2654435761u) >> 8;
-        // A logo-like overlay: half keyed-out white, half opaque colour.
-        for (int i = 0; i < Pixels; ++i) logo[i] = (i / 7) % 2 ? 0x00FFFFFF : 0x00203040;
     }
     Frame* frame;
-    std::vector<uint32_t> picture = std::vector<uint32_t>(Pixels);
-    std::vector<uint32_t> logo = std::vector<uint32_t>(Pixels);
 };
 
 Setup& Shared() {
@@ -52,15 +53,19 @@ double ThreadSeconds() {
 }
 
 // `render` draws a frame; `literal` then draws the same frame from the state
-// `render` started from, which `keep` copied for it beforehand.
+// `render` started from, which `keep` copied for it beforehand. `between`, if
+// any, runs untimed before each.
 template <typename Keep, typename Render, typename Literal>
-void Compare(benchmark::State& state, Keep keep, Render render, Literal literal) {
+void Compare(benchmark::State& state, Keep keep, Render render, Literal literal,
+             void (*between)() = nullptr) {
     double renderSeconds = 0, literalSeconds = 0;
     for (auto _ : state) {
         keep();
+        if (between) between();
         double start = ThreadSeconds();
         render();
         benchmark::ClobberMemory();
+        if (between) between();
         double middle = ThreadSeconds();
         literal();
         benchmark::ClobberMemory();
@@ -83,13 +88,13 @@ void BM_BumpLights(benchmark::State& state) {
             lights[0] = Lights.redLight, lights[1] = Lights.greenLight,
             lights[2] = Lights.blueLight;
         },
-        [&] { RenderBumpLights(s.frame, s.picture.data()); },
-        [&] { literal::BumpLights(s.frame->pixels, s.picture.data(), lights); });
+        [&] { RenderBumpLights(s.frame, BumpPicture); },
+        [&] { literal::BumpLights(s.frame->pixels, BumpPicture, lights); });
 }
 
 void BM_Plasma(benchmark::State& state, bool withLogo) {
     Setup& s = Shared();
-    const uint32_t* logo = withLogo ? s.logo.data() : nullptr;
+    const uint32_t* logo = withLogo ? LogoPicture : nullptr;
     PlasmaPhaseSet phases;
     Compare(
         state, [&] { phases = PlasmaPhases; }, [&] { RenderPlasma(s.frame, logo); },
@@ -124,6 +129,44 @@ void BM_DotGrid(benchmark::State& state) {
         [&] { rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter; },
         [&] { RenderDotGrid(s.frame); },
         [&] { literal::Dots(s.frame->pixels, rowCounter, columnCounter); });
+}
+
+// The literal renderers of the scene of `ms`, over copies of the state that
+// they move, then the show's own step.
+void LiteralFrame(uint32_t* pixels, uint32_t ms) {
+    const TimelineState& t = Timeline;
+    const Scene scene = SceneAt(ms);
+    if (scene == Scene::BumpLights) {
+        Light lights[3] = {Lights.redLight, Lights.greenLight, Lights.blueLight};
+        literal::BumpLights(pixels, BumpPicture, lights);
+    } else {
+        int32_t offset = t.waveOffset, amplitude = t.waveAmplitude;
+        if (scene == Scene::PlasmaFadeIn) offset = t.fadeInOffset, amplitude = t.fadeInAmplitude;
+        if (scene == Scene::PlasmaFadeOut) offset = t.fadeOutOffset, amplitude = t.fadeOutAmplitude;
+        BuildPlasmaWaves(offset, amplitude);
+        PlasmaPhaseSet phases = PlasmaPhases;
+        literal::Plasma(pixels, scene == Scene::PlasmaWithPicture ? LogoPicture : nullptr, phases);
+        DotGridState dots = DotGrid;
+        if (scene == Scene::PlasmaWithDots)
+            literal::Dots(pixels, dots.dotRowCounter, dots.dotColumnCounter);
+    }
+    AdvanceShow(ms);
+}
+
+// Reads the frame out, as a display or the frames tool does after each frame,
+// so that the next one meets the caches that a user's frame meets.
+void ShowFrame() {
+    static std::vector<uint32_t> shown(Pixels);
+    std::memcpy(shown.data(), Shared().frame->pixels, Pixels * 4);
+}
+
+// Whole frames from the start of the scene at `ms`, drawn and literal in turn.
+void BM_WholeFrame(benchmark::State& state, uint32_t ms) {
+    Setup& s = Shared();
+    PlaceShow(StepAt(ms, DefaultStepRate), DefaultStepRate);
+    Compare(
+        state, [] {}, [&] { AdvanceShow(ms, DrawShow(s.frame, ms, BumpPicture, LogoPicture)); },
+        [&] { LiteralFrame(s.frame->pixels, ms); }, ShowFrame);
 }
 
 // The floor: clearing one frame.
@@ -167,6 +210,13 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("MemsetFrame", BM_MemsetFrame);
     benchmark::RegisterBenchmark("PlaceShowAt40s", BM_PlaceShowAt40s)
         ->Unit(benchmark::kMicrosecond);
+    // Whole frames of the scenes but the flashes, on the path the processor takes.
+    for (const SceneSpan& span : Scenes)
+        if (span.scene != Scene::FirstFlash && span.scene != Scene::SecondFlash)
+            benchmark::RegisterBenchmark((std::string("WholeFrame/") + span.name).c_str(),
+                                         BM_WholeFrame, span.firstMs)
+                ->UseManualTime()
+                ->Iterations(span.scene == Scene::BumpLights ? 2000 : 200);
     for (const Path& path : paths) {
         // Fixed counts, since the iterations are counted on the renderer's time
         // alone and the literal plasma takes 1.7 ms a frame: about 0.3 s a run.

@@ -15,10 +15,13 @@ float* DotColumnWave;
 float* DotRowWave;
 PlasmaPhaseSet PlasmaPhases;
 LightSet Lights;
-// What the plasma waves hold, so that a frame that draws them again costs nothing.
+// What the plasma waves hold, so that a frame that draws them again costs
+// nothing; and the sine and cosine they scale, so that the fades' new waves
+// every step cost no trigonometry.
 static struct {
     int32_t offset, amplitude;
     const float* table;
+    double rowSine[PlasmaRowCount], columnCosine[PlasmaColumnCount];
 } WaveShape;
 
 // Formulas run in double and are stored as float; angles are formed in float
@@ -54,11 +57,11 @@ void BuildPlasmaWaves(int32_t offset, int32_t amplitude) {
     if (WaveShape.table == PlasmaRowWave && WaveShape.offset == offset &&
         WaveShape.amplitude == amplitude)
         return;
-    WaveShape = {offset, amplitude, PlasmaRowWave};
+    WaveShape.offset = offset, WaveShape.amplitude = amplitude, WaveShape.table = PlasmaRowWave;
     for (int i = 0; i < PlasmaRowCount; ++i)
-        PlasmaRowWave[i] = static_cast<float>(offset + amplitude * std::sin(RowDegrees(i)));
+        PlasmaRowWave[i] = static_cast<float>(offset + amplitude * WaveShape.rowSine[i]);
     for (int i = 0; i < PlasmaColumnCount; ++i)
-        PlasmaColumnWave[i] = static_cast<float>(offset + amplitude * std::cos(ColumnDegrees(i)));
+        PlasmaColumnWave[i] = static_cast<float>(offset + amplitude * WaveShape.columnCosine[i]);
 }
 
 void BuildDotWaves() {
@@ -98,6 +101,9 @@ bool InitEffects(unsigned seed, void* (*allocate)(size_t)) {
     PlasmaRowWave = AllocateWave(allocate, PlasmaRowCount);
     PlasmaColumnWave = AllocateWave(allocate, PlasmaColumnCount);
     if (!PlasmaRowWave || !PlasmaColumnWave) return false;
+    for (int i = 0; i < PlasmaRowCount; ++i) WaveShape.rowSine[i] = std::sin(RowDegrees(i));
+    for (int i = 0; i < PlasmaColumnCount; ++i)
+        WaveShape.columnCosine[i] = std::cos(ColumnDegrees(i));
     BuildPlasmaWaves(128, 127);
     DotColumnWave = AllocateWave(allocate, PlasmaColumnCount);
     DotRowWave = AllocateWave(allocate, PlasmaRowCount);
