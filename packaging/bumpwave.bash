@@ -6,19 +6,20 @@ _bumpwave() {
     COMPREPLY=()
     case $1:$prev in
     bumpwave:--rate) words="24 30 50 60 72 75 90 100 120 144 165 240" ;;
-    bumpwave:*) words="--window --paced --rate --calm --loop --help --version" ;;
+    bumpwave:--seed | bumpwave:--start) ;;
+    bumpwave:*) words="--window --paced --rate --calm --loop --seed --start --help --version" ;;
     bumpwave-frames:--out)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         ;;
-    bumpwave-frames:--seed | bumpwave-frames:--times | bumpwave-frames:--save) ;;
-    bumpwave-frames:*) words="--seed --times --save --calm --out --help --version" ;;
+    bumpwave-frames:--seed | bumpwave-frames:--times | bumpwave-frames:--at | bumpwave-frames:--save) ;;
+    bumpwave-frames:*) words="--seed --times --at --save --calm --out --scenes --help --version" ;;
     bumpwave-view:--seconds) ;;
-    bumpwave-view:*) words="lights plasma overlay dots --seconds --help --version" ;;
-    bumpwave-record:--fps | bumpwave-record:--seed | bumpwave-record:--until) ;;
+    bumpwave-view:*) words="lights plasma dots flash overlay flash-again fade-out --seconds --help --version" ;;
+    bumpwave-record:--fps | bumpwave-record:--seed | bumpwave-record:--from | bumpwave-record:--until) ;;
     bumpwave-record:--crf | bumpwave-record:--scale) ;;
     bumpwave-record:*)
-        [[ $cur == -* ]] && words="--fps --seed --until --crf --scale --calm --help --version"
+        [[ $cur == -* ]] && words="--fps --seed --from --until --crf --scale --calm --help --version"
         # The video's file: the formats it writes, and the folders that may hold one.
         compopt -o filenames 2>/dev/null
         [[ $cur == -* ]] || mapfile -t COMPREPLY < <(
