@@ -397,7 +397,8 @@ void DropSound() {
 
 void FadeOutSound() {
     std::lock_guard hold(A.pauseLock);
-    A.cut = A.paused.load(); // a paused card is silent already: no ramp after it
+    // A paused card is silent already: no ramp after it, however often asked.
+    if (A.paused) A.cut = true;
     A.fadeAsked = true;
 }
 
