@@ -683,7 +683,7 @@ TEST_F(UnderX, FullScreenAndResizedTheFrameKeepsShowingWhereTheRulePutsIt) {
 // Paused, each seeking key puts on the screen the frame of a show placed at its moment, back
 // and forth, step by step too; the title says where.
 TEST_F(UnderX, SeekingShowsTheFrameOfAShowPlacedThere) {
-    const ::Window window = StartDemo({"--paced", "--window", "--seed", "5"});
+    const ::Window window = StartDemo({"--paced", "--window", "--seed", "5"}, false, false);
     ASSERT_TRUE(WaitFor([&] { return window && Active(window); }, 10s * StartUp));
     Press(XK_space);
     ASSERT_TRUE(WaitFor([&] { return Title(window).ends_with(" paused"); }, 5s)) << Title(window);
@@ -705,7 +705,7 @@ TEST_F(UnderX, SeekingShowsTheFrameOfAShowPlacedThere) {
 // frame on the screen, once paused, is one of the show's within a tenth of a second of the
 // music the card has played.
 TEST_F(UnderX, AfterAStallPictureAndMusicGoOnTogether) {
-    const ::Window window = StartDemo({"--paced", "--window", "--seed", "3"}, true);
+    const ::Window window = StartDemo({"--paced", "--window", "--seed", "3"}, true, false);
     ASSERT_TRUE(WaitFor([&] { return window && Active(window); }, 10s * StartUp));
     ASSERT_TRUE(WaitFor([&] { return !Silent(Played()); }, 10s * StartUp)) << "no music";
     std::this_thread::sleep_for(2s);
