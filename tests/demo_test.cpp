@@ -691,10 +691,10 @@ TEST_F(UnderX, SeekingShowsTheFrameOfAShowPlacedThere) {
     const std::pair<KeySym, uint32_t> seeks[] = {
         {XK_8, 32800},     {XK_Left, 27800}, {XK_period, 27816}, {XK_period, 27833},
         {XK_comma, 27816}, {XK_2, 8200},     {XK_Right, 13200},  {XK_Home, 0}};
-    for (const auto& [key, ms] : seeks) {
-        Press(key);
-        EXPECT_TRUE(WaitFor([&] { return Shows(area, "5", ms); }, 5s * StartUp))
-            << XKeysymToString(key) << " to " << ms << " ms";
+    for (const auto& seek : seeks) {
+        Press(seek.first);
+        EXPECT_TRUE(WaitFor([&] { return Shows(area, "5", seek.second); }, 5s * StartUp))
+            << XKeysymToString(seek.first) << " to " << seek.second << " ms";
     }
     EXPECT_EQ(Title(window), "bumpwave 0:00 / 0:41 paused");
     Press(XK_Escape);
