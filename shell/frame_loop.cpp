@@ -164,6 +164,18 @@ static void StepPaced(int64_t now, double musicSeconds) {
     DrawStep(StepMilliseconds(Loop.steps, rate));
 }
 
+int64_t SeekTarget(char key) {
+    const int64_t shown = Loop.shownMs, rate = Loop.stepRate;
+    if (!rate) return -1;
+    if (key >= '0' && key <= '9') return (key - '0') * int64_t{DemoLengthMs} / 10;
+    if (key == 'H') return 0;
+    if (key == 'L' || key == 'R') return std::max<int64_t>(0, shown + (key == 'L' ? -5000 : 5000));
+    if (!Loop.paused || (key != ',' && key != '.')) return -1;
+    const int64_t step =
+        StepAt(static_cast<uint32_t>(shown), Loop.stepRate) + (key == '.' ? 1 : -1);
+    return step < 0 ? 0 : StepMilliseconds(static_cast<uint32_t>(step), Loop.stepRate);
+}
+
 uint32_t SeekShow(uint32_t ms, int64_t now) {
     const int rate = Loop.stepRate ? Loop.stepRate : DefaultStepRate;
     const uint32_t last = StepsBefore(DemoLengthMs, rate);
@@ -233,17 +245,9 @@ static void SeekAll(int64_t ms) {
 // The keys that move in the show; seeking is for a paced show.
 static void TakeKeys() {
     if (Loop.paused && TakeEvents(Loop.display)) StopRequested = 1;
-    const int64_t shown = ShownMilliseconds();
     for (char key; (key = TakeShowKey(Loop.display));) {
         if (key == ' ') PauseAll(!Loop.paused);
-        if (!Loop.stepRate || key == ' ') continue;
-        if (key >= '0' && key <= '9') SeekAll((key - '0') * int64_t{DemoLengthMs} / 10);
-        if (key == 'H') SeekAll(0);
-        if (key == 'L' || key == 'R') SeekAll(shown + (key == 'L' ? -5000 : 5000));
-        if (Loop.paused && (key == ',' || key == '.'))
-            SeekAll(key == '.'       ? StepMilliseconds(Loop.steps, Loop.stepRate)
-                    : Loop.steps > 1 ? StepMilliseconds(Loop.steps - 2, Loop.stepRate)
-                                     : 0);
+        if (const int64_t to = SeekTarget(key); to >= 0) SeekAll(to);
     }
 }
 

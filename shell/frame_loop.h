@@ -73,6 +73,12 @@ bool ShowPaused();
 // the show time of that step, where the music should be heard from.
 uint32_t SeekShow(uint32_t ms, int64_t now);
 
+// Where a key that moves in the show (TakeShowKey's) takes a paced show from
+// the step on the screen: Left and Right 5 s back and forward, Home the
+// start, 0 to 9 that tenth of the show, and while paused , and . one step.
+// Negative for any other key, and for an unpaced show.
+int64_t SeekTarget(char key);
+
 // The show time of the step on the screen, in milliseconds.
 uint32_t ShownMilliseconds();
 

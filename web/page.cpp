@@ -134,10 +134,10 @@ EMSCRIPTEN_KEEPALIVE uint32_t SeekShowTo(double ms, double now) {
                     PageTime(now));
 }
 
-// The show time of the step `delta` steps from the one shown.
-EMSCRIPTEN_KEEPALIVE uint32_t StepFromShown(int delta) {
-    const int64_t step = int64_t{StepAt(ShownMilliseconds(), DefaultStepRate)} + delta;
-    return StepMilliseconds(static_cast<uint32_t>(std::max<int64_t>(step, 0)), DefaultStepRate);
+// Where a key that moves in the show (as the desktop's TakeShowKey names
+// them) takes it, in ms; negative for any other key.
+EMSCRIPTEN_KEEPALIVE double SeekTargetOf(int key) {
+    return static_cast<double>(SeekTarget(static_cast<char>(key)));
 }
 
 // The scenes as the seek bar's chapters: "name first,name first,...".

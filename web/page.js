@@ -325,13 +325,12 @@ function seek(ms) {
   showBar();
 }
 
-// Left and Right 5 s, Home the start, 0 to 9 that tenth, and while paused , and . a step.
+// A key that moves in the show, as the demo's own rule places it.
 function seekKey(key) {
-  const shown = 1000 * bumpwave.showTime, steps = bumpwave.paused ? { ",": -1, ".": 1 } : {};
-  const to = { arrowleft: shown - 5000, arrowright: shown + 5000, home: 0 }[key] ??
-    (/^[0-9]$/.test(key) ? 4100 * key : key in steps ? _StepFromShown(steps[key]) : null);
-  if (to !== null) seek(to);
-  return to !== null;
+  const code = { arrowleft: "L", arrowright: "R", home: "H" }[key] ?? (key.length === 1 ? key : "");
+  const to = code ? _SeekTargetOf(code.charCodeAt(0)) : -1;
+  if (to >= 0) seek(to);
+  return to >= 0;
 }
 
 // What bumpwave-frames draws, read by its own readers.
