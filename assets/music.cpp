@@ -311,12 +311,9 @@ static void CloseMusic() {
     M.fileOpen = false;
 }
 
-// Reads the music again from its start up to `seconds`, the sound held for
-// the old place dropped: a stream cannot seek, and this also finds a moment
-// across streams of other rates.
-static bool SkipTo(double seconds) {
-    DropSound();
-    R.pending = R.taken = 0;
+// Read again from its start up to `seconds`, to the sample: a stream cannot
+// seek, and this also finds a moment across streams of other rates.
+bool OpenMusicFileAt(double seconds) {
     bool open = OpenMusicFile();
     for (double at = 0; open;) {
         long rate;
@@ -333,6 +330,13 @@ static bool SkipTo(double seconds) {
         R.pendingChannels = channels;
         break;
     }
+    return open;
+}
+
+// The sound held for the old place is dropped.
+static bool SkipTo(double seconds) {
+    DropSound();
+    const bool open = OpenMusicFileAt(seconds);
     M.from = seconds;
     M.seekAsked = false;
     return open;

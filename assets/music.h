@@ -43,6 +43,9 @@ bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop,
 // printing "Couldn't open testing.ogg" or "... as OGG file" on stdout and why
 // on stderr when it cannot; false then.
 bool OpenMusicFile();
+// The same, read up to `seconds` into the music; what follows is the next to
+// be pumped (PumpMusic).
+bool OpenMusicFileAt(double seconds);
 // Decodes the next whole sample frames, all of one stream, at most `length`
 // bytes (room for a frame of 8 channels at least) of 16-bit big-endian samples
 // in SDL's channel order, and says their rate and channel count: the byte

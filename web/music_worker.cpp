@@ -99,12 +99,7 @@ EMSCRIPTEN_KEEPALIVE int PlayMusicFrom(double rate, int keep, double seconds) {
     W = {};
     W.outRate = static_cast<long>(rate);
     W.keep = keep != 0;
-    bool open = OpenMusicFile();
-    char skipped[4096];
-    long bytes, from;
-    int channels;
-    while (open && seconds > 0 && (bytes = ReadMusic(skipped, sizeof skipped, &from, &channels)))
-        seconds -= static_cast<double>(bytes) / (2.0 * channels * from);
+    const bool open = OpenMusicFileAt(seconds);
     std::fflush(stdout);
     return open;
 }
