@@ -1,21 +1,17 @@
-// bumpwave-make-music: writes the demo's own music, a piece made here in code,
-// as Ogg Vorbis, 44100 Hz stereo, about 45 seconds.
-//
-//   bumpwave-make-music OUTFILE
-//
-// A minor at 124 beats a minute, Am7 - Fmaj7 - C - G a bar each: four bars of
-// pad and arpeggio to begin, drums and bass, a break where the lead comes in,
-// the lead over everything, then a last A minor that fades out. Every noise
-// comes from a fixed seed, so the same file comes out each time.
+// bumpwave-make-music OUTFILE: writes the demo's own music, a piece made here
+// in code, as Ogg Vorbis, 44100 Hz stereo, about 45 seconds. A minor at 124
+// beats a minute, Am7 - Fmaj7 - C - G a bar each: pad and arpeggio, drums and
+// bass, a break where the lead comes in, the lead over everything, then a last
+// A minor that fades out. The noise has a fixed seed: the same file each time.
 
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 static constexpr int Rate = 44100;
@@ -26,197 +22,190 @@ static constexpr double Bar = Beat * 4;
 static constexpr int Bars = 22;
 static constexpr double Length = Bars * Bar + 2.6; // the last chord's tail
 
-struct Bus {
-    std::vector<float> left, right;
-};
+using Bus = std::array<std::vector<float>, 2>; // left, right
 
-static Bus Drums, Ducked, Keys, ReverbSend, EchoSend;
-static std::vector<float> Duck; // gain of the pad and bass, dipped by each kick
-static uint32_t Seed = 20240611;
+static struct {
+    Bus drums, ducked, keys, reverbSend, echoSend;
+    std::vector<float> duck; // gain of the pad and bass, dipped by each kick
+    uint32_t seed;
+} S;
 
-// Buses, noise and the helpers every instrument shares.
+// Noise, notes and the voices every instrument shares.
 
 static float Noise() {
-    Seed = Seed * 1664525u + 1013904223u;
-    return static_cast<float>(Seed >> 8) / 8388608.0f - 1.0f;
+    S.seed = S.seed * 1664525u + 1013904223u;
+    return static_cast<float>(S.seed >> 8) / 8388608.0f - 1.0f;
 }
 
 static double Frequency(double note) {
     return 440.0 * std::pow(2.0, (note - 69) / 12);
 }
 
-static void NewBus(Bus& bus, size_t frames) {
-    bus.left.assign(frames, 0.0f);
-    bus.right.assign(frames, 0.0f);
-}
-
-// Adds one sample at `frame`, panned from -1 (left) to 1 (right).
-static void Put(Bus& bus, size_t frame, double value, double pan) {
-    if (frame >= bus.left.size()) return;
-    bus.left[frame] += static_cast<float>(value * std::sqrt(0.5 * (1 - pan)));
-    bus.right[frame] += static_cast<float>(value * std::sqrt(0.5 * (1 + pan)));
-}
-
 static size_t FrameAt(double seconds) {
     return static_cast<size_t>(std::lround(seconds * Rate));
 }
 
-// Attack and release ramps around a held note, so that nothing starts or
-// stops with a click.
+// Adds one sample at `frame`, panned from -1 (left) to 1 (right).
+static void Put(Bus& bus, size_t frame, double value, double pan) {
+    if (frame >= bus[0].size()) return;
+    for (int side = 0; side < 2; ++side)
+        bus[side][frame] += static_cast<float>(value * std::sqrt(0.5 * (1 + (side ? pan : -pan))));
+}
+
+struct Send {
+    Bus* bus;
+    double level, pan;
+};
+
+// Plays `frames` samples of sample(t, i) from `start` into each send.
+template <class Sample>
+static void Play(double start, int frames, std::initializer_list<Send> sends, Sample sample) {
+    size_t first = FrameAt(start);
+    for (int i = 0; i < frames; ++i) {
+        double value = sample(static_cast<double>(i) / Rate, i);
+        for (const Send& send : sends) Put(*send.bus, first + i, value * send.level, send.pan);
+    }
+}
+
+// Attack and release ramps around a held note, so that nothing clicks.
 static double Envelope(double t, double held, double attack, double release) {
     double rise = t < attack ? std::sin(0.5 * Pi * t / attack) : 1.0;
     double fall = t < held ? 1.0 : std::max(0.0, 1.0 - (t - held) / release);
     return rise * fall * fall;
 }
 
-// A band-limited sawtooth: the jump is smoothed over one sample.
-static double Saw(double phase, double step) {
-    double value = 2 * phase - 1;
-    if (phase < step) {
-        double t = phase / step;
+// A sawtooth, its jump smoothed over one sample, through a two-pole low-pass.
+struct Saw {
+    double phase, low1, low2;
+};
+
+static double NextSaw(Saw& saw, double f, double k) {
+    double step = f / Rate;
+    saw.phase = std::fmod(saw.phase + step, 1.0);
+    double value = 2 * saw.phase - 1;
+    if (saw.phase < step) {
+        double t = saw.phase / step;
         value -= t + t - t * t - 1;
-    } else if (phase > 1 - step) {
-        double t = (phase - 1) / step;
+    } else if (saw.phase > 1 - step) {
+        double t = (saw.phase - 1) / step;
         value -= t * t + t + t + 1;
     }
-    return value;
+    saw.low1 += k * (value - saw.low1);
+    saw.low2 += k * (saw.low1 - saw.low2);
+    return saw.low2;
 }
 
-// The instruments: each writes one note into its buses.
+// The instruments: each plays one note into its buses.
 
 static void Kick(double start, double gain) {
     size_t first = FrameAt(start);
     double phase = 0;
-    for (int i = 0; i < Rate / 2; ++i) {
-        double t = static_cast<double>(i) / Rate;
+    Play(start, Rate / 2, {{&S.drums, 1, 0}}, [&](double t, int i) {
         phase += (44 + 90 * std::exp(-t / 0.03)) / Rate;
         double body = std::sin(2 * Pi * phase) * std::exp(-t / 0.22) * std::min(1.0, t / 0.001);
         double click = Noise() * std::exp(-t / 0.002) * 0.15;
-        Put(Drums, first + i, gain * (body + click) * (1 - t * 2), 0);
-        if (first + i < Duck.size())
-            Duck[first + i] = std::min(Duck[first + i], float(1 - 0.55 * std::exp(-t / 0.11)));
-    }
+        if (first + i < S.duck.size())
+            S.duck[first + i] = std::min(S.duck[first + i], float(1 - 0.55 * std::exp(-t / 0.11)));
+        return gain * (body + click) * (1 - t * 2);
+    });
 }
 
 static void Snare(double start, double gain) {
-    size_t first = FrameAt(start);
     double low = 0, phase = 0;
-    for (int i = 0; i < Rate * 3 / 10; ++i) {
-        double t = static_cast<double>(i) / Rate;
-        phase += (180 + 40 * std::exp(-t / 0.01)) / Rate;
-        double n = Noise();
-        low += 0.25 * (n - low);
-        double value = 0.45 * std::sin(2 * Pi * phase) * std::exp(-t / 0.05) +
-                       0.6 * (n - low) * std::exp(-t / 0.09);
-        value *= gain * std::min(1.0, t / 0.0008) * (1 - t / 0.3);
-        Put(Drums, first + i, value, 0.05);
-        Put(ReverbSend, first + i, value * 0.5, 0.05);
-    }
+    Play(start, Rate * 3 / 10, {{&S.drums, 1, 0.05}, {&S.reverbSend, 0.5, 0.05}},
+         [&](double t, int) {
+             phase += (180 + 40 * std::exp(-t / 0.01)) / Rate;
+             double n = Noise();
+             low += 0.25 * (n - low);
+             double value = 0.45 * std::sin(2 * Pi * phase) * std::exp(-t / 0.05) +
+                            0.6 * (n - low) * std::exp(-t / 0.09);
+             return value * (gain * std::min(1.0, t / 0.0008) * (1 - t / 0.3));
+         });
 }
 
 static void Hat(double start, double gain, double decay) {
-    size_t first = FrameAt(start);
     double a = 0, b = 0;
     int frames = static_cast<int>(decay * 5 * Rate);
-    for (int i = 0; i < frames; ++i) {
-        double t = static_cast<double>(i) / Rate;
+    Play(start, frames, {{&S.drums, 1, 0.3}}, [&](double t, int i) {
         double n = Noise();
         a += 0.5 * (n - a);
         b += 0.5 * (a - b);
-        double value = (n - b) * std::exp(-t / decay) * gain * (1 - double(i) / frames);
-        Put(Drums, first + i, value, 0.3);
-    }
+        return (n - b) * std::exp(-t / decay) * gain * (1 - double(i) / frames);
+    });
 }
 
+// Two noises, one a side, so that the cymbal sounds wide.
 static void Crash(double start, double gain) {
     size_t first = FrameAt(start);
-    double a[2] = {0, 0};
+    double low[2] = {0, 0};
     for (int i = 0; i < Rate * 5 / 2; ++i) {
         double t = static_cast<double>(i) / Rate;
         double fade = std::exp(-t / 0.7) * std::min(1.0, t / 0.002) * (1 - t / 2.5) * gain;
         for (int side = 0; side < 2; ++side) {
             double n = Noise();
-            a[side] += 0.6 * (n - a[side]);
-            Put(Drums, first + i, (n - a[side]) * fade, side ? 0.8 : -0.8);
+            low[side] += 0.6 * (n - low[side]);
+            Put(S.drums, first + i, (n - low[side]) * fade, side ? 0.8 : -0.8);
         }
     }
 }
 
-// Saw and a sine an octave down, through a filter that closes after the attack.
+// A saw whose filter closes after the attack, and a sine an octave down.
 static void Bass(double start, double held, double note, double gain) {
-    size_t first = FrameAt(start);
-    double f = Frequency(note), phase = 0, sub = 0, s1 = 0, s2 = 0;
-    int frames = static_cast<int>((held + 0.03) * Rate);
-    for (int i = 0; i < frames; ++i) {
-        double t = static_cast<double>(i) / Rate;
-        phase = std::fmod(phase + f / Rate, 1.0);
+    double f = Frequency(note), sub = 0;
+    Saw saw{};
+    Play(start, static_cast<int>((held + 0.03) * Rate), {{&S.ducked, 1, 0}}, [&](double t, int) {
         sub += 0.5 * f / Rate;
         double cutoff = 250 + 900 * std::exp(-t / 0.07);
-        double k = 1 - std::exp(-2 * Pi * cutoff / Rate);
-        s1 += k * (Saw(phase, f / Rate) - s1);
-        s2 += k * (s1 - s2);
-        double value = (0.7 * s2 + 0.6 * std::sin(2 * Pi * sub)) * Envelope(t, held, 0.004, 0.03);
-        Put(Ducked, first + i, value * gain, 0);
-    }
+        double tone = NextSaw(saw, f, 1 - std::exp(-2 * Pi * cutoff / Rate));
+        return (0.7 * tone + 0.6 * std::sin(2 * Pi * sub)) * Envelope(t, held, 0.004, 0.03) * gain;
+    });
 }
 
-// Three sawtooths a note, a little out of tune with each other and spread
-// across the stereo field, softened by a low-pass filter.
+// Three saws a note, a little out of tune with each other and spread across
+// the stereo field.
 static void Pad(double start, double held, const std::vector<int>& notes, double gain) {
-    size_t first = FrameAt(start);
     const double detune[3] = {-0.08, 0, 0.08}, pan[3] = {-0.7, 0, 0.7};
-    int frames = static_cast<int>((held + 0.8) * Rate);
+    const double k = 1 - std::exp(-2 * Pi * 1400 / Rate);
     for (int note : notes) {
         for (int voice = 0; voice < 3; ++voice) {
-            double f = Frequency(note + detune[voice]), phase = (Noise() + 1) / 2, s1 = 0, s2 = 0;
-            double k = 1 - std::exp(-2 * Pi * 1400 / Rate);
-            for (int i = 0; i < frames; ++i) {
-                double t = static_cast<double>(i) / Rate;
-                phase = std::fmod(phase + f / Rate, 1.0);
-                s1 += k * (Saw(phase, f / Rate) - s1);
-                s2 += k * (s1 - s2);
-                double value = s2 * Envelope(t, held, 0.35, 0.8) * gain;
-                Put(Ducked, first + i, value, pan[voice]);
-                Put(ReverbSend, first + i, value * 0.4, pan[voice]);
-            }
+            double f = Frequency(note + detune[voice]);
+            Saw saw{(Noise() + 1) / 2, 0, 0};
+            Play(start, static_cast<int>((held + 0.8) * Rate),
+                 {{&S.ducked, 1, pan[voice]}, {&S.reverbSend, 0.4, pan[voice]}},
+                 [&](double t, int) {
+                     return NextSaw(saw, f, k) * Envelope(t, held, 0.35, 0.8) * gain;
+                 });
         }
     }
 }
 
 // A plucked tone: a few harmonics, the upper ones dying first.
 static void Pluck(double start, double note, double gain, double pan) {
-    size_t first = FrameAt(start);
     double f = Frequency(note);
-    for (int i = 0; i < Rate * 6 / 10; ++i) {
-        double t = static_cast<double>(i) / Rate;
-        double w = 2 * Pi * f * t;
-        double value = std::sin(w) * std::exp(-t / 0.2) +
-                       0.4 * std::sin(2 * w) * std::exp(-t / 0.08) +
-                       0.2 * std::sin(3 * w) * std::exp(-t / 0.04);
-        value *= gain * std::min(1.0, t / 0.002) * (1 - t / 0.6);
-        Put(Keys, first + i, value, pan);
-        Put(EchoSend, first + i, value * 0.5, pan);
-        Put(ReverbSend, first + i, value * 0.3, pan);
-    }
+    Play(start, Rate * 6 / 10,
+         {{&S.keys, 1, pan}, {&S.echoSend, 0.5, pan}, {&S.reverbSend, 0.3, pan}},
+         [&](double t, int) {
+             double w = 2 * Pi * f * t;
+             double value = std::sin(w) * std::exp(-t / 0.2) +
+                            0.4 * std::sin(2 * w) * std::exp(-t / 0.08) +
+                            0.2 * std::sin(3 * w) * std::exp(-t / 0.04);
+             return value * (gain * std::min(1.0, t / 0.002) * (1 - t / 0.6));
+         });
 }
 
 // A soft lead with a slow vibrato that comes in once the note is held.
 static void Lead(double start, double held, double note, double gain) {
-    size_t first = FrameAt(start);
     double f = Frequency(note), phase = 0;
-    int frames = static_cast<int>((held + 0.2) * Rate);
-    for (int i = 0; i < frames; ++i) {
-        double t = static_cast<double>(i) / Rate;
-        double vibrato =
-            0.004 * std::min(1.0, std::max(0.0, (t - 0.2) / 0.3)) * std::sin(2 * Pi * 5 * t);
-        phase += f * (1 + vibrato) / Rate;
-        double w = 2 * Pi * phase;
-        double value = std::sin(w) + 0.25 * std::sin(2 * w) + 0.12 * std::sin(3 * w);
-        value *= gain * Envelope(t, held, 0.02, 0.2);
-        Put(Keys, first + i, value, -0.1);
-        Put(EchoSend, first + i, value * 0.35, 0);
-        Put(ReverbSend, first + i, value * 0.35, 0);
-    }
+    Play(start, static_cast<int>((held + 0.2) * Rate),
+         {{&S.keys, 1, -0.1}, {&S.echoSend, 0.35, 0}, {&S.reverbSend, 0.35, 0}},
+         [&](double t, int) {
+             double vibrato =
+                 0.004 * std::clamp((t - 0.2) / 0.3, 0.0, 1.0) * std::sin(2 * Pi * 5 * t);
+             phase += f * (1 + vibrato) / Rate;
+             double w = 2 * Pi * phase;
+             double value = std::sin(w) + 0.25 * std::sin(2 * w) + 0.12 * std::sin(3 * w);
+             return value * (gain * Envelope(t, held, 0.02, 0.2));
+         });
 }
 
 // The mixing: echo and reverb from their sends, then a limiter on the sum.
@@ -225,13 +214,13 @@ static void Lead(double start, double held, double note, double gain) {
 static void Echo(Bus& mix) {
     size_t delay = FrameAt(3 * Step);
     std::vector<float> left(delay), right(delay);
-    for (size_t i = 0; i < mix.left.size(); ++i) {
+    for (size_t i = 0; i < mix[0].size(); ++i) {
         size_t at = i % delay;
         float outLeft = left[at], outRight = right[at];
-        left[at] = EchoSend.left[i] + 0.4f * outRight;
-        right[at] = EchoSend.right[i] * 0.3f + 0.4f * outLeft;
-        mix.left[i] += 0.5f * outLeft;
-        mix.right[i] += 0.5f * outRight;
+        left[at] = S.echoSend[0][i] + 0.4f * outRight;
+        right[at] = S.echoSend[1][i] * 0.3f + 0.4f * outLeft;
+        mix[0][i] += 0.5f * outLeft;
+        mix[1][i] += 0.5f * outRight;
     }
 }
 
@@ -239,20 +228,17 @@ static void Echo(Bus& mix) {
 static void Reverb(Bus& mix) {
     const int combs[4] = {1116, 1188, 1277, 1356}, passes[2] = {556, 441};
     for (int side = 0; side < 2; ++side) {
-        const std::vector<float>& in = side ? ReverbSend.right : ReverbSend.left;
-        std::vector<float>& out = side ? mix.right : mix.left;
-        std::vector<std::vector<float>> comb(4), pass(2);
-        for (int c = 0; c < 4; ++c) comb[c].assign(combs[c] + side * 23, 0.0f);
-        for (int p = 0; p < 2; ++p) pass[p].assign(passes[p] + side * 23, 0.0f);
+        std::vector<float> comb[4], pass[2];
+        for (int c = 0; c < 4; ++c) comb[c].resize(combs[c] + side * 23);
+        for (int p = 0; p < 2; ++p) pass[p].resize(passes[p] + side * 23);
         float damp[4] = {0, 0, 0, 0};
-        for (size_t i = 0; i < in.size(); ++i) {
+        for (size_t i = 0; i < mix[side].size(); ++i) {
             float sum = 0;
             for (int c = 0; c < 4; ++c) {
                 float& cell = comb[c][i % comb[c].size()];
-                float value = cell;
-                damp[c] = value * 0.7f + damp[c] * 0.3f;
-                cell = in[i] * 0.2f + damp[c] * 0.82f;
-                sum += value;
+                sum += cell;
+                damp[c] = cell * 0.7f + damp[c] * 0.3f;
+                cell = S.reverbSend[side][i] * 0.2f + damp[c] * 0.82f;
             }
             for (int p = 0; p < 2; ++p) {
                 float& cell = pass[p][i % pass[p].size()];
@@ -260,40 +246,36 @@ static void Reverb(Bus& mix) {
                 cell = sum + value * 0.5f;
                 sum = value - sum;
             }
-            out[i] += 0.35f * sum;
+            mix[side][i] += 0.35f * sum;
         }
     }
+}
+
+static void Scale(Bus& mix, size_t frame, float gain) {
+    mix[0][frame] *= gain;
+    mix[1][frame] *= gain;
 }
 
 // Peaks are brought under `ceiling` by a gain that looks 5 ms ahead, falls
 // smoothly before a peak and rises again over a tenth of a second.
 static void Limit(Bus& mix, float ceiling) {
-    size_t frames = mix.left.size(), ahead = FrameAt(0.005);
-    std::vector<float> need(frames);
+    size_t frames = mix[0].size(), ahead = FrameAt(0.005);
+    std::vector<float> need(frames), gain(frames);
     for (size_t i = 0; i < frames; ++i) {
-        float peak = std::max(std::fabs(mix.left[i]), std::fabs(mix.right[i]));
+        float peak = std::max(std::fabs(mix[0][i]), std::fabs(mix[1][i]));
         need[i] = peak > ceiling ? ceiling / peak : 1.0f;
     }
-    std::vector<float> gain(frames);
-    std::deque<size_t> window; // frames ahead, their need rising
     float held = 1.0f, recovery = 1.0f - std::exp(-1.0f / (0.1f * Rate));
-    for (size_t i = 0; i < frames + ahead; ++i) {
-        if (i < frames) {
-            while (!window.empty() && need[window.back()] >= need[i]) window.pop_back();
-            window.push_back(i);
-        }
-        if (i < ahead) continue;
-        size_t at = i - ahead;
-        while (window.front() < at) window.pop_front();
-        held = std::min(need[window.front()], held + (1.0f - held) * recovery);
-        gain[at] = held;
+    for (size_t i = 0; i < frames; ++i) {
+        auto window = need.begin() + i;
+        float least = *std::min_element(window, window + std::min(ahead + 1, frames - i));
+        held = std::min(least, held + (1.0f - held) * recovery);
+        gain[i] = held;
     }
     double sum = 0;
     for (size_t i = 0; i < frames; ++i) {
         sum += gain[i] - (i >= ahead ? gain[i - ahead] : 1.0f);
-        float smooth = std::min(1.0f, static_cast<float>((sum + double(ahead)) / double(ahead)));
-        mix.left[i] *= smooth;
-        mix.right[i] *= smooth;
+        Scale(mix, i, std::min(1.0f, static_cast<float>((sum + double(ahead)) / double(ahead))));
     }
 }
 
@@ -353,10 +335,8 @@ static void Compose() {
             Bass(at, 2 * Bar, roots[0], 0.2);
         }
     }
-    for (const Note& n : tune) {
-        double start = n.bar * Bar + n.step * Step;
-        Lead(start, n.steps * Step * 0.92, n.note, 0.14);
-    }
+    for (const Note& n : tune)
+        Lead(n.bar * Bar + n.step * Step, n.steps * Step * 0.92, n.note, 0.14);
 }
 
 // Encoding the mix as Ogg Vorbis.
@@ -382,40 +362,28 @@ static bool Encode(const Bus& mix, FILE* out) {
     ogg_stream_packetin(&stream, &codeHeader);
     ogg_page page;
     bool ok = true;
-    auto write = [&](const ogg_page& p) {
-        ok = ok && std::fwrite(p.header, 1, p.header_len, out) == size_t(p.header_len) &&
-             std::fwrite(p.body, 1, p.body_len, out) == size_t(p.body_len);
+    auto write = [&] {
+        ok = ok && std::fwrite(page.header, 1, page.header_len, out) == size_t(page.header_len) &&
+             std::fwrite(page.body, 1, page.body_len, out) == size_t(page.body_len);
     };
-    while (ogg_stream_flush(&stream, &page)) write(page);
+    while (ogg_stream_flush(&stream, &page)) write();
 
-    size_t frames = mix.left.size();
-    for (size_t done = 0;;) {
-        int count = static_cast<int>(std::min<size_t>(1024, frames - done));
-        if (count > 0) {
-            float** buffer = vorbis_analysis_buffer(&dsp, count);
-            std::memcpy(buffer[0], &mix.left[done], count * sizeof(float));
-            std::memcpy(buffer[1], &mix.right[done], count * sizeof(float));
-            done += count;
-        }
-        vorbis_analysis_wrote(&dsp, count); // 0 marks the end
-        bool end = false;
-        while (vorbis_analysis_blockout(&dsp, &block) == 1) {
-            vorbis_analysis(&block, nullptr);
-            vorbis_bitrate_addblock(&block);
-            ogg_packet packet;
-            while (vorbis_bitrate_flushpacket(&dsp, &packet)) {
-                ogg_stream_packetin(&stream, &packet);
-                while (ogg_stream_pageout(&stream, &page)) {
-                    write(page);
-                    end = end || ogg_page_eos(&page);
-                }
-            }
-        }
-        if (count == 0 || end) {
-            while (ogg_stream_flush(&stream, &page)) write(page);
-            break;
+    int frames = static_cast<int>(mix[0].size());
+    float** buffer = vorbis_analysis_buffer(&dsp, frames);
+    for (int side = 0; side < 2; ++side)
+        std::memcpy(buffer[side], mix[side].data(), frames * sizeof(float));
+    vorbis_analysis_wrote(&dsp, frames);
+    vorbis_analysis_wrote(&dsp, 0); // the end
+    while (vorbis_analysis_blockout(&dsp, &block) == 1) {
+        vorbis_analysis(&block, nullptr);
+        vorbis_bitrate_addblock(&block);
+        ogg_packet packet;
+        while (vorbis_bitrate_flushpacket(&dsp, &packet)) {
+            ogg_stream_packetin(&stream, &packet);
+            while (ogg_stream_pageout(&stream, &page)) write();
         }
     }
+    while (ogg_stream_flush(&stream, &page)) write();
     ogg_stream_clear(&stream);
     vorbis_block_clear(&block);
     vorbis_dsp_clear(&dsp);
@@ -430,15 +398,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     size_t frames = FrameAt(Length);
-    for (Bus* bus : {&Drums, &Ducked, &Keys, &ReverbSend, &EchoSend}) NewBus(*bus, frames);
-    Duck.assign(frames, 1.0f);
+    for (Bus* bus : {&S.drums, &S.ducked, &S.keys, &S.reverbSend, &S.echoSend})
+        *bus = {std::vector<float>(frames), std::vector<float>(frames)};
+    S.duck.assign(frames, 1.0f);
+    S.seed = 20240611;
     Compose();
 
     Bus mix;
-    NewBus(mix, frames);
-    for (size_t i = 0; i < frames; ++i) {
-        mix.left[i] = Drums.left[i] + Ducked.left[i] * Duck[i] + Keys.left[i];
-        mix.right[i] = Drums.right[i] + Ducked.right[i] * Duck[i] + Keys.right[i];
+    for (int side = 0; side < 2; ++side) {
+        for (size_t i = 0; i < frames; ++i)
+            mix[side].push_back(S.drums[side][i] + S.ducked[side][i] * S.duck[i] + S.keys[side][i]);
     }
     Echo(mix);
     Reverb(mix);
@@ -446,9 +415,7 @@ int main(int argc, char** argv) {
     size_t fadeFrom = FrameAt(20.5 * Bar);
     for (size_t i = fadeFrom; i < frames; ++i) {
         double x = static_cast<double>(i - fadeFrom) / static_cast<double>(frames - 1 - fadeFrom);
-        float gain = static_cast<float>(0.5 * (1 + std::cos(Pi * x)));
-        mix.left[i] *= gain;
-        mix.right[i] *= gain;
+        Scale(mix, i, static_cast<float>(0.5 * (1 + std::cos(Pi * x))));
     }
     Limit(mix, 0.8f);
 
@@ -458,8 +425,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool ok = Encode(mix, out);
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) {
+    if (std::fclose(out) != 0 || !ok) {
         std::fprintf(stderr, "bumpwave-make-music: could not write %s\n", argv[1]);
         return 1;
     }
