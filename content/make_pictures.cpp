@@ -1,11 +1,8 @@
-// bumpwave-make-pictures: draws the demo's own default pictures.
-//
-//   bumpwave-make-pictures OUTDIR
-//
-// writes OUTDIR/bumpmap.png, the relief the three lights move over (each
-// channel a relief of its own: red bubbles and rings, green wavy ridges, blue
-// bricks), and OUTDIR/boys.jpg, the logo pasted over the plasma on a white
-// background that the overlay keys out. The output is the same on every run.
+// bumpwave-make-pictures OUTDIR: draws the demo's own default pictures, the
+// same on every run. OUTDIR/bumpmap.png is the relief the three lights move
+// over, a relief to a channel: red bubbles and rings, green wavy ridges, blue
+// bricks. OUTDIR/boys.jpg is the logo pasted over the plasma, on a white
+// background that the overlay keys out.
 
 #include <cstdio> // before jpeglib.h
 
@@ -23,14 +20,10 @@ namespace {
 constexpr double Pi = 3.14159265358979323846;
 
 // A fixed-seed generator, so that every build draws the same relief.
-struct Random {
-    uint32_t state;
-    double Next() { // 0 <= value < 1
-        state = state * 1664525u + 1013904223u;
-        return (state >> 8) / 16777216.0;
-    }
-    double Between(double low, double high) { return low + (high - low) * Next(); }
-};
+double Between(uint32_t& state, double low, double high) {
+    state = state * 1664525u + 1013904223u;
+    return low + (high - low) * ((state >> 8) / 16777216.0);
+}
 
 struct Rgb {
     double r, g, b;
@@ -38,34 +31,37 @@ struct Rgb {
 
 struct Image {
     int width, height;
-    std::vector<Rgb> pixels;
-    Image(int w, int h, Rgb fill) : width(w), height(h), pixels(size_t(w) * h, fill) {}
-    Rgb& at(int x, int y) { return pixels[size_t(y) * width + x]; }
-    std::vector<uint8_t> Bytes() const {
-        std::vector<uint8_t> bytes;
-        auto byte = [](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 255.0))); };
-        for (const Rgb& p : pixels) bytes.insert(bytes.end(), {byte(p.r), byte(p.g), byte(p.b)});
-        return bytes;
-    }
+    std::vector<uint8_t> bytes; // RGB, a byte a channel, rows top to bottom
 };
+
+Image Draw(int width, int height, auto pixel) {
+    Image image{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            Rgb colour = pixel(x, y);
+            for (double v : {colour.r, colour.g, colour.b})
+                image.bytes.push_back(uint8_t(std::lround(std::clamp(v, 0.0, 255.0))));
+        }
+    }
+    return image;
+}
 
 // Red: domes and rings, each with a steep rim that the lights outline.
 double Bubbles(int x, int y) {
+    struct Bubble {
+        double x, y, radius;
+        bool ring;
+    };
     static const auto bubbles = [] {
-        struct Bubble {
-            double x, y, radius;
-            bool ring;
-        };
         std::vector<Bubble> list;
-        Random random{1987};
-        for (int i = 0; i < 90; ++i) {
-            list.push_back({random.Between(0, 640), random.Between(0, 480), random.Between(10, 40),
-                            i % 3 == 0});
-        }
+        uint32_t seed = 1987;
+        for (int i = 0; i < 90; ++i)
+            list.push_back(
+                {Between(seed, 0, 640), Between(seed, 0, 480), Between(seed, 10, 40), i % 3 == 0});
         return list;
     }();
     double height = 30;
-    for (const auto& b : bubbles) {
+    for (const Bubble& b : bubbles) {
         double d = std::hypot(x - b.x, y - b.y) / b.radius;
         double q = b.ring ? (d - 0.7) / 0.3 : d; // a ring is a dome bent round a circle
         if (q > -1 && q < 1) height = std::max(height, 40 + 200 * std::sqrt(1 - q * q));
@@ -88,41 +84,18 @@ double Bricks(int x, int y) {
     int bx = shifted % Width, by = y % Height;
     int edge = std::min({bx, Width - 1 - bx, by, Height - 1 - by}) - Mortar;
     if (edge < 0) return 20;
-    Random random{uint32_t(row * 97 + column * 13 + 5)};
-    double tiltX = random.Between(-0.8, 0.8), tiltY = random.Between(-0.8, 0.8);
+    uint32_t seed = row * 97 + column * 13 + 5;
+    double tiltX = Between(seed, -0.8, 0.8), tiltY = Between(seed, -0.8, 0.8);
     double top = 175 + tiltX * (bx - Width / 2) + tiltY * (by - Height / 2);
     return edge >= Bevel ? top : 60 + (top - 60) * std::sin((edge + 0.5) / Bevel * Pi / 2);
 }
 
-Image Relief() {
-    Image image(640, 480, {0, 0, 0});
-    for (int y = 0; y < 480; ++y) {
-        for (int x = 0; x < 640; ++x) image.at(x, y) = {Bubbles(x, y), Ridges(x, y), Bricks(x, y)};
-    }
-    return image;
-}
-
-// A 5 × 7 pixel font, just the letters of the name.
-const char* Glyph(char letter) {
-    switch (letter) {
-    case 'B':
-        return "####.#...##...#####.#...##...#####.";
-    case 'U':
-        return "#...##...##...##...##...##...#.###.";
-    case 'M':
-        return "#...###.###.#.##.#.##...##...##...#";
-    case 'P':
-        return "####.#...##...#####.#....#....#....";
-    case 'W':
-        return "#...##...##...##.#.##.#.###.###...#";
-    case 'A':
-        return ".###.#...##...#######...##...##...#";
-    case 'V':
-        return "#...##...##...##...#.#.#..#.#...#..";
-    default:
-        return "######....#....####.#....#....#####"; // E
-    }
-}
+// A 5 × 7 pixel font: the letters of BUMPWAVE in order.
+const char* const Letters[8] = {
+    "####.#...##...#####.#...##...#####.", "#...##...##...##...##...##...#.###.",
+    "#...###.###.#.##.#.##...##...##...#", "####.#...##...#####.#....#....#....",
+    "#...##...##...##.#.##.#.###.###...#", ".###.#...##...#######...##...##...#",
+    "#...##...##...##...#.#.#..#.#...#..", "######....#....####.#....#....#####"};
 
 Rgb FromHsv(double hue, double saturation, double value) {
     auto channel = [&](double n) {
@@ -132,83 +105,62 @@ Rgb FromHsv(double hue, double saturation, double value) {
     return {channel(5), channel(3), channel(1)};
 }
 
-// What covers each logo pixel: 0 nothing, 1..8 a letter, 9 the wave.
-std::vector<int> LogoShapes(int width, int height) {
-    constexpr int Cell = 8;
-    std::vector<int> shape(size_t(width) * height, 0);
-    const char* lines[] = {"BUMP", "WAVE"};
-    for (int line = 0; line < 2; ++line) {
-        int left = 44 + line * 48, top = 15 + line * 66;
-        for (int i = 0; i < 4; ++i) {
-            const char* glyph = Glyph(lines[line][i]);
-            for (int cell = 0; cell < 35; ++cell) {
-                if (glyph[cell] != '#') continue;
-                int x0 = left + i * 6 * Cell + cell % 5 * Cell, y0 = top + cell / 5 * Cell;
-                for (int y = y0; y < y0 + Cell; ++y) {
-                    for (int x = x0; x < x0 + Cell; ++x)
-                        shape[size_t(y) * width + x] = line * 4 + i + 1;
-                }
-            }
+// Bold letters, one hue each and darker towards their feet, bevelled like
+// blocks, over a wave, in a dark outline with a soft drop shadow. Every colour
+// stays below 0xF0 in red, so nothing of the logo is keyed out with the white.
+Image Logo() {
+    constexpr int Width = 320, Height = 200, Outline = 3, Shadow = 4, Cell = 8;
+    // What covers each pixel: 0 nothing, 1..8 a letter, 9 the wave.
+    std::vector<int> shape(Width * Height, 0);
+    for (int letter = 0; letter < 8; ++letter) {
+        int line = letter / 4, left = 44 + line * 48 + letter % 4 * 6 * Cell, top = 15 + line * 66;
+        for (int cell = 0; cell < 35; ++cell) {
+            if (Letters[letter][cell] != '#') continue;
+            int x = left + cell % 5 * Cell, y = top + cell / 5 * Cell;
+            for (int row = y; row < y + Cell; ++row)
+                std::fill_n(&shape[row * Width + x], Cell, letter + 1);
         }
     }
     for (int x = 40; x < 280; ++x) {
         double middle = 163 + 9 * std::sin((x - 40) * 2 * Pi / 80);
-        for (int y = int(middle) - 5; y <= int(middle) + 5; ++y) shape[size_t(y) * width + x] = 9;
+        for (int y = int(middle) - 5; y <= int(middle) + 5; ++y) shape[y * Width + x] = 9;
     }
-    return shape;
-}
-
-// Bold letters, one hue each and darker towards their feet, bevelled like
-// blocks, in a dark outline with a soft drop shadow. Every colour stays below
-// 0xF0 in red, so nothing of the logo is keyed out with the white around it.
-Image Logo() {
-    constexpr int Width = 320, Height = 200, Outline = 3, Shadow = 4, Cell = 8;
-    std::vector<int> shape = LogoShapes(Width, Height);
-    auto covered = [&](int x, int y, int reach) {
-        for (int dy = -reach; dy <= reach; ++dy) {
-            for (int dx = -reach; dx <= reach; ++dx) {
+    auto outlined = [&](int x, int y) {
+        for (int dy = -Outline; dy <= Outline; ++dy) {
+            for (int dx = -Outline; dx <= Outline; ++dx) {
                 int sx = x + dx, sy = y + dy;
-                if (dx * dx + dy * dy > reach * reach + 1) continue;
-                if (sx >= 0 && sy >= 0 && sx < Width && sy < Height &&
-                    shape[size_t(sy) * Width + sx]) {
+                if (dx * dx + dy * dy <= Outline * Outline + 1 && sx >= 0 && sy >= 0 &&
+                    sx < Width && sy < Height && shape[sy * Width + sx])
                     return true;
-                }
             }
         }
         return false;
     };
-    Image image(Width, Height, {255, 255, 255});
     const double hues[] = {340, 20, 45, 95, 170, 200, 260, 300};
-    for (int y = 0; y < Height; ++y) {
-        for (int x = 0; x < Width; ++x) {
-            int id = shape[size_t(y) * Width + x];
-            if (id == 9) {
-                image.at(x, y) = FromHsv(170 + (x - 40) * 0.35, 0.85, 0.8 - 0.03 * (y % 4 == 0));
-            } else if (id) {
-                int line = (id - 1) / 4, cx = x % Cell, cy = (y - 15 - line * 66) % Cell;
-                double value = 0.82 - 0.3 * ((y - 15 - line * 66) / 56.0);
-                if (cx < 2 || cy < 2) value += 0.05; // the lit side of each block
-                if (cx >= Cell - 2 || cy >= Cell - 2) value -= 0.12;
-                image.at(x, y) = FromHsv(hues[id - 1], 0.8, std::min(value, 0.85));
-            } else if (covered(x, y, Outline)) {
-                image.at(x, y) = {24, 16, 48};
-            } else if (covered(x - Shadow, y - Shadow, Outline)) {
-                image.at(x, y) = {150, 140, 175};
-            }
+    return Draw(Width, Height, [&](int x, int y) -> Rgb {
+        int id = shape[y * Width + x];
+        if (id == 9) return FromHsv(170 + (x - 40) * 0.35, 0.85, 0.8 - 0.03 * (y % 4 == 0));
+        if (id) {
+            int top = 15 + (id - 1) / 4 * 66, cx = x % Cell, cy = (y - top) % Cell;
+            double value = 0.82 - 0.3 * ((y - top) / 56.0);
+            if (cx < 2 || cy < 2) value += 0.05; // the lit side of each block
+            if (cx >= Cell - 2 || cy >= Cell - 2) value -= 0.12;
+            return FromHsv(hues[id - 1], 0.8, std::min(value, 0.85));
         }
-    }
-    return image;
+        if (outlined(x, y)) return {24, 16, 48};
+        if (outlined(x - Shadow, y - Shadow)) return {150, 140, 175};
+        return {255, 255, 255};
+    });
 }
 
 // libpng reports errors by longjmp, so the jump point gets a function of its own.
-bool WritePngRows(png_structp png, png_infop info, FILE* file, const Image& image,
-                  png_bytepp rows) {
+bool WritePngRows(png_structp png, png_infop info, FILE* file, const Image& image) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_init_io(png, file);
     png_set_IHDR(png, info, image.width, image.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    png_write_image(png, rows);
+    for (int y = 0; y < image.height; ++y) png_write_row(png, &image.bytes[y * image.width * 3]);
     png_write_end(png, nullptr);
     return true;
 }
@@ -218,17 +170,14 @@ bool WritePng(const std::string& path, const Image& image) {
     if (!file) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<uint8_t> bytes = image.Bytes();
-    std::vector<png_bytep> rows;
-    for (int y = 0; y < image.height; ++y) rows.push_back(&bytes[size_t(y) * image.width * 3]);
-    bool written = info && WritePngRows(png, info, file, image, rows.data());
+    bool written = info && WritePngRows(png, info, file, image);
     png_destroy_write_struct(&png, &info);
     return std::fclose(file) == 0 && written;
 }
 
 // Baseline, and without chroma subsampling, which would smear the letters'
 // colours into the white around them.
-bool WriteJpeg(const std::string& path, const Image& image, int quality) {
+bool WriteJpeg(const std::string& path, Image image) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
     jpeg_compress_struct jpeg;
@@ -241,14 +190,12 @@ bool WriteJpeg(const std::string& path, const Image& image, int quality) {
     jpeg.input_components = 3;
     jpeg.in_color_space = JCS_RGB;
     jpeg_set_defaults(&jpeg);
-    jpeg_set_quality(&jpeg, quality, TRUE);
-    for (int i = 0; i < jpeg.num_components; ++i) {
+    jpeg_set_quality(&jpeg, 92, TRUE);
+    for (int i = 0; i < jpeg.num_components; ++i)
         jpeg.comp_info[i].h_samp_factor = jpeg.comp_info[i].v_samp_factor = 1;
-    }
-    std::vector<uint8_t> bytes = image.Bytes();
     jpeg_start_compress(&jpeg, TRUE);
     while (jpeg.next_scanline < jpeg.image_height) {
-        JSAMPROW row = &bytes[size_t(jpeg.next_scanline) * image.width * 3];
+        JSAMPROW row = &image.bytes[jpeg.next_scanline * image.width * 3];
         jpeg_write_scanlines(&jpeg, &row, 1);
     }
     jpeg_finish_compress(&jpeg);
@@ -264,7 +211,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string dir = argv[1];
-    if (!WritePng(dir + "/bumpmap.png", Relief()) || !WriteJpeg(dir + "/boys.jpg", Logo(), 92)) {
+    Image relief = Draw(640, 480, [](int x, int y) {
+        return Rgb{Bubbles(x, y), Ridges(x, y), Bricks(x, y)};
+    });
+    if (!WritePng(dir + "/bumpmap.png", relief) || !WriteJpeg(dir + "/boys.jpg", Logo())) {
         std::fprintf(stderr, "bumpwave-make-pictures: cannot write the pictures in %s\n", argv[1]);
         return 1;
     }
