@@ -226,60 +226,50 @@ static void Echo(Bus& mix) {
 
 // Reverb: four damped combs and two all-passes a side.
 static void Reverb(Bus& mix) {
-    const int combs[4] = {1116, 1188, 1277, 1356}, passes[2] = {556, 441};
+    const int lengths[6] = {1116, 1188, 1277, 1356, 556, 441};
     for (int side = 0; side < 2; ++side) {
-        std::vector<float> comb[4], pass[2];
-        for (int c = 0; c < 4; ++c) comb[c].resize(combs[c] + side * 23);
-        for (int p = 0; p < 2; ++p) pass[p].resize(passes[p] + side * 23);
+        std::vector<float> line[6];
+        for (int d = 0; d < 6; ++d) line[d].resize(lengths[d] + side * 23);
         float damp[4] = {0, 0, 0, 0};
         for (size_t i = 0; i < mix[side].size(); ++i) {
             float sum = 0;
-            for (int c = 0; c < 4; ++c) {
-                float& cell = comb[c][i % comb[c].size()];
-                sum += cell;
-                damp[c] = cell * 0.7f + damp[c] * 0.3f;
-                cell = S.reverbSend[side][i] * 0.2f + damp[c] * 0.82f;
-            }
-            for (int p = 0; p < 2; ++p) {
-                float& cell = pass[p][i % pass[p].size()];
-                float value = cell;
-                cell = sum + value * 0.5f;
-                sum = value - sum;
+            for (int d = 0; d < 6; ++d) {
+                float& cell = line[d][i % line[d].size()];
+                float out = cell;
+                if (d < 4) {
+                    sum += out;
+                    damp[d] = out * 0.7f + damp[d] * 0.3f;
+                    cell = S.reverbSend[side][i] * 0.2f + damp[d] * 0.82f;
+                } else {
+                    cell = sum + out * 0.5f;
+                    sum = out - sum;
+                }
             }
             mix[side][i] += 0.35f * sum;
         }
     }
 }
 
-static void Scale(Bus& mix, size_t frame, float gain) {
-    mix[0][frame] *= gain;
-    mix[1][frame] *= gain;
-}
-
 // Peaks are brought under `ceiling` by a gain that looks 5 ms ahead, falls
 // smoothly before a peak and rises again over a tenth of a second.
 static void Limit(Bus& mix, float ceiling) {
     size_t frames = mix[0].size(), ahead = FrameAt(0.005);
-    std::vector<float> need(frames), gain(frames);
+    std::vector<float> gain(frames, 1.0f);
     for (size_t i = 0; i < frames; ++i) {
         float peak = std::max(std::fabs(mix[0][i]), std::fabs(mix[1][i]));
-        need[i] = peak > ceiling ? ceiling / peak : 1.0f;
+        if (peak <= ceiling) continue;
+        for (size_t at = i - std::min(i, ahead); at <= i; ++at)
+            gain[at] = std::min(gain[at], ceiling / peak);
     }
     float held = 1.0f, recovery = 1.0f - std::exp(-1.0f / (0.1f * Rate));
-    for (size_t i = 0; i < frames; ++i) {
-        auto window = need.begin() + i;
-        float least = *std::min_element(window, window + std::min(ahead + 1, frames - i));
-        held = std::min(least, held + (1.0f - held) * recovery);
-        gain[i] = held;
-    }
+    for (float& g : gain) g = held = std::min(g, held + (1.0f - held) * recovery);
     double sum = 0;
     for (size_t i = 0; i < frames; ++i) {
         sum += gain[i] - (i >= ahead ? gain[i - ahead] : 1.0f);
-        Scale(mix, i, std::min(1.0f, static_cast<float>((sum + double(ahead)) / double(ahead))));
+        float smooth = std::min(1.0f, static_cast<float>((sum + double(ahead)) / double(ahead)));
+        for (auto& side : mix) side[i] *= smooth;
     }
 }
-
-// The score: which instrument plays what, bar by bar.
 
 static void Compose() {
     static const int roots[4] = {45, 41, 48, 43}; // A F C G
@@ -328,18 +318,13 @@ static void Compose() {
             if (bar == 13) Snare(t, 0.03 + 0.012 * step);                    // the build
             if (bar >= 2 && bar < 4 && step % 2 == 0) Hat(t, 0.05, 0.02);
         }
-        if (bar == 4 || bar == 14) Crash(at, 0.2);
-        if (bar == 20) {
-            Kick(at, 0.75);
-            Crash(at, 0.2);
-            Bass(at, 2 * Bar, roots[0], 0.2);
-        }
+        if (bar == 20) Kick(at, 0.75);
+        if (bar == 4 || bar == 14 || bar == 20) Crash(at, 0.2);
+        if (bar == 20) Bass(at, 2 * Bar, roots[0], 0.2);
     }
     for (const Note& n : tune)
         Lead(n.bar * Bar + n.step * Step, n.steps * Step * 0.92, n.note, 0.14);
 }
-
-// Encoding the mix as Ogg Vorbis.
 
 static bool Encode(const Bus& mix, FILE* out) {
     vorbis_info info;
@@ -355,11 +340,9 @@ static bool Encode(const Bus& mix, FILE* out) {
     vorbis_block_init(&dsp, &block);
     ogg_stream_state stream;
     ogg_stream_init(&stream, 0x62776d75); // fixed serial number: the same file each time
-    ogg_packet header, commentHeader, codeHeader;
-    vorbis_analysis_headerout(&dsp, &comment, &header, &commentHeader, &codeHeader);
-    ogg_stream_packetin(&stream, &header);
-    ogg_stream_packetin(&stream, &commentHeader);
-    ogg_stream_packetin(&stream, &codeHeader);
+    ogg_packet headers[3];
+    vorbis_analysis_headerout(&dsp, &comment, &headers[0], &headers[1], &headers[2]);
+    for (ogg_packet& header : headers) ogg_stream_packetin(&stream, &header);
     ogg_page page;
     bool ok = true;
     auto write = [&] {
@@ -368,19 +351,21 @@ static bool Encode(const Bus& mix, FILE* out) {
     };
     while (ogg_stream_flush(&stream, &page)) write();
 
-    int frames = static_cast<int>(mix[0].size());
-    float** buffer = vorbis_analysis_buffer(&dsp, frames);
-    for (int side = 0; side < 2; ++side)
-        std::memcpy(buffer[side], mix[side].data(), frames * sizeof(float));
-    vorbis_analysis_wrote(&dsp, frames);
-    vorbis_analysis_wrote(&dsp, 0); // the end
-    while (vorbis_analysis_blockout(&dsp, &block) == 1) {
-        vorbis_analysis(&block, nullptr);
-        vorbis_bitrate_addblock(&block);
-        ogg_packet packet;
-        while (vorbis_bitrate_flushpacket(&dsp, &packet)) {
-            ogg_stream_packetin(&stream, &packet);
-            while (ogg_stream_pageout(&stream, &page)) write();
+    // A block at a time: the encoder moves what it holds back on every block.
+    for (size_t done = 0, count = 1; count > 0; done += count) {
+        count = std::min<size_t>(1024, mix[0].size() - done);
+        float** buffer = vorbis_analysis_buffer(&dsp, int(count));
+        for (int side = 0; side < 2; ++side)
+            std::memcpy(buffer[side], mix[side].data() + done, count * sizeof(float));
+        vorbis_analysis_wrote(&dsp, int(count)); // 0 marks the end
+        while (vorbis_analysis_blockout(&dsp, &block) == 1) {
+            vorbis_analysis(&block, nullptr);
+            vorbis_bitrate_addblock(&block);
+            ogg_packet packet;
+            while (vorbis_bitrate_flushpacket(&dsp, &packet)) {
+                ogg_stream_packetin(&stream, &packet);
+                while (ogg_stream_pageout(&stream, &page)) write();
+            }
         }
     }
     while (ogg_stream_flush(&stream, &page)) write();
@@ -415,7 +400,8 @@ int main(int argc, char** argv) {
     size_t fadeFrom = FrameAt(20.5 * Bar);
     for (size_t i = fadeFrom; i < frames; ++i) {
         double x = static_cast<double>(i - fadeFrom) / static_cast<double>(frames - 1 - fadeFrom);
-        Scale(mix, i, static_cast<float>(0.5 * (1 + std::cos(Pi * x))));
+        float gain = static_cast<float>(0.5 * (1 + std::cos(Pi * x)));
+        for (auto& side : mix) side[i] *= gain;
     }
     Limit(mix, 0.8f);
 
