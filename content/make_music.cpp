@@ -47,7 +47,6 @@ static size_t FrameAt(double seconds) {
 
 // Adds one sample at `frame`, panned from -1 (left) to 1 (right).
 static void Put(Bus& bus, size_t frame, double value, double pan) {
-    if (frame >= bus[0].size()) return;
     for (int side = 0; side < 2; ++side)
         bus[side][frame] += static_cast<float>(value * std::sqrt(0.5 * (1 + (side ? pan : -pan))));
 }
@@ -104,8 +103,7 @@ static void Kick(double start, double gain) {
         phase += (44 + 90 * std::exp(-t / 0.03)) / Rate;
         double body = std::sin(2 * Pi * phase) * std::exp(-t / 0.22) * std::min(1.0, t / 0.001);
         double click = Noise() * std::exp(-t / 0.002) * 0.15;
-        if (first + i < S.duck.size())
-            S.duck[first + i] = std::min(S.duck[first + i], float(1 - 0.55 * std::exp(-t / 0.11)));
+        S.duck[first + i] = std::min(S.duck[first + i], float(1 - 0.55 * std::exp(-t / 0.11)));
         return gain * (body + click) * (1 - t * 2);
     });
 }
@@ -344,10 +342,9 @@ static bool Encode(const Bus& mix, FILE* out) {
     vorbis_analysis_headerout(&dsp, &comment, &headers[0], &headers[1], &headers[2]);
     for (ogg_packet& header : headers) ogg_stream_packetin(&stream, &header);
     ogg_page page;
-    bool ok = true;
-    auto write = [&] {
-        ok = ok && std::fwrite(page.header, 1, page.header_len, out) == size_t(page.header_len) &&
-             std::fwrite(page.body, 1, page.body_len, out) == size_t(page.body_len);
+    auto write = [&] { // a failed write shows in ferror at the end
+        std::fwrite(page.header, 1, page.header_len, out);
+        std::fwrite(page.body, 1, page.body_len, out);
     };
     while (ogg_stream_flush(&stream, &page)) write();
 
@@ -374,7 +371,7 @@ static bool Encode(const Bus& mix, FILE* out) {
     vorbis_dsp_clear(&dsp);
     vorbis_comment_clear(&comment);
     vorbis_info_clear(&info);
-    return ok;
+    return !std::ferror(out);
 }
 
 int main(int argc, char** argv) {

@@ -10,6 +10,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -25,9 +26,7 @@ double Between(uint32_t& state, double low, double high) {
     return low + (high - low) * ((state >> 8) / 16777216.0);
 }
 
-struct Rgb {
-    double r, g, b;
-};
+using Rgb = std::array<double, 3>;
 
 struct Image {
     int width, height;
@@ -38,8 +37,7 @@ Image Draw(int width, int height, auto pixel) {
     Image image{width, height, {}};
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            Rgb colour = pixel(x, y);
-            for (double v : {colour.r, colour.g, colour.b})
+            for (double v : pixel(x, y))
                 image.bytes.push_back(uint8_t(std::lround(std::clamp(v, 0.0, 255.0))));
         }
     }
@@ -48,22 +46,13 @@ Image Draw(int width, int height, auto pixel) {
 
 // Red: domes and rings, each with a steep rim that the lights outline.
 double Bubbles(int x, int y) {
-    struct Bubble {
-        double x, y, radius;
-        bool ring;
-    };
-    static const auto bubbles = [] {
-        std::vector<Bubble> list;
-        uint32_t seed = 1987;
-        for (int i = 0; i < 90; ++i)
-            list.push_back(
-                {Between(seed, 0, 640), Between(seed, 0, 480), Between(seed, 10, 40), i % 3 == 0});
-        return list;
-    }();
     double height = 30;
-    for (const Bubble& b : bubbles) {
-        double d = std::hypot(x - b.x, y - b.y) / b.radius;
-        double q = b.ring ? (d - 0.7) / 0.3 : d; // a ring is a dome bent round a circle
+    uint32_t seed = 1987;
+    for (int i = 0; i < 90; ++i) {
+        double bx = Between(seed, 0, 640), by = Between(seed, 0, 480),
+               radius = Between(seed, 10, 40);
+        double d = std::hypot(x - bx, y - by) / radius;
+        double q = i % 3 == 0 ? (d - 0.7) / 0.3 : d; // a ring is a dome bent round a circle
         if (q > -1 && q < 1) height = std::max(height, 40 + 200 * std::sqrt(1 - q * q));
     }
     return height;
