@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 static constexpr int Rate = 44100;
@@ -29,8 +31,6 @@ static struct {
     std::vector<float> duck; // gain of the pad and bass, dipped by each kick
     uint32_t seed;
 } S;
-
-// Noise, notes and the voices every instrument shares.
 
 static float Noise() {
     S.seed = S.seed * 1664525u + 1013904223u;
@@ -51,10 +51,7 @@ static void Put(Bus& bus, size_t frame, double value, double pan) {
         bus[side][frame] += static_cast<float>(value * std::sqrt(0.5 * (1 + (side ? pan : -pan))));
 }
 
-struct Send {
-    Bus* bus;
-    double level, pan;
-};
+using Send = std::tuple<Bus*, double, double>; // a bus, the level into it, the pan
 
 // Plays `frames` samples of sample(t, i) from `start` into each send.
 template <class Sample>
@@ -62,7 +59,7 @@ static void Play(double start, int frames, std::initializer_list<Send> sends, Sa
     size_t first = FrameAt(start);
     for (int i = 0; i < frames; ++i) {
         double value = sample(static_cast<double>(i) / Rate, i);
-        for (const Send& send : sends) Put(*send.bus, first + i, value * send.level, send.pan);
+        for (auto [bus, level, pan] : sends) Put(*bus, first + i, value * level, pan);
     }
 }
 
@@ -73,28 +70,25 @@ static double Envelope(double t, double held, double attack, double release) {
     return rise * fall * fall;
 }
 
-// A sawtooth, its jump smoothed over one sample, through a two-pole low-pass.
-struct Saw {
-    double phase, low1, low2;
-};
-
-static double NextSaw(Saw& saw, double f, double k) {
-    double step = f / Rate;
-    saw.phase = std::fmod(saw.phase + step, 1.0);
-    double value = 2 * saw.phase - 1;
-    if (saw.phase < step) {
-        double t = saw.phase / step;
-        value -= t + t - t * t - 1;
-    } else if (saw.phase > 1 - step) {
-        double t = (saw.phase - 1) / step;
-        value -= t * t + t + t + 1;
-    }
-    saw.low1 += k * (value - saw.low1);
-    saw.low2 += k * (saw.low1 - saw.low2);
-    return saw.low2;
+// A sawtooth at `f`, its jump smoothed over one sample, through a two-pole
+// low-pass whose coefficient each sample gives.
+static auto FilteredSaw(double f, double phase) {
+    return [=, low1 = 0.0, low2 = 0.0](double k) mutable {
+        double step = f / Rate;
+        phase = std::fmod(phase + step, 1.0);
+        double value = 2 * phase - 1;
+        if (phase < step) {
+            double t = phase / step;
+            value -= t + t - t * t - 1;
+        } else if (phase > 1 - step) {
+            double t = (phase - 1) / step;
+            value -= t * t + t + t + 1;
+        }
+        low1 += k * (value - low1);
+        low2 += k * (low1 - low2);
+        return low2;
+    };
 }
-
-// The instruments: each plays one note into its buses.
 
 static void Kick(double start, double gain) {
     size_t first = FrameAt(start);
@@ -150,11 +144,11 @@ static void Crash(double start, double gain) {
 // A saw whose filter closes after the attack, and a sine an octave down.
 static void Bass(double start, double held, double note, double gain) {
     double f = Frequency(note), sub = 0;
-    Saw saw{};
+    auto saw = FilteredSaw(f, 0);
     Play(start, static_cast<int>((held + 0.03) * Rate), {{&S.ducked, 1, 0}}, [&](double t, int) {
         sub += 0.5 * f / Rate;
         double cutoff = 250 + 900 * std::exp(-t / 0.07);
-        double tone = NextSaw(saw, f, 1 - std::exp(-2 * Pi * cutoff / Rate));
+        double tone = saw(1 - std::exp(-2 * Pi * cutoff / Rate));
         return (0.7 * tone + 0.6 * std::sin(2 * Pi * sub)) * Envelope(t, held, 0.004, 0.03) * gain;
     });
 }
@@ -166,13 +160,10 @@ static void Pad(double start, double held, const std::vector<int>& notes, double
     const double k = 1 - std::exp(-2 * Pi * 1400 / Rate);
     for (int note : notes) {
         for (int voice = 0; voice < 3; ++voice) {
-            double f = Frequency(note + detune[voice]);
-            Saw saw{(Noise() + 1) / 2, 0, 0};
+            auto saw = FilteredSaw(Frequency(note + detune[voice]), (Noise() + 1) / 2);
             Play(start, static_cast<int>((held + 0.8) * Rate),
                  {{&S.ducked, 1, pan[voice]}, {&S.reverbSend, 0.4, pan[voice]}},
-                 [&](double t, int) {
-                     return NextSaw(saw, f, k) * Envelope(t, held, 0.35, 0.8) * gain;
-                 });
+                 [&](double t, int) { return saw(k) * Envelope(t, held, 0.35, 0.8) * gain; });
         }
     }
 }
@@ -205,8 +196,6 @@ static void Lead(double start, double held, double note, double gain) {
              return value * (gain * Envelope(t, held, 0.02, 0.2));
          });
 }
-
-// The mixing: echo and reverb from their sends, then a limiter on the sum.
 
 // Echo: a dotted eighth, bouncing from side to side.
 static void Echo(Bus& mix) {
@@ -274,16 +263,14 @@ static void Compose() {
     static const std::vector<int> chords[4] = {
         {57, 60, 64, 67}, {53, 57, 60, 64}, {55, 60, 64, 67}, {55, 59, 62, 67}};
     static const int arpeggio[16] = {0, 1, 2, 3, 2, 1, 2, 3, 0, 1, 2, 3, 4, 3, 2, 1};
-    struct Note {
-        int bar, step, steps, note;
-    };
-    static const Note tune[] = {{12, 0, 6, 76},  {12, 6, 2, 74},  {12, 8, 4, 72},  {12, 12, 4, 69},
-                                {13, 0, 6, 72},  {13, 6, 2, 74},  {13, 8, 8, 76},  {14, 0, 4, 79},
-                                {14, 4, 4, 76},  {14, 8, 4, 74},  {14, 12, 4, 72}, {15, 0, 8, 74},
-                                {15, 8, 4, 71},  {15, 12, 4, 74}, {16, 0, 6, 76},  {16, 6, 2, 79},
-                                {16, 8, 4, 81},  {16, 12, 4, 79}, {17, 0, 6, 77},  {17, 6, 2, 76},
-                                {17, 8, 8, 72},  {18, 0, 4, 76},  {18, 4, 4, 79},  {18, 8, 4, 84},
-                                {18, 12, 4, 79}, {19, 0, 12, 74}, {19, 12, 4, 71}, {20, 0, 16, 76}};
+    // The lead's notes: bar, step, length in steps, note.
+    static const std::array<int, 4> tune[] = {
+        {12, 0, 6, 76},  {12, 6, 2, 74},  {12, 8, 4, 72},  {12, 12, 4, 69}, {13, 0, 6, 72},
+        {13, 6, 2, 74},  {13, 8, 8, 76},  {14, 0, 4, 79},  {14, 4, 4, 76},  {14, 8, 4, 74},
+        {14, 12, 4, 72}, {15, 0, 8, 74},  {15, 8, 4, 71},  {15, 12, 4, 74}, {16, 0, 6, 76},
+        {16, 6, 2, 79},  {16, 8, 4, 81},  {16, 12, 4, 79}, {17, 0, 6, 77},  {17, 6, 2, 76},
+        {17, 8, 8, 72},  {18, 0, 4, 76},  {18, 4, 4, 79},  {18, 8, 4, 84},  {18, 12, 4, 79},
+        {19, 0, 12, 74}, {19, 12, 4, 71}, {20, 0, 16, 76}};
 
     for (int bar = 0; bar < Bars; ++bar) {
         double at = bar * Bar;
@@ -320,8 +307,8 @@ static void Compose() {
         if (bar == 4 || bar == 14 || bar == 20) Crash(at, 0.2);
         if (bar == 20) Bass(at, 2 * Bar, roots[0], 0.2);
     }
-    for (const Note& n : tune)
-        Lead(n.bar * Bar + n.step * Step, n.steps * Step * 0.92, n.note, 0.14);
+    for (auto [bar, step, steps, note] : tune)
+        Lead(bar * Bar + step * Step, steps * Step * 0.92, note, 0.14);
 }
 
 static bool Encode(const Bus& mix, FILE* out) {
@@ -403,13 +390,10 @@ int main(int argc, char** argv) {
     Limit(mix, 0.8f);
 
     FILE* out = std::fopen(argv[1], "wb");
-    if (!out) {
-        std::perror(argv[1]);
-        return 1;
-    }
-    bool ok = Encode(mix, out);
-    if (std::fclose(out) != 0 || !ok) {
-        std::fprintf(stderr, "bumpwave-make-music: could not write %s\n", argv[1]);
+    bool written = out && Encode(mix, out);
+    if (!out || std::fclose(out) != 0 || !written) {
+        std::fprintf(stderr, "bumpwave-make-music: could not write %s: %s\n", argv[1],
+                     std::strerror(errno));
         return 1;
     }
     return 0;

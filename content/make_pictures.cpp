@@ -114,20 +114,19 @@ Image Logo() {
         double middle = 163 + 9 * std::sin((x - 40) * 2 * Pi / 80);
         for (int y = int(middle) - 5; y <= int(middle) + 5; ++y) shape[y * Width + x] = 9;
     }
+    auto at = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < Width && y < Height ? shape[y * Width + x] : 0;
+    };
     auto outlined = [&](int x, int y) {
         for (int dy = -Outline; dy <= Outline; ++dy) {
-            for (int dx = -Outline; dx <= Outline; ++dx) {
-                int sx = x + dx, sy = y + dy;
-                if (dx * dx + dy * dy <= Outline * Outline + 1 && sx >= 0 && sy >= 0 &&
-                    sx < Width && sy < Height && shape[sy * Width + sx])
-                    return true;
-            }
+            for (int dx = -Outline; dx <= Outline; ++dx)
+                if (dx * dx + dy * dy <= Outline * Outline + 1 && at(x + dx, y + dy)) return true;
         }
         return false;
     };
     const double hues[] = {340, 20, 45, 95, 170, 200, 260, 300};
     return Draw(Width, Height, [&](int x, int y) -> Rgb {
-        int id = shape[y * Width + x];
+        int id = at(x, y);
         if (id == 9) return FromHsv(170 + (x - 40) * 0.35, 0.85, 0.8 - 0.03 * (y % 4 == 0));
         if (id) {
             int top = 15 + (id - 1) / 4 * 66, cx = x % Cell, cy = (y - top) % Cell;
