@@ -27,8 +27,8 @@ static constexpr double Length = Bars * Bar + 2.6; // the last chord's tail
 using Bus = std::array<std::vector<float>, 2>; // left, right
 
 static struct {
-    Bus drums, ducked, keys, reverbSend, echoSend;
-    std::vector<float> duck; // gain of the pad and bass, dipped by each kick
+    Bus drums, ducked, keys, reverb, echo; // the last two feed the reverb and the echo
+    std::vector<float> duck;               // gain of the pad and bass, dipped by each kick
     uint32_t seed;
 } S;
 
@@ -53,10 +53,11 @@ static void Put(Bus& bus, size_t frame, double value, double pan) {
 
 using Send = std::tuple<Bus*, double, double>; // a bus, the level into it, the pan
 
-// Plays `frames` samples of sample(t, i) from `start` into each send.
+// Plays `seconds` of sample(t, i) from `start` into each send.
 template <class Sample>
-static void Play(double start, int frames, std::initializer_list<Send> sends, Sample sample) {
+static void Play(double start, double seconds, std::initializer_list<Send> sends, Sample sample) {
     size_t first = FrameAt(start);
+    int frames = static_cast<int>(seconds * Rate);
     for (int i = 0; i < frames; ++i) {
         double value = sample(static_cast<double>(i) / Rate, i);
         for (auto [bus, level, pan] : sends) Put(*bus, first + i, value * level, pan);
@@ -93,7 +94,7 @@ static auto FilteredSaw(double f, double phase) {
 static void Kick(double start, double gain) {
     size_t first = FrameAt(start);
     double phase = 0;
-    Play(start, Rate / 2, {{&S.drums, 1, 0}}, [&](double t, int i) {
+    Play(start, 0.5, {{&S.drums, 1, 0}}, [&](double t, int i) {
         phase += (44 + 90 * std::exp(-t / 0.03)) / Rate;
         double body = std::sin(2 * Pi * phase) * std::exp(-t / 0.22) * std::min(1.0, t / 0.001);
         double click = Noise() * std::exp(-t / 0.002) * 0.15;
@@ -104,21 +105,20 @@ static void Kick(double start, double gain) {
 
 static void Snare(double start, double gain) {
     double low = 0, phase = 0;
-    Play(start, Rate * 3 / 10, {{&S.drums, 1, 0.05}, {&S.reverbSend, 0.5, 0.05}},
-         [&](double t, int) {
-             phase += (180 + 40 * std::exp(-t / 0.01)) / Rate;
-             double n = Noise();
-             low += 0.25 * (n - low);
-             double value = 0.45 * std::sin(2 * Pi * phase) * std::exp(-t / 0.05) +
-                            0.6 * (n - low) * std::exp(-t / 0.09);
-             return value * (gain * std::min(1.0, t / 0.0008) * (1 - t / 0.3));
-         });
+    Play(start, 0.3, {{&S.drums, 1, 0.05}, {&S.reverb, 0.5, 0.05}}, [&](double t, int) {
+        phase += (180 + 40 * std::exp(-t / 0.01)) / Rate;
+        double n = Noise();
+        low += 0.25 * (n - low);
+        double value = 0.45 * std::sin(2 * Pi * phase) * std::exp(-t / 0.05) +
+                       0.6 * (n - low) * std::exp(-t / 0.09);
+        return value * (gain * std::min(1.0, t / 0.0008) * (1 - t / 0.3));
+    });
 }
 
 static void Hat(double start, double gain, double decay) {
     double a = 0, b = 0;
     int frames = static_cast<int>(decay * 5 * Rate);
-    Play(start, frames, {{&S.drums, 1, 0.3}}, [&](double t, int i) {
+    Play(start, decay * 5, {{&S.drums, 1, 0.3}}, [&](double t, int i) {
         double n = Noise();
         a += 0.5 * (n - a);
         b += 0.5 * (a - b);
@@ -145,7 +145,7 @@ static void Crash(double start, double gain) {
 static void Bass(double start, double held, double note, double gain) {
     double f = Frequency(note), sub = 0;
     auto saw = FilteredSaw(f, 0);
-    Play(start, static_cast<int>((held + 0.03) * Rate), {{&S.ducked, 1, 0}}, [&](double t, int) {
+    Play(start, held + 0.03, {{&S.ducked, 1, 0}}, [&](double t, int) {
         sub += 0.5 * f / Rate;
         double cutoff = 250 + 900 * std::exp(-t / 0.07);
         double tone = saw(1 - std::exp(-2 * Pi * cutoff / Rate));
@@ -161,8 +161,7 @@ static void Pad(double start, double held, const std::vector<int>& notes, double
     for (int note : notes) {
         for (int voice = 0; voice < 3; ++voice) {
             auto saw = FilteredSaw(Frequency(note + detune[voice]), (Noise() + 1) / 2);
-            Play(start, static_cast<int>((held + 0.8) * Rate),
-                 {{&S.ducked, 1, pan[voice]}, {&S.reverbSend, 0.4, pan[voice]}},
+            Play(start, held + 0.8, {{&S.ducked, 1, pan[voice]}, {&S.reverb, 0.4, pan[voice]}},
                  [&](double t, int) { return saw(k) * Envelope(t, held, 0.35, 0.8) * gain; });
         }
     }
@@ -171,8 +170,7 @@ static void Pad(double start, double held, const std::vector<int>& notes, double
 // A plucked tone: a few harmonics, the upper ones dying first.
 static void Pluck(double start, double note, double gain, double pan) {
     double f = Frequency(note);
-    Play(start, Rate * 6 / 10,
-         {{&S.keys, 1, pan}, {&S.echoSend, 0.5, pan}, {&S.reverbSend, 0.3, pan}},
+    Play(start, 0.6, {{&S.keys, 1, pan}, {&S.echo, 0.5, pan}, {&S.reverb, 0.3, pan}},
          [&](double t, int) {
              double w = 2 * Pi * f * t;
              double value = std::sin(w) * std::exp(-t / 0.2) +
@@ -185,8 +183,7 @@ static void Pluck(double start, double note, double gain, double pan) {
 // A soft lead with a slow vibrato that comes in once the note is held.
 static void Lead(double start, double held, double note, double gain) {
     double f = Frequency(note), phase = 0;
-    Play(start, static_cast<int>((held + 0.2) * Rate),
-         {{&S.keys, 1, -0.1}, {&S.echoSend, 0.35, 0}, {&S.reverbSend, 0.35, 0}},
+    Play(start, held + 0.2, {{&S.keys, 1, -0.1}, {&S.echo, 0.35, 0}, {&S.reverb, 0.35, 0}},
          [&](double t, int) {
              double vibrato =
                  0.004 * std::clamp((t - 0.2) / 0.3, 0.0, 1.0) * std::sin(2 * Pi * 5 * t);
@@ -204,8 +201,8 @@ static void Echo(Bus& mix) {
     for (size_t i = 0; i < mix[0].size(); ++i) {
         size_t at = i % delay;
         float outLeft = left[at], outRight = right[at];
-        left[at] = S.echoSend[0][i] + 0.4f * outRight;
-        right[at] = S.echoSend[1][i] * 0.3f + 0.4f * outLeft;
+        left[at] = S.echo[0][i] + 0.4f * outRight;
+        right[at] = S.echo[1][i] * 0.3f + 0.4f * outLeft;
         mix[0][i] += 0.5f * outLeft;
         mix[1][i] += 0.5f * outRight;
     }
@@ -220,17 +217,17 @@ static void Reverb(Bus& mix) {
         float damp[4] = {0, 0, 0, 0};
         for (size_t i = 0; i < mix[side].size(); ++i) {
             float sum = 0;
-            for (int d = 0; d < 6; ++d) {
-                float& cell = line[d][i % line[d].size()];
+            for (int c = 0; c < 4; ++c) { // the combs
+                float& cell = line[c][i % line[c].size()];
+                sum += cell;
+                damp[c] = cell * 0.7f + damp[c] * 0.3f;
+                cell = S.reverb[side][i] * 0.2f + damp[c] * 0.82f;
+            }
+            for (int p = 4; p < 6; ++p) { // the all-passes
+                float& cell = line[p][i % line[p].size()];
                 float out = cell;
-                if (d < 4) {
-                    sum += out;
-                    damp[d] = out * 0.7f + damp[d] * 0.3f;
-                    cell = S.reverbSend[side][i] * 0.2f + damp[d] * 0.82f;
-                } else {
-                    cell = sum + out * 0.5f;
-                    sum = out - sum;
-                }
+                cell = sum + out * 0.5f;
+                sum = out - sum;
             }
             mix[side][i] += 0.35f * sum;
         }
@@ -367,7 +364,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     size_t frames = FrameAt(Length);
-    for (Bus* bus : {&S.drums, &S.ducked, &S.keys, &S.reverbSend, &S.echoSend})
+    for (Bus* bus : {&S.drums, &S.ducked, &S.keys, &S.reverb, &S.echo})
         *bus = {std::vector<float>(frames), std::vector<float>(frames)};
     S.duck.assign(frames, 1.0f);
     S.seed = 20240611;

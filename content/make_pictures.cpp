@@ -36,10 +36,9 @@ struct Image {
 Image Draw(int width, int height, auto pixel) {
     Image image{width, height, {}};
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
+        for (int x = 0; x < width; ++x)
             for (double v : pixel(x, y))
                 image.bytes.push_back(uint8_t(std::lround(std::clamp(v, 0.0, 255.0))));
-        }
     }
     return image;
 }
