@@ -153,8 +153,7 @@ static void Bass(double start, double held, double note, double gain) {
     });
 }
 
-// Three saws a note, a little out of tune with each other and spread across
-// the stereo field.
+// Three saws a note, a little out of tune and spread across the stereo field.
 static void Pad(double start, double held, const std::vector<int>& notes, double gain) {
     const double detune[3] = {-0.08, 0, 0.08}, pan[3] = {-0.7, 0, 0.7};
     const double k = 1 - std::exp(-2 * Pi * 1400 / Rate);

@@ -1,8 +1,7 @@
-// bumpwave-make-pictures OUTDIR: draws the demo's own default pictures, the
-// same on every run. OUTDIR/bumpmap.png is the relief the three lights move
-// over, a relief to a channel: red bubbles and rings, green wavy ridges, blue
-// bricks. OUTDIR/boys.jpg is the logo pasted over the plasma, on a white
-// background that the overlay keys out.
+// bumpwave-make-pictures OUTDIR: draws the demo's own pictures, the same on
+// every run: OUTDIR/bumpmap.png, the relief the three lights move over (red
+// bubbles and rings, green wavy ridges, blue bricks), and OUTDIR/boys.jpg, the
+// logo pasted over the plasma, on a white that the overlay keys out.
 
 #include <cstdio> // before jpeglib.h
 
