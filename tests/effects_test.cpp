@@ -53,15 +53,13 @@ void* FailingAllocate(size_t size) {
 
 TEST(Effects, RenderersDrawTheLiteralFrames) {
     std::mt19937 random(11);
-    // Channels step by up to ±255, so u and v run far outside 0..127; as a logo,
-    // a quarter of the words are transparent by their alpha.
+    // Steep relief sends u and v far outside 0..127; as a logo, a quarter is transparent.
     std::vector<uint32_t> picture(W * H);
     for (uint32_t& word : picture) word = random() % 4 ? random() & 0x00FFFFFF : random();
     picture[0] = OverlayKey;
     picture[1] = OverlayKey - 1;
     const bool avx512 = UseAvx512, avx2 = UseAvx2, sse2 = UseSse2;
-    // Each path the processor has (portable, SSE2, AVX2), on packed and padded rows; in
-    // the AVX2 runs every other frame of the lights takes AVX-512 where there is one.
+    // Each path the processor has on packed and padded rows; AVX-512 every other lights' frame.
     for (int run = 0; run < 6; ++run) {
         if (run % 3 == 2 && !avx2) continue;
         UseSse2 = run % 3 > 0 && sse2;
@@ -127,8 +125,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
 }
 
 TEST(Effects, AFailedAllocationStopsTheBuildAndLeavesTheRestToFreeAndBadFramesAreRefused) {
-    // Each allocation in turn fails: the build stops with those before it kept, and all are
-    // freed (leak-checked under the sanitizer build).
+    // Each allocation in turn fails: those before it are kept, and freed (leak-checked).
     float** waves[] = {&PlasmaRowWave, &PlasmaColumnWave, &DotColumnWave, &DotRowWave};
     for (int left = 0; left < 4; ++left) {
         allocationsLeft = left;
