@@ -24,11 +24,6 @@ std::vector<uint32_t> Words(const Frame* frame) {
     return {frame->pixels, frame->pixels + frame->bytesPerRow / 4 * H};
 }
 
-void Scramble(float* wave, int count, float range, std::mt19937& random) {
-    std::uniform_real_distribution<float> value(-range, range);
-    for (int i = 0; i < count; ++i) wave[i] = value(random);
-}
-
 // Whether every lit pixel lies in an area the frame says was drawn (MarkDrawnAreas).
 bool BlackOutsideDrawnAreas(const Frame* frame) {
     const int pitch = frame->bytesPerRow / 4;
@@ -97,10 +92,12 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         for (int step = 0; step < 40; ++step) {
             if (step % 10 == 5) BuildPlasmaWaves(255 - step, step); // as the fades do
             if (step == 30) { // negative and wrapping bytes, pushes that wrap
-                Scramble(PlasmaRowWave, PlasmaRowCount, 1000, random);
-                Scramble(PlasmaColumnWave, PlasmaColumnCount, 1000, random);
-                Scramble(DotRowWave, PlasmaRowCount, 500, random);
-                Scramble(DotColumnWave, PlasmaColumnCount, 600, random);
+                for (auto [wave, count, range] : {std::tuple{PlasmaRowWave, PlasmaRowCount, 1000},
+                                                  {PlasmaColumnWave, PlasmaColumnCount, 1000},
+                                                  {DotRowWave, PlasmaRowCount, 500},
+                                                  {DotColumnWave, PlasmaColumnCount, 600}})
+                    for (float& value : std::span(wave, count))
+                        value = std::uniform_real_distribution<float>(-range, range)(random);
             }
             const uint32_t* overlay = step % 3 ? nullptr : picture.data();
             if (step % 7 == 3)
