@@ -1,5 +1,5 @@
-// Whole files, the folders tests work in, music as libvorbisfile decodes it
-// and what a sound card was given.
+// Whole files, the folders tests work in, music as libvorbisfile decodes it and what a sound
+// card was given.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,8 +23,7 @@ inline std::string Slurp(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// 16-bit samples in Vorbis's channel order, holes skipped, to the end or the
-// first error.
+// 16-bit samples in Vorbis's channel order, holes skipped, to the end or the first error.
 inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
     OggVorbis_File stream;
     std::string pcm;
@@ -43,8 +42,7 @@ inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
 inline const std::vector<std::string> Pictures = {"bumpmap.png", "boys.jpg"};
 inline const std::vector<std::string> DemoFiles = {"bumpmap.png", "boys.jpg", "testing.ogg"};
 
-// A test in a folder of its own, removed afterwards, into which the build's
-// pictures and music can be linked.
+// A test in a folder of its own, removed afterwards, into which the build's files can be linked.
 struct InFolder : testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
     void Provide(const std::vector<std::string>& names = DemoFiles) {
@@ -56,9 +54,8 @@ struct InFolder : testing::Test {
     }();
 };
 
-// A link to the built program `name` from outside the build folder, made once
-// per test program: it finds no file beside itself, so that a file a test
-// leaves out of its folder is missing.
+// A link to the built program `name` from outside the build folder, made once per test program:
+// it finds no file beside itself, so a file a test leaves out of its folder is missing.
 inline fs::path Stranded(const std::string& name) {
     static const struct Folder {
         fs::path path = [] {

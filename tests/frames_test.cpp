@@ -6,17 +6,19 @@
 #include <fnmatch.h>
 #include <sstream>
 
-// Runs `command`, split at spaces, in `folder`; its first word names bumpwave-WORD, run from
-// outside the build folder unless `built`.
-static RunResult Tool(const fs::path& folder, const std::string& command, bool built = false) {
-    std::istringstream words("bumpwave-" + command);
-    std::vector<std::string> argv;
-    for (std::string w; words >> w;)
-        argv.push_back(!argv.empty() ? w : built ? (BuildDir / w).native() : Stranded(w).native());
-    return RunProgram(argv, folder, {}, std::chrono::seconds(120));
-}
-
-using Frames = InFolder;
+struct Frames : InFolder {
+    // Runs `command`, split at spaces; its first word names bumpwave-WORD, run from outside the
+    // build folder unless `built`.
+    RunResult Tool(const std::string& command, bool built = false) {
+        std::istringstream words("bumpwave-" + command);
+        std::vector<std::string> argv;
+        for (std::string w; words >> w;)
+            argv.push_back(!argv.empty() ? w
+                           : built       ? (BuildDir / w).native()
+                                         : Stranded(w).native());
+        return RunProgram(argv, dir_, {}, std::chrono::seconds(120));
+    }
+};
 
 static std::string Name(int i) {
     char name[32];
@@ -24,10 +26,9 @@ static std::string Name(int i) {
     return name;
 }
 
-// Every scene's frames, pinned in tests/golden_frames.txt, and the calm show's (its lines
-// start with "calm").
+// The calm show's lines start with "calm".
 TEST_F(Frames, GoldenFramesOfEveryScene) {
-    std::istringstream lines(Slurp(fs::path(BUMPWAVE_SOURCE_DIR) / "tests" / "golden_frames.txt"));
+    std::istringstream lines(Slurp(SourceDir / "tests" / "golden_frames.txt"));
     std::string seed, times[2], save[2];
     std::vector<std::pair<std::string, uint64_t>> golden[2];
     for (std::string line; std::getline(lines, line);) {
@@ -46,8 +47,8 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
     ASSERT_EQ(std::pair(golden[0].size(), golden[1].size()), std::pair(9ul, 4ul));
     Provide(Pictures);
     for (int calm : {0, 1}) {
-        RunResult run = Tool(dir_, "frames --seed " + seed + (calm ? " --calm" : "") + " --times " +
-                                       times[calm] + " --save " + save[calm] + " --out out");
+        RunResult run = Tool("frames --seed " + seed + (calm ? " --calm" : "") + " --times " +
+                             times[calm] + " --save " + save[calm] + " --out out");
         ASSERT_EQ(run.exitCode, 0) << run.err;
         for (const auto& [name, sum] : golden[calm]) { // FNV-1a
             uint64_t hash = 1469598103934665603u;
@@ -58,14 +59,12 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), golden[calm].size());
         fs::remove_all(dir_ / "out"); // only those listed
     }
-    ASSERT_EQ(Tool(dir_, "frames --seed 7 --times 0x2 --out out").exitCode, 0);
+    ASSERT_EQ(Tool("frames --seed 7 --times 0x2 --out out").exitCode, 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 2); // without a list, all
 }
 
-// Where the logo flashes 10 times a second, the calm show changes it no more than 3 times a
-// second: the mean brightness of its 320 x 200 area, frame by frame at 60 fps, swings by a
-// twentieth (a tenth over the logo's own pixels) up and down no more often. Without --calm the
-// same measure sees the flashing.
+// The mean brightness of the logo's 320 x 200 area, frame by frame at 60 fps, swings by a
+// twentieth up and down no more often; without --calm the same measure sees the flashing.
 TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     Provide(Pictures);
     // Around both flash scenes: the frames from, to (ms), and whether they flash.
@@ -77,8 +76,8 @@ TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
         for (int k = from * 60 / 1000; k * 1000 / 60 <= to; ++k)
             if (k * 1000 / 60 >= from) times += std::to_string(k * 1000 / 60) + ",", ++frames;
         times.pop_back();
-        RunResult run = Tool(dir_, "frames --seed 3 --times " + times + (calm ? " --calm" : "") +
-                                       " --out " + out);
+        RunResult run =
+            Tool("frames --seed 3 --times " + times + (calm ? " --calm" : "") + " --out " + out);
         ASSERT_EQ(run.exitCode, 0) << run.err;
         std::vector<int> changes; // the frames where the brightness turned, by a twentieth
         double low = 2, high = -1;
@@ -100,25 +99,19 @@ TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     }
 }
 
-// --at draws the show as it stands at each moment: the frame of a 60 fps run that took every
-// step before it (as bumpwave-record --fps 60 records it), in any order of the moments.
+// As a 60 fps run draws it (as bumpwave-record --fps 60 records it), in any order of the moments.
 TEST_F(Frames, AMomentIsTheFrameOfAShowThatTookEveryStepBeforeIt) {
     Provide(Pictures);
-    const int moments[] = {33000, 5000, 20000, 40000}, steps[] = {1980, 300, 1200, 2400};
+    const int steps[] = {1980, 300, 1200, 2400}; // those on show at 33000, 5000, 20000, 40000 ms
     std::string times;
     for (int k = 0; k <= 2400; ++k) times += std::to_string(k * 1000 / 60) + (k < 2400 ? "," : "");
-    for (const char* seed : {"1", "4000000000"}) {
-        ASSERT_EQ(Tool(dir_, std::string("frames --seed ") + seed + " --out at --at " +
-                                 "33000,5000,20000,40000")
-                      .exitCode,
-                  0);
-        ASSERT_EQ(Tool(dir_, std::string("frames --seed ") + seed + " --out run --save " +
-                                 "1980,300,1200,2400 --times " + times)
-                      .exitCode,
-                  0);
+    for (const std::string seed : {"1", "4000000000"}) {
+        const std::string frames = "frames --seed " + seed + " --out ";
+        ASSERT_EQ(Tool(frames + "at --at 33000,5000,20000,40000").exitCode, 0);
+        ASSERT_EQ(Tool(frames + "run --save 1980,300,1200,2400 --times " + times).exitCode, 0);
         for (int i = 0; i < 4; ++i)
             EXPECT_TRUE(Slurp(dir_ / "at" / Name(i)) == Slurp(dir_ / "run" / Name(steps[i])))
-                << "seed " << seed << " at " << moments[i] << " ms";
+                << "seed " << seed << " step " << steps[i];
     }
 }
 
@@ -156,7 +149,7 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     for (const auto& [command, said] : cases) {
         const std::string tool = std::string(command).substr(0, std::string(command).find(' '));
         if (!fs::exists(BuildDir / ("bumpwave-" + tool))) continue; // no FFmpeg, no recorder
-        RunResult run = Tool(dir_, command);
+        RunResult run = Tool(command);
         EXPECT_EQ(run.exitCode, 2) << command;
         const std::string pattern = "bumpwave-" + tool + ": *" + said + "*\n";
         EXPECT_EQ(run.out + std::to_string(fnmatch(pattern.c_str(), run.err.c_str(), 0)), "0")
@@ -166,7 +159,7 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     for (const char* tool : {"frames", "view", "record"}) {
         if (!fs::exists(BuildDir / ("bumpwave-" + std::string(tool)))) continue;
         for (const char* ask : {" -h", " --help", " --version"}) {
-            RunResult run = Tool(dir_, tool + std::string(ask));
+            RunResult run = Tool(tool + std::string(ask));
             EXPECT_EQ(run.exitCode, 0) << tool << ask;
             EXPECT_TRUE(run.out.starts_with(ask[3] == 'v' ? "bumpwave-" : "usage: bumpwave-"));
             EXPECT_EQ(run.err, "") << tool << ask;
@@ -174,8 +167,7 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     }
 }
 
-// A name the user gives, or the name of the folder a program runs in, is shown with its control
-// characters escaped: neither can retitle, move or clear the terminal.
+// Escaped in a name the user gives and in the folder a program runs in.
 TEST_F(Frames, ControlCharactersFromTheUserReachNoTerminal) {
     const std::string hostile = "\x1b]0;owned\a\x1b[2J", shown = "\\x1b]0;owned\\x07\\x1b[2J";
     const fs::path folder = dir_ / hostile;
@@ -202,14 +194,13 @@ TEST_F(Frames, ControlCharactersFromTheUserReachNoTerminal) {
     }
 }
 
-// Missing from the folder it runs in, a picture is found beside the built program, and not beside
-// another; a file size limit or a stop signal leaves whole frames only.
+// Not beside another program; a file size limit or a stop signal leaves whole frames only.
 TEST_F(Frames, FindsPicturesBesideTheBuiltProgramAndWritesWholeFramesOnly) {
-    RunResult run = Tool(dir_, "frames --seed 1 --times 0 --out x", true);
+    RunResult run = Tool("frames --seed 1 --times 0 --out x", true);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::exists(dir_ / "x/frame-00000.ppm"));
     fs::copy_file(BuildDir / "bumpmap.png", dir_ / "bumpmap.png"); // and boys.jpg missing
-    run = Tool(dir_, "frames --seed 1 --times 0 --out y");
+    run = Tool("frames --seed 1 --times 0 --out y");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "Couldn't load boys.jpg\n");
     EXPECT_EQ(run.err, "bumpwave-frames: boys.jpg: not found in " + dir_.string() + "\n");
@@ -220,7 +211,7 @@ TEST_F(Frames, FindsPicturesBesideTheBuiltProgramAndWritesWholeFramesOnly) {
                      dir_, {}, std::chrono::seconds(60));
     EXPECT_EQ(run.err, "bumpwave-frames: cannot write o/frame-00000.ppm: File too large\n");
     EXPECT_TRUE(run.exitCode == 1 && fs::is_empty(dir_ / "o"));
-    // Each stop signal goes through the writer the recorder's test stops with all three.
+    // The recorder's test stops the same writer with all three stop signals.
     fs::remove_all(dir_ / "o");
     Process frames({Stranded("bumpwave-frames"), "--seed", "1", "--times", "0x3000", "--out", "o"},
                    dir_.string());

@@ -1,6 +1,5 @@
-// Runs a program as a child process with a hard time limit, keeping what it
-// writes. The child leads a process group of its own, so that ending it also
-// ends anything it started, and no run can outlive its test.
+// Runs a program with a hard time limit, keeping what it writes. It leads a process group of
+// its own, so that ending it ends anything it started: no run outlives its test.
 #pragma once
 
 #include <chrono>
@@ -27,8 +26,8 @@ class Process {
     using Clock = std::chrono::steady_clock;
     using Seconds = std::chrono::duration<double>;
 
-    // `env` entries are "NAME=value" to set or "NAME" to remove. The output
-    // goes to files in memory, which never fill up and block as a pipe would.
+    // `env` entries are "NAME=value" to set or "NAME" to remove. The output goes to files in
+    // memory, which never fill up and block as a pipe would.
     Process(const std::vector<std::string>& argv, const std::string& dir,
             const std::vector<std::string>& env = {}) {
         std::vector<std::string> environment;
@@ -64,9 +63,6 @@ class Process {
         close(out_);
         close(err_);
     }
-
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
 
     pid_t pid() const { return pid_; }
     const RunResult& result() const { return result_; }
@@ -122,8 +118,7 @@ class Process {
         }
     }
 
-    // Noticed without reaping: the group keeps its number until the leader is
-    // reaped, so no later kill can hit a stranger.
+    // Without reaping: the group keeps its number until then, so no kill can hit a stranger.
     bool Ended() {
         siginfo_t info{};
         return reaped_ || (waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
