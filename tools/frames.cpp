@@ -24,9 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -133,14 +133,10 @@ static bool WritePpm(const std::string& path, const Frame* frame) {
     return written;
 }
 
-static bool MakeFolder(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-    return mkdir(path.c_str(), 0777) == 0;
-}
-
 static int Capture(const FrameArguments& arguments, Frame* frame) {
-    if (!MakeFolder(arguments.out)) {
+    std::error_code error;
+    std::filesystem::create_directory(arguments.out, error);
+    if (!std::filesystem::is_directory(arguments.out, error)) {
         Complain("cannot use %s as the output folder", arguments.out.c_str());
         return 1;
     }
