@@ -7,12 +7,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +20,7 @@ extern "C" {
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 // One encoder and the stream its packets go to.
 struct Track {
@@ -34,23 +35,13 @@ static struct {
     Track picture, sound;
     int scale;
     AVPacket* packet;
-    // H.264 and VP9: the frame in yuv420p, or in yuv444p at its own size when
-    // scaled up, into `small`.
-    SwsContext* toYuv;
-    AVFrame* small;
+    SwsContext* toYuv; // H.264 and VP9 take the frame in yuv420p
     // Sound waits here until it fills an encoder frame.
     AVAudioFifo* pending;
-    // Sound whose format is not the track's goes through a converter made for it.
+    // Sound goes through a converter made for its rate and channels.
     SwrContext* converter;
     int converterRate, converterChannels;
-    // FLAC takes sound of the rate and channels it was opened for as it comes;
-    // all else is converted.
-    bool takesAsTheyCome;
-    int openedRate, openedChannels;
-    uint8_t* converted;    // the converter's output, one plane a channel
-    size_t convertedBytes; // allocated
-    int16_t* held;         // slow sound, held up to MinResampledRate
-    size_t heldBytes;      // allocated
+    std::vector<uint8_t> converted; // the converter's output, one plane a channel
     char errorText[256];
     // FFmpeg's last error message, often the only one that says what was wrong;
     // encoders' threads can log too.
@@ -116,11 +107,8 @@ static bool OpenEncoder(Track& track, AVDictionary** options) {
     const AVCodec* codec = encoder->codec;
     if (V.output->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int code = avcodec_open2(encoder, codec, options);
-    if (code >= 0) return true;
-    char what[64];
-    std::snprintf(what, sizeof what, "cannot start the %s encoder", codec->name);
-    return Fail(what, code);
+    return Succeeded(avcodec_open2(encoder, codec, options),
+                     ("cannot start the " + std::string(codec->name) + " encoder").c_str());
 }
 
 // Gives the container a stream for the track's opened encoder.
@@ -137,32 +125,11 @@ static bool AddStream(Track& track) {
 // The track's encoder, not opened yet.
 static AVCodecContext* NewEncoder(Track& track, const char* name) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
-    if (!codec) {
-        std::snprintf(V.errorText, sizeof V.errorText, "FFmpeg has no %s encoder", name);
-        return nullptr;
-    }
-    track.encoder = avcodec_alloc_context3(codec);
-    if (!track.encoder) Fail("not enough memory for the encoder");
+    track.encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!track.encoder)
+        Fail(codec ? "not enough memory for the encoder"
+                   : ("FFmpeg has no " + std::string(name) + " encoder").c_str());
     return track.encoder;
-}
-
-// The frame in yuv420p, in the BT.709 colours the stream says it has. Scaled
-// up, it is converted to yuv444p at its own size, and ScaleUp keeps one colour
-// sample of each 2 × 2 block: at even scales the block is one frame pixel.
-static bool StartYuvConverter(int scale) {
-    const AVPixelFormat format = scale == 1 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
-    V.toYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, FrameWidth, FrameHeight,
-                             format, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!V.toYuv) return Fail("cannot convert the frames to yuv420p");
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(V.toYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-    if (scale == 1) return true;
-    V.small = av_frame_alloc();
-    if (!V.small) return Fail("not enough memory for a frame");
-    V.small->format = format;
-    V.small->width = FrameWidth;
-    V.small->height = FrameHeight;
-    return Succeeded(av_frame_get_buffer(V.small, 0), "not enough memory for a frame");
 }
 
 static const char* PictureEncoder(VideoKind kind) {
@@ -192,7 +159,14 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         // in size here.
         encoder->gop_size = 1;
     } else {
-        if (!StartYuvConverter(V.scale)) return false;
+        // In the BT.709 colours the stream says it has. Scaled up, each frame
+        // pixel becomes a block; unscaled, a colour sample is the mean of 2 × 2.
+        V.toYuv = sws_getContext(
+            FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, encoder->width, encoder->height,
+            AV_PIX_FMT_YUV420P, V.scale == 1 ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+        if (!V.toYuv) return Fail("cannot convert the frames to yuv420p");
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(V.toYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
         // Said outright, so that players do not guess from the size.
         encoder->colorspace = AVCOL_SPC_BT709;
@@ -260,13 +234,9 @@ static SoundStart StartSoundTrack(const VideoSettings& settings) {
         av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
     }
     encoder->time_base = {1, encoder->sample_rate};
-    V.takesAsTheyCome = settings.kind == VideoKind::Lossless;
-    V.openedRate = settings.sampleRate;
-    V.openedChannels = settings.channels;
     // A rate or layout the encoder or the converter cannot take shows here,
     // before the stream exists: the video is then made without sound.
-    if (!OpenEncoder(V.sound, nullptr) ||
-        (!V.takesAsTheyCome && !UseConverter(settings.sampleRate, settings.channels)))
+    if (!OpenEncoder(V.sound, nullptr) || !UseConverter(settings.sampleRate, settings.channels))
         return SoundStart::Refused;
     if (!AddStream(V.sound)) return SoundStart::Failed;
     AVFrame* frame = V.sound.frame;
@@ -288,7 +258,6 @@ static void DropSoundTrack() {
     av_frame_free(&V.sound.frame);
     V.sound = {};
     swr_free(&V.converter);
-    V.takesAsTheyCome = false;
 }
 
 bool OpenVideoFile(const char* path, VideoSettings& settings) {
@@ -344,46 +313,17 @@ static bool Encode(Track& track, const AVFrame* frame) {
     }
 }
 
-// Blows up a plane of `width` × `height` samples of T into `to`: sample (x, y)
-// there is sample (x × step / scale, y × step / scale) here; step 2 gives the
-// half-size colour planes of yuv420p from full-size ones.
-template <class T>
-static void ScaleUp(const uint8_t* from, int fromStride, uint8_t* to, int toStride, int width,
-                    int height, int step) {
-    int columns[FrameWidth * MaxScale];
-    for (int x = 0; x < width; ++x) columns[x] = x * step / V.scale;
-    const uint8_t* previous = nullptr;
-    for (int y = 0; y < height; ++y, to += toStride) {
-        const uint8_t* row = from + static_cast<ptrdiff_t>(y * step / V.scale) * fromStride;
-        if (row == previous) {
-            std::memcpy(to, to - toStride, static_cast<size_t>(width) * sizeof(T));
-            continue;
-        }
-        const T* in = reinterpret_cast<const T*>(row);
-        T* out = reinterpret_cast<T*>(to);
-        for (int x = 0; x < width; ++x) out[x] = in[columns[x]];
-        previous = row;
-    }
-}
-
-// The frame, scaled up and converted, into the encoder's frame.
+// The frame into the encoder's frame: converted and scaled up by swscale, or
+// for FFV1 its own words, each repeated into a scale × scale block.
 static void FillPicture(const uint8_t* rows, int bytesPerRow, AVFrame* frame) {
-    if (!V.toYuv && V.scale == 1) {
-        av_image_copy_plane(frame->data[0], frame->linesize[0], rows, bytesPerRow, FrameWidth * 4,
-                            FrameHeight);
-    } else if (!V.toYuv) {
-        ScaleUp<uint32_t>(rows, bytesPerRow, frame->data[0], frame->linesize[0], frame->width,
-                          frame->height, 1);
-    } else if (V.scale == 1) {
+    if (V.toYuv) {
         sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, frame->data, frame->linesize);
-    } else {
-        sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, V.small->data, V.small->linesize);
-        for (int plane = 0; plane < 3; ++plane) {
-            const int step = plane == 0 ? 1 : 2;
-            ScaleUp<uint8_t>(V.small->data[plane], V.small->linesize[plane], frame->data[plane],
-                             frame->linesize[plane], (frame->width + step - 1) / step,
-                             (frame->height + step - 1) / step, step);
-        }
+        return;
+    }
+    for (int y = 0; y < frame->height; ++y) {
+        const auto* in = reinterpret_cast<const uint32_t*>(rows + y / V.scale * bytesPerRow);
+        auto* out = reinterpret_cast<uint32_t*>(frame->data[0] + y * frame->linesize[0]);
+        for (int x = 0; x < FrameWidth; ++x) std::fill_n(out + x * V.scale, V.scale, in[x]);
     }
 }
 
@@ -413,26 +353,14 @@ static bool EncodePending(bool all) {
     return true;
 }
 
-// Room for `frames` sample frames of `frameBytes` each in a growing buffer.
-template <class T> static bool Reserve(T*& buffer, size_t& bytes, int frames, int frameBytes) {
-    const size_t needed = static_cast<size_t>(frames) * static_cast<size_t>(frameBytes);
-    if (needed <= bytes) return true;
-    void* grown = std::realloc(buffer, needed);
-    if (!grown) return Fail("not enough memory for the sound");
-    buffer = static_cast<T*>(grown);
-    bytes = needed;
-    return true;
-}
-
 // Runs the converter on `frames` (nullptr: drains it) into the pending sound.
 static bool Convert(const int16_t* samples, int frames) {
+    const AVSampleFormat format = V.sound.encoder->sample_fmt;
     const int channels = V.sound.encoder->ch_layout.nb_channels;
     const int out = swr_get_out_samples(V.converter, frames);
-    const int planeBytes = av_get_bytes_per_sample(V.sound.encoder->sample_fmt);
-    if (!Reserve(V.converted, V.convertedBytes, out, planeBytes * channels)) return false;
+    V.converted.resize(static_cast<size_t>(out * channels * av_get_bytes_per_sample(format)));
     uint8_t* planes[MaxSoundChannels];
-    av_samples_fill_arrays(planes, nullptr, V.converted, channels, out, V.sound.encoder->sample_fmt,
-                           1);
+    av_samples_fill_arrays(planes, nullptr, V.converted.data(), channels, out, format, 1);
     const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
     int got = swr_convert(V.converter, planes, out, samples ? &in : nullptr, frames);
     if (got < 0) return Fail("cannot convert the sound", got);
@@ -469,38 +397,17 @@ static bool UseConverter(int rate, int channels) {
     return Succeeded(code, "cannot convert the sound");
 }
 
-// Converts `frames` with each sample frame repeated `times` times.
-static bool ConvertHeld(const int16_t* samples, int frames, int times, int channels) {
-    const size_t frameBytes = 2 * static_cast<size_t>(channels);
-    if (!Reserve(V.held, V.heldBytes, SoundFrameSize, static_cast<int>(frameBytes))) return false;
-    int made = 0;
-    for (int f = 0; f < frames; ++f) {
-        for (int t = 0; t < times; ++t) {
-            std::memcpy(V.held + made * channels, samples + f * channels, frameBytes);
-            if (++made == SoundFrameSize && !Convert(V.held, made)) return false;
-            made %= SoundFrameSize;
-        }
-    }
-    return made == 0 || Convert(V.held, made);
-}
-
 bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     ForgetLog();
     if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
-    if (V.takesAsTheyCome && rate == V.openedRate && channels == V.openedChannels) {
-        void* planes[1] = {const_cast<int16_t*>(samples)};
-        if (!DropConverter()) return false;
-        if (av_audio_fifo_write(V.pending, planes, frames) < frames)
-            return Fail("not enough memory for the sound");
-    } else if (!UseConverter(rate, channels)) {
-        return false;
-    } else if (HoldFor(rate) == 1) {
-        if (!Convert(samples, frames)) return false;
-    } else if (!ConvertHeld(samples, frames, HoldFor(rate), channels)) {
-        return false;
-    }
-    return EncodePending(false);
+    if (!UseConverter(rate, channels)) return false;
+    const int times = HoldFor(rate);
+    std::vector<int16_t> held;
+    for (int f = 0; times > 1 && f < frames; ++f)
+        for (int t = 0; t < times; ++t)
+            held.insert(held.end(), samples + f * channels, samples + (f + 1) * channels);
+    return Convert(times > 1 ? held.data() : samples, frames * times) && EncodePending(false);
 }
 
 static void Release() {
@@ -512,11 +419,8 @@ static void Release() {
     V.picture = {};
     av_packet_free(&V.packet);
     sws_freeContext(std::exchange(V.toYuv, nullptr));
-    av_frame_free(&V.small);
     if (V.pending) av_audio_fifo_free(std::exchange(V.pending, nullptr));
-    std::free(std::exchange(V.converted, nullptr));
-    std::free(std::exchange(V.held, nullptr));
-    V.convertedBytes = V.heldBytes = 0;
+    V.converted = std::vector<uint8_t>();
 }
 
 bool FinishVideoFile() {
