@@ -79,7 +79,7 @@ struct RecordArguments {
 static struct {
     RecordArguments options;
     Frame *demoFrame, *blackFrame;
-    bool musicOpen, videoOpen, failed;
+    bool musicOpen, failed;
     volatile sig_atomic_t progressShown;
     // Sound time in sample frames of the sound track (ticks of 1 ms without one).
     int64_t tickRate;
@@ -171,8 +171,8 @@ static bool RecordingFailed() {
 static bool CreateRecordingFile(const std::string& output) {
     int file = CreateAtomicFile(output.c_str());
     if (file >= 0) return close(file), true;
-    if (errno == EISDIR) return Fail(output.c_str(), std::strerror(EISDIR));
-    if (errno == EINVAL) return Fail(output.c_str(), "not a regular file");
+    if (errno == EISDIR || errno == EINVAL)
+        return Fail(output.c_str(), errno == EINVAL ? "not a regular file" : std::strerror(errno));
     return Fail(("cannot write " + output).c_str(), std::strerror(errno));
 }
 
@@ -189,7 +189,7 @@ static void NoteMusicEnd() {
 
 // Music of `rate` counted in ticks, exactly: what is left of a tick is carried
 // on, so that sound and video end together however many rates the music has.
-static int64_t CountTicks(int frames, int rate) {
+static int64_t CountTicks(int frames, long rate) {
     if (rate != R.carryRate) R.carry = R.carryRate ? R.carry * rate / R.carryRate : 0;
     R.carryRate = rate;
     const int64_t scaled = R.carry + static_cast<int64_t>(frames) * R.tickRate;
@@ -206,9 +206,8 @@ static bool NoteFirstSound(const void*, long, long rate, int channels, bool) {
 
 // Gives the file the music up to R.target ticks and refuses the rest, which the
 // pump keeps for its next call.
-static bool TakeMusic(const void* data, long bytes, long longRate, int channels, bool) {
+static bool TakeMusic(const void* data, long bytes, long rate, int channels, bool) {
     if (R.failed || R.soundTicks >= std::min(R.target, R.untilTicks)) return false;
-    const int rate = static_cast<int>(longRate);
     std::vector<int16_t> samples(static_cast<size_t>(bytes / 2));
     const auto* b = static_cast<const uint8_t*>(data);
     for (size_t i = 0; i < samples.size(); ++i) // big-endian, as the sound card takes it
@@ -222,8 +221,8 @@ static bool TakeMusic(const void* data, long bytes, long longRate, int channels,
     // A clip's sound starts where its first frame is.
     const int64_t dropped = std::clamp<int64_t>(R.skipTicks - R.soundTicks, 0, ticks);
     const int skip = static_cast<int>(dropped * rate / R.tickRate);
-    R.failed =
-        skip < frames && !AddSound(samples.data() + skip * channels, frames - skip, rate, channels);
+    R.failed = skip < frames && !AddSound(samples.data() + skip * channels, frames - skip,
+                                          static_cast<int>(rate), channels);
     R.soundTicks += ticks;
     return true;
 }
@@ -299,8 +298,7 @@ static int64_t RecordFrames(const RecordArguments& options, int64_t start) {
 }
 
 static void ReleaseAll() {
-    if (R.videoOpen) AbandonVideoFile();
-    R.videoOpen = false;
+    AbandonVideoFile();
     DropAtomicFile();
     CloseMusicFile();
     FreeShow();
@@ -321,7 +319,6 @@ static bool Record(const RecordArguments& options) {
     if (!R.musicOpen) Complain("the video has no sound");
     VideoSettings settings = {options.kind,    options.framesPerSecond,       options.scale,
                               options.quality, R.musicOpen ? R.musicRate : 0, R.musicChannels};
-    R.videoOpen = true;
     if (!OpenVideoFile(AtomicFileName(), settings)) return RecordingFailed();
     if (R.musicOpen && settings.sampleRate == 0)
         Complain("%s: the video has no sound", VideoFileError());
@@ -334,7 +331,6 @@ static bool Record(const RecordArguments& options) {
     const int64_t start = ClockNanoseconds();
     int64_t frames = RecordFrames(options, start);
     if (frames < 0) return false;
-    R.videoOpen = false;
     if (!FinishVideoFile())
         return Fail(("cannot finish " + options.output).c_str(), VideoFileError());
     if (!CommitAtomicFile(options.output.c_str()))

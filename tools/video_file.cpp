@@ -33,7 +33,6 @@ struct Track {
 static struct {
     AVFormatContext* output;
     Track picture, sound;
-    int scale;
     AVPacket* packet;
     SwsContext* toYuv; // H.264 and VP9 take the frame in yuv420p
     // Sound waits here until it fills an encoder frame.
@@ -100,26 +99,35 @@ const char* VideoFileError() {
     return V.errorText;
 }
 
-// Opens the track's encoder.
-static bool OpenEncoder(Track& track, AVDictionary** options) {
+// Opens the track's encoder and gives it a stream and a frame to fill; the
+// stream is made only once the encoder has taken its settings.
+static bool StartTrack(Track& track) {
     AVCodecContext* encoder = track.encoder;
-    // A failed open clears the encoder's codec.
-    const AVCodec* codec = encoder->codec;
+    const AVCodec* codec = encoder->codec; // a failed open clears it
     if (V.output->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    return Succeeded(avcodec_open2(encoder, codec, options),
-                     ("cannot start the " + std::string(codec->name) + " encoder").c_str());
-}
-
-// Gives the container a stream for the track's opened encoder.
-static bool AddStream(Track& track) {
-    AVCodecContext* encoder = track.encoder;
+    if (!Succeeded(avcodec_open2(encoder, codec, nullptr),
+                   ("cannot start the " + std::string(codec->name) + " encoder").c_str()))
+        return false;
     track.stream = avformat_new_stream(V.output, nullptr);
     track.frame = av_frame_alloc();
     if (!track.stream || !track.frame) return Fail("not enough memory for the video file");
     track.stream->time_base = encoder->time_base;
-    return Succeeded(avcodec_parameters_from_context(track.stream->codecpar, encoder),
-                     "cannot describe the stream");
+    track.stream->avg_frame_rate = encoder->framerate;
+    AVFrame* frame = track.frame;
+    if (encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+        frame->format = encoder->pix_fmt;
+        frame->width = encoder->width;
+        frame->height = encoder->height;
+    } else {
+        frame->format = encoder->sample_fmt;
+        frame->sample_rate = encoder->sample_rate;
+        frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
+    }
+    int code = avcodec_parameters_from_context(track.stream->codecpar, encoder);
+    if (code >= 0) code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
+    if (code >= 0) code = av_frame_get_buffer(frame, 0);
+    return Succeeded(code, "not enough memory for a frame");
 }
 
 // The track's encoder, not opened yet.
@@ -132,20 +140,24 @@ static AVCodecContext* NewEncoder(Track& track, const char* name) {
     return track.encoder;
 }
 
-static const char* PictureEncoder(VideoKind kind) {
-    return kind == VideoKind::Lossless ? "ffv1" : kind == VideoKind::Mp4 ? "libx264" : "libvpx-vp9";
-}
+// Each kind's container and encoders, in VideoKind's order.
+static const struct {
+    const char *container, *picture, *sound;
+} Kinds[] = {
+    {"matroska", "ffv1", "flac"}, {"mp4", "libx264", "aac"}, {"webm", "libvpx-vp9", "libopus"}};
 
 static bool StartPictureTrack(const VideoSettings& settings) {
-    AVCodecContext* encoder = NewEncoder(V.picture, PictureEncoder(settings.kind));
+    AVCodecContext* encoder = NewEncoder(V.picture, Kinds[static_cast<int>(settings.kind)].picture);
     if (!encoder) return false;
-    V.scale = settings.scale;
-    encoder->width = FrameWidth * V.scale;
-    encoder->height = FrameHeight * V.scale;
+    encoder->width = FrameWidth * settings.scale;
+    encoder->height = FrameHeight * settings.scale;
     encoder->sample_aspect_ratio = {1, 1};
     encoder->time_base = {1, settings.framesPerSecond};
     encoder->framerate = {settings.framesPerSecond, 1};
-    AVDictionary* options = nullptr;
+    // The codec's options and its encoder's own alike.
+    auto set = [encoder](const char* name, const std::string& value) {
+        av_opt_set(encoder, name, value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    };
     if (settings.kind == VideoKind::Lossless) {
         // The frame's own words, 0x00RRGGBB in the machine's byte order.
         encoder->pix_fmt = AV_PIX_FMT_0RGB32;
@@ -153,17 +165,18 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         // many threads as FFmpeg sees fit for the cores.
         encoder->level = 3;
         encoder->thread_count = 0;
-        av_dict_set(&options, "slices", "4", 0);
-        av_dict_set(&options, "slicecrc", "1", 0);
+        set("slices", "4");
+        set("slicecrc", "1");
         // Every frame stands alone, so seeking lands exactly; it costs nothing
         // in size here.
         encoder->gop_size = 1;
     } else {
         // In the BT.709 colours the stream says it has. Scaled up, each frame
         // pixel becomes a block; unscaled, a colour sample is the mean of 2 × 2.
-        V.toYuv = sws_getContext(
-            FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, encoder->width, encoder->height,
-            AV_PIX_FMT_YUV420P, V.scale == 1 ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+        V.toYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, encoder->width,
+                                 encoder->height, AV_PIX_FMT_YUV420P,
+                                 settings.scale == 1 ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr,
+                                 nullptr);
         if (!V.toYuv) return Fail("cannot convert the frames to yuv420p");
         const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
         sws_setColorspaceDetails(V.toYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
@@ -173,28 +186,20 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         encoder->color_primaries = AVCOL_PRI_BT709;
         encoder->color_trc = AVCOL_TRC_BT709;
         encoder->color_range = AVCOL_RANGE_MPEG;
-        av_dict_set_int(&options, "crf", settings.quality, 0);
+        set("crf", std::to_string(settings.quality));
     }
-    if (settings.kind == VideoKind::Mp4) av_dict_set(&options, "preset", "veryfast", 0);
+    if (settings.kind == VideoKind::Mp4) set("preset", "veryfast");
     if (settings.kind == VideoKind::WebM) {
         // Constant quality without a bitrate cap, at libvpx's fastest
         // settings, each row of tiles on a thread of its own.
         encoder->bit_rate = 0;
         encoder->thread_count = 0;
-        av_dict_set(&options, "deadline", "realtime", 0);
-        av_dict_set(&options, "cpu-used", "8", 0);
-        av_dict_set(&options, "row-mt", "1", 0);
-        av_dict_set(&options, "tile-columns", "2", 0);
+        set("deadline", "realtime");
+        set("cpu-used", "8");
+        set("row-mt", "1");
+        set("tile-columns", "2");
     }
-    bool started = OpenEncoder(V.picture, &options) && AddStream(V.picture);
-    av_dict_free(&options);
-    if (!started) return false;
-    V.picture.stream->avg_frame_rate = encoder->framerate;
-    AVFrame* frame = V.picture.frame;
-    frame->format = encoder->pix_fmt;
-    frame->width = encoder->width;
-    frame->height = encoder->height;
-    return Succeeded(av_frame_get_buffer(frame, 0), "not enough memory for a frame");
+    return StartTrack(V.picture);
 }
 
 // The rate the encoder takes that is nearest to `rate`.
@@ -208,49 +213,24 @@ static int NearestRate(const AVCodec* codec, int rate) {
 
 static bool UseConverter(int rate, int channels);
 
-enum class SoundStart { Started, Refused, Failed };
-
-static SoundStart StartSoundTrack(const VideoSettings& settings) {
-    if (settings.channels < 1 || settings.channels > MaxSoundChannels) {
-        Fail("a video takes sound of 1 to 8 channels");
-        return SoundStart::Refused;
-    }
-    const char* names[] = {"flac", "aac", "libopus"};
-    AVCodecContext* encoder = NewEncoder(V.sound, names[static_cast<int>(settings.kind)]);
-    if (!encoder) return SoundStart::Failed;
-    const int index = settings.channels - 1;
-    if (settings.kind == VideoKind::Lossless) {
-        encoder->sample_fmt = AV_SAMPLE_FMT_S16;
-        encoder->sample_rate = settings.sampleRate;
-        av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
-    } else if (settings.kind == VideoKind::Mp4) {
-        encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        encoder->sample_rate = NearestRate(encoder->codec, settings.sampleRate);
-        av_channel_layout_from_mask(&encoder->ch_layout, AacLayouts[index]);
-    } else {
-        // Opus's own rate; it lays out up to 8 channels as Vorbis does.
-        encoder->sample_fmt = AV_SAMPLE_FMT_FLT;
-        encoder->sample_rate = 48000;
-        av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
-    }
+// False with the reason; then the file holds no stream of sound when
+// V.sound.stream is nullptr: the encoder or the converter refused the sound.
+static bool StartSoundTrack(const VideoSettings& settings) {
+    if (settings.channels < 1 || settings.channels > MaxSoundChannels)
+        return Fail("a video takes sound of 1 to 8 channels");
+    AVCodecContext* encoder = NewEncoder(V.sound, Kinds[static_cast<int>(settings.kind)].sound);
+    if (!encoder) return false;
+    const bool aac = settings.kind == VideoKind::Mp4, opus = settings.kind == VideoKind::WebM;
+    encoder->sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+    // Opus's own rate; FLAC takes any. Opus lays out 8 channels as Vorbis does.
+    encoder->sample_rate = opus ? 48000 : NearestRate(encoder->codec, settings.sampleRate);
+    const uint64_t* layouts = aac ? AacLayouts : VorbisLayouts;
+    av_channel_layout_from_mask(&encoder->ch_layout, layouts[settings.channels - 1]);
     encoder->time_base = {1, encoder->sample_rate};
-    // A rate or layout the encoder or the converter cannot take shows here,
-    // before the stream exists: the video is then made without sound.
-    if (!OpenEncoder(V.sound, nullptr) || !UseConverter(settings.sampleRate, settings.channels))
-        return SoundStart::Refused;
-    if (!AddStream(V.sound)) return SoundStart::Failed;
-    AVFrame* frame = V.sound.frame;
-    frame->format = encoder->sample_fmt;
-    frame->sample_rate = encoder->sample_rate;
-    frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
-    int code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
-    if (code >= 0) code = av_frame_get_buffer(frame, 0);
-    if (code >= 0)
-        V.pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
-                                        frame->nb_samples);
-    if (V.pending) return SoundStart::Started;
-    Fail("not enough memory for the sound", code);
-    return SoundStart::Failed;
+    if (!UseConverter(settings.sampleRate, settings.channels) || !StartTrack(V.sound)) return false;
+    V.pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
+                                    V.sound.frame->nb_samples);
+    return V.pending || Fail("not enough memory for the sound");
 }
 
 static void DropSoundTrack() {
@@ -264,37 +244,27 @@ bool OpenVideoFile(const char* path, VideoSettings& settings) {
     // Errors are kept for the message; nothing of FFmpeg's reaches the terminal.
     av_log_set_callback(KeepLastError);
     ForgetLog();
+    V.errorText[0] = '\0';
     // "file:" keeps FFmpeg from reading a name like "pipe:1.mkv" as a URL.
     const std::string url = std::string("file:") + path;
-    const char* containers[] = {"matroska", "mp4", "webm"};
     int code = avformat_alloc_output_context2(
-        &V.output, nullptr, containers[static_cast<int>(settings.kind)], url.c_str());
+        &V.output, nullptr, Kinds[static_cast<int>(settings.kind)].container, url.c_str());
     if (code < 0) return Fail("cannot make the container", code);
     V.packet = av_packet_alloc();
     if (!V.packet) return Fail("not enough memory for the video file");
     if (!StartPictureTrack(settings)) return false;
-    const SoundStart sound =
-        settings.sampleRate > 0 ? StartSoundTrack(settings) : SoundStart::Started;
-    if (sound == SoundStart::Failed) return false;
-    // What the refusal said outlives the rest of the opening.
-    char refusal[sizeof V.errorText] = "";
-    if (sound == SoundStart::Refused) {
+    // A refused sound leaves its reason in errorText, the video made without it.
+    if (settings.sampleRate > 0 && !StartSoundTrack(settings)) {
+        if (V.sound.stream) return false;
         DropSoundTrack();
-        settings.sampleRate = 0;
-        std::memcpy(refusal, V.errorText, sizeof refusal);
-    } else if (V.sound.encoder) {
-        settings.sampleRate = V.sound.encoder->sample_rate;
     }
+    settings.sampleRate = V.sound.encoder ? V.sound.encoder->sample_rate : 0;
     code = avio_open(&V.output->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) return Fail("cannot create the file", code);
-    AVDictionary* options = nullptr;
     // The index goes to the front once the file is complete, so it streams.
-    if (settings.kind == VideoKind::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
-    code = avformat_write_header(V.output, &options);
-    av_dict_free(&options);
-    if (code < 0) return Fail("cannot write the header", code);
-    std::snprintf(V.errorText, sizeof V.errorText, "%s", refusal);
-    return true;
+    if (settings.kind == VideoKind::Mp4)
+        av_opt_set(V.output->priv_data, "movflags", "+faststart", 0);
+    return Succeeded(avformat_write_header(V.output, nullptr), "cannot write the header");
 }
 
 // Sends `frame` (nullptr: the end) and writes whatever packets come out.
@@ -320,10 +290,11 @@ static void FillPicture(const uint8_t* rows, int bytesPerRow, AVFrame* frame) {
         sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, frame->data, frame->linesize);
         return;
     }
+    const int scale = frame->width / FrameWidth;
     for (int y = 0; y < frame->height; ++y) {
-        const auto* in = reinterpret_cast<const uint32_t*>(rows + y / V.scale * bytesPerRow);
+        const auto* in = reinterpret_cast<const uint32_t*>(rows + y / scale * bytesPerRow);
         auto* out = reinterpret_cast<uint32_t*>(frame->data[0] + y * frame->linesize[0]);
-        for (int x = 0; x < FrameWidth; ++x) std::fill_n(out + x * V.scale, V.scale, in[x]);
+        for (int x = 0; x < FrameWidth; ++x) std::fill_n(out + x * scale, scale, in[x]);
     }
 }
 
@@ -339,11 +310,10 @@ bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow) {
 // Encodes the pending sound in whole encoder frames; with `all`, the rest too.
 static bool EncodePending(bool all) {
     AVFrame* frame = V.sound.frame;
-    const int size = V.sound.encoder->frame_size > 0 ? V.sound.encoder->frame_size : SoundFrameSize;
+    const int size = frame->nb_samples; // only the last may be short
     while (av_audio_fifo_size(V.pending) >= size || (all && av_audio_fifo_size(V.pending) > 0)) {
         if (!Succeeded(av_frame_make_writable(frame), "not enough memory for the sound"))
             return false;
-        // Only the last frame may be short.
         frame->nb_samples =
             av_audio_fifo_read(V.pending, reinterpret_cast<void**>(frame->data), size);
         frame->pts = V.sound.nextPts;
@@ -410,7 +380,7 @@ bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     return Convert(times > 1 ? held.data() : samples, frames * times) && EncodePending(false);
 }
 
-static void Release() {
+void AbandonVideoFile() {
     if (V.output && V.output->pb) avio_closep(&V.output->pb);
     avformat_free_context(std::exchange(V.output, nullptr));
     DropSoundTrack();
@@ -430,10 +400,6 @@ bool FinishVideoFile() {
                           Encode(V.picture, nullptr) &&
                           Succeeded(av_write_trailer(V.output), "cannot write the index") &&
                           Succeeded(avio_closep(&V.output->pb), "cannot close the file");
-    Release();
+    AbandonVideoFile();
     return finished;
-}
-
-void AbandonVideoFile() {
-    Release();
 }
