@@ -7,8 +7,7 @@
 // the file, the decoder and the sound card; its last act is to send the end
 // signal, after which it touches nothing of the demo's. In the browser a
 // worker pumps the music itself (OpenMusicFile, PumpMusicFile), and nothing
-// waits. The recorder reads the music itself with OpenMusicFile, ReadMusic and
-// CloseMusicFile.
+// waits; so does the recorder.
 #pragma once
 
 #include <csignal>

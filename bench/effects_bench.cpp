@@ -1,10 +1,9 @@
-// Per-frame cost of the renderers on each path, each timed in turn with the
-// plain, literal version of its loops over the same state, so that both meet the
-// same load on a busy machine. `Time` is the renderer's processor time a frame,
-// `literal` the literal version's, and `faster` how many times faster the
-// renderer is. The whole frames time a step of the show as the tools draw it
-// (scene, drawing and step) against the literal renderers of its scene with
-// the same step. Take medians:
+// Per-frame cost of the renderers on each path, and of whole frames of the show
+// as the tools draw them (scene, drawing and step), each timed in turn with its
+// literal version over the same state, so that both meet the same load on a
+// busy machine. `Time` is the renderer's processor time a frame, `literal` the
+// literal version's, and `faster` how many times faster the renderer is. Take
+// medians:
 //   bumpwave-bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 #include "effects/bump_lights.h"
 #include "effects/dot_grid.h"
@@ -30,18 +29,13 @@ namespace {
 constexpr int Pixels = FrameWidth * FrameHeight;
 
 // The show as the demo loads it, pictures and all, and one frame.
-struct Setup {
-    Setup() {
+Frame* TheFrame() {
+    static Frame* frame = [] {
         ProgramName = "bumpwave-bench";
         if (!LoadShow(1, false)) std::exit(1); // the loader says what is missing
-        frame = AllocateFrame(FrameWidth, FrameHeight);
-    }
-    Frame* frame;
-};
-
-Setup& Shared() {
-    static Setup setup;
-    return setup;
+        return AllocateFrame(FrameWidth, FrameHeight);
+    }();
+    return frame;
 }
 
 // The thread's own processor time: on a machine that others share, time spent
@@ -69,10 +63,9 @@ void Compare(benchmark::State& state, Keep keep, Render render, Literal literal,
         double middle = ThreadSeconds();
         literal();
         benchmark::ClobberMemory();
-        double seconds = middle - start;
         literalSeconds += ThreadSeconds() - middle;
-        renderSeconds += seconds;
-        state.SetIterationTime(seconds);
+        renderSeconds += middle - start;
+        state.SetIterationTime(middle - start);
     }
     using benchmark::Counter;
     state.counters["literal"] = Counter(literalSeconds, Counter::kAvgIterations);
@@ -80,7 +73,6 @@ void Compare(benchmark::State& state, Keep keep, Render render, Literal literal,
 }
 
 void BM_BumpLights(benchmark::State& state) {
-    Setup& s = Shared();
     Light lights[3];
     Compare(
         state,
@@ -88,47 +80,25 @@ void BM_BumpLights(benchmark::State& state) {
             lights[0] = Lights.redLight, lights[1] = Lights.greenLight,
             lights[2] = Lights.blueLight;
         },
-        [&] { RenderBumpLights(s.frame, BumpPicture); },
-        [&] { literal::BumpLights(s.frame->pixels, BumpPicture, lights); });
+        [&] { RenderBumpLights(TheFrame(), BumpPicture); },
+        [&] { literal::BumpLights(TheFrame()->pixels, BumpPicture, lights); });
 }
 
 void BM_Plasma(benchmark::State& state, bool withLogo) {
-    Setup& s = Shared();
     const uint32_t* logo = withLogo ? LogoPicture : nullptr;
     PlasmaPhaseSet phases;
     Compare(
-        state, [&] { phases = PlasmaPhases; }, [&] { RenderPlasma(s.frame, logo); },
-        [&] { literal::Plasma(s.frame->pixels, logo, phases); });
-}
-
-void BM_PlasmaAndDotGrid(benchmark::State& state) {
-    Setup& s = Shared();
-    PlasmaPhaseSet phases;
-    uint32_t rowCounter, columnCounter;
-    Compare(
-        state,
-        [&] {
-            phases = PlasmaPhases;
-            rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter;
-        },
-        [&] {
-            RenderPlasma(s.frame, nullptr);
-            RenderDotGrid(s.frame);
-        },
-        [&] {
-            literal::Plasma(s.frame->pixels, nullptr, phases);
-            literal::Dots(s.frame->pixels, rowCounter, columnCounter);
-        });
+        state, [&] { phases = PlasmaPhases; }, [&] { RenderPlasma(TheFrame(), logo); },
+        [&] { literal::Plasma(TheFrame()->pixels, logo, phases); });
 }
 
 void BM_DotGrid(benchmark::State& state) {
-    Setup& s = Shared();
     uint32_t rowCounter, columnCounter;
     Compare(
         state,
         [&] { rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter; },
-        [&] { RenderDotGrid(s.frame); },
-        [&] { literal::Dots(s.frame->pixels, rowCounter, columnCounter); });
+        [&] { RenderDotGrid(TheFrame()); },
+        [&] { literal::Dots(TheFrame()->pixels, rowCounter, columnCounter); });
 }
 
 // The literal renderers of the scene of `ms`, over copies of the state that
@@ -157,41 +127,15 @@ void LiteralFrame(uint32_t* pixels, uint32_t ms) {
 // so that the next one meets the caches that a user's frame meets.
 void ShowFrame() {
     static std::vector<uint32_t> shown(Pixels);
-    std::memcpy(shown.data(), Shared().frame->pixels, Pixels * 4);
+    std::memcpy(shown.data(), TheFrame()->pixels, Pixels * 4);
 }
 
 // Whole frames from the start of the scene at `ms`, drawn and literal in turn.
 void BM_WholeFrame(benchmark::State& state, uint32_t ms) {
-    Setup& s = Shared();
     PlaceShow(StepAt(ms, DefaultStepRate), DefaultStepRate);
     Compare(
-        state, [] {}, [&] { AdvanceShow(ms, DrawShow(s.frame, ms, BumpPicture, LogoPicture)); },
-        [&] { LiteralFrame(s.frame->pixels, ms); }, ShowFrame);
-}
-
-// The floor: clearing one frame.
-void BM_MemsetFrame(benchmark::State& state) {
-    Setup& s = Shared();
-    for (auto _ : state) {
-        std::memset(s.frame->pixels, 0, Pixels * 4);
-        benchmark::ClobberMemory();
-    }
-}
-
-// Putting the show at 40 s, as a seek or a link to that moment does: every
-// step before it taken, none drawn.
-void BM_PlaceShowAt40s(benchmark::State& state) {
-    StartTimeline(1, false);
-    for (auto _ : state) PlaceShow(StepAt(40000, DefaultStepRate), DefaultStepRate);
-}
-
-// Sets the path for one benchmark run, and puts the processor's choice back after it.
-template <typename Run>
-void OnPath(benchmark::State& state, Run run, bool sse2, bool avx2, bool avx512) {
-    const bool keptSse2 = UseSse2, keptAvx2 = UseAvx2, keptAvx512 = UseAvx512;
-    UseSse2 = sse2, UseAvx2 = avx2, UseAvx512 = avx512;
-    run(state);
-    UseSse2 = keptSse2, UseAvx2 = keptAvx2, UseAvx512 = keptAvx512;
+        state, [] {}, [&] { AdvanceShow(ms, DrawShow(TheFrame(), ms, BumpPicture, LogoPicture)); },
+        [&] { LiteralFrame(TheFrame()->pixels, ms); }, ShowFrame);
 }
 
 } // namespace
@@ -199,30 +143,30 @@ void OnPath(benchmark::State& state, Run run, bool sse2, bool avx2, bool avx512)
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    struct Path {
-        const char* name;
-        bool sse2, avx2, avx512;
-    };
-    std::vector<Path> paths = {{"portable", false, false, false}};
-    if (UseSse2) paths.push_back({"sse2", true, false, false});
-    if (UseAvx2) paths.push_back({"avx2", true, true, false});
-    if (UseAvx512) paths.push_back({"avx512", true, true, true});
-    benchmark::RegisterBenchmark("MemsetFrame", BM_MemsetFrame);
-    benchmark::RegisterBenchmark("PlaceShowAt40s", BM_PlaceShowAt40s)
-        ->Unit(benchmark::kMicrosecond);
-    // Whole frames of the scenes but the flashes, on the path the processor takes.
+    // Whole frames of the scenes but the flashes, on the path the processor
+    // takes; they run first, before the renderers' runs set other paths.
     for (const SceneSpan& span : Scenes)
         if (span.scene != Scene::FirstFlash && span.scene != Scene::SecondFlash)
             benchmark::RegisterBenchmark((std::string("WholeFrame/") + span.name).c_str(),
                                          BM_WholeFrame, span.firstMs)
                 ->UseManualTime()
                 ->Iterations(span.scene == Scene::BumpLights ? 2000 : 200);
+    struct Path {
+        const char* name;
+        bool taken, sse2, avx2, avx512;
+    };
+    const Path paths[] = {{"portable", true, false, false, false},
+                          {"sse2", UseSse2, true, false, false},
+                          {"avx2", UseAvx2, true, true, false},
+                          {"avx512", UseAvx512, true, true, true}};
     for (const Path& path : paths) {
+        if (!path.taken) continue;
         // Fixed counts, since the iterations are counted on the renderer's time
         // alone and the literal plasma takes 1.7 ms a frame: about 0.3 s a run.
-        auto add = [&](const char* name, int frames, auto run) {
+        auto add = [&](const char* name, int frames, void (*run)(benchmark::State&)) {
             auto onPath = [=](benchmark::State& state) {
-                OnPath(state, run, path.sse2, path.avx2, path.avx512);
+                UseSse2 = path.sse2, UseAvx2 = path.avx2, UseAvx512 = path.avx512;
+                run(state);
             };
             benchmark::RegisterBenchmark((std::string(name) + "/" + path.name).c_str(), onPath)
                 ->UseManualTime()
@@ -232,7 +176,6 @@ int main(int argc, char** argv) {
         if (path.avx512) continue; // only the lights have an AVX-512 path
         add("Plasma", 200, [](benchmark::State& state) { BM_Plasma(state, false); });
         add("PlasmaWithLogo", 200, [](benchmark::State& state) { BM_Plasma(state, true); });
-        add("PlasmaAndDotGrid", 200, BM_PlasmaAndDotGrid);
         add("DotGrid", 2000, BM_DotGrid);
     }
     benchmark::RunSpecifiedBenchmarks();

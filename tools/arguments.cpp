@@ -27,9 +27,7 @@ static void RefuseAbbreviations(int argc, char** argv, std::span<const ToolOptio
             known = known || name == o.name;
         }
         if (takesValue && !std::strchr(argv[i], '=')) ++i; // its value, whatever it looks like
-        if (takesValue || known) continue;
-        Complain("%s is not an option (see --help)", argv[i]);
-        std::exit(2);
+        if (!known) RefuseCommandLine((std::string(argv[i]) + " is not an option").c_str());
     }
 }
 
@@ -66,8 +64,7 @@ int NextOption(int argc, char** argv, std::span<const ToolOption> options, const
     if (code < FirstOptionCode) {
         // A letter of a word of them (-zz), or a whole word.
         std::string word = optopt ? std::string{'-', static_cast<char>(optopt)} : argv[optind - 1];
-        Complain("%s is not an option (see --help)", word.c_str());
-        std::exit(2);
+        RefuseCommandLine((word + " is not an option").c_str());
     }
     const size_t index = static_cast<size_t>(code - FirstOptionCode);
     if (given[index]) {

@@ -24,9 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,8 +60,7 @@ struct FrameArguments {
     unsigned seed = 0;
     bool calm = false, placed = false; // placed: --at
     std::vector<uint32_t> times;
-    bool saveAll = true;
-    std::set<uint64_t> save;
+    std::set<uint64_t> save; // empty: all
     std::string out;
 };
 
@@ -87,7 +86,6 @@ static FrameArguments ReadArguments(int argc, char** argv) {
             std::exit(0);
         } else if (option == Save) {
             read = ReadSave(value, arguments.save);
-            arguments.saveAll = false;
         } else {
             read = *value != '\0';
             arguments.out = value;
@@ -108,39 +106,29 @@ static FrameArguments ReadArguments(int argc, char** argv) {
 // Binary PPM from the 0x00RRGGBB words, written whole or not at all, so that
 // a full disk or a stop leaves no cut frame.
 static bool WritePpm(const std::string& path, const Frame* frame) {
-    int descriptor = CreateAtomicFile(path.c_str());
+    std::string ppm =
+        "P6\n" + std::to_string(FrameWidth) + " " + std::to_string(FrameHeight) + "\n255\n";
+    ppm.reserve(ppm.size() + 3 * FrameWidth * FrameHeight);
+    for (int y = 0; y < FrameHeight; ++y)
+        for (int x = 0; x < FrameWidth; ++x) {
+            const uint32_t word = frame->pixels[y * (frame->bytesPerRow / 4) + x];
+            ppm += {static_cast<char>(word >> 16), static_cast<char>(word >> 8),
+                    static_cast<char>(word)};
+        }
+    const int descriptor = CreateAtomicFile(path.c_str());
     if (descriptor < 0) return false;
     std::FILE* file = fdopen(descriptor, "wb");
-    if (!file) {
-        close(descriptor);
-        DropAtomicFile();
-        return false;
-    }
-    std::fprintf(file, "P6\n%d %d\n255\n", FrameWidth, FrameHeight);
-    unsigned char row[FrameWidth * 3];
-    for (int y = 0; y < FrameHeight; ++y) {
-        const uint32_t* words = frame->pixels + y * (frame->bytesPerRow / 4);
-        for (int x = 0; x < FrameWidth; ++x) {
-            row[3 * x] = static_cast<unsigned char>(words[x] >> 16);
-            row[3 * x + 1] = static_cast<unsigned char>(words[x] >> 8);
-            row[3 * x + 2] = static_cast<unsigned char>(words[x]);
-        }
-        std::fwrite(row, 1, sizeof row, file);
-    }
-    bool written = !std::ferror(file);
-    written = std::fclose(file) == 0 && written && CommitAtomicFile(path.c_str());
+    bool written = file && std::fwrite(ppm.data(), 1, ppm.size(), file) == ppm.size();
+    written = (file ? std::fclose(file) : close(descriptor)) == 0 && written &&
+              CommitAtomicFile(path.c_str());
     if (!written) DropAtomicFile();
     return written;
 }
 
-static bool MakeFolder(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-    return mkdir(path.c_str(), 0777) == 0;
-}
-
 static int Capture(const FrameArguments& arguments, Frame* frame) {
-    if (!MakeFolder(arguments.out)) {
+    std::error_code error;
+    std::filesystem::create_directory(arguments.out, error);
+    if (!std::filesystem::is_directory(arguments.out, error)) {
         Complain("cannot use %s as the output folder", arguments.out.c_str());
         return 1;
     }
@@ -152,7 +140,7 @@ static int Capture(const FrameArguments& arguments, Frame* frame) {
             ms = StepMilliseconds(step, DefaultStepRate);
         }
         AdvanceShow(ms, DrawShow(frame, ms, BumpPicture, LogoPicture));
-        if (!arguments.saveAll && !arguments.save.count(i)) continue;
+        if (!arguments.save.empty() && !arguments.save.count(i)) continue;
         char name[32];
         std::snprintf(name, sizeof name, "/frame-%05zu.ppm", i);
         if (!WritePpm(arguments.out + name, frame)) {

@@ -1,16 +1,8 @@
 // bumpwave-record: records the demo with its music into a video file, frame
-// by frame, without a display or a sound card.
-//
-//   bumpwave-record [--fps N] [--seed N] [--from MS] [--until MS] [--crf N] [--scale N] [--calm]
-//                   OUTPUT
-//
-// Frame i shows the demo at floor(i × 1000 / fps) ms, drawn through the demo's
-// own timeline, as a run paced by a display of that refresh rate draws it.
-// After the visuals come black frames while the music plays to its end, then
-// a second of silence, as the demo waits for its music and pauses. A clip
-// (--from) is the same recording from the frame on show at that moment. The file
-// is written under a name of its own beside OUTPUT and renamed over OUTPUT at
-// the end; a failure or a signal to stop removes it.
+// by frame, without a display or a sound card. Frame i is the paced show's
+// step i; black frames follow the visuals while the music plays, then the
+// demo's pause. The file is written beside OUTPUT and renamed over it when
+// whole; a failure or a stop signal removes it.
 
 #include "assets/music.h"
 #include "platform/files.h"
@@ -25,8 +17,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -38,6 +28,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 constexpr const char* Help =
     "usage: bumpwave-record [--fps N] [--seed N] [--from MS] [--until MS] [--crf N] [--scale N]\n"
@@ -55,12 +46,11 @@ constexpr const char* Help =
     "  --calm      the logo fades in and stays instead of flashing\n"
     "It reads bumpmap.png, boys.jpg and testing.ogg from the current folder, or\n"
     "else from ";
-constexpr const char* Formats = "the formats are .mkv (lossless), .mp4 and .webm";
 constexpr uint64_t MaxFramesPerSecond = 1000;
 constexpr uint64_t MaxQuality = 51;
 constexpr int SoundBlockFrames = 4096;
-constexpr double ProgressInterval = 0.25; // seconds between redraws of the line
-constexpr int ProgressWidth = 79;
+constexpr double ProgressInterval = 0.25;     // seconds between redraws of the line
+constexpr const char* BlankLine = "\r\033[K"; // wipes the progress line
 
 constexpr ToolOption Known[] = {
     {"fps", "a whole number from 1 to 1000"},
@@ -89,29 +79,22 @@ struct RecordArguments {
 static struct {
     RecordArguments options;
     Frame *demoFrame, *blackFrame;
-    bool musicOpen, videoOpen;
+    bool musicOpen, failed;
     volatile sig_atomic_t progressShown;
-    char blankLine[ProgressWidth + 3]; // wipes the progress line
     // Sound time in sample frames of the sound track (ticks of 1 ms without one).
     int64_t tickRate;
     int soundChannels;
-    int64_t soundTicks; // sound given to the file so far
-    int64_t untilTicks; // where --until ends the video
-    int64_t skipTicks;  // where --from starts it
-    bool musicEnded;    // known once the music is decoded to its end
-    int64_t endTicks;   // the end of the video, once the music has ended
-    // Music read and not yet given to the file, in the machine's byte order.
-    int16_t musicSamples[SoundBlockFrames];
-    int musicFrames, musicRate, musicChannels;
+    int64_t soundTicks;           // sound given to the file so far
+    int64_t target;               // where the music pump stops for now
+    int64_t untilTicks;           // where --until ends the video
+    int64_t skipTicks;            // where --from starts it
+    bool musicEnded;              // known once the music is decoded to its end
+    int64_t endTicks;             // the end of the video, once the music has ended
+    int musicRate, musicChannels; // of the first sound
     // What is left of a tick when music of this rate is counted in ticks.
     int64_t carry, carryRate;
     int16_t silentSamples[SoundBlockFrames * MaxSoundChannels];
 } R;
-
-static bool EndsWith(const std::string& text, const char* tail) {
-    size_t length = std::strlen(tail);
-    return text.size() > length && !strcasecmp(text.c_str() + text.size() - length, tail);
-}
 
 static RecordArguments ReadArguments(int argc, char** argv) {
     RecordArguments arguments;
@@ -142,29 +125,25 @@ static RecordArguments ReadArguments(int argc, char** argv) {
         RefuseCommandLine(
             ("one OUTPUT at a time, not also " + std::string(argv[optind + 1])).c_str());
     arguments.output = argv[optind];
-    const std::pair<const char*, VideoKind> kinds[] = {
-        {".mkv", VideoKind::Lossless}, {".mp4", VideoKind::Mp4}, {".webm", VideoKind::WebM}};
-    for (const auto& [extension, kind] : kinds) {
-        arguments.kind = kind;
-        if (EndsWith(arguments.output, extension)) return arguments;
-    }
-    Complain("%s: %s", arguments.output.c_str(), Formats);
+    const char* extension = std::strrchr(argv[optind], '.');
+    const char* extensions[] = {".mkv", ".mp4", ".webm"}; // in VideoKind's order
+    for (int kind = 0; extension && extension > argv[optind] && kind < 3; ++kind)
+        if (!strcasecmp(extension, extensions[kind])) {
+            arguments.kind = static_cast<VideoKind>(kind);
+            return arguments;
+        }
+    Complain("%s: the formats are .mkv (lossless), .mp4 and .webm", arguments.output.c_str());
     std::exit(2);
 }
 
 static void Say(const char* text) {
-    for (size_t length = std::strlen(text); length > 0;) {
-        ssize_t written = write(STDERR_FILENO, text, length);
-        if (written <= 0) return;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, std::strlen(text));
 }
 
 // Ends the run at once, wherever it is, its unfinished file removed.
 static void Stop(int signal) {
     if (RemoveAtomicFileNow()) {
-        if (R.progressShown) Say(R.blankLine);
+        if (R.progressShown) Say(BlankLine);
         Say("bumpwave-record: stopped, nothing written\n");
     }
     EndBySignal(signal);
@@ -172,7 +151,7 @@ static void Stop(int signal) {
 
 // Wipes the progress line, so that what follows starts on a clean line.
 static void ClearProgress() {
-    if (R.progressShown) std::fputs(R.blankLine, stderr);
+    if (R.progressShown) std::fputs(BlankLine, stderr);
     R.progressShown = false;
 }
 
@@ -192,43 +171,9 @@ static bool RecordingFailed() {
 static bool CreateRecordingFile(const std::string& output) {
     int file = CreateAtomicFile(output.c_str());
     if (file >= 0) return close(file), true;
-    if (errno == EISDIR) return Fail(output.c_str(), std::strerror(EISDIR));
-    if (errno == EINVAL) return Fail(output.c_str(), "not a regular file");
+    if (errno == EISDIR || errno == EINVAL)
+        return Fail(output.c_str(), errno == EINVAL ? "not a regular file" : std::strerror(errno));
     return Fail(("cannot write " + output).c_str(), std::strerror(errno));
-}
-
-static bool LoadAssets(const RecordArguments& options) {
-    R.demoFrame = AllocateFrame(FrameWidth, FrameHeight);
-    R.blackFrame = AllocateFrame(FrameWidth, FrameHeight);
-    if (!R.demoFrame || !R.blackFrame) return Fail("the frame", "not enough memory");
-    return LoadShow(options.seed, options.calm);
-}
-
-// Reads the next sound of the music, all of one rate and channel count.
-static void ReadSound() {
-    long rate = 0;
-    int channels = 1;
-    long bytes =
-        ReadMusic(reinterpret_cast<char*>(R.musicSamples), sizeof R.musicSamples, &rate, &channels);
-    for (long i = 0; i < bytes / 2; ++i) { // big-endian, as the sound card takes it
-        const auto* b = reinterpret_cast<const uint8_t*>(&R.musicSamples[i]);
-        R.musicSamples[i] = static_cast<int16_t>(b[0] << 8 | b[1]);
-    }
-    R.musicFrames = static_cast<int>(bytes / 2 / channels);
-    R.musicRate = static_cast<int>(rate);
-    R.musicChannels = channels;
-}
-
-// Opens the music and reads its first sound, whose rate and channels the
-// sound track takes; without it the video is silent.
-static void OpenTrackMusic() {
-    R.musicOpen = OpenMusicFile(); // it says why not
-    if (R.musicOpen) ReadSound();
-    if (R.musicOpen && R.musicFrames == 0) Complain("testing.ogg holds no sound that plays");
-    if (R.musicOpen && R.musicFrames > 0) return;
-    Complain("the video has no sound");
-    CloseMusicFile();
-    R.musicOpen = false;
 }
 
 static int64_t MillisecondsToTicks(int64_t ms) {
@@ -244,7 +189,7 @@ static void NoteMusicEnd() {
 
 // Music of `rate` counted in ticks, exactly: what is left of a tick is carried
 // on, so that sound and video end together however many rates the music has.
-static int64_t CountTicks(int frames, int rate) {
+static int64_t CountTicks(int frames, long rate) {
     if (rate != R.carryRate) R.carry = R.carryRate ? R.carry * rate / R.carryRate : 0;
     R.carryRate = rate;
     const int64_t scaled = R.carry + static_cast<int64_t>(frames) * R.tickRate;
@@ -252,29 +197,43 @@ static int64_t CountTicks(int frames, int rate) {
     return scaled / rate;
 }
 
+// Takes nothing: the first sound's rate and channels, which the track takes.
+static bool NoteFirstSound(const void*, long, long rate, int channels, bool) {
+    R.musicRate = static_cast<int>(rate);
+    R.musicChannels = channels;
+    return false;
+}
+
+// Gives the file the music up to R.target ticks and refuses the rest, which the
+// pump keeps for its next call.
+static bool TakeMusic(const void* data, long bytes, long rate, int channels, bool) {
+    if (R.failed || R.soundTicks >= std::min(R.target, R.untilTicks)) return false;
+    std::vector<int16_t> samples(static_cast<size_t>(bytes / 2));
+    const auto* b = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < samples.size(); ++i) // big-endian, as the sound card takes it
+        samples[i] = static_cast<int16_t>(b[2 * i] << 8 | b[2 * i + 1]);
+    int frames = static_cast<int>(samples.size()) / channels;
+    int64_t ticks = CountTicks(frames, rate);
+    if (R.soundTicks + ticks > R.untilTicks) {
+        ticks = R.untilTicks - R.soundTicks;
+        frames = static_cast<int>(ticks * rate / R.tickRate);
+    }
+    // A clip's sound starts where its first frame is.
+    const int64_t dropped = std::clamp<int64_t>(R.skipTicks - R.soundTicks, 0, ticks);
+    const int skip = static_cast<int>(dropped * rate / R.tickRate);
+    R.failed = skip < frames && !AddSound(samples.data() + skip * channels, frames - skip,
+                                          static_cast<int>(rate), channels);
+    R.soundTicks += ticks;
+    return true;
+}
+
 // Gives the file sound up to `target` ticks: the music while it lasts, then
 // silence up to the end.
 static bool PumpSound(int64_t target) {
-    while (!R.musicEnded && R.soundTicks < target) {
-        if (R.musicOpen && R.musicFrames == 0) ReadSound();
-        int frames = R.musicOpen ? R.musicFrames : 0;
-        R.musicFrames = 0;
-        if (frames > 0) {
-            int64_t ticks = CountTicks(frames, R.musicRate);
-            if (R.soundTicks + ticks > R.untilTicks) {
-                ticks = R.untilTicks - R.soundTicks;
-                frames = static_cast<int>(ticks * R.musicRate / R.tickRate);
-            }
-            // A clip's sound starts where its first frame is.
-            const int64_t dropped = std::clamp<int64_t>(R.skipTicks - R.soundTicks, 0, ticks);
-            const int skip = static_cast<int>(dropped * R.musicRate / R.tickRate);
-            if (skip < frames && !AddSound(R.musicSamples + skip * R.musicChannels, frames - skip,
-                                           R.musicRate, R.musicChannels))
-                return RecordingFailed();
-            R.soundTicks += ticks;
-        }
-        if (frames == 0 || R.soundTicks >= R.untilTicks) NoteMusicEnd();
-    }
+    R.target = target;
+    while (!R.musicEnded && !R.failed && R.soundTicks < target)
+        if (!PumpMusicFile(TakeMusic) || R.soundTicks >= R.untilTicks) NoteMusicEnd();
+    if (R.failed) return RecordingFailed();
     if (!R.musicEnded || !R.musicOpen) return true;
     for (int64_t end = std::min(target, R.endTicks); R.soundTicks < end;) {
         R.soundTicks = std::max(R.soundTicks, std::min(R.skipTicks, end));
@@ -287,36 +246,31 @@ static bool PumpSound(int64_t target) {
     return true;
 }
 
-static double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+static double SecondsSince(int64_t start) {
+    return static_cast<double>(ClockNanoseconds() - start) / NanosecondsPerSecond;
 }
 
 // One line on a terminal, drawn over itself.
 static void ShowProgress(int64_t done, int64_t total, double seconds) {
-    const RecordArguments& options = R.options;
-    const int framesPerSecond = options.framesPerSecond;
-    double speed = seconds > 0 ? done / (framesPerSecond * seconds) : 0;
-    int64_t left = speed > 0 ? static_cast<int64_t>((total - done) / (framesPerSecond * speed)) : 0;
+    const int scale = R.options.scale;
+    const auto left = static_cast<long long>(static_cast<double>(total - done) * seconds / done);
     R.progressShown = true;
     std::fprintf(stderr, "\rframe %lld of %lld  %3d%%  %dx%d  %.1fx real time  %lld:%02lld left ",
                  static_cast<long long>(done), static_cast<long long>(total),
-                 static_cast<int>(100 * done / total), FrameWidth * options.scale,
-                 FrameHeight * options.scale, speed, static_cast<long long>(left / 60),
-                 static_cast<long long>(left % 60));
+                 static_cast<int>(100 * done / total), FrameWidth * scale, FrameHeight * scale,
+                 done / (R.options.framesPerSecond * seconds), left / 60, left % 60);
 }
 
 // Draws and encodes every frame; the number of frames, or -1 on failure.
-static int64_t RecordFrames(const RecordArguments& options) {
+static int64_t RecordFrames(const RecordArguments& options, int64_t start) {
     const int fps = options.framesPerSecond;
     const bool progress = isatty(STDERR_FILENO);
     // Only for the progress line: the music's own index gives its length.
-    double expectedMs = std::max<double>(DemoLengthMs, R.musicOpen ? 1000 * MusicSeconds() : 0);
-    expectedMs += PauseAfterMusicMs;
+    double expectedMs = std::max<double>(DemoLengthMs, 1000 * MusicSeconds()) + PauseAfterMusicMs;
     if (options.untilMs) expectedMs = std::min<double>(expectedMs, options.untilMs);
     // Frames are shown while they start before the end.
-    const int64_t expected =
+    const auto expected =
         std::max<int64_t>(1, static_cast<int64_t>(std::ceil(expectedMs * fps / 1000)));
-    const auto start = std::chrono::steady_clock::now();
     double shown = 0;
     // A clip starts with the frame on show at its moment, the show placed there.
     const int64_t first = StepAt(static_cast<uint32_t>(options.fromMs), fps);
@@ -344,39 +298,39 @@ static int64_t RecordFrames(const RecordArguments& options) {
 }
 
 static void ReleaseAll() {
-    if (R.videoOpen) AbandonVideoFile();
-    R.videoOpen = false;
+    AbandonVideoFile();
     DropAtomicFile();
-    if (R.musicOpen) CloseMusicFile();
-    R.musicOpen = false;
+    CloseMusicFile();
     FreeShow();
     FreeFrame(R.blackFrame);
     FreeFrame(R.demoFrame);
-    R.blackFrame = nullptr;
-    R.demoFrame = nullptr;
+    R.blackFrame = R.demoFrame = nullptr;
 }
 
 static bool Record(const RecordArguments& options) {
-    if (!CreateRecordingFile(options.output) || !LoadAssets(options)) return false;
-    OpenTrackMusic();
+    if (!CreateRecordingFile(options.output)) return false;
+    R.demoFrame = AllocateFrame(FrameWidth, FrameHeight);
+    R.blackFrame = AllocateFrame(FrameWidth, FrameHeight);
+    if (!R.demoFrame || !R.blackFrame) return Fail("the frame", "not enough memory");
+    if (!LoadShow(options.seed, options.calm)) return false;
+    const bool opened = OpenMusicFile(); // it says why not
+    R.musicOpen = opened && PumpMusicFile(NoteFirstSound);
+    if (opened && !R.musicOpen) Complain("testing.ogg holds no sound that plays");
+    if (!R.musicOpen) Complain("the video has no sound");
     VideoSettings settings = {options.kind,    options.framesPerSecond,       options.scale,
                               options.quality, R.musicOpen ? R.musicRate : 0, R.musicChannels};
-    R.videoOpen = true;
     if (!OpenVideoFile(AtomicFileName(), settings)) return RecordingFailed();
-    if (R.musicOpen && settings.sampleRate == 0) {
+    if (R.musicOpen && settings.sampleRate == 0)
         Complain("%s: the video has no sound", VideoFileError());
-        CloseMusicFile();
-        R.musicOpen = false;
-    }
+    R.musicOpen = settings.sampleRate > 0;
+    if (!R.musicOpen) CloseMusicFile();
     // Sound is counted in the track's own sample frames.
     R.tickRate = R.musicOpen ? settings.sampleRate : 1000;
     R.soundChannels = settings.channels;
     R.untilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
-    if (!R.musicOpen) NoteMusicEnd();
-    const auto start = std::chrono::steady_clock::now();
-    int64_t frames = RecordFrames(options);
+    const int64_t start = ClockNanoseconds();
+    int64_t frames = RecordFrames(options, start);
     if (frames < 0) return false;
-    R.videoOpen = false;
     if (!FinishVideoFile())
         return Fail(("cannot finish " + options.output).c_str(), VideoFileError());
     if (!CommitAtomicFile(options.output.c_str()))
@@ -396,7 +350,6 @@ static bool Record(const RecordArguments& options) {
 int main(int argc, char** argv) {
     ProgramName = "bumpwave-record";
     R.options = ReadArguments(argc, argv);
-    std::snprintf(R.blankLine, sizeof R.blankLine, "\r%*s\r", ProgressWidth, "");
     CatchStopSignals(Stop);
     bool recorded = Record(R.options);
     std::fflush(stdout);

@@ -7,12 +7,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +20,7 @@ extern "C" {
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 // One encoder and the stream its packets go to.
 struct Track {
@@ -32,25 +33,14 @@ struct Track {
 static struct {
     AVFormatContext* output;
     Track picture, sound;
-    int scale;
     AVPacket* packet;
-    // H.264 and VP9: the frame in yuv420p, or in yuv444p at its own size when
-    // scaled up, into `small`.
-    SwsContext* toYuv;
-    AVFrame* small;
+    SwsContext* toYuv; // H.264 and VP9 take the frame in yuv420p
     // Sound waits here until it fills an encoder frame.
     AVAudioFifo* pending;
-    // Sound whose format is not the track's goes through a converter made for it.
+    // Sound goes through a converter made for its rate and channels.
     SwrContext* converter;
     int converterRate, converterChannels;
-    // FLAC takes sound of the rate and channels it was opened for as it comes;
-    // all else is converted.
-    bool takesAsTheyCome;
-    int openedRate, openedChannels;
-    uint8_t* converted;    // the converter's output, one plane a channel
-    size_t convertedBytes; // allocated
-    int16_t* held;         // slow sound, held up to MinResampledRate
-    size_t heldBytes;      // allocated
+    std::vector<uint8_t> converted; // the converter's output, one plane a channel
     char errorText[256];
     // FFmpeg's last error message, often the only one that says what was wrong;
     // encoders' threads can log too.
@@ -109,76 +99,65 @@ const char* VideoFileError() {
     return V.errorText;
 }
 
-// Opens the track's encoder.
-static bool OpenEncoder(Track& track, AVDictionary** options) {
+// Opens the track's encoder and gives it a stream and a frame to fill; the
+// stream is made only once the encoder has taken its settings.
+static bool StartTrack(Track& track) {
     AVCodecContext* encoder = track.encoder;
-    // A failed open clears the encoder's codec.
-    const AVCodec* codec = encoder->codec;
+    const AVCodec* codec = encoder->codec; // a failed open clears it
     if (V.output->oformat->flags & AVFMT_GLOBALHEADER)
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int code = avcodec_open2(encoder, codec, options);
-    if (code >= 0) return true;
-    char what[64];
-    std::snprintf(what, sizeof what, "cannot start the %s encoder", codec->name);
-    return Fail(what, code);
-}
-
-// Gives the container a stream for the track's opened encoder.
-static bool AddStream(Track& track) {
-    AVCodecContext* encoder = track.encoder;
+    if (!Succeeded(avcodec_open2(encoder, codec, nullptr),
+                   ("cannot start the " + std::string(codec->name) + " encoder").c_str()))
+        return false;
     track.stream = avformat_new_stream(V.output, nullptr);
     track.frame = av_frame_alloc();
     if (!track.stream || !track.frame) return Fail("not enough memory for the video file");
     track.stream->time_base = encoder->time_base;
-    return Succeeded(avcodec_parameters_from_context(track.stream->codecpar, encoder),
-                     "cannot describe the stream");
+    track.stream->avg_frame_rate = encoder->framerate;
+    AVFrame* frame = track.frame;
+    if (encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+        frame->format = encoder->pix_fmt;
+        frame->width = encoder->width;
+        frame->height = encoder->height;
+    } else {
+        frame->format = encoder->sample_fmt;
+        frame->sample_rate = encoder->sample_rate;
+        frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
+    }
+    int code = avcodec_parameters_from_context(track.stream->codecpar, encoder);
+    if (code >= 0) code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
+    if (code >= 0) code = av_frame_get_buffer(frame, 0);
+    return Succeeded(code, "not enough memory for a frame");
 }
 
 // The track's encoder, not opened yet.
 static AVCodecContext* NewEncoder(Track& track, const char* name) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
-    if (!codec) {
-        std::snprintf(V.errorText, sizeof V.errorText, "FFmpeg has no %s encoder", name);
-        return nullptr;
-    }
-    track.encoder = avcodec_alloc_context3(codec);
-    if (!track.encoder) Fail("not enough memory for the encoder");
+    track.encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (!track.encoder)
+        Fail(codec ? "not enough memory for the encoder"
+                   : ("FFmpeg has no " + std::string(name) + " encoder").c_str());
     return track.encoder;
 }
 
-// The frame in yuv420p, in the BT.709 colours the stream says it has. Scaled
-// up, it is converted to yuv444p at its own size, and ScaleUp keeps one colour
-// sample of each 2 × 2 block: at even scales the block is one frame pixel.
-static bool StartYuvConverter(int scale) {
-    const AVPixelFormat format = scale == 1 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_YUV444P;
-    V.toYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, FrameWidth, FrameHeight,
-                             format, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!V.toYuv) return Fail("cannot convert the frames to yuv420p");
-    const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-    sws_setColorspaceDetails(V.toYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-    if (scale == 1) return true;
-    V.small = av_frame_alloc();
-    if (!V.small) return Fail("not enough memory for a frame");
-    V.small->format = format;
-    V.small->width = FrameWidth;
-    V.small->height = FrameHeight;
-    return Succeeded(av_frame_get_buffer(V.small, 0), "not enough memory for a frame");
-}
-
-static const char* PictureEncoder(VideoKind kind) {
-    return kind == VideoKind::Lossless ? "ffv1" : kind == VideoKind::Mp4 ? "libx264" : "libvpx-vp9";
-}
+// Each kind's container and encoders, in VideoKind's order.
+static const struct {
+    const char *container, *picture, *sound;
+} Kinds[] = {
+    {"matroska", "ffv1", "flac"}, {"mp4", "libx264", "aac"}, {"webm", "libvpx-vp9", "libopus"}};
 
 static bool StartPictureTrack(const VideoSettings& settings) {
-    AVCodecContext* encoder = NewEncoder(V.picture, PictureEncoder(settings.kind));
+    AVCodecContext* encoder = NewEncoder(V.picture, Kinds[static_cast<int>(settings.kind)].picture);
     if (!encoder) return false;
-    V.scale = settings.scale;
-    encoder->width = FrameWidth * V.scale;
-    encoder->height = FrameHeight * V.scale;
+    encoder->width = FrameWidth * settings.scale;
+    encoder->height = FrameHeight * settings.scale;
     encoder->sample_aspect_ratio = {1, 1};
     encoder->time_base = {1, settings.framesPerSecond};
     encoder->framerate = {settings.framesPerSecond, 1};
-    AVDictionary* options = nullptr;
+    // The codec's options and its encoder's own alike.
+    auto set = [encoder](const char* name, const std::string& value) {
+        av_opt_set(encoder, name, value.c_str(), AV_OPT_SEARCH_CHILDREN);
+    };
     if (settings.kind == VideoKind::Lossless) {
         // The frame's own words, 0x00RRGGBB in the machine's byte order.
         encoder->pix_fmt = AV_PIX_FMT_0RGB32;
@@ -186,41 +165,41 @@ static bool StartPictureTrack(const VideoSettings& settings) {
         // many threads as FFmpeg sees fit for the cores.
         encoder->level = 3;
         encoder->thread_count = 0;
-        av_dict_set(&options, "slices", "4", 0);
-        av_dict_set(&options, "slicecrc", "1", 0);
+        set("slices", "4");
+        set("slicecrc", "1");
         // Every frame stands alone, so seeking lands exactly; it costs nothing
         // in size here.
         encoder->gop_size = 1;
     } else {
-        if (!StartYuvConverter(V.scale)) return false;
+        // In the BT.709 colours the stream says it has. Scaled up, each frame
+        // pixel becomes a block; unscaled, a colour sample is the mean of 2 × 2.
+        V.toYuv = sws_getContext(FrameWidth, FrameHeight, AV_PIX_FMT_0RGB32, encoder->width,
+                                 encoder->height, AV_PIX_FMT_YUV420P,
+                                 settings.scale == 1 ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr,
+                                 nullptr);
+        if (!V.toYuv) return Fail("cannot convert the frames to yuv420p");
+        const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+        sws_setColorspaceDetails(V.toYuv, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
         // Said outright, so that players do not guess from the size.
         encoder->colorspace = AVCOL_SPC_BT709;
         encoder->color_primaries = AVCOL_PRI_BT709;
         encoder->color_trc = AVCOL_TRC_BT709;
         encoder->color_range = AVCOL_RANGE_MPEG;
-        av_dict_set_int(&options, "crf", settings.quality, 0);
+        set("crf", std::to_string(settings.quality));
     }
-    if (settings.kind == VideoKind::Mp4) av_dict_set(&options, "preset", "veryfast", 0);
+    if (settings.kind == VideoKind::Mp4) set("preset", "veryfast");
     if (settings.kind == VideoKind::WebM) {
         // Constant quality without a bitrate cap, at libvpx's fastest
         // settings, each row of tiles on a thread of its own.
         encoder->bit_rate = 0;
         encoder->thread_count = 0;
-        av_dict_set(&options, "deadline", "realtime", 0);
-        av_dict_set(&options, "cpu-used", "8", 0);
-        av_dict_set(&options, "row-mt", "1", 0);
-        av_dict_set(&options, "tile-columns", "2", 0);
+        set("deadline", "realtime");
+        set("cpu-used", "8");
+        set("row-mt", "1");
+        set("tile-columns", "2");
     }
-    bool started = OpenEncoder(V.picture, &options) && AddStream(V.picture);
-    av_dict_free(&options);
-    if (!started) return false;
-    V.picture.stream->avg_frame_rate = encoder->framerate;
-    AVFrame* frame = V.picture.frame;
-    frame->format = encoder->pix_fmt;
-    frame->width = encoder->width;
-    frame->height = encoder->height;
-    return Succeeded(av_frame_get_buffer(frame, 0), "not enough memory for a frame");
+    return StartTrack(V.picture);
 }
 
 // The rate the encoder takes that is nearest to `rate`.
@@ -234,53 +213,24 @@ static int NearestRate(const AVCodec* codec, int rate) {
 
 static bool UseConverter(int rate, int channels);
 
-enum class SoundStart { Started, Refused, Failed };
-
-static SoundStart StartSoundTrack(const VideoSettings& settings) {
-    if (settings.channels < 1 || settings.channels > MaxSoundChannels) {
-        Fail("a video takes sound of 1 to 8 channels");
-        return SoundStart::Refused;
-    }
-    const char* names[] = {"flac", "aac", "libopus"};
-    AVCodecContext* encoder = NewEncoder(V.sound, names[static_cast<int>(settings.kind)]);
-    if (!encoder) return SoundStart::Failed;
-    const int index = settings.channels - 1;
-    if (settings.kind == VideoKind::Lossless) {
-        encoder->sample_fmt = AV_SAMPLE_FMT_S16;
-        encoder->sample_rate = settings.sampleRate;
-        av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
-    } else if (settings.kind == VideoKind::Mp4) {
-        encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        encoder->sample_rate = NearestRate(encoder->codec, settings.sampleRate);
-        av_channel_layout_from_mask(&encoder->ch_layout, AacLayouts[index]);
-    } else {
-        // Opus's own rate; it lays out up to 8 channels as Vorbis does.
-        encoder->sample_fmt = AV_SAMPLE_FMT_FLT;
-        encoder->sample_rate = 48000;
-        av_channel_layout_from_mask(&encoder->ch_layout, VorbisLayouts[index]);
-    }
+// False with the reason; then the file holds no stream of sound when
+// V.sound.stream is nullptr: the encoder or the converter refused the sound.
+static bool StartSoundTrack(const VideoSettings& settings) {
+    if (settings.channels < 1 || settings.channels > MaxSoundChannels)
+        return Fail("a video takes sound of 1 to 8 channels");
+    AVCodecContext* encoder = NewEncoder(V.sound, Kinds[static_cast<int>(settings.kind)].sound);
+    if (!encoder) return false;
+    const bool aac = settings.kind == VideoKind::Mp4, opus = settings.kind == VideoKind::WebM;
+    encoder->sample_fmt = aac ? AV_SAMPLE_FMT_FLTP : opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+    // Opus's own rate; FLAC takes any. Opus lays out 8 channels as Vorbis does.
+    encoder->sample_rate = opus ? 48000 : NearestRate(encoder->codec, settings.sampleRate);
+    const uint64_t* layouts = aac ? AacLayouts : VorbisLayouts;
+    av_channel_layout_from_mask(&encoder->ch_layout, layouts[settings.channels - 1]);
     encoder->time_base = {1, encoder->sample_rate};
-    V.takesAsTheyCome = settings.kind == VideoKind::Lossless;
-    V.openedRate = settings.sampleRate;
-    V.openedChannels = settings.channels;
-    // A rate or layout the encoder or the converter cannot take shows here,
-    // before the stream exists: the video is then made without sound.
-    if (!OpenEncoder(V.sound, nullptr) ||
-        (!V.takesAsTheyCome && !UseConverter(settings.sampleRate, settings.channels)))
-        return SoundStart::Refused;
-    if (!AddStream(V.sound)) return SoundStart::Failed;
-    AVFrame* frame = V.sound.frame;
-    frame->format = encoder->sample_fmt;
-    frame->sample_rate = encoder->sample_rate;
-    frame->nb_samples = encoder->frame_size > 0 ? encoder->frame_size : SoundFrameSize;
-    int code = av_channel_layout_copy(&frame->ch_layout, &encoder->ch_layout);
-    if (code >= 0) code = av_frame_get_buffer(frame, 0);
-    if (code >= 0)
-        V.pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
-                                        frame->nb_samples);
-    if (V.pending) return SoundStart::Started;
-    Fail("not enough memory for the sound", code);
-    return SoundStart::Failed;
+    if (!UseConverter(settings.sampleRate, settings.channels) || !StartTrack(V.sound)) return false;
+    V.pending = av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
+                                    V.sound.frame->nb_samples);
+    return V.pending || Fail("not enough memory for the sound");
 }
 
 static void DropSoundTrack() {
@@ -288,44 +238,33 @@ static void DropSoundTrack() {
     av_frame_free(&V.sound.frame);
     V.sound = {};
     swr_free(&V.converter);
-    V.takesAsTheyCome = false;
 }
 
 bool OpenVideoFile(const char* path, VideoSettings& settings) {
     // Errors are kept for the message; nothing of FFmpeg's reaches the terminal.
     av_log_set_callback(KeepLastError);
     ForgetLog();
+    V.errorText[0] = '\0';
     // "file:" keeps FFmpeg from reading a name like "pipe:1.mkv" as a URL.
     const std::string url = std::string("file:") + path;
-    const char* containers[] = {"matroska", "mp4", "webm"};
     int code = avformat_alloc_output_context2(
-        &V.output, nullptr, containers[static_cast<int>(settings.kind)], url.c_str());
+        &V.output, nullptr, Kinds[static_cast<int>(settings.kind)].container, url.c_str());
     if (code < 0) return Fail("cannot make the container", code);
     V.packet = av_packet_alloc();
     if (!V.packet) return Fail("not enough memory for the video file");
     if (!StartPictureTrack(settings)) return false;
-    const SoundStart sound =
-        settings.sampleRate > 0 ? StartSoundTrack(settings) : SoundStart::Started;
-    if (sound == SoundStart::Failed) return false;
-    // What the refusal said outlives the rest of the opening.
-    char refusal[sizeof V.errorText] = "";
-    if (sound == SoundStart::Refused) {
+    // A refused sound leaves its reason in errorText, the video made without it.
+    if (settings.sampleRate > 0 && !StartSoundTrack(settings)) {
+        if (V.sound.stream) return false;
         DropSoundTrack();
-        settings.sampleRate = 0;
-        std::memcpy(refusal, V.errorText, sizeof refusal);
-    } else if (V.sound.encoder) {
-        settings.sampleRate = V.sound.encoder->sample_rate;
     }
+    settings.sampleRate = V.sound.encoder ? V.sound.encoder->sample_rate : 0;
     code = avio_open(&V.output->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) return Fail("cannot create the file", code);
-    AVDictionary* options = nullptr;
     // The index goes to the front once the file is complete, so it streams.
-    if (settings.kind == VideoKind::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
-    code = avformat_write_header(V.output, &options);
-    av_dict_free(&options);
-    if (code < 0) return Fail("cannot write the header", code);
-    std::snprintf(V.errorText, sizeof V.errorText, "%s", refusal);
-    return true;
+    if (settings.kind == VideoKind::Mp4)
+        av_opt_set(V.output->priv_data, "movflags", "+faststart", 0);
+    return Succeeded(avformat_write_header(V.output, nullptr), "cannot write the header");
 }
 
 // Sends `frame` (nullptr: the end) and writes whatever packets come out.
@@ -344,46 +283,18 @@ static bool Encode(Track& track, const AVFrame* frame) {
     }
 }
 
-// Blows up a plane of `width` × `height` samples of T into `to`: sample (x, y)
-// there is sample (x × step / scale, y × step / scale) here; step 2 gives the
-// half-size colour planes of yuv420p from full-size ones.
-template <class T>
-static void ScaleUp(const uint8_t* from, int fromStride, uint8_t* to, int toStride, int width,
-                    int height, int step) {
-    int columns[FrameWidth * MaxScale];
-    for (int x = 0; x < width; ++x) columns[x] = x * step / V.scale;
-    const uint8_t* previous = nullptr;
-    for (int y = 0; y < height; ++y, to += toStride) {
-        const uint8_t* row = from + static_cast<ptrdiff_t>(y * step / V.scale) * fromStride;
-        if (row == previous) {
-            std::memcpy(to, to - toStride, static_cast<size_t>(width) * sizeof(T));
-            continue;
-        }
-        const T* in = reinterpret_cast<const T*>(row);
-        T* out = reinterpret_cast<T*>(to);
-        for (int x = 0; x < width; ++x) out[x] = in[columns[x]];
-        previous = row;
-    }
-}
-
-// The frame, scaled up and converted, into the encoder's frame.
+// The frame into the encoder's frame: converted and scaled up by swscale, or
+// for FFV1 its own words, each repeated into a scale × scale block.
 static void FillPicture(const uint8_t* rows, int bytesPerRow, AVFrame* frame) {
-    if (!V.toYuv && V.scale == 1) {
-        av_image_copy_plane(frame->data[0], frame->linesize[0], rows, bytesPerRow, FrameWidth * 4,
-                            FrameHeight);
-    } else if (!V.toYuv) {
-        ScaleUp<uint32_t>(rows, bytesPerRow, frame->data[0], frame->linesize[0], frame->width,
-                          frame->height, 1);
-    } else if (V.scale == 1) {
+    if (V.toYuv) {
         sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, frame->data, frame->linesize);
-    } else {
-        sws_scale(V.toYuv, &rows, &bytesPerRow, 0, FrameHeight, V.small->data, V.small->linesize);
-        for (int plane = 0; plane < 3; ++plane) {
-            const int step = plane == 0 ? 1 : 2;
-            ScaleUp<uint8_t>(V.small->data[plane], V.small->linesize[plane], frame->data[plane],
-                             frame->linesize[plane], (frame->width + step - 1) / step,
-                             (frame->height + step - 1) / step, step);
-        }
+        return;
+    }
+    const int scale = frame->width / FrameWidth;
+    for (int y = 0; y < frame->height; ++y) {
+        const auto* in = reinterpret_cast<const uint32_t*>(rows + y / scale * bytesPerRow);
+        auto* out = reinterpret_cast<uint32_t*>(frame->data[0] + y * frame->linesize[0]);
+        for (int x = 0; x < FrameWidth; ++x) std::fill_n(out + x * scale, scale, in[x]);
     }
 }
 
@@ -399,11 +310,10 @@ bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow) {
 // Encodes the pending sound in whole encoder frames; with `all`, the rest too.
 static bool EncodePending(bool all) {
     AVFrame* frame = V.sound.frame;
-    const int size = V.sound.encoder->frame_size > 0 ? V.sound.encoder->frame_size : SoundFrameSize;
+    const int size = frame->nb_samples; // only the last may be short
     while (av_audio_fifo_size(V.pending) >= size || (all && av_audio_fifo_size(V.pending) > 0)) {
         if (!Succeeded(av_frame_make_writable(frame), "not enough memory for the sound"))
             return false;
-        // Only the last frame may be short.
         frame->nb_samples =
             av_audio_fifo_read(V.pending, reinterpret_cast<void**>(frame->data), size);
         frame->pts = V.sound.nextPts;
@@ -413,26 +323,14 @@ static bool EncodePending(bool all) {
     return true;
 }
 
-// Room for `frames` sample frames of `frameBytes` each in a growing buffer.
-template <class T> static bool Reserve(T*& buffer, size_t& bytes, int frames, int frameBytes) {
-    const size_t needed = static_cast<size_t>(frames) * static_cast<size_t>(frameBytes);
-    if (needed <= bytes) return true;
-    void* grown = std::realloc(buffer, needed);
-    if (!grown) return Fail("not enough memory for the sound");
-    buffer = static_cast<T*>(grown);
-    bytes = needed;
-    return true;
-}
-
 // Runs the converter on `frames` (nullptr: drains it) into the pending sound.
 static bool Convert(const int16_t* samples, int frames) {
+    const AVSampleFormat format = V.sound.encoder->sample_fmt;
     const int channels = V.sound.encoder->ch_layout.nb_channels;
     const int out = swr_get_out_samples(V.converter, frames);
-    const int planeBytes = av_get_bytes_per_sample(V.sound.encoder->sample_fmt);
-    if (!Reserve(V.converted, V.convertedBytes, out, planeBytes * channels)) return false;
+    V.converted.resize(static_cast<size_t>(out * channels * av_get_bytes_per_sample(format)));
     uint8_t* planes[MaxSoundChannels];
-    av_samples_fill_arrays(planes, nullptr, V.converted, channels, out, V.sound.encoder->sample_fmt,
-                           1);
+    av_samples_fill_arrays(planes, nullptr, V.converted.data(), channels, out, format, 1);
     const uint8_t* in = reinterpret_cast<const uint8_t*>(samples);
     int got = swr_convert(V.converter, planes, out, samples ? &in : nullptr, frames);
     if (got < 0) return Fail("cannot convert the sound", got);
@@ -469,41 +367,20 @@ static bool UseConverter(int rate, int channels) {
     return Succeeded(code, "cannot convert the sound");
 }
 
-// Converts `frames` with each sample frame repeated `times` times.
-static bool ConvertHeld(const int16_t* samples, int frames, int times, int channels) {
-    const size_t frameBytes = 2 * static_cast<size_t>(channels);
-    if (!Reserve(V.held, V.heldBytes, SoundFrameSize, static_cast<int>(frameBytes))) return false;
-    int made = 0;
-    for (int f = 0; f < frames; ++f) {
-        for (int t = 0; t < times; ++t) {
-            std::memcpy(V.held + made * channels, samples + f * channels, frameBytes);
-            if (++made == SoundFrameSize && !Convert(V.held, made)) return false;
-            made %= SoundFrameSize;
-        }
-    }
-    return made == 0 || Convert(V.held, made);
-}
-
 bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     ForgetLog();
     if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
-    if (V.takesAsTheyCome && rate == V.openedRate && channels == V.openedChannels) {
-        void* planes[1] = {const_cast<int16_t*>(samples)};
-        if (!DropConverter()) return false;
-        if (av_audio_fifo_write(V.pending, planes, frames) < frames)
-            return Fail("not enough memory for the sound");
-    } else if (!UseConverter(rate, channels)) {
-        return false;
-    } else if (HoldFor(rate) == 1) {
-        if (!Convert(samples, frames)) return false;
-    } else if (!ConvertHeld(samples, frames, HoldFor(rate), channels)) {
-        return false;
-    }
-    return EncodePending(false);
+    if (!UseConverter(rate, channels)) return false;
+    const int times = HoldFor(rate);
+    std::vector<int16_t> held;
+    for (int f = 0; times > 1 && f < frames; ++f)
+        for (int t = 0; t < times; ++t)
+            held.insert(held.end(), samples + f * channels, samples + (f + 1) * channels);
+    return Convert(times > 1 ? held.data() : samples, frames * times) && EncodePending(false);
 }
 
-static void Release() {
+void AbandonVideoFile() {
     if (V.output && V.output->pb) avio_closep(&V.output->pb);
     avformat_free_context(std::exchange(V.output, nullptr));
     DropSoundTrack();
@@ -512,11 +389,8 @@ static void Release() {
     V.picture = {};
     av_packet_free(&V.packet);
     sws_freeContext(std::exchange(V.toYuv, nullptr));
-    av_frame_free(&V.small);
     if (V.pending) av_audio_fifo_free(std::exchange(V.pending, nullptr));
-    std::free(std::exchange(V.converted, nullptr));
-    std::free(std::exchange(V.held, nullptr));
-    V.convertedBytes = V.heldBytes = 0;
+    V.converted = std::vector<uint8_t>();
 }
 
 bool FinishVideoFile() {
@@ -526,10 +400,6 @@ bool FinishVideoFile() {
                           Encode(V.picture, nullptr) &&
                           Succeeded(av_write_trailer(V.output), "cannot write the index") &&
                           Succeeded(avio_closep(&V.output->pb), "cannot close the file");
-    Release();
+    AbandonVideoFile();
     return finished;
-}
-
-void AbandonVideoFile() {
-    Release();
 }

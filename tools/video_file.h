@@ -37,9 +37,8 @@ bool OpenVideoFile(const char* path, VideoSettings& settings);
 // Appends one frame of FrameWidth × FrameHeight words, rows `bytesPerRow` apart.
 bool AddVideoFrame(const uint32_t* pixels, int bytesPerRow);
 
-// Appends `frames` sample frames of interleaved samples, the speakers in the
-// usual order (front left, right, centre, LFE, back, side); when their rate or channel count is not
-// the track's, they are converted to it.
+// Appends `frames` sample frames of interleaved samples, the speakers in the usual
+// order (front left, right, centre, LFE, back, side), converted to the track's.
 bool AddSound(const int16_t* samples, int frames, int rate, int channels);
 
 // Flushes the encoders, writes the index and closes the file. Whether it

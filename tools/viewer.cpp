@@ -15,7 +15,6 @@
 #include "tools/arguments.h"
 
 #include <cfloat>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
@@ -62,14 +61,13 @@ int main(int argc, char** argv) {
     Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
     Display* display = frame ? OpenDisplay(false, true, "bumpwave-view") : nullptr;
     bool ready = display && LoadShow(std::nullopt, false);
-    auto start = std::chrono::steady_clock::now();
-    auto running = [&] {
-        std::chrono::duration<double> shown = std::chrono::steady_clock::now() - start;
-        return arguments.seconds <= 0 || shown.count() < arguments.seconds;
-    };
     // One frame per display refresh, as the demo's paced run shows them.
     const int refreshRate = ready && RefreshRate(display) > 0 ? RefreshRate(display) : 60;
     const int64_t begin = ClockNanoseconds();
+    auto running = [&] {
+        return arguments.seconds <= 0 ||
+               ClockNanoseconds() - begin < arguments.seconds * NanosecondsPerSecond;
+    };
     if (ready) LendPixels(display, frame);
     for (uint32_t frames = 1; ready && running(); ++frames) {
         AdvanceShow(arguments.sceneMs,
