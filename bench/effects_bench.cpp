@@ -65,11 +65,11 @@ void Compare(benchmark::State& state, Keep keep, Render render, Literal literal,
         double start = ThreadSeconds();
         render();
         benchmark::ClobberMemory();
+        const double seconds = ThreadSeconds() - start;
         if (between) between();
         double middle = ThreadSeconds();
         literal();
         benchmark::ClobberMemory();
-        double seconds = middle - start;
         literalSeconds += ThreadSeconds() - middle;
         renderSeconds += seconds;
         state.SetIterationTime(seconds);
