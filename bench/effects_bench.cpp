@@ -59,6 +59,7 @@ void Compare(benchmark::State& state, Keep keep, Render render, Literal literal,
         double start = ThreadSeconds();
         render();
         benchmark::ClobberMemory();
+        const double seconds = ThreadSeconds() - start;
         if (between) between();
         double middle = ThreadSeconds();
         literal();
