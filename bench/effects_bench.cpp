@@ -65,8 +65,8 @@ void Compare(benchmark::State& state, Keep keep, Render render, Literal literal,
         literal();
         benchmark::ClobberMemory();
         literalSeconds += ThreadSeconds() - middle;
-        renderSeconds += middle - start;
-        state.SetIterationTime(middle - start);
+        renderSeconds += seconds;
+        state.SetIterationTime(seconds);
     }
     using benchmark::Counter;
     state.counters["literal"] = Counter(literalSeconds, Counter::kAvgIterations);
