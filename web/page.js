@@ -1,16 +1,7 @@
-// The page around the demo (page.cpp): the start screen, the show driven once
-// per display frame, its place on any screen, pause (Space, a tap, a hidden
-// page), touch controls, the user's files, full screen, the music, and
-// window.bumpwave for anyone checking the page. Runs before the demo's runtime
+// The page around the demo (page.cpp), and window.bumpwave for anyone checking
+// it; the address's switches are the README's. Runs before the demo's runtime
 // (Emscripten's --pre-js). The music and the checks of the user's files run on
 // a worker (music_worker.js), the sound on an AudioWorklet (music_worklet.js).
-//
-// URL switches: ?seed=N fixes the seed; ?autostart starts after the warning
-// (?autostart=0 does not); ?seed=S&times=SPEC&save=LIST draws what
-// `bumpwave-frames --seed S --times SPEC --save LIST` draws, one frame per
-// display frame, keeping each saved frame as a PNG data URL; ?keep-sound keeps
-// the music's own samples the worklet played, with silence for any gap; ?t=S
-// starts the show S seconds in.
 "use strict";
 
 const bumpwave = (window.bumpwave = { state: "start", frames: 0, fps: null, captures: [], seed: null });
@@ -18,20 +9,13 @@ const params = new URLSearchParams(location.search);
 const element = (id) => document.getElementById(id);
 const [canvas, messages, startButton, touchBar, calmBox, seekBar, seekInput] =
   ["canvas", "messages", "start", "touch-bar", "calm", "seek-bar", "seek"].map(element);
-// The kinds as music_worker.cpp's CheckFile numbers them, and as the page names them.
-const FileKinds = ["bump", "logo", "music"];
-const KindNames = { bump: "the bump picture", logo: "the logo", music: "the music" };
-// The show's phases as StepShow returns them (ShowPhase), as window.bumpwave.state.
-const States = ["start", "running", "music", "music", "ended"];
 calmBox.checked = matchMedia("(prefers-reduced-motion: reduce)").matches;
 
 // Everything of the page that changes.
 const page = {
-  userFiles: {}, // by kind: the file the user chose and its bytes, instead of the demo's own
-  nextDroppedPicture: "bump",
+  userFiles: {}, // by kind: the file the user chose, instead of the demo's own
   refusedPictures: [], // picture kinds whose last file was refused, the first first
   filesPending: 0, // files chosen, not yet read and checked
-  checks: [], // the worker's answers awaited, by check
   musicOut: true, // the show's music has played out
   bar: "bottom", // where the touch controls go: "bottom", "side", or "over" the frame
   barUntil: 0,
@@ -45,7 +29,7 @@ function refuse(text) {
   messages.textContent = text;
   startButton.disabled = true;
   startButton.textContent = "Cannot start";
-  throw new Error("bumpwave: " + text);
+  throw new Error(text);
 }
 if (location.protocol === "file:")
   refuse("Browsers load this page's program only from a server, not from a file. Serve this folder " +
@@ -56,7 +40,7 @@ if (typeof WebAssembly !== "object")
     "or open the page in a current Firefox, Chrome, Edge or Safari.");
 
 function say(text) {
-  if (page.heard) return page.heard.push(text);
+  if (page.heard) return;
   if (text === "" && !messages.textContent) return; // the frame-rate line's leading newline
   if (text !== "") console.log(text);
   messages.append(text + "\n");
@@ -67,18 +51,20 @@ Module.print = Module.printErr = say;
 Module.onRuntimeInitialized = () => {
   page.runtime = true;
   FS.mkdir("/user");
-  // The scenes as the seek bar's chapters, from the demo's own table.
   for (const [name, first] of ccall("SceneList", "string").split(",").map((scene) => scene.split(" ")))
     element("chapters").append(Object.assign(document.createElement("span"), { textContent: name, style: `left: ${first / 410}%` }));
   startButton.textContent = "Start";
   layout();
-  if (Number.isNaN(givenSeed())) return refuseSeed();
+  if (!ccall("ReadAddress", "number", ["string", "string"], [params.get("seed"), params.get("t")])) {
+    params.delete("seed");
+    return messages.append("Play the same show again with its own seed, or ", link("?" + params, "a show of a new seed"), ".\n");
+  }
   startButton.disabled = false;
   // The rest once the button shows: a click before the next show is loaded loads it.
   setTimeout(() => {
     startWorker();
     page.runtimeReady();
-    if (page.loadedSeed === undefined) loadAhead();
+    if (page.loaded === undefined) loadAhead(); // not started by a click already
     if (params.has("times")) start();
     else if (params.has("autostart") && !/^(0|false|no|off)$/i.test(params.get("autostart"))) warnThenStart();
     // What installs the page, once the show can start: its own files come first.
@@ -93,23 +79,7 @@ Module.setStatus = (text) => {
 };
 Module.onAbort = (what) => refuse(`The page's program could not start (${what}). Serve the whole folder web.sh built.`);
 
-// ?seed as the demo takes it, 0 .. 2^32 − 1; null without one, NaN for one it does not take.
-function givenSeed() {
-  const text = params.get("seed");
-  if (text === null) return null;
-  return /^\d{1,10}$/.test(text) && Number(text) <= 0xffffffff ? Number(text) : NaN;
-}
-
-// The given seed, else the clock's seconds, as on the desktop.
-const seed = () => givenSeed() ?? Math.floor(Date.now() / 1000) >>> 0;
 const link = (href, text) => Object.assign(document.createElement("a"), { href: href, textContent: text });
-
-function refuseSeed() {
-  const fresh = new URLSearchParams(params);
-  fresh.delete("seed");
-  messages.append(`?seed=${params.get("seed")} is not a seed: a seed is a whole number from 0 to ` +
-    "4294967295. Play the same show again with its own seed, or ", link("?" + fresh, "a show of a new seed"), ".\n");
-}
 
 // ?autostart: the warning and the Calm box first, for five seconds or until a
 // key; at once, and calm, where the system asks for reduced motion.
@@ -125,30 +95,26 @@ function warnThenStart() {
   tick();
 }
 
-// The next show's pictures and tables, loaded before its click so that the
-// click only starts the sound and the clock. What the loaders say was said
-// when the files were chosen.
+// The next show, loaded before its click so that the click only starts the
+// sound and the clock; what its loaders say was said when the files were chosen.
 function loadAhead() {
   prepareSound();
-  _PlacePictures();
-  const next = seed();
-  page.heard = [];
-  page.loadedSeed = _LoadShowAhead(next) ? next : null;
-  page.heard = null;
+  page.heard = true;
+  _LoadShowAhead();
+  page.heard = false;
+  page.loaded = true;
 }
 
-// The sound's context and its worklet, made ahead: the first context a browser
-// makes can take half a second. The click only resumes it.
+// The sound's context and worklet, made ahead: a browser's first context can take half a second.
 function prepareSound() {
   if (!window.isSecureContext && !page.sound)
     say("No sound: browsers give sound worklets only to pages over https or from 127.0.0.1");
   if (page.sound || !window.isSecureContext) return;
   const sound = (page.sound = { context: new AudioContext(), ready: false });
-  const loaded = sound.context.audioWorklet.addModule("music_worklet.js");
-  sound.loaded = loaded.then(() => (sound.ready = true), () => (page.sound = null));
+  sound.loaded = sound.context.audioWorklet.addModule("music_worklet.js").then(() => (sound.ready = true), () => (page.sound = null));
 }
 
-// Whether the sound may play; where the browser holds it, the next click or key starts.
+// Whether the sound may play; where the browser holds it, the next click or key starts the show.
 function soundAllowed() {
   const sound = page.sound;
   if (!sound || (sound.context.state === "running" && sound.ready)) return true;
@@ -156,8 +122,7 @@ function soundAllowed() {
   return false;
 }
 
-// The show's music on a worklet of its own, fed by the worker through a
-// channel, from `seconds` into it.
+// The show's music from `seconds` on a worklet of its own, fed by the worker.
 function startMusic(seconds) {
   const sound = page.sound;
   if (page.node) page.node.disconnect();
@@ -183,6 +148,7 @@ function releaseClock(began) {
   if (!bumpwave.paused) _PauseShowAt(0, performance.now() - 1000 * since);
 }
 
+// How far the music has played, whether it is out, and ?keep-sound's samples.
 function heardFromWorklet(data) {
   if (data.played && page.holding) releaseClock(data.began);
   if ("played" in data) bumpwave.musicTime = data.played;
@@ -216,6 +182,13 @@ function showPanel(label) {
   startButton.focus();
 }
 
+function showStage() {
+  element("panel").hidden = true;
+  layout();
+  canvas.focus();
+  bumpwave.state = "running";
+}
+
 function start() {
   page.countdown = 0;
   if (bumpwave.state === "music") return (page.again = !_StopShow()); // its music stops first
@@ -237,46 +210,32 @@ function start() {
   }
   page.waitingForSound = false;
   messages.textContent = "";
-  Object.assign(bumpwave, { frames: 0, fps: null, captures: [], showTime: 0, musicTime: 0, paused: false });
-  Object.assign(bumpwave, { sound: null, soundRate: 0, soundChannels: 0 });
+  Object.assign(bumpwave, { frames: 0, fps: null, captures: [], showTime: 0, musicTime: 0, paused: false, sound: null, soundRate: 0, soundChannels: 0 });
   page.keptAll = null;
-  page.userPaused = false;
+  page.userPaused = page.loaded = false;
   if (params.has("times")) return startFrames();
-  if (page.loadedSeed == null) _PlacePictures(); // not loaded ahead, or not yet
-  page.shownSeed = bumpwave.seed = page.loadedSeed ?? seed();
-  page.loadedSeed = null;
-  _SetCalm(calmBox.checked ? 1 : 0);
-  if (!_StartShow(page.shownSeed, performance.now())) return showPanel("Start");
-  // ?t for the first show only: "Play again" plays from the start.
-  const from = Number(params.get("t") || 0);
-  if (!(from >= 0 && from <= 41)) say(`?t=${params.get("t")} is no moment of the show: 0 to 41 seconds`);
-  params.delete("t");
-  startMusic(from > 0 && from <= 41 ? _SeekShowTo(1000 * from, performance.now()) / 1000 : 0);
+  if ((bumpwave.seed = _StartShow(calmBox.checked, performance.now())) < 0) return showPanel("Start");
+  startMusic(_ShowSeconds());
   page.ended = false;
   // The show's clock waits for the music's first sound, which takes a moment to
   // come from the worker (or never comes: then it goes on alone).
   if (!page.musicOut) _PauseShowAt(1, performance.now());
   page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000);
-  element("panel").hidden = true;
-  layout();
-  canvas.focus();
-  bumpwave.state = "running";
+  showStage();
   if (document.hidden) setPaused();
   requestAnimationFrame(step);
 }
 
-// The show takes its turn once per display frame; the demo decides the rest.
-// The page's own work per step over the last second is bumpwave.stepMs.
+// The show's turn once per display frame, timed over the last second as bumpwave.stepMs.
 function step(now) {
   const began = performance.now();
   const music = page.node && !bumpwave.paused && bumpwave.musicTime > 0 ? page.musicFrom + bumpwave.musicTime : -1;
-  bumpwave.state = States[_StepShow(now, page.musicOut ? 1 : 0, music)];
+  bumpwave.state = UTF8ToString(_StepShow(now, page.musicOut, music));
   const ended = performance.now();
-  page.stepTimes.push([ended, ended - began]);
-  while (page.stepTimes[0][0] < ended - 1000) page.stepTimes.shift();
+  page.stepTimes = page.stepTimes.filter((time) => time[0] >= ended - 1000).concat([[ended, ended - began]]);
   const durations = page.stepTimes.map((time) => time[1]);
   bumpwave.stepMs = { mean: durations.reduce((a, b) => a + b) / durations.length, worst: Math.max(...durations) };
-  Object.assign(bumpwave, { frames: _FramesShown(), showTime: _ShowSeconds() });
+  bumpwave.frames = _FramesShown();
   showTime();
   // The end screen comes with the visuals' end, the music playing out beside it.
   if (bumpwave.state !== "running" && !page.ended) endScreen();
@@ -293,25 +252,26 @@ function endScreen() {
   showTouchBar();
   seekBar.hidden = true;
   if (document.fullscreenElement) document.exitFullscreen();
-  const again = "?seed=" + page.shownSeed;
-  messages.append(`Seed ${page.shownSeed}: this show again at `, link(again, again), "\n");
+  const again = "?seed=" + bumpwave.seed;
+  messages.append(`Seed ${bumpwave.seed}: this show again at `, link(again, again), "\n");
   loadAhead();
   showPanel("Play again");
 }
 
-// The seek bar: the show's time among its scenes, shown while paused and for
-// two seconds after the pointer moves or a tap; never over the frame for long.
+// The seek bar: shown while paused, and for two seconds after the pointer moves or a tap.
 function showBar() {
   clearTimeout(page.barTimer);
   seekBar.hidden = bumpwave.state !== "running";
   if (!bumpwave.paused) page.barTimer = setTimeout(() => (seekBar.hidden = !bumpwave.paused), 2000);
 }
 
+// The show's time, in bumpwave.showTime, on the seek bar and in its link.
 function showTime() {
+  bumpwave.showTime = _ShowSeconds();
   const at = Math.round(1000 * bumpwave.showTime), second = Math.floor(at / 1000);
   if (document.activeElement !== seekInput) seekInput.value = at;
   element("time").textContent = `${Math.floor(second / 60)}:${String(second % 60).padStart(2, "0")} / 0:41`;
-  element("moment").href = `?seed=${page.shownSeed}&t=${(at / 1000).toFixed(2)}`;
+  element("moment").href = `?seed=${bumpwave.seed}&t=${(at / 1000).toFixed(2)}`;
   element("moment").hidden = !bumpwave.paused;
 }
 
@@ -320,7 +280,6 @@ function seek(ms) {
   if (bumpwave.state !== "running") return;
   const at = _SeekShowTo(ms, performance.now());
   if (page.node) startMusic(at / 1000);
-  bumpwave.showTime = _ShowSeconds();
   showTime();
   showBar();
 }
@@ -333,35 +292,22 @@ function seekKey(key) {
   return to >= 0;
 }
 
-// What bumpwave-frames draws, read by its own readers.
+// What bumpwave-frames draws, read by its own readers, each kept frame as the
+// canvas shows it: the frame's own 640 × 480 pixels.
 function startFrames() {
-  bumpwave.seed = seed();
-  _PlacePictures();
-  const count = ccall("ReadFrameList", "number", ["string", "string"], [params.get("times"), params.get("save")]);
-  if (!count || !_StartFrames(bumpwave.seed)) return showPanel("Start");
-  element("panel").hidden = true;
-  layout();
-  bumpwave.state = "running";
+  const count = ccall("StartFrames", "number", ["string", "string"], [params.get("times"), params.get("save")]);
+  if (!count) return showPanel("Start");
+  showStage();
   const draw = () => {
-    if (_DrawListedFrame(bumpwave.frames)) bumpwave.captures.push(capture());
+    if (_DrawListedFrame(bumpwave.frames)) bumpwave.captures.push(canvas.toDataURL("image/png"));
     if (++bumpwave.frames < count) requestAnimationFrame(draw);
     else bumpwave.state = "ended";
   };
   requestAnimationFrame(draw);
 }
 
-// The frame as drawn, 640 × 480 whatever the canvas shows, as a PNG data URL.
-function capture() {
-  const made = Object.assign(document.createElement("canvas"), { width: 640, height: 480 });
-  const pixels = new Uint8ClampedArray(HEAPU8.buffer, _CapturedFrame(), 640 * 480 * 4);
-  made.getContext("2d").putImageData(new ImageData(pixels, 640, 480), 0, 0);
-  return made.toDataURL("image/png");
-}
-
-// The canvas holds the frame's own 640 × 480 pixels; the browser scales them
-// onto the device-pixel box the desktop's rule gives (PlaceFrame): equal
-// blocks at a whole scale, smoothed at any other. Centred on black, with the
-// touch controls in a black band where one has room for them.
+// The browser scales the canvas's 640 × 480 onto the device pixels the desktop's
+// rule gives (PlaceFrame); the touch controls go in a black band with room for them.
 function layout() {
   if (!page.runtime) return;
   const ratio = window.devicePixelRatio || 1;
@@ -385,20 +331,17 @@ function setPaused() {
   const paused = page.userPaused || document.hidden;
   if (paused === bumpwave.paused || !showActive()) return;
   bumpwave.paused = paused;
-  _PauseShowAt(paused ? 1 : 0, performance.now());
+  _PauseShowAt(paused, performance.now());
   if (page.sound) page.sound.context[paused ? "suspend" : "resume"]();
-  bumpwave.showTime = _ShowSeconds(); // what stands still from now on
   element("pause").textContent = paused ? "Go on" : "Pause";
   showTime();
   showBar();
 }
 
 const togglePause = () => setPaused((page.userPaused = !page.userPaused));
-
 const showActive = () => bumpwave.state === "running";
 
-// Ends the show as the desktop's stop keys do, or the music playing out beside
-// the end screen; a paused show goes on, to fade out.
+// Ends the show, or the music playing out beside the end screen; a paused show goes on, to fade out.
 function stopShow() {
   if (!showActive() && bumpwave.state !== "music") return;
   page.userPaused = false;
@@ -406,15 +349,13 @@ function stopShow() {
   _StopShow();
 }
 
-// Touch screens get buttons for what keys do elsewhere, while a show runs; over
-// the frame only for two seconds after a tap.
+// The touch controls, while a show runs; over the frame only for two seconds after a tap.
 function showTouchBar() {
   const seen = page.touchSeen || matchMedia("(pointer: coarse)").matches;
   touchBar.hidden = !(seen && showActive() && (page.bar !== "over" || performance.now() < page.barUntil));
 }
 
-// On a touch screen one tap pauses or goes on, a second tap soon after
-// toggles full screen instead; where the controls are away, a tap brings them.
+// A tap pauses or goes on, a double tap toggles full screen; where the controls are away, a tap brings them.
 function tap(event) {
   event.preventDefault(); // no mouse events made up after it, nor zoom
   const revealing = page.bar === "over" && touchBar.hidden;
@@ -439,11 +380,10 @@ const toggleFullScreen = () =>
 // ---- The worker: the music, and the checks of the user's files.
 function startWorker() {
   page.worker = new Worker("music_worker.js");
-  page.worker.onmessage = (message) => {
-    const data = message.data;
+  page.worker.onmessage = ({ data }) => {
     if ("broken" in data) workerFailed();
     else if ("line" in data) say(data.line);
-    else if (!data.ready) page.checks[data.checked](data);
+    else if ("usable" in data) page.checked(data);
     else {
       page.musicReady = true;
       if (page.waitingForMusic) start();
@@ -454,10 +394,10 @@ function startWorker() {
 
 // Without its worker the page has no music and checks no file.
 function workerFailed() {
-  if (!page.workerBroken) say("bumpwave: no music: the page's worker failed");
+  if (!page.workerBroken) say("No music: the page's worker failed");
   page.workerBroken = page.musicOut = true;
   if (page.waitingForMusic) start();
-  page.checks.forEach((answer) => answer && answer({ usable: false, lines: ["the page's worker failed"] }));
+  if (page.checked) page.checked({ usable: false, said: "the page's worker failed" });
 }
 
 // Work on the user's files, one after another and after the runtime is ready.
@@ -466,41 +406,34 @@ function queueFileWork(work) {
   page.fileWork = page.fileWork.then(work).catch((error) => say(`${error}`)).then(() => --page.filesPending);
 }
 
-// A file the user chose or dropped; `kind` is bump, logo or music, or a
-// function that decides it once the files before it are checked.
+// `kind` is bump, logo or music, or a function that decides it once the files before are checked.
 const useFile = (kind, file) => file && queueFileWork(() => checkFile(typeof kind === "function" ? kind() : kind, file));
 
-// The demo's own loader over the file, on the worker, as soon as it is chosen;
-// the page says by the file's own name whether the next shows will use it, and
-// if not why: the loader's reasons ("bumpwave: NAME: why"), else all it said.
+// The demo's own loader over the file, on the worker (a usable music stays
+// there); the page says by the file's name whether the next shows take it, and if not why.
 async function checkFile(kind, file) {
   const bytes = new Uint8Array(await file.arrayBuffer());
-  const id = page.checks.length;
-  const answer = new Promise((resolve) => (page.checks[id] = resolve));
-  if (page.workerBroken) workerFailed();
-  page.worker.postMessage({ check: id, kind: FileKinds.indexOf(kind), bytes: bytes.slice().buffer });
-  const checked = await answer;
-  page.checks[id] = null;
-  const reasons = checked.lines.map((line) => /^bumpwave: [^:]+: (.*)/.exec(line)).filter((found) => found);
-  const said = (reasons.length ? reasons.map((found) => found[1]) : checked.lines.filter((line) => line.trim())).join("; ");
+  const checked = await new Promise((resolve) => {
+    page.checked = resolve;
+    if (page.workerBroken) workerFailed();
+    else page.worker.postMessage({ check: kind, bytes: bytes });
+  });
+  page.checked = null;
   const refused = page.refusedPictures.indexOf(kind);
   if (checked.usable) {
     if (refused >= 0) page.refusedPictures.splice(refused, 1);
     page.userFiles[kind] = file;
-    if (kind === "music") page.worker.postMessage({ music: bytes.buffer }, [bytes.buffer]);
-    else FS.writeFile("/user/" + FileKinds.indexOf(kind), bytes);
-    showChoice(kind, `${file.name} will be ${KindNames[kind]}` + (said ? `; ${said}` : ""), false);
+    if (kind !== "music") FS.writeFile("/user/" + kind, bytes);
+    showChoice(kind, `${file.name} will be the ${kindName(kind).toLowerCase()}` + (checked.said ? `; ${checked.said}` : ""), false);
     return loadAhead();
   }
   if (kind !== "music" && refused < 0) page.refusedPictures.push(kind);
-  showChoice(kind, `${file.name} will not be used: ${said || "the demo cannot read it"}. ${ownChoice(kind)}`, true);
+  showChoice(kind, `${file.name} will not be used: ${checked.said || "the demo cannot read it"}. ${ownChoice(kind)}`, true);
 }
 
+const kindName = (kind) => document.querySelector(`label[for=${kind}-file]`).textContent;
 // What the next show takes for `kind`, in words.
-function ownChoice(kind) {
-  const chosen = page.userFiles[kind] ? page.userFiles[kind].name : "the demo's own";
-  return `${KindNames[kind][4].toUpperCase()}${KindNames[kind].slice(5)}: ${chosen}.`;
-}
+const ownChoice = (kind) => `${kindName(kind)}: ${page.userFiles[kind] ? page.userFiles[kind].name : "the demo's own"}.`;
 
 // The picker and the line below it show what the next show takes.
 function showChoice(kind, text, refused) {
@@ -512,28 +445,21 @@ function showChoice(kind, text, refused) {
   element(kind + "-own").hidden = !page.userFiles[kind];
 }
 
-// The demo's own file for `kind` again.
-function useOwnFile(kind) {
-  queueFileWork(() => {
+// A dropped picture replaces the one refused first, else the bump picture, then the logo, in turn.
+const droppedPictureKind = () =>
+  page.refusedPictures[0] || (page.lastDroppedPicture = page.lastDroppedPicture === "bump" ? "logo" : "bump");
+
+// Each picker's kind of file: bump, logo or music.
+for (const picker of document.querySelectorAll("#files input")) {
+  const kind = picker.id.replace("-file", "");
+  picker.addEventListener("change", () => useFile(kind, picker.files[0]));
+  // The demo's own file for `kind` again.
+  element(kind + "-own").addEventListener("click", () => queueFileWork(() => {
     delete page.userFiles[kind];
-    if (kind !== "music") FS.unlink("/user/" + FileKinds.indexOf(kind));
+    if (kind !== "music") FS.unlink("/user/" + kind);
     showChoice(kind, ownChoice(kind), false);
     loadAhead();
-  });
-}
-
-// A dropped picture replaces the one refused first, else the bump picture,
-// then the logo, in turn.
-function droppedPictureKind() {
-  if (page.refusedPictures.length) return page.refusedPictures[0];
-  const kind = page.nextDroppedPicture;
-  page.nextDroppedPicture = kind === "bump" ? "logo" : "bump";
-  return kind;
-}
-
-for (const kind of FileKinds) {
-  element(kind + "-file").addEventListener("change", (event) => useFile(kind, event.target.files[0]));
-  element(kind + "-own").addEventListener("click", () => useOwnFile(kind));
+  }));
   showChoice(kind, ownChoice(kind), false);
 }
 const dropping = (on) => document.body.classList.toggle("dropping", on);
@@ -563,9 +489,8 @@ document.addEventListener("keydown", (event) => {
 }, true);
 canvas.addEventListener("dblclick", toggleFullScreen);
 element("stage").addEventListener("touchend", tap);
-element("pause").addEventListener("click", togglePause);
-element("full-screen").addEventListener("click", toggleFullScreen);
-element("stop").addEventListener("click", stopShow);
+for (const [id, act] of [["pause", togglePause], ["full-screen", toggleFullScreen], ["stop", stopShow]])
+  element(id).addEventListener("click", act);
 element("stage").addEventListener("pointermove", () => showActive() && showBar());
 seekInput.addEventListener("input", () => seek(Number(seekInput.value)));
 
