@@ -39,9 +39,10 @@ class Server:
 
 
 class Browser:
-    """One Chromium with a fresh profile and one page, closed with the object."""
+    """One Chromium with a fresh profile and one page, closed with the object; `scripts` run
+    in each document before its own."""
 
-    def __init__(self):
+    def __init__(self, *scripts):
         self.profile = tempfile.mkdtemp(prefix="bumpwave-chromium-")
         self.process = subprocess.Popen(
             ["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile, "about:blank"],
@@ -60,6 +61,9 @@ class Browser:
                                                   suppress_origin=True)
         self.next_id = 0
         self.workers = []  # the sessions of the page's workers, once Target.setAutoAttach asks for them
+        for script in scripts:
+            self.call("Page.enable")
+            self.call("Page.addScriptToEvaluateOnNewDocument", source=script)
 
     def call(self, method, session=None, **params):
         """`method` of the page, or of the worker whose session is `session`."""

@@ -41,6 +41,11 @@ def check(condition, what):
         raise AssertionError(what)
 
 
+def end_by_q(browser):
+    browser.key("q", "KeyQ")
+    check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+
+
 def ppm(data_url):
     """The pixels of a PNG data URL, as a PPM file."""
     png = base64.b64decode(data_url.split(",", 1)[1])
@@ -88,32 +93,16 @@ def give(browser, kind, path, wait=True):
     return browser.evaluate(status if wait else "''")
 
 
-def golden_frames():
-    """tests/golden_frames.txt: the seed, the times, and each saved frame's checksum."""
-    seed = times = None
-    sums = {}
-    for line in open(os.path.join(SOURCE, "tests", "golden_frames.txt")):
-        words = line.split()
-        if words[:1] == ["seed"]:
-            seed = words[1]
-        elif words[:1] == ["times"]:
-            times = words[1]
-        elif words and words[0].isdigit():
-            sums[int(words[0])] = int(words[1])
-    return seed, times, sums
-
-
 def golden_frames_are_the_native_ones(server, native):
-    seed, times, sums = golden_frames()
+    golden = open(os.path.join(SOURCE, "tests", "golden_frames.txt")).read()
+    seed, times = (re.search(r"^%s (\S+)" % word, golden, re.M).group(1) for word in ("seed", "times"))
+    sums = {int(index): int(sum) for index, sum in re.findall(r"^(\d+) (\d+)", golden, re.M)}
     # WebGL 2 or 1 on a graphics card; a 2D canvas where WebGL is drawn in software,
     # and where there is none.
     for emulated, surface in (((A_GRAPHICS_CARD,), "webgl2"), ((A_GRAPHICS_CARD, NO_WEBGL2), "webgl"),
                               ((), "2d"), ((NO_WEBGL,), "2d")):
-        with Browser() as browser:
+        with Browser(*emulated) as browser:
             browser.device(400, 300, 1.5)  # the captures are the frame whatever the window
-            browser.call("Page.enable")
-            for script in emulated:
-                browser.call("Page.addScriptToEvaluateOnNewDocument", source=script)
             browser.open("%s?seed=%s&times=%s&save=%s" % (server.url, seed, times,
                                                           ",".join(str(i) for i in sorted(sums))))
             check(browser.wait_for("bumpwave.state === 'ended'", 120), "never ended")
@@ -130,12 +119,9 @@ STALL = "(() => { const until = performance.now() + 1000; while (performance.now
 
 
 def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
-    with Browser() as browser:
-        # The sound goes through a worklet alone: no ScriptProcessorNode is ever made.
-        browser.call("Page.enable")
-        browser.call("Page.addScriptToEvaluateOnNewDocument", source=(
-            "BaseAudioContext.prototype.createScriptProcessor = function () {"
-            " window.scriptProcessor = true; throw new Error('a ScriptProcessorNode'); };"))
+    # The sound goes through a worklet alone: no ScriptProcessorNode is ever made.
+    with Browser("BaseAudioContext.prototype.createScriptProcessor = function () {"
+                 " window.scriptProcessor = true; throw new Error('a ScriptProcessorNode'); };") as browser:
         browser.open(server.url + "?seed=1&keep-sound")
         # The demo's own music through a second of a stalled page, then six channels that SDL
         # orders otherwise than Vorbis: each show keeps its own sound, from its start.
@@ -159,8 +145,7 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
                                     % len(expected))
             worst = max(abs(a - b) for a, b in zip(kept, expected))
             check(worst <= 1, "%s: a sample differs by %d from libvorbisfile's" % (music, worst))
-            browser.key("q", "KeyQ")
-            check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+            end_by_q(browser)
         check(not browser.evaluate("window.scriptProcessor"), "a ScriptProcessorNode was made")
 
 
@@ -265,8 +250,7 @@ def the_users_files_are_checked_by_their_own_names_when_chosen(server, native):
             browser.evaluate(START)
             check(browser.wait_for("bumpwave.musicTime > %d" % seconds, 20), "%s: no music" % music)
             used.append(memory(browser))
-            browser.key("q", "KeyQ")
-            check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+            end_by_q(browser)
         print("  memory: %.1f MB with a plain file, %.1f MB with the chain" % (used[0] / 1e6, used[1] / 1e6))
         check(used[1] - used[0] < 64 << 20, "the chain took %.0f MB more" % ((used[1] - used[0]) / 1e6))
 
@@ -290,8 +274,7 @@ def what_cannot_run_is_said_and_a_shows_seed_replays_it(server, native):
             browser.call("Page.navigate", url=url)
             check(browser.wait_for("!!document.getElementById('messages') && %s.includes(%r)"
                                    % (MESSAGES, said), 30), url + ": not said")
-            check(browser.evaluate("bumpwave.state === 'start' && document.getElementById('start')"
-                                   ".disabled"), url + ": it can start")
+            check(browser.evaluate("bumpwave.state === 'start' && element('start').disabled"), url + ": it can start")
         browser.open(server.url + "?autostart=0")
         check(browser.evaluate("bumpwave.state") == "start", "?autostart=0 started")
         # An empty ?save is refused, as bumpwave-frames refuses an empty --save.
@@ -305,19 +288,16 @@ def what_cannot_run_is_said_and_a_shows_seed_replays_it(server, native):
         for url in (server.url + "?autostart", None):
             browser.open(url or server.url + links[0] + "&autostart")
             if url:
-                check(browser.evaluate("bumpwave.state === 'start' && (r => r.top >= 0 && r.bottom <="
-                                       " innerHeight)(document.getElementById('warning')"
-                                       ".getBoundingClientRect())"), "the warning was not shown")
+                check(browser.evaluate("bumpwave.state === 'start' && (r => r.top >= 0 && r.bottom <= innerHeight)"
+                                       "(element('warning').getBoundingClientRect())"), "the warning was not shown")
                 browser.key("k", "KeyK")
                 browser.call("Emulation.setEmulatedMedia", features=[
                     {"name": "prefers-reduced-motion", "value": "reduce"}])
             else:
-                check(browser.evaluate("document.getElementById('calm').checked && !/in \\d/.test("
-                                       "document.getElementById('start').textContent)"),
+                check(browser.evaluate("calmBox.checked && !/in \\d/.test(startButton.textContent)"),
                       "not at once, or not calm")
             check(browser.wait_for("bumpwave.frames > 3", 10), "no show at " + browser.evaluate("location.search"))
-            browser.key("q", "KeyQ")
-            check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+            end_by_q(browser)
             links.append(browser.evaluate("document.querySelector('#messages a').search"))
         check(re.fullmatch(r"\?seed=\d+", links[0]) and links[0] == links[1], "links %s" % links)
 
@@ -334,8 +314,7 @@ def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
             check(browser.wait_for(screen, 3), "F: " + screen)
         # At most a frame a step, 60 a second on any display; a busy machine drops frames,
         # never the show's time.
-        first, shown, start = browser.evaluate("[bumpwave.frames, bumpwave.showTime]") + [
-            time.monotonic()]
+        first, shown, start = browser.evaluate("[bumpwave.frames, bumpwave.showTime]") + [time.monotonic()]
         time.sleep(5)
         frames, show = browser.evaluate("[bumpwave.frames, bumpwave.showTime]")
         elapsed = time.monotonic() - start
@@ -347,12 +326,11 @@ def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
         check(0 < (fps := browser.evaluate("bumpwave.fps")) <= 61, "final rate %s" % fps)
         check("@ " in browser.evaluate(MESSAGES), "no frame-rate line on the page")
         check(browser.wait_for("bumpwave.state === 'ended'", 10), "never ended")
-        check(browser.evaluate("document.getElementById('start').textContent") == "Play again",
-              "no Play again")
+        check(browser.evaluate("startButton.textContent") == "Play again", "no Play again")
         # Again from the keyboard alone, ended early by either stop key, as on the desktop: the
         # frame-rate line and bumpwave.fps for the frames shown, the music faded, no pause.
         for key, code in (("Escape", "Escape"), ("q", "KeyQ")):
-            browser.evaluate("document.getElementById('messages').textContent = ''")
+            browser.evaluate("messages.textContent = ''")
             check(browser.evaluate("document.activeElement.id") == "start", "start not focused")
             browser.key("Enter", "Enter")
             check(browser.wait_for("bumpwave.frames > 30", 10), "no show before " + key)
@@ -415,7 +393,7 @@ def every_screen_shows_the_whole_frame_and_a_hidden_page_pauses(server, native):
             after = browser.wait_for("(t => t[0] > %f && t)(%s)" % (held[0] + 0.5, TIMES), 3)
             check(after and abs((after[0] - after[1]) - (held[0] - held[1])) < 0.1,
                   "paused %s, after %s" % (held, after))
-        check(browser.evaluate("!document.getElementById('touch-bar').hidden"), "no touch bar")
+        check(browser.evaluate("!touchBar.hidden"), "no touch bar")
         tap(browser)
         tap(browser)
         check(browser.wait_for("!!document.fullscreenElement", 3), "a double tap")
@@ -445,16 +423,13 @@ def a_phone_held_sideways_sees_every_screen_whole(server, native):
                 frame, bar = browser.evaluate(BOX % "canvas"), browser.evaluate(BOX % "touch-bar")
                 clear = bar[2] <= frame[0] or bar[0] >= frame[2] or bar[1] >= frame[3]
                 if not beside:
-                    check(browser.evaluate("document.getElementById('touch-bar').hidden"),
-                          "%dx%d: the touch controls stay over the frame" % (width, height))
+                    check(browser.evaluate("touchBar.hidden"), "%dx%d: the touch controls stay over the frame" % (width, height))
                     tap(browser)
-                    check(browser.wait_for("!document.getElementById('touch-bar').hidden", 3), "no tap")
-                    check(browser.wait_for("document.getElementById('touch-bar').hidden", 5),
-                          "%dx%d: the touch controls stay" % (width, height))
+                    check(browser.wait_for("!touchBar.hidden", 3), "no tap")
+                    check(browser.wait_for("touchBar.hidden", 5), "%dx%d: the touch controls stay" % (width, height))
                     clear = not browser.evaluate("bumpwave.paused")  # the tap only showed them
                 check(clear, "%dx%d: touch controls %s over the frame %s" % (width, height, bar, frame))
-                browser.key("q", "KeyQ")
-                check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+                end_by_q(browser)
 
 
 def tap(browser):
@@ -486,8 +461,7 @@ def a_show_moves_as_a_video_does_with_its_music(server, native):
             time.sleep(0.1)
         # Paused, each key puts on the canvas the frame bumpwave-frames draws at its moment.
         browser.key(" ", "Space")
-        check(browser.wait_for("bumpwave.paused && !document.getElementById('seek-bar').hidden", 3),
-              "no seek bar while paused")
+        check(browser.wait_for("bumpwave.paused && !seekBar.hidden", 3), "no seek bar while paused")
         for i, (key, code) in enumerate((("2", "Digit2"), (".", "Period"), ("ArrowRight", "ArrowRight"),
                                          (",", "Comma"), ("Home", "Home"))):
             browser.key(key, code)
@@ -505,20 +479,19 @@ def a_show_moves_as_a_video_does_with_its_music(server, native):
         # again stops that music and starts a new show.
         browser.key("9", "Digit9")
         browser.key(" ", "Space")
-        check(browser.wait_for("bumpwave.state === 'music' && !document.getElementById('panel').hidden",
-                               10), "no end screen at the visuals' end")
+        check(browser.wait_for("bumpwave.state === 'music' && !element('panel').hidden", 10),
+              "no end screen at the visuals' end")
         played = browser.evaluate("bumpwave.musicTime")
         check(browser.wait_for("bumpwave.musicTime > %f" % (played + 0.2), 5), "no music beside it")
         browser.evaluate(START)
         check(browser.wait_for("bumpwave.state === 'running' && bumpwave.showTime < 5", 10), "no new show")
-        browser.key("q", "KeyQ")
-        check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
+        end_by_q(browser)
 
 
 def main():
     server, native = Server(os.path.abspath(sys.argv[1])), os.path.abspath(sys.argv[2])
-    passed = failed = 0
-    for test in (golden_frames_are_the_native_ones,
+    failed = 0
+    tests = (golden_frames_are_the_native_ones,
                  the_music_is_libvorbisfiles_decode_in_sdl_order,
                  a_slow_network_starts_soon_and_a_visit_without_one_plays,
                  the_users_files_are_checked_by_their_own_names_when_chosen,
@@ -526,17 +499,17 @@ def main():
                  every_screen_shows_the_whole_frame_and_a_hidden_page_pauses,
                  a_phone_held_sideways_sees_every_screen_whole,
                  a_paced_show_plays_to_its_end_and_escape_or_q_ends_one,
-                 a_show_moves_as_a_video_does_with_its_music):
+                 a_show_moves_as_a_video_does_with_its_music)
+    for test in tests:
         started = time.monotonic()
         try:
             test(server, native)
-            passed += 1
             print("PASS %s (%.1f s)" % (test.__name__, time.monotonic() - started), flush=True)
         except Exception:
             failed += 1
             print("FAIL %s\n%s" % (test.__name__, traceback.format_exc()), flush=True)
     server.close()
-    print("%d passed, %d failed" % (passed, failed))
+    print("%d passed, %d failed" % (len(tests) - failed, failed))
     return 1 if failed else 0
 
 

@@ -1,7 +1,5 @@
-// The page around the demo (page.cpp), and window.bumpwave for anyone checking
-// it; the address's switches are the README's. Runs before the demo's runtime
-// (Emscripten's --pre-js). The music and the checks of the user's files run on
-// a worker (music_worker.js), the sound on an AudioWorklet (music_worklet.js).
+// The page around the demo (page.cpp), before its runtime (--pre-js); the music and the
+// checks of the user's files run on a worker, the sound on a worklet. Switches: the README's.
 "use strict";
 
 const bumpwave = (window.bumpwave = { state: "start", frames: 0, fps: null, captures: [], seed: null });
@@ -11,15 +9,11 @@ const [canvas, messages, startButton, touchBar, calmBox, seekBar, seekInput] =
   ["canvas", "messages", "start", "touch-bar", "calm", "seek-bar", "seek"].map(element);
 calmBox.checked = matchMedia("(prefers-reduced-motion: reduce)").matches;
 
-// Everything of the page that changes.
 const page = {
   userFiles: {}, // by kind: the file the user chose, instead of the demo's own
-  refusedPictures: [], // picture kinds whose last file was refused, the first first
+  refused: new Set(), // picture kinds whose last file was refused, the first first
   filesPending: 0, // files chosen, not yet read and checked
   musicOut: true, // the show's music has played out
-  bar: "bottom", // where the touch controls go: "bottom", "side", or "over" the frame
-  barUntil: 0,
-  lastTap: 0,
   stepTimes: [], // [end, duration] of each step in the last second
 };
 page.fileWork = new Promise((resolve) => (page.runtimeReady = resolve)); // the files, one after another
@@ -60,7 +54,6 @@ Module.onRuntimeInitialized = () => {
     return messages.append("Play the same show again with its own seed, or ", link("?" + params, "a show of a new seed"), ".\n");
   }
   startButton.disabled = false;
-  // The rest once the button shows: a click before the next show is loaded loads it.
   setTimeout(() => {
     startWorker();
     page.runtimeReady();
@@ -72,7 +65,6 @@ Module.onRuntimeInitialized = () => {
     if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
   });
 };
-// How far the page's files have come, on the button until they are all here.
 Module.setStatus = (text) => {
   const part = /\((\d+)\/(\d+)\)/.exec(text);
   if (part && startButton.disabled) startButton.textContent = `Loading… ${Math.floor((100 * part[1]) / part[2])} %`;
@@ -81,8 +73,7 @@ Module.onAbort = (what) => refuse(`The page's program could not start (${what}).
 
 const link = (href, text) => Object.assign(document.createElement("a"), { href: href, textContent: text });
 
-// ?autostart: the warning and the Calm box first, for five seconds or until a
-// key; at once, and calm, where the system asks for reduced motion.
+// ?autostart: after five seconds of the warning, or a key; at once where the system asks for calm.
 function warnThenStart() {
   if (calmBox.checked) return start();
   page.countdown = 6;
@@ -95,8 +86,7 @@ function warnThenStart() {
   tick();
 }
 
-// The next show, loaded before its click so that the click only starts the
-// sound and the clock; what its loaders say was said when the files were chosen.
+// The next show, loaded before its click; its loaders spoke when the files were chosen.
 function loadAhead() {
   prepareSound();
   page.heard = true;
@@ -122,7 +112,6 @@ function soundAllowed() {
   return false;
 }
 
-// The show's music from `seconds` on a worklet of its own, fed by the worker.
 function startMusic(seconds) {
   const sound = page.sound;
   if (page.node) page.node.disconnect();
@@ -148,7 +137,6 @@ function releaseClock(began) {
   if (!bumpwave.paused) _PauseShowAt(0, performance.now() - 1000 * since);
 }
 
-// How far the music has played, whether it is out, and ?keep-sound's samples.
 function heardFromWorklet(data) {
   if (data.played && page.holding) releaseClock(data.began);
   if ("played" in data) bumpwave.musicTime = data.played;
@@ -217,8 +205,7 @@ function start() {
   if ((bumpwave.seed = _StartShow(calmBox.checked, performance.now())) < 0) return showPanel("Start");
   startMusic(_ShowSeconds());
   page.ended = false;
-  // The show's clock waits for the music's first sound, which takes a moment to
-  // come from the worker (or never comes: then it goes on alone).
+  // The clock waits for the music's first sound, or two seconds without it.
   if (!page.musicOut) _PauseShowAt(1, performance.now());
   page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000);
   showStage();
@@ -237,7 +224,6 @@ function step(now) {
   bumpwave.stepMs = { mean: durations.reduce((a, b) => a + b) / durations.length, worst: Math.max(...durations) };
   bumpwave.frames = _FramesShown();
   showTime();
-  // The end screen comes with the visuals' end, the music playing out beside it.
   if (bumpwave.state !== "running" && !page.ended) endScreen();
   if (bumpwave.state !== "ended") return requestAnimationFrame(step);
   if (page.node) page.node.disconnect();
@@ -249,8 +235,7 @@ function endScreen() {
   page.ended = true;
   bumpwave.fps = _FrameRate();
   bumpwave.paused = false;
-  showTouchBar();
-  seekBar.hidden = true;
+  showControls();
   if (document.fullscreenElement) document.exitFullscreen();
   const again = "?seed=" + bumpwave.seed;
   messages.append(`Seed ${bumpwave.seed}: this show again at `, link(again, again), "\n");
@@ -258,14 +243,18 @@ function endScreen() {
   showPanel("Play again");
 }
 
-// The seek bar: shown while paused, and for two seconds after the pointer moves or a tap.
-function showBar() {
-  clearTimeout(page.barTimer);
-  seekBar.hidden = bumpwave.state !== "running";
-  if (!bumpwave.paused) page.barTimer = setTimeout(() => (seekBar.hidden = !bumpwave.paused), 2000);
+// While a show runs, the seek bar while paused and for two seconds after a move; on a touch
+// screen the touch controls, over the frame only for those two seconds.
+function showControls(moved) {
+  if (moved) {
+    page.movedUntil = performance.now() + 2000;
+    setTimeout(showControls, 2001);
+  }
+  const recent = performance.now() < page.movedUntil, touch = page.touchSeen || matchMedia("(pointer: coarse)").matches;
+  seekBar.hidden = !showActive() || !(bumpwave.paused || recent);
+  touchBar.hidden = !(touch && showActive() && (page.bar !== "over" || recent));
 }
 
-// The show's time, in bumpwave.showTime, on the seek bar and in its link.
 function showTime() {
   bumpwave.showTime = _ShowSeconds();
   const at = Math.round(1000 * bumpwave.showTime), second = Math.floor(at / 1000);
@@ -275,13 +264,12 @@ function showTime() {
   element("moment").hidden = !bumpwave.paused;
 }
 
-// Picture and music together to show time `ms`.
 function seek(ms) {
   if (bumpwave.state !== "running") return;
   const at = _SeekShowTo(ms, performance.now());
   if (page.node) startMusic(at / 1000);
   showTime();
-  showBar();
+  showControls(true);
 }
 
 // A key that moves in the show, as the demo's own rule places it.
@@ -292,8 +280,7 @@ function seekKey(key) {
   return to >= 0;
 }
 
-// What bumpwave-frames draws, read by its own readers, each kept frame as the
-// canvas shows it: the frame's own 640 × 480 pixels.
+// What bumpwave-frames draws; the canvas holds the frame's own 640 × 480 pixels.
 function startFrames() {
   const count = ccall("StartFrames", "number", ["string", "string"], [params.get("times"), params.get("save")]);
   if (!count) return showPanel("Start");
@@ -306,8 +293,7 @@ function startFrames() {
   requestAnimationFrame(draw);
 }
 
-// The browser scales the canvas's 640 × 480 onto the device pixels the desktop's
-// rule gives (PlaceFrame); the touch controls go in a black band with room for them.
+// The canvas on the device pixels the desktop's rule gives, the touch controls in a band with room.
 function layout() {
   if (!page.runtime) return;
   const ratio = window.devicePixelRatio || 1;
@@ -317,16 +303,12 @@ function layout() {
   canvas.style.setProperty("image-rendering", HEAP32[at + 4] ? "pixelated" : "auto");
   page.bar = innerHeight - area[1] - area[3] >= 56 ? "bottom" : area[0] >= 130 ? "side" : "over";
   touchBar.className = page.bar;
-  showTouchBar();
+  showControls();
   // A window moved to another screen, or zoomed, changes the pixel ratio alone.
-  const query = `(resolution: ${ratio}dppx)`;
-  if (page.ratioQuery && page.ratioQuery.media === query) return;
-  if (page.ratioQuery) page.ratioQuery.removeEventListener("change", layout);
-  page.ratioQuery = matchMedia(query);
-  page.ratioQuery.addEventListener("change", layout);
+  if (page.ratio !== ratio) matchMedia(`(resolution: ${ratio}dppx)`).addEventListener("change", layout, { once: true });
+  page.ratio = ratio;
 }
 
-// The show's clock and music stop while the page is hidden or the user pauses.
 function setPaused() {
   const paused = page.userPaused || document.hidden;
   if (paused === bumpwave.paused || !showActive()) return;
@@ -335,7 +317,7 @@ function setPaused() {
   if (page.sound) page.sound.context[paused ? "suspend" : "resume"]();
   element("pause").textContent = paused ? "Go on" : "Pause";
   showTime();
-  showBar();
+  showControls(true);
 }
 
 const togglePause = () => setPaused((page.userPaused = !page.userPaused));
@@ -349,20 +331,12 @@ function stopShow() {
   _StopShow();
 }
 
-// The touch controls, while a show runs; over the frame only for two seconds after a tap.
-function showTouchBar() {
-  const seen = page.touchSeen || matchMedia("(pointer: coarse)").matches;
-  touchBar.hidden = !(seen && showActive() && (page.bar !== "over" || performance.now() < page.barUntil));
-}
-
 // A tap pauses or goes on, a double tap toggles full screen; where the controls are away, a tap brings them.
 function tap(event) {
   event.preventDefault(); // no mouse events made up after it, nor zoom
   const revealing = page.bar === "over" && touchBar.hidden;
   page.touchSeen = true;
-  page.barUntil = performance.now() + 2000;
-  setTimeout(showTouchBar, 2001);
-  showTouchBar();
+  showControls(true);
   if (!showActive() || revealing) return;
   if (event.timeStamp - page.lastTap < 350) {
     clearTimeout(page.tapTimer);
@@ -370,14 +344,12 @@ function tap(event) {
     return toggleFullScreen();
   }
   page.lastTap = event.timeStamp;
-  showBar();
   page.tapTimer = setTimeout(togglePause, 350);
 }
 
 const toggleFullScreen = () =>
   document.fullscreenElement ? document.exitFullscreen() : document.documentElement.requestFullscreen().catch(() => {});
 
-// ---- The worker: the music, and the checks of the user's files.
 function startWorker() {
   page.worker = new Worker("music_worker.js");
   page.worker.onmessage = ({ data }) => {
@@ -392,7 +364,6 @@ function startWorker() {
   page.worker.onerror = (error) => workerFailed(error.preventDefault());
 }
 
-// Without its worker the page has no music and checks no file.
 function workerFailed() {
   if (!page.workerBroken) say("No music: the page's worker failed");
   page.workerBroken = page.musicOut = true;
@@ -409,8 +380,7 @@ function queueFileWork(work) {
 // `kind` is bump, logo or music, or a function that decides it once the files before are checked.
 const useFile = (kind, file) => file && queueFileWork(() => checkFile(typeof kind === "function" ? kind() : kind, file));
 
-// The demo's own loader over the file, on the worker (a usable music stays
-// there); the page says by the file's name whether the next shows take it, and if not why.
+// The demo's own loader over the file, on the worker (which keeps a usable music).
 async function checkFile(kind, file) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   const checked = await new Promise((resolve) => {
@@ -419,23 +389,20 @@ async function checkFile(kind, file) {
     else page.worker.postMessage({ check: kind, bytes: bytes });
   });
   page.checked = null;
-  const refused = page.refusedPictures.indexOf(kind);
   if (checked.usable) {
-    if (refused >= 0) page.refusedPictures.splice(refused, 1);
+    page.refused.delete(kind);
     page.userFiles[kind] = file;
     if (kind !== "music") FS.writeFile("/user/" + kind, bytes);
     showChoice(kind, `${file.name} will be the ${kindName(kind).toLowerCase()}` + (checked.said ? `; ${checked.said}` : ""), false);
     return loadAhead();
   }
-  if (kind !== "music" && refused < 0) page.refusedPictures.push(kind);
+  if (kind !== "music") page.refused.add(kind);
   showChoice(kind, `${file.name} will not be used: ${checked.said || "the demo cannot read it"}. ${ownChoice(kind)}`, true);
 }
 
 const kindName = (kind) => document.querySelector(`label[for=${kind}-file]`).textContent;
-// What the next show takes for `kind`, in words.
 const ownChoice = (kind) => `${kindName(kind)}: ${page.userFiles[kind] ? page.userFiles[kind].name : "the demo's own"}.`;
 
-// The picker and the line below it show what the next show takes.
 function showChoice(kind, text, refused) {
   element(kind + "-status").textContent = text;
   element(kind + "-status").classList.toggle("refused", refused);
@@ -447,13 +414,11 @@ function showChoice(kind, text, refused) {
 
 // A dropped picture replaces the one refused first, else the bump picture, then the logo, in turn.
 const droppedPictureKind = () =>
-  page.refusedPictures[0] || (page.lastDroppedPicture = page.lastDroppedPicture === "bump" ? "logo" : "bump");
+  [...page.refused][0] || (page.lastDroppedPicture = page.lastDroppedPicture === "bump" ? "logo" : "bump");
 
-// Each picker's kind of file: bump, logo or music.
 for (const picker of document.querySelectorAll("#files input")) {
   const kind = picker.id.replace("-file", "");
   picker.addEventListener("change", () => useFile(kind, picker.files[0]));
-  // The demo's own file for `kind` again.
   element(kind + "-own").addEventListener("click", () => queueFileWork(() => {
     delete page.userFiles[kind];
     if (kind !== "music") FS.unlink("/user/" + kind);
@@ -491,7 +456,7 @@ canvas.addEventListener("dblclick", toggleFullScreen);
 element("stage").addEventListener("touchend", tap);
 for (const [id, act] of [["pause", togglePause], ["full-screen", toggleFullScreen], ["stop", stopShow]])
   element(id).addEventListener("click", act);
-element("stage").addEventListener("pointermove", () => showActive() && showBar());
+element("stage").addEventListener("pointermove", () => showControls(true));
 seekInput.addEventListener("input", () => seek(Number(seekInput.value)));
 
 document.addEventListener("visibilitychange", setPaused);
