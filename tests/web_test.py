@@ -41,6 +41,12 @@ def check(condition, what):
         raise AssertionError(what)
 
 
+def click_start(browser, until, seconds):
+    """Clicks Start, and waits until `until`."""
+    browser.evaluate(START)
+    check(browser.wait_for(until, seconds), "not " + until)
+
+
 def end_by_q(browser):
     browser.key("q", "KeyQ")
     check(browser.wait_for("bumpwave.state === 'ended'", 5), "q did not end it")
@@ -130,8 +136,7 @@ def the_music_is_libvorbisfiles_decode_in_sdl_order(server, native):
                 music or os.path.join(native, "testing.ogg"), seconds)
             if music:  # Start at once: the show waits for the file being read
                 give(browser, "music", music, wait=False)
-            browser.evaluate(START)
-            check(browser.wait_for("bumpwave.state === 'running'", 20), "no show")
+            click_start(browser, "bumpwave.state === 'running'", 20)
             if not music:
                 check(browser.wait_for("bumpwave.musicTime > 0.5", 20), "no music played")
                 browser.evaluate(STALL)
@@ -174,9 +179,7 @@ def a_slow_network_starts_soon_and_a_visit_without_one_plays(server, native):
         browser.call("Network.emulateNetworkConditions", offline=True, latency=0,
                      downloadThroughput=-1, uploadThroughput=-1)
         browser.open(server.url + "?seed=5")
-        browser.evaluate(START)
-        check(browser.wait_for("bumpwave.frames > 30 && bumpwave.musicTime > 1", 20),
-              "offline: no show")
+        click_start(browser, "bumpwave.frames > 30 && bumpwave.musicTime > 1", 20)
 
 
 def hostile_pictures(folder):
@@ -247,8 +250,7 @@ def the_users_files_are_checked_by_their_own_names_when_chosen(server, native):
         used = []
         for music, seconds in (("stereo-3s.ogg", 2), (os.path.join(folder, "chain.ogg"), 5)):
             give(browser, "music", os.path.join(MUSIC, music))
-            browser.evaluate(START)
-            check(browser.wait_for("bumpwave.musicTime > %d" % seconds, 20), "%s: no music" % music)
+            click_start(browser, "bumpwave.musicTime > %d" % seconds, 20)
             used.append(memory(browser))
             end_by_q(browser)
         print("  memory: %.1f MB with a plain file, %.1f MB with the chain" % (used[0] / 1e6, used[1] / 1e6))
@@ -307,8 +309,7 @@ def a_paced_show_plays_to_its_end_and_escape_or_q_ends_one(server, native):
         # A 3-second music: the show ends a second after its 41 s of visuals.
         browser.open(server.url + "?seed=3")
         give(browser, "music", os.path.join(MUSIC, "stereo-3s.ogg"))
-        browser.evaluate(START)
-        check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
+        click_start(browser, "bumpwave.frames > 10", 10)
         for screen in ("!!document.fullscreenElement", "!document.fullscreenElement"):
             browser.key("f", "KeyF")
             check(browser.wait_for(screen, 3), "F: " + screen)
@@ -366,8 +367,7 @@ def every_screen_shows_the_whole_frame_and_a_hidden_page_pauses(server, native):
     with Browser() as browser:
         browser.device(*DEVICES[0][:4])
         browser.open(server.url + "?seed=5")
-        browser.evaluate(START)
-        check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
+        click_start(browser, "bumpwave.frames > 10", 10)
         for width, height, ratio, phone, box in DEVICES:  # resized and turned during the show
             browser.device(width, height, ratio, phone)
             shown = browser.wait_for("(s => Math.abs(s[4] - %d) < 1 && s)(%s)" % (box[2], SHOWN), 3)
@@ -418,8 +418,7 @@ def a_phone_held_sideways_sees_every_screen_whole(server, native):
                       "%dx%d, %s screen: %s" % (width, height, screen, parts))
                 if screen == "end":
                     break
-                browser.evaluate(START)
-                check(browser.wait_for("bumpwave.frames > 10", 10), "no frames")
+                click_start(browser, "bumpwave.frames > 10", 10)
                 frame, bar = browser.evaluate(BOX % "canvas"), browser.evaluate(BOX % "touch-bar")
                 clear = bar[2] <= frame[0] or bar[0] >= frame[2] or bar[1] >= frame[3]
                 if not beside:
@@ -451,8 +450,7 @@ def a_show_moves_as_a_video_does_with_its_music(server, native):
         # A link to 31.5 s starts there, picture and music; a second of a stalled page later,
         # they are still together within a tenth of a second.
         browser.open(server.url + "?seed=5&t=31.5")
-        browser.evaluate(START)
-        check(browser.wait_for("bumpwave.musicTime > 0.5", 20), "no music")
+        click_start(browser, "bumpwave.musicTime > 0.5", 20)
         check(31.5 < browser.evaluate("bumpwave.showTime") < 34, "not from 31.5 s")
         browser.evaluate(STALL)
         time.sleep(0.5)
@@ -483,8 +481,7 @@ def a_show_moves_as_a_video_does_with_its_music(server, native):
               "no end screen at the visuals' end")
         played = browser.evaluate("bumpwave.musicTime")
         check(browser.wait_for("bumpwave.musicTime > %f" % (played + 0.2), 5), "no music beside it")
-        browser.evaluate(START)
-        check(browser.wait_for("bumpwave.state === 'running' && bumpwave.showTime < 5", 10), "no new show")
+        click_start(browser, "bumpwave.state === 'running' && bumpwave.showTime < 5", 10)
         end_by_q(browser)
 
 

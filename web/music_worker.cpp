@@ -128,10 +128,9 @@ EMSCRIPTEN_KEEPALIVE void MusicPlayed(double frames) {
     W.ahead -= frames;
 }
 
-// Runs the demo's own loader over the file of `kind` (bump, logo or music)
-// that music_worker.js put at /check/file, under the name a show reads, and
-// answers whether a show can use it, with the loader's reasons ("PROGRAM:
-// NAME: why"), else all it said. A usable music is kept as the user's.
+// The demo's own loader over /check/file as the show's file of `kind` (bump,
+// logo or music): whether a show can use it, with the loader's reasons
+// ("PROGRAM: NAME: why"), else all it said. A usable music is kept.
 EMSCRIPTEN_KEEPALIVE void CheckFile(const char* kind) {
     const std::string_view music = "testing.ogg";
     const char* name = kind == std::string_view("bump")   ? BumpPictureName

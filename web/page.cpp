@@ -1,9 +1,7 @@
-// bumpwave in the browser: the demo's own frame loop, driven a step at a time
-// by the page's animation callback (page.js), so that nothing ever blocks the
-// browser's only thread; and the frames bumpwave-frames draws, for ?times.
-// Each show loads the pictures again from the page's files (the demo's own,
-// or the user's), through the demo's own loaders; its music is pumped on a
-// worker (music_worker.cpp) into the page's AudioWorklet.
+// bumpwave in the browser: the demo's own frame loop, a step per animation
+// frame of the page (page.js), so that nothing blocks the browser's only
+// thread; and the frames bumpwave-frames draws, for ?times. The music is the
+// worker's (music_worker.cpp).
 #include "assets/picture.h"
 #include "platform/display.h"
 #include "platform/files.h"
@@ -42,9 +40,8 @@ void StopMusic() {
     EM_ASM(bumpwaveFadeMusic());
 }
 
-// The user's pictures (the page keeps them at /user/bump and /user/logo) where
-// the loaders look, else the demo's own; the canvas and the frame once; then
-// the show's pictures and tables, its messages to the page.
+// The user's pictures (/user/bump and /user/logo) where the loaders look, else
+// the demo's own; the canvas and the frame once; the show's pictures and tables.
 static bool LoadPageShow() {
     for (auto [kind, name] : {std::pair{"bump", BumpPictureName}, {"logo", LogoPictureName}}) {
         const std::string user = std::string("/user/") + kind;

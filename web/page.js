@@ -164,17 +164,13 @@ function keepSound(samples, rate, channels) {
   bumpwave.sound = page.keptAll.subarray(0, kept + samples.length);
 }
 
+// The start or end screen, its button saying `label`; without one, the running show.
 function showPanel(label) {
-  startButton.textContent = label;
-  element("panel").hidden = false;
-  startButton.focus();
-}
-
-function showStage() {
-  element("panel").hidden = true;
+  element("panel").hidden = !label;
+  startButton.textContent = label || startButton.textContent;
   layout();
-  canvas.focus();
-  bumpwave.state = "running";
+  (label ? startButton : canvas).focus();
+  if (!label) bumpwave.state = "running";
 }
 
 function start() {
@@ -208,7 +204,7 @@ function start() {
   // The clock waits for the music's first sound, or two seconds without it.
   if (!page.musicOut) _PauseShowAt(1, performance.now());
   page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000);
-  showStage();
+  showPanel();
   if (document.hidden) setPaused();
   requestAnimationFrame(step);
 }
@@ -284,7 +280,7 @@ function seekKey(key) {
 function startFrames() {
   const count = ccall("StartFrames", "number", ["string", "string"], [params.get("times"), params.get("save")]);
   if (!count) return showPanel("Start");
-  showStage();
+  showPanel();
   const draw = () => {
     if (_DrawListedFrame(bumpwave.frames)) bumpwave.captures.push(canvas.toDataURL("image/png"));
     if (++bumpwave.frames < count) requestAnimationFrame(draw);
