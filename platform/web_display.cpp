@@ -53,16 +53,8 @@ Display* OpenDisplay(bool, bool, const char*) {
     return display;
 }
 
-void CloseDisplay(Display* display) {
-    if (!display) return;
-    std::free(display->rgba);
-    std::free(display);
-}
-
-// The frame keeps its own words: neither surface takes them as they are drawn.
-void LendPixels(Display*, Frame*) {}
-
-void HidePointer(Display*) {}
+// The page opens its display once and keeps it: nothing closes it, lends it
+// pixels or asks its rate, which the page's animation frames set.
 
 // The smallest rectangle holding both.
 static FrameRect Bounds(const FrameRect& a, const FrameRect& b) {
@@ -123,11 +115,6 @@ void ShowFrame(Display* display, Frame* frame) {
     if (display->surface == Surface::WebGl) return DrawWords(frame->pixels, areas, count);
     for (int i = 0; i < count; ++i) ConvertToRgba(display->rgba, frame, areas[i]);
     DrawRgba(display->rgba, areas, count);
-}
-
-// The page is paced by its animation frames, whatever the display's rate.
-int RefreshRate(Display*) {
-    return 0;
 }
 
 // The page takes its keys itself (page.js).

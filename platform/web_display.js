@@ -7,12 +7,10 @@ mergeInto(LibraryManager.library, {
   OpenCanvas: function () {
     const canvas = Module.canvas;
     const options = { alpha: false, antialias: false, depth: false, stencil: false };
-    const gl = webGlInSoftware() ? null :
-      canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
+    const gl = webGlInSoftware() ? null : canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
     if (!gl) {
-      const context = canvas.getContext("2d", { alpha: false });
-      Module.screen = { context: context, image: null };
-      return context ? 1 : 0;
+      Module.screen = { context: canvas.getContext("2d", { alpha: false }) };
+      return Module.screen.context ? 1 : 0;
     }
     const program = gl.createProgram();
     const shader = (type, source) => {
@@ -36,11 +34,9 @@ mergeInto(LibraryManager.library, {
     gl.enableVertexAttribArray(0);
     gl.vertexAttribPointer(0, 2, gl.FLOAT, false, 0, 0);
     gl.bindTexture(gl.TEXTURE_2D, gl.createTexture());
-    // A texture of any size, drawn texel for pixel onto the 640 × 480 store.
-    // (No destructuring here: Emscripten's own minifier mangles it.)
-    for (const pair of [[gl.TEXTURE_MIN_FILTER, gl.NEAREST], [gl.TEXTURE_MAG_FILTER, gl.NEAREST],
-      [gl.TEXTURE_WRAP_S, gl.CLAMP_TO_EDGE], [gl.TEXTURE_WRAP_T, gl.CLAMP_TO_EDGE]])
-      gl.texParameteri(gl.TEXTURE_2D, pair[0], pair[1]);
+    // Texel for pixel, and WebGL 1 takes a texture of 640 × 480 only unfiltered and clamped.
+    for (const name of [gl.TEXTURE_MIN_FILTER, gl.TEXTURE_MAG_FILTER]) gl.texParameteri(gl.TEXTURE_2D, name, gl.NEAREST);
+    for (const name of [gl.TEXTURE_WRAP_S, gl.TEXTURE_WRAP_T]) gl.texParameteri(gl.TEXTURE_2D, name, gl.CLAMP_TO_EDGE);
     gl.texImage2D(gl.TEXTURE_2D, 0, gl.RGBA, 640, 480, 0, gl.RGBA, gl.UNSIGNED_BYTE, null);
     const webgl2 = gl instanceof WebGL2RenderingContext;
     if (webgl2) gl.pixelStorei(gl.UNPACK_ROW_LENGTH, 640); // an area's rows lie a frame row apart
@@ -48,11 +44,9 @@ mergeInto(LibraryManager.library, {
     return 2;
   },
 
-  // Whether this browser draws WebGL without a graphics card (a blocked or
-  // missing driver). Its compositor then works in software too, and reads every
-  // WebGL frame back from the renderer: several times the cost of a 2D canvas,
-  // which it takes as it is. Asked of a canvas of its own, since a canvas that
-  // has had one kind of context can have no other.
+  // Whether this browser draws WebGL without a graphics card: its compositor
+  // then reads every WebGL frame back, several times the cost of a 2D canvas.
+  // Asked of a canvas of its own, as a canvas takes one kind of context only.
   $webGlInSoftware: function () {
     const gl = document.createElement("canvas").getContext("webgl");
     if (!gl) return false;
@@ -64,23 +58,17 @@ mergeInto(LibraryManager.library, {
   },
 
   // The frame's packed words in the changed areas (x, y, width, height each),
-  // uploaded as they lie, then drawn over the store. WebGL 2 reads them
-  // from the memory itself, no view made per frame, and an area's rows as
-  // they lie in the frame; WebGL 1 takes whole rows.
+  // uploaded as they lie, then drawn: WebGL 2 reads an area's rows from the
+  // memory itself, WebGL 1 takes whole rows.
   DrawWords: function (words, areas, count) {
-    const screen = Module.screen;
-    const gl = screen.gl;
-    for (let i = 0; i < count; ++i) {
-      const at = (areas >> 2) + 4 * i, x = HEAP32[at], y = HEAP32[at + 1];
-      const width = HEAP32[at + 2], height = HEAP32[at + 3];
-      if (screen.webgl2) {
-        gl.texSubImage2D(gl.TEXTURE_2D, 0, x, y, width, height, gl.RGBA, gl.UNSIGNED_BYTE, HEAPU8,
-          words + (y * 640 + x) * 4);
-      } else {
-        const from = words + y * 640 * 4;
+    const gl = Module.screen.gl;
+    for (let at = areas >> 2; at < (areas >> 2) + 4 * count; at += 4) {
+      const x = HEAP32[at], y = HEAP32[at + 1], width = HEAP32[at + 2], height = HEAP32[at + 3];
+      if (Module.screen.webgl2)
+        gl.texSubImage2D(gl.TEXTURE_2D, 0, x, y, width, height, gl.RGBA, gl.UNSIGNED_BYTE, HEAPU8, words + (y * 640 + x) * 4);
+      else
         gl.texSubImage2D(gl.TEXTURE_2D, 0, 0, y, 640, height, gl.RGBA, gl.UNSIGNED_BYTE,
-          HEAPU8.subarray(from, from + 640 * height * 4));
-      }
+          HEAPU8.subarray(words + y * 640 * 4, words + (y + height) * 640 * 4));
     }
     gl.drawArrays(gl.TRIANGLES, 0, 3);
   },
@@ -89,13 +77,9 @@ mergeInto(LibraryManager.library, {
   DrawRgba: function (rgba, areas, count) {
     const screen = Module.screen;
     // A grown memory is a new buffer: a view of the old one is empty.
-    if (!screen.image || screen.image.data.buffer !== HEAPU8.buffer) {
-      const bytes = new Uint8ClampedArray(HEAPU8.buffer, rgba, 640 * 480 * 4);
-      screen.image = new ImageData(bytes, 640, 480);
-    }
-    for (let i = 0; i < count; ++i) {
-      const at = (areas >> 2) + 4 * i;
+    if (!screen.image || screen.image.data.buffer !== HEAPU8.buffer)
+      screen.image = new ImageData(new Uint8ClampedArray(HEAPU8.buffer, rgba, 640 * 480 * 4), 640, 480);
+    for (let at = areas >> 2; at < (areas >> 2) + 4 * count; at += 4)
       screen.context.putImageData(screen.image, 0, 0, ...HEAP32.subarray(at, at + 4));
-    }
   },
 });

@@ -1,7 +1,6 @@
 """Headless Chromium driven through its DevTools protocol, and a static server on
 127.0.0.1. Run with Debian's /usr/bin/python3, which sees python3-websocket."""
 
-import sys
 import json
 import os
 import shutil
@@ -9,6 +8,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import sys
 import urllib.request
 
 import websocket
@@ -39,9 +39,10 @@ class Server:
 
 
 class Browser:
-    """One Chromium with a fresh profile and one page, closed with the object."""
+    """One Chromium with a fresh profile and one page, closed with the object; `scripts` run
+    in each document before its own."""
 
-    def __init__(self):
+    def __init__(self, *scripts):
         self.profile = tempfile.mkdtemp(prefix="bumpwave-chromium-")
         self.process = subprocess.Popen(
             ["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile, "about:blank"],
@@ -59,19 +60,28 @@ class Browser:
         self.socket = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=60,
                                                   suppress_origin=True)
         self.next_id = 0
+        self.workers = []  # the sessions of the page's workers, once Target.setAutoAttach asks for them
+        for script in scripts:
+            self.call("Page.enable")
+            self.call("Page.addScriptToEvaluateOnNewDocument", source=script)
 
-    def call(self, method, **params):
+    def call(self, method, session=None, **params):
+        """`method` of the page, or of the worker whose session is `session`."""
         self.next_id += 1
-        self.socket.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        self.socket.send(json.dumps({"id": self.next_id, "method": method, "params": params,
+                                     **({"sessionId": session} if session else {})}))
         while True:
             message = json.loads(self.socket.recv())
+            if message.get("method") == "Target.attachedToTarget" and \
+                    message["params"]["targetInfo"]["type"] == "worker":
+                self.workers.append(message["params"]["sessionId"])
             if message.get("id") == self.next_id:
                 if "error" in message:
                     raise RuntimeError("%s: %s" % (method, message["error"]))
                 return message["result"]
 
-    def evaluate(self, expression):
-        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True,
+    def evaluate(self, expression, session=None):
+        result = self.call("Runtime.evaluate", session, expression=expression, returnByValue=True,
                            awaitPromise=True)
         if "exceptionDetails" in result:
             raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))

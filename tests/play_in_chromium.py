@@ -1,9 +1,7 @@
 #!/usr/bin/python3
-# Plays a video to its end in headless Chromium and prints what its <video>
-# element saw: "WIDTHxHEIGHT SECONDS with sound|silent".
-#   play_in_chromium.py FOLDER NAME
-# The folder is served on 127.0.0.1. Exits 1 with the reason when the video
-# does not play.
+# play_in_chromium.py FOLDER NAME: plays the video FOLDER/NAME, served on 127.0.0.1, to its end
+# in headless Chromium and prints "WIDTHxHEIGHT SECONDS with sound|silent"; exits 1 with the
+# reason when it does not play.
 import sys
 
 from browser import Browser, Server

@@ -1,25 +1,21 @@
-// The page's music and the user's files, on a Web Worker, so that the page's
-// own thread never decodes: the demo's own reader and pump, into the page's
-// AudioWorklet (music_worklet.js). music_worker.js calls:
-//
-//   PlayMusicFrom  opens testing.ogg in the current folder for a show whose
-//                  worklet plays `rate` stereo frames a second, skipping the
-//                  first `seconds` of it
-//   PumpAhead      pumps while the worklet has less than a second to play;
-//                  0 once all the music has gone to it
-//   MusicPlayed    the worklet has played that many more frames
-//   CheckFile      the demo's own loader over a file the user chose
-//
-// What the reader says is said in the order it reads, between the blocks.
+// The page's music and the checks of the user's files, on a Web Worker, so
+// that the page's own thread never decodes: the demo's own reader and pump,
+// through SDL's converter into the page's AudioWorklet (music_worklet.js).
+// music_worker.js calls these; what the reader says is said in the order it
+// reads, between the blocks.
 #include "assets/music.h"
 #include "assets/picture.h"
+#include "platform/files.h"
 
 #include <SDL.h>
 #include <emscripten.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
 #include <unistd.h>
 
 // Samples to the worklet: `frames` stereo float frames at its rate, and with
@@ -31,18 +27,26 @@ EM_JS(void, PostSamples,
       });
 // Whether enough of the file has come for the reader to read on.
 EM_JS(int, MusicArrived, (), { return musicArrived(); });
+// A check's answer to the page.
+EM_JS(void, AnswerCheck, (int usable, const char* said),
+      { postMessage({usable : !!usable, said : UTF8ToString(said)}); });
 
 static constexpr int OutFrames = 4096;
+// Slower sound has each frame repeated up to this rate before SDL converts it,
+// as on the desktop's card: SDL's resampler holds back 512 frames, which at
+// 1 Hz would be minutes of sound converted at once.
+static constexpr long MinConvertedRate = 8000;
 
 static struct {
     SDL_AudioStream* converter; // from the music's format to the worklet's
     long rate, outRate;
     int channels;
-    long taken;   // bytes of the block being put that the converter has
+    long hold;    // times each frame is repeated
     double ahead; // frames posted and not yet played
     bool keep;
     float out[2 * OutFrames];
     int16_t kept[4096];
+    char held[8192];
 } W;
 
 // What the converter has ready, to the worklet; `kept` goes with the first post.
@@ -67,33 +71,39 @@ static void EndConverter() {
     W.converter = nullptr;
 }
 
-// The pump's sink: the block goes through the converter in pieces of about a
-// tenth of a second, whatever its rate, until the worklet has a second ahead;
-// the rest of it is taken when the pump offers it again.
+// The pump's sink, which gives a twentieth of a second at most: taken while
+// the worklet has less than a second ahead and the file has come this far.
 static bool PutInWorklet(const void* data, long bytes, long rate, int channels, bool) {
+    if (W.ahead >= W.outRate || !MusicArrived()) return false;
     if (!W.converter || rate != W.rate || channels != W.channels) {
         EndConverter();
-        W.converter =
-            SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
-                               AUDIO_F32SYS, 2, static_cast<int>(W.outRate));
+        W.hold = rate < MinConvertedRate ? (MinConvertedRate + rate - 1) / rate : 1;
+        W.converter = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
+                                         static_cast<int>(rate * W.hold), AUDIO_F32SYS, 2,
+                                         static_cast<int>(W.outRate));
         if (!W.converter) return true; // SDL said why; this stream is dropped
         W.rate = rate;
         W.channels = channels;
     }
-    const long piece = std::max(1L, rate / 10) * 2 * channels;
-    for (const char* music = static_cast<const char*>(data); W.taken < bytes;) {
-        if (W.ahead >= W.outRate || !MusicArrived()) return false;
-        const long count = std::min(piece, bytes - W.taken);
-        SDL_AudioStreamPut(W.converter, music + W.taken, static_cast<int>(count));
-        PostConverted(music + W.taken, count);
-        W.taken += count;
-    }
-    W.taken = 0;
+    const int frameBytes = 2 * channels;
+    int filled = 0;
+    for (long at = 0; at + frameBytes <= bytes; at += frameBytes)
+        for (long i = 0; i < W.hold; ++i, filled += frameBytes) {
+            if (filled + frameBytes > static_cast<int>(sizeof W.held)) {
+                SDL_AudioStreamPut(W.converter, W.held, filled);
+                filled = 0;
+            }
+            std::memcpy(W.held + filled, static_cast<const char*>(data) + at, frameBytes);
+        }
+    SDL_AudioStreamPut(W.converter, W.held, filled);
+    PostConverted(static_cast<const char*>(data), bytes);
     return true;
 }
 
 extern "C" {
 
+// Opens testing.ogg in the current folder for a worklet that plays `rate`
+// stereo frames a second, from `seconds` into it.
 EMSCRIPTEN_KEEPALIVE int PlayMusicFrom(double rate, int keep, double seconds) {
     EndConverter();
     W = {};
@@ -104,6 +114,8 @@ EMSCRIPTEN_KEEPALIVE int PlayMusicFrom(double rate, int keep, double seconds) {
     return open;
 }
 
+// Pumps while the worklet has less than a second to play; 0 once all the
+// music has gone to it.
 EMSCRIPTEN_KEEPALIVE int PumpAhead() {
     const bool more = PumpMusicFile(PutInWorklet);
     if (!more) EndConverter();
@@ -111,23 +123,31 @@ EMSCRIPTEN_KEEPALIVE int PumpAhead() {
     return more;
 }
 
+// The worklet has played that many more frames.
 EMSCRIPTEN_KEEPALIVE void MusicPlayed(double frames) {
     W.ahead -= frames;
 }
 
-// Runs the demo's own loader over the user's file of `kind` (0 the bump
-// picture, 1 the logo, 2 the music) that music_worker.js put at /check/file,
-// under the name a show reads: 1 when a show can use it, else 0, with the
-// loader's messages said as a show would say them.
-EMSCRIPTEN_KEEPALIVE int CheckFile(int kind) {
-    const char* name = kind == 0 ? BumpPictureName : kind == 1 ? LogoPictureName : "testing.ogg";
-    int usable = chdir("/check") == 0 && std::rename("file", name) == 0;
-    if (usable && kind == 2) {
+// The demo's own loader over /check/file as the show's file of `kind` (bump,
+// logo or music): whether a show can use it, with the loader's reasons
+// ("PROGRAM: NAME: why"), else all it said. A usable music is kept.
+EMSCRIPTEN_KEEPALIVE void CheckFile(const char* kind) {
+    const std::string_view music = "testing.ogg";
+    const char* name = kind == std::string_view("bump")   ? BumpPictureName
+                       : kind == std::string_view("logo") ? LogoPictureName
+                                                          : music.data();
+    const int out = dup(1), err = dup(2),
+              said = open("/check/said", O_RDWR | O_CREAT | O_TRUNC, 0600);
+    dup2(said, 1);
+    dup2(said, 2);
+    bool usable = chdir("/check") == 0 && std::rename("file", name) == 0;
+    if (usable && name == music) {
         char block[8192];
         long rate;
         int channels;
         usable = OpenMusicFile() && ReadMusic(block, sizeof block, &rate, &channels) > 0;
         CloseMusicFile();
+        usable = usable && std::rename(name, "/user/testing.ogg") == 0;
     } else if (usable) {
         uint32_t* picture = nullptr;
         usable = LoadPicture(name, &picture);
@@ -135,7 +155,24 @@ EMSCRIPTEN_KEEPALIVE int CheckFile(int kind) {
     }
     unlink(name);
     std::fflush(stdout);
-    return usable;
+    dup2(out, 1);
+    dup2(err, 2);
+    close(out);
+    close(err);
+    FILE* lines = fdopen(said, "r");
+    std::rewind(lines);
+    std::string reasons, all;
+    const std::string program = std::string(ProgramName) + ": ";
+    for (char read[512]; std::fgets(read, sizeof read, lines);) {
+        const std::string_view line(read, std::strcspn(read, "\n"));
+        const size_t why = line.starts_with(program) ? line.find(": ", program.size()) : line.npos;
+        std::string& to = why == line.npos ? all : reasons;
+        if (!line.empty())
+            to +=
+                (to.empty() ? "" : "; ") + std::string(line.substr(why == line.npos ? 0 : why + 2));
+    }
+    std::fclose(lines);
+    AnswerCheck(usable, (reasons.empty() ? all : reasons).c_str());
 }
 
 } // extern "C"

@@ -1,15 +1,14 @@
 // The worker's half of music_worker.cpp; runs before its runtime (Emscripten's
 // --pre-js). From the page: {play: {port, rate, keep, seconds, own}} plays the
 // demo's own music or the user's from `seconds` into a worklet's port, {stop}
-// ends it, {music: bytes} is the user's music, and {check, kind, bytes} checks
-// a file of the user's. To the page: {line} for each line the reader says,
-// {ready} once the demo's own music can play, {checked, usable, lines}, and
-// {broken} when the program cannot run. The demo's own music is fetched once,
-// and read as it comes.
+// ends it, and {check: kind, bytes} checks a file of the user's. To the page:
+// {line} for each line the program says, {ready} once the demo's own music can
+// play, {usable, said} for a check, and {broken} when the program cannot run.
+// The demo's own music is fetched once, and read as it comes.
 "use strict";
 
 const music = { size: 0, complete: false, early: [] };
-Module.print = Module.printErr = (line) => (music.heard ? music.heard.push(line) : postMessage({ line }));
+Module.print = Module.printErr = (line) => postMessage({ line });
 Module.onAbort = (what) => postMessage({ broken: `${what}` });
 
 function postSamples(samples, kept, rate, channels) {
@@ -44,7 +43,7 @@ async function fetchOwnMusic() {
     const reader = (await fetch("testing.ogg")).body.getReader();
     for (let part; !(part = await reader.read()).done; pump()) music.size += FS.write(file, part.value, 0, part.value.length);
   } catch (error) {
-    postMessage({ line: `bumpwave: testing.ogg: ${error}` });
+    postMessage({ line: `No music: testing.ogg did not come (${error})` });
   }
   FS.close(file);
   music.complete = true;
@@ -62,13 +61,9 @@ function take(data) {
   } else if (data.stop) {
     music.reading = false;
     music.play = null;
-  } else if (data.music) {
-    FS.writeFile("/user/testing.ogg", new Uint8Array(data.music));
   } else {
-    FS.writeFile("/check/file", new Uint8Array(data.bytes));
-    music.heard = [];
-    postMessage({ checked: data.check, usable: _CheckFile(data.kind) !== 0, lines: music.heard });
-    music.heard = null;
+    FS.writeFile("/check/file", data.bytes);
+    ccall("CheckFile", null, ["string"], [data.check]);
   }
 }
 

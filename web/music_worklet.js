@@ -1,8 +1,7 @@
-// The music's last step to the speakers, on the audio thread: the stereo frames
-// the music worker sends over the port it is given, played in turn. The page
-// hears how much has played, {out} once all has (or faded out after "fade"),
-// and with ?keep-sound each block's own samples as it finishes, and the length
-// of any gap. It starts once a tenth of a second has come, as the desktop's card.
+// The music's last step to the speakers, on the audio thread: the worker's
+// stereo frames, played in turn from a tenth of a second on, as the desktop's
+// card. The page hears how much has played, {out} once all has (or faded out
+// after "fade"), and with ?keep-sound each block's own samples and any gap.
 class Music extends AudioWorkletProcessor {
   constructor() {
     super();

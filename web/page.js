@@ -1,16 +1,5 @@
-// The page around the demo (page.cpp): the start screen, the show driven once
-// per display frame, its place on any screen, pause (Space, a tap, a hidden
-// page), touch controls, the user's files, full screen, the music, and
-// window.bumpwave for anyone checking the page. Runs before the demo's runtime
-// (Emscripten's --pre-js). The music and the checks of the user's files run on
-// a worker (music_worker.js), the sound on an AudioWorklet (music_worklet.js).
-//
-// URL switches: ?seed=N fixes the seed; ?autostart starts after the warning
-// (?autostart=0 does not); ?seed=S&times=SPEC&save=LIST draws what
-// `bumpwave-frames --seed S --times SPEC --save LIST` draws, one frame per
-// display frame, keeping each saved frame as a PNG data URL; ?keep-sound keeps
-// the music's own samples the worklet played, with silence for any gap; ?t=S
-// starts the show S seconds in.
+// The page around the demo (page.cpp), before its runtime (--pre-js); the music and the
+// checks of the user's files run on a worker, the sound on a worklet. Switches: the README's.
 "use strict";
 
 const bumpwave = (window.bumpwave = { state: "start", frames: 0, fps: null, captures: [], seed: null });
@@ -18,24 +7,13 @@ const params = new URLSearchParams(location.search);
 const element = (id) => document.getElementById(id);
 const [canvas, messages, startButton, touchBar, calmBox, seekBar, seekInput] =
   ["canvas", "messages", "start", "touch-bar", "calm", "seek-bar", "seek"].map(element);
-// The kinds as music_worker.cpp's CheckFile numbers them, and as the page names them.
-const FileKinds = ["bump", "logo", "music"];
-const KindNames = { bump: "the bump picture", logo: "the logo", music: "the music" };
-// The show's phases as StepShow returns them (ShowPhase), as window.bumpwave.state.
-const States = ["start", "running", "music", "music", "ended"];
 calmBox.checked = matchMedia("(prefers-reduced-motion: reduce)").matches;
 
-// Everything of the page that changes.
 const page = {
-  userFiles: {}, // by kind: the file the user chose and its bytes, instead of the demo's own
-  nextDroppedPicture: "bump",
-  refusedPictures: [], // picture kinds whose last file was refused, the first first
+  userFiles: {}, // by kind: the file the user chose, instead of the demo's own
+  refused: new Set(), // picture kinds whose last file was refused, the first first
   filesPending: 0, // files chosen, not yet read and checked
-  checks: [], // the worker's answers awaited, by check
   musicOut: true, // the show's music has played out
-  bar: "bottom", // where the touch controls go: "bottom", "side", or "over" the frame
-  barUntil: 0,
-  lastTap: 0,
   stepTimes: [], // [end, duration] of each step in the last second
 };
 page.fileWork = new Promise((resolve) => (page.runtimeReady = resolve)); // the files, one after another
@@ -45,7 +23,7 @@ function refuse(text) {
   messages.textContent = text;
   startButton.disabled = true;
   startButton.textContent = "Cannot start";
-  throw new Error("bumpwave: " + text);
+  throw new Error(text);
 }
 if (location.protocol === "file:")
   refuse("Browsers load this page's program only from a server, not from a file. Serve this folder " +
@@ -56,7 +34,7 @@ if (typeof WebAssembly !== "object")
     "or open the page in a current Firefox, Chrome, Edge or Safari.");
 
 function say(text) {
-  if (page.heard) return page.heard.push(text);
+  if (page.heard) return;
   if (text === "" && !messages.textContent) return; // the frame-rate line's leading newline
   if (text !== "") console.log(text);
   messages.append(text + "\n");
@@ -67,18 +45,19 @@ Module.print = Module.printErr = say;
 Module.onRuntimeInitialized = () => {
   page.runtime = true;
   FS.mkdir("/user");
-  // The scenes as the seek bar's chapters, from the demo's own table.
   for (const [name, first] of ccall("SceneList", "string").split(",").map((scene) => scene.split(" ")))
     element("chapters").append(Object.assign(document.createElement("span"), { textContent: name, style: `left: ${first / 410}%` }));
   startButton.textContent = "Start";
   layout();
-  if (Number.isNaN(givenSeed())) return refuseSeed();
+  if (!ccall("ReadAddress", "number", ["string", "string"], [params.get("seed"), params.get("t")])) {
+    params.delete("seed");
+    return messages.append("Play the same show again with its own seed, or ", link("?" + params, "a show of a new seed"), ".\n");
+  }
   startButton.disabled = false;
-  // The rest once the button shows: a click before the next show is loaded loads it.
   setTimeout(() => {
     startWorker();
     page.runtimeReady();
-    if (page.loadedSeed === undefined) loadAhead();
+    if (page.loaded === undefined) loadAhead(); // not started by a click already
     if (params.has("times")) start();
     else if (params.has("autostart") && !/^(0|false|no|off)$/i.test(params.get("autostart"))) warnThenStart();
     // What installs the page, once the show can start: its own files come first.
@@ -86,33 +65,15 @@ Module.onRuntimeInitialized = () => {
     if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
   });
 };
-// How far the page's files have come, on the button until they are all here.
 Module.setStatus = (text) => {
   const part = /\((\d+)\/(\d+)\)/.exec(text);
   if (part && startButton.disabled) startButton.textContent = `Loading… ${Math.floor((100 * part[1]) / part[2])} %`;
 };
 Module.onAbort = (what) => refuse(`The page's program could not start (${what}). Serve the whole folder web.sh built.`);
 
-// ?seed as the demo takes it, 0 .. 2^32 − 1; null without one, NaN for one it does not take.
-function givenSeed() {
-  const text = params.get("seed");
-  if (text === null) return null;
-  return /^\d{1,10}$/.test(text) && Number(text) <= 0xffffffff ? Number(text) : NaN;
-}
-
-// The given seed, else the clock's seconds, as on the desktop.
-const seed = () => givenSeed() ?? Math.floor(Date.now() / 1000) >>> 0;
 const link = (href, text) => Object.assign(document.createElement("a"), { href: href, textContent: text });
 
-function refuseSeed() {
-  const fresh = new URLSearchParams(params);
-  fresh.delete("seed");
-  messages.append(`?seed=${params.get("seed")} is not a seed: a seed is a whole number from 0 to ` +
-    "4294967295. Play the same show again with its own seed, or ", link("?" + fresh, "a show of a new seed"), ".\n");
-}
-
-// ?autostart: the warning and the Calm box first, for five seconds or until a
-// key; at once, and calm, where the system asks for reduced motion.
+// ?autostart: after five seconds of the warning, or a key; at once where the system asks for calm.
 function warnThenStart() {
   if (calmBox.checked) return start();
   page.countdown = 6;
@@ -125,30 +86,25 @@ function warnThenStart() {
   tick();
 }
 
-// The next show's pictures and tables, loaded before its click so that the
-// click only starts the sound and the clock. What the loaders say was said
-// when the files were chosen.
+// The next show, loaded before its click; its loaders spoke when the files were chosen.
 function loadAhead() {
   prepareSound();
-  _PlacePictures();
-  const next = seed();
-  page.heard = [];
-  page.loadedSeed = _LoadShowAhead(next) ? next : null;
-  page.heard = null;
+  page.heard = true;
+  _LoadShowAhead();
+  page.heard = false;
+  page.loaded = true;
 }
 
-// The sound's context and its worklet, made ahead: the first context a browser
-// makes can take half a second. The click only resumes it.
+// The sound's context and worklet, made ahead: a browser's first context can take half a second.
 function prepareSound() {
   if (!window.isSecureContext && !page.sound)
     say("No sound: browsers give sound worklets only to pages over https or from 127.0.0.1");
   if (page.sound || !window.isSecureContext) return;
   const sound = (page.sound = { context: new AudioContext(), ready: false });
-  const loaded = sound.context.audioWorklet.addModule("music_worklet.js");
-  sound.loaded = loaded.then(() => (sound.ready = true), () => (page.sound = null));
+  sound.loaded = sound.context.audioWorklet.addModule("music_worklet.js").then(() => (sound.ready = true), () => (page.sound = null));
 }
 
-// Whether the sound may play; where the browser holds it, the next click or key starts.
+// Whether the sound may play; where the browser holds it, the next click or key starts the show.
 function soundAllowed() {
   const sound = page.sound;
   if (!sound || (sound.context.state === "running" && sound.ready)) return true;
@@ -156,8 +112,6 @@ function soundAllowed() {
   return false;
 }
 
-// The show's music on a worklet of its own, fed by the worker through a
-// channel, from `seconds` into it.
 function startMusic(seconds) {
   const sound = page.sound;
   if (page.node) page.node.disconnect();
@@ -210,10 +164,13 @@ function keepSound(samples, rate, channels) {
   bumpwave.sound = page.keptAll.subarray(0, kept + samples.length);
 }
 
+// The start or end screen, its button saying `label`; without one, the running show.
 function showPanel(label) {
-  startButton.textContent = label;
-  element("panel").hidden = false;
-  startButton.focus();
+  element("panel").hidden = !label;
+  startButton.textContent = label || startButton.textContent;
+  layout();
+  (label ? startButton : canvas).focus();
+  if (!label) bumpwave.state = "running";
 }
 
 function start() {
@@ -237,48 +194,32 @@ function start() {
   }
   page.waitingForSound = false;
   messages.textContent = "";
-  Object.assign(bumpwave, { frames: 0, fps: null, captures: [], showTime: 0, musicTime: 0, paused: false });
-  Object.assign(bumpwave, { sound: null, soundRate: 0, soundChannels: 0 });
+  Object.assign(bumpwave, { frames: 0, fps: null, captures: [], showTime: 0, musicTime: 0, paused: false, sound: null, soundRate: 0, soundChannels: 0 });
   page.keptAll = null;
-  page.userPaused = false;
+  page.userPaused = page.loaded = false;
   if (params.has("times")) return startFrames();
-  if (page.loadedSeed == null) _PlacePictures(); // not loaded ahead, or not yet
-  page.shownSeed = bumpwave.seed = page.loadedSeed ?? seed();
-  page.loadedSeed = null;
-  _SetCalm(calmBox.checked ? 1 : 0);
-  if (!_StartShow(page.shownSeed, performance.now())) return showPanel("Start");
-  // ?t for the first show only: "Play again" plays from the start.
-  const from = Number(params.get("t") || 0);
-  if (!(from >= 0 && from <= 41)) say(`?t=${params.get("t")} is no moment of the show: 0 to 41 seconds`);
-  params.delete("t");
-  startMusic(from > 0 && from <= 41 ? _SeekShowTo(1000 * from, performance.now()) / 1000 : 0);
+  if ((bumpwave.seed = _StartShow(calmBox.checked, performance.now())) < 0) return showPanel("Start");
+  startMusic(_ShowSeconds());
   page.ended = false;
-  // The show's clock waits for the music's first sound, which takes a moment to
-  // come from the worker (or never comes: then it goes on alone).
+  // The clock waits for the music's first sound, or two seconds without it.
   if (!page.musicOut) _PauseShowAt(1, performance.now());
   page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000);
-  element("panel").hidden = true;
-  layout();
-  canvas.focus();
-  bumpwave.state = "running";
+  showPanel();
   if (document.hidden) setPaused();
   requestAnimationFrame(step);
 }
 
-// The show takes its turn once per display frame; the demo decides the rest.
-// The page's own work per step over the last second is bumpwave.stepMs.
+// The show's turn once per display frame, timed over the last second as bumpwave.stepMs.
 function step(now) {
   const began = performance.now();
   const music = page.node && !bumpwave.paused && bumpwave.musicTime > 0 ? page.musicFrom + bumpwave.musicTime : -1;
-  bumpwave.state = States[_StepShow(now, page.musicOut ? 1 : 0, music)];
+  bumpwave.state = UTF8ToString(_StepShow(now, page.musicOut, music));
   const ended = performance.now();
-  page.stepTimes.push([ended, ended - began]);
-  while (page.stepTimes[0][0] < ended - 1000) page.stepTimes.shift();
+  page.stepTimes = page.stepTimes.filter((time) => time[0] >= ended - 1000).concat([[ended, ended - began]]);
   const durations = page.stepTimes.map((time) => time[1]);
   bumpwave.stepMs = { mean: durations.reduce((a, b) => a + b) / durations.length, worst: Math.max(...durations) };
-  Object.assign(bumpwave, { frames: _FramesShown(), showTime: _ShowSeconds() });
+  bumpwave.frames = _FramesShown();
   showTime();
-  // The end screen comes with the visuals' end, the music playing out beside it.
   if (bumpwave.state !== "running" && !page.ended) endScreen();
   if (bumpwave.state !== "ended") return requestAnimationFrame(step);
   if (page.node) page.node.disconnect();
@@ -290,39 +231,41 @@ function endScreen() {
   page.ended = true;
   bumpwave.fps = _FrameRate();
   bumpwave.paused = false;
-  showTouchBar();
-  seekBar.hidden = true;
+  showControls();
   if (document.fullscreenElement) document.exitFullscreen();
-  const again = "?seed=" + page.shownSeed;
-  messages.append(`Seed ${page.shownSeed}: this show again at `, link(again, again), "\n");
+  const again = "?seed=" + bumpwave.seed;
+  messages.append(`Seed ${bumpwave.seed}: this show again at `, link(again, again), "\n");
   loadAhead();
   showPanel("Play again");
 }
 
-// The seek bar: the show's time among its scenes, shown while paused and for
-// two seconds after the pointer moves or a tap; never over the frame for long.
-function showBar() {
-  clearTimeout(page.barTimer);
-  seekBar.hidden = bumpwave.state !== "running";
-  if (!bumpwave.paused) page.barTimer = setTimeout(() => (seekBar.hidden = !bumpwave.paused), 2000);
+// While a show runs, the seek bar while paused and for two seconds after a move; on a touch
+// screen the touch controls, over the frame only for those two seconds.
+function showControls(moved) {
+  if (moved) {
+    page.movedUntil = performance.now() + 2000;
+    setTimeout(showControls, 2001);
+  }
+  const recent = performance.now() < page.movedUntil, touch = page.touchSeen || matchMedia("(pointer: coarse)").matches;
+  seekBar.hidden = !showActive() || !(bumpwave.paused || recent);
+  touchBar.hidden = !(touch && showActive() && (page.bar !== "over" || recent));
 }
 
 function showTime() {
+  bumpwave.showTime = _ShowSeconds();
   const at = Math.round(1000 * bumpwave.showTime), second = Math.floor(at / 1000);
   if (document.activeElement !== seekInput) seekInput.value = at;
   element("time").textContent = `${Math.floor(second / 60)}:${String(second % 60).padStart(2, "0")} / 0:41`;
-  element("moment").href = `?seed=${page.shownSeed}&t=${(at / 1000).toFixed(2)}`;
+  element("moment").href = `?seed=${bumpwave.seed}&t=${(at / 1000).toFixed(2)}`;
   element("moment").hidden = !bumpwave.paused;
 }
 
-// Picture and music together to show time `ms`.
 function seek(ms) {
   if (bumpwave.state !== "running") return;
   const at = _SeekShowTo(ms, performance.now());
   if (page.node) startMusic(at / 1000);
-  bumpwave.showTime = _ShowSeconds();
   showTime();
-  showBar();
+  showControls(true);
 }
 
 // A key that moves in the show, as the demo's own rule places it.
@@ -333,35 +276,20 @@ function seekKey(key) {
   return to >= 0;
 }
 
-// What bumpwave-frames draws, read by its own readers.
+// What bumpwave-frames draws; the canvas holds the frame's own 640 × 480 pixels.
 function startFrames() {
-  bumpwave.seed = seed();
-  _PlacePictures();
-  const count = ccall("ReadFrameList", "number", ["string", "string"], [params.get("times"), params.get("save")]);
-  if (!count || !_StartFrames(bumpwave.seed)) return showPanel("Start");
-  element("panel").hidden = true;
-  layout();
-  bumpwave.state = "running";
+  const count = ccall("StartFrames", "number", ["string", "string"], [params.get("times"), params.get("save")]);
+  if (!count) return showPanel("Start");
+  showPanel();
   const draw = () => {
-    if (_DrawListedFrame(bumpwave.frames)) bumpwave.captures.push(capture());
+    if (_DrawListedFrame(bumpwave.frames)) bumpwave.captures.push(canvas.toDataURL("image/png"));
     if (++bumpwave.frames < count) requestAnimationFrame(draw);
     else bumpwave.state = "ended";
   };
   requestAnimationFrame(draw);
 }
 
-// The frame as drawn, 640 × 480 whatever the canvas shows, as a PNG data URL.
-function capture() {
-  const made = Object.assign(document.createElement("canvas"), { width: 640, height: 480 });
-  const pixels = new Uint8ClampedArray(HEAPU8.buffer, _CapturedFrame(), 640 * 480 * 4);
-  made.getContext("2d").putImageData(new ImageData(pixels, 640, 480), 0, 0);
-  return made.toDataURL("image/png");
-}
-
-// The canvas holds the frame's own 640 × 480 pixels; the browser scales them
-// onto the device-pixel box the desktop's rule gives (PlaceFrame): equal
-// blocks at a whole scale, smoothed at any other. Centred on black, with the
-// touch controls in a black band where one has room for them.
+// The canvas on the device pixels the desktop's rule gives, the touch controls in a band with room.
 function layout() {
   if (!page.runtime) return;
   const ratio = window.devicePixelRatio || 1;
@@ -371,34 +299,27 @@ function layout() {
   canvas.style.setProperty("image-rendering", HEAP32[at + 4] ? "pixelated" : "auto");
   page.bar = innerHeight - area[1] - area[3] >= 56 ? "bottom" : area[0] >= 130 ? "side" : "over";
   touchBar.className = page.bar;
-  showTouchBar();
+  showControls();
   // A window moved to another screen, or zoomed, changes the pixel ratio alone.
-  const query = `(resolution: ${ratio}dppx)`;
-  if (page.ratioQuery && page.ratioQuery.media === query) return;
-  if (page.ratioQuery) page.ratioQuery.removeEventListener("change", layout);
-  page.ratioQuery = matchMedia(query);
-  page.ratioQuery.addEventListener("change", layout);
+  if (page.ratio !== ratio) matchMedia(`(resolution: ${ratio}dppx)`).addEventListener("change", layout, { once: true });
+  page.ratio = ratio;
 }
 
-// The show's clock and music stop while the page is hidden or the user pauses.
 function setPaused() {
   const paused = page.userPaused || document.hidden;
   if (paused === bumpwave.paused || !showActive()) return;
   bumpwave.paused = paused;
-  _PauseShowAt(paused ? 1 : 0, performance.now());
+  _PauseShowAt(paused, performance.now());
   if (page.sound) page.sound.context[paused ? "suspend" : "resume"]();
-  bumpwave.showTime = _ShowSeconds(); // what stands still from now on
   element("pause").textContent = paused ? "Go on" : "Pause";
   showTime();
-  showBar();
+  showControls(true);
 }
 
 const togglePause = () => setPaused((page.userPaused = !page.userPaused));
-
 const showActive = () => bumpwave.state === "running";
 
-// Ends the show as the desktop's stop keys do, or the music playing out beside
-// the end screen; a paused show goes on, to fade out.
+// Ends the show, or the music playing out beside the end screen; a paused show goes on, to fade out.
 function stopShow() {
   if (!showActive() && bumpwave.state !== "music") return;
   page.userPaused = false;
@@ -406,22 +327,12 @@ function stopShow() {
   _StopShow();
 }
 
-// Touch screens get buttons for what keys do elsewhere, while a show runs; over
-// the frame only for two seconds after a tap.
-function showTouchBar() {
-  const seen = page.touchSeen || matchMedia("(pointer: coarse)").matches;
-  touchBar.hidden = !(seen && showActive() && (page.bar !== "over" || performance.now() < page.barUntil));
-}
-
-// On a touch screen one tap pauses or goes on, a second tap soon after
-// toggles full screen instead; where the controls are away, a tap brings them.
+// A tap pauses or goes on, a double tap toggles full screen; where the controls are away, a tap brings them.
 function tap(event) {
   event.preventDefault(); // no mouse events made up after it, nor zoom
   const revealing = page.bar === "over" && touchBar.hidden;
   page.touchSeen = true;
-  page.barUntil = performance.now() + 2000;
-  setTimeout(showTouchBar, 2001);
-  showTouchBar();
+  showControls(true);
   if (!showActive() || revealing) return;
   if (event.timeStamp - page.lastTap < 350) {
     clearTimeout(page.tapTimer);
@@ -429,21 +340,18 @@ function tap(event) {
     return toggleFullScreen();
   }
   page.lastTap = event.timeStamp;
-  showBar();
   page.tapTimer = setTimeout(togglePause, 350);
 }
 
 const toggleFullScreen = () =>
   document.fullscreenElement ? document.exitFullscreen() : document.documentElement.requestFullscreen().catch(() => {});
 
-// ---- The worker: the music, and the checks of the user's files.
 function startWorker() {
   page.worker = new Worker("music_worker.js");
-  page.worker.onmessage = (message) => {
-    const data = message.data;
+  page.worker.onmessage = ({ data }) => {
     if ("broken" in data) workerFailed();
     else if ("line" in data) say(data.line);
-    else if (!data.ready) page.checks[data.checked](data);
+    else if ("usable" in data) page.checked(data);
     else {
       page.musicReady = true;
       if (page.waitingForMusic) start();
@@ -452,12 +360,11 @@ function startWorker() {
   page.worker.onerror = (error) => workerFailed(error.preventDefault());
 }
 
-// Without its worker the page has no music and checks no file.
 function workerFailed() {
-  if (!page.workerBroken) say("bumpwave: no music: the page's worker failed");
+  if (!page.workerBroken) say("No music: the page's worker failed");
   page.workerBroken = page.musicOut = true;
   if (page.waitingForMusic) start();
-  page.checks.forEach((answer) => answer && answer({ usable: false, lines: ["the page's worker failed"] }));
+  if (page.checked) page.checked({ usable: false, said: "the page's worker failed" });
 }
 
 // Work on the user's files, one after another and after the runtime is ready.
@@ -466,43 +373,32 @@ function queueFileWork(work) {
   page.fileWork = page.fileWork.then(work).catch((error) => say(`${error}`)).then(() => --page.filesPending);
 }
 
-// A file the user chose or dropped; `kind` is bump, logo or music, or a
-// function that decides it once the files before it are checked.
+// `kind` is bump, logo or music, or a function that decides it once the files before are checked.
 const useFile = (kind, file) => file && queueFileWork(() => checkFile(typeof kind === "function" ? kind() : kind, file));
 
-// The demo's own loader over the file, on the worker, as soon as it is chosen;
-// the page says by the file's own name whether the next shows will use it, and
-// if not why: the loader's reasons ("bumpwave: NAME: why"), else all it said.
+// The demo's own loader over the file, on the worker (which keeps a usable music).
 async function checkFile(kind, file) {
   const bytes = new Uint8Array(await file.arrayBuffer());
-  const id = page.checks.length;
-  const answer = new Promise((resolve) => (page.checks[id] = resolve));
-  if (page.workerBroken) workerFailed();
-  page.worker.postMessage({ check: id, kind: FileKinds.indexOf(kind), bytes: bytes.slice().buffer });
-  const checked = await answer;
-  page.checks[id] = null;
-  const reasons = checked.lines.map((line) => /^bumpwave: [^:]+: (.*)/.exec(line)).filter((found) => found);
-  const said = (reasons.length ? reasons.map((found) => found[1]) : checked.lines.filter((line) => line.trim())).join("; ");
-  const refused = page.refusedPictures.indexOf(kind);
+  const checked = await new Promise((resolve) => {
+    page.checked = resolve;
+    if (page.workerBroken) workerFailed();
+    else page.worker.postMessage({ check: kind, bytes: bytes });
+  });
+  page.checked = null;
   if (checked.usable) {
-    if (refused >= 0) page.refusedPictures.splice(refused, 1);
+    page.refused.delete(kind);
     page.userFiles[kind] = file;
-    if (kind === "music") page.worker.postMessage({ music: bytes.buffer }, [bytes.buffer]);
-    else FS.writeFile("/user/" + FileKinds.indexOf(kind), bytes);
-    showChoice(kind, `${file.name} will be ${KindNames[kind]}` + (said ? `; ${said}` : ""), false);
+    if (kind !== "music") FS.writeFile("/user/" + kind, bytes);
+    showChoice(kind, `${file.name} will be the ${kindName(kind).toLowerCase()}` + (checked.said ? `; ${checked.said}` : ""), false);
     return loadAhead();
   }
-  if (kind !== "music" && refused < 0) page.refusedPictures.push(kind);
-  showChoice(kind, `${file.name} will not be used: ${said || "the demo cannot read it"}. ${ownChoice(kind)}`, true);
+  if (kind !== "music") page.refused.add(kind);
+  showChoice(kind, `${file.name} will not be used: ${checked.said || "the demo cannot read it"}. ${ownChoice(kind)}`, true);
 }
 
-// What the next show takes for `kind`, in words.
-function ownChoice(kind) {
-  const chosen = page.userFiles[kind] ? page.userFiles[kind].name : "the demo's own";
-  return `${KindNames[kind][4].toUpperCase()}${KindNames[kind].slice(5)}: ${chosen}.`;
-}
+const kindName = (kind) => document.querySelector(`label[for=${kind}-file]`).textContent;
+const ownChoice = (kind) => `${kindName(kind)}: ${page.userFiles[kind] ? page.userFiles[kind].name : "the demo's own"}.`;
 
-// The picker and the line below it show what the next show takes.
 function showChoice(kind, text, refused) {
   element(kind + "-status").textContent = text;
   element(kind + "-status").classList.toggle("refused", refused);
@@ -512,28 +408,19 @@ function showChoice(kind, text, refused) {
   element(kind + "-own").hidden = !page.userFiles[kind];
 }
 
-// The demo's own file for `kind` again.
-function useOwnFile(kind) {
-  queueFileWork(() => {
+// A dropped picture replaces the one refused first, else the bump picture, then the logo, in turn.
+const droppedPictureKind = () =>
+  [...page.refused][0] || (page.lastDroppedPicture = page.lastDroppedPicture === "bump" ? "logo" : "bump");
+
+for (const picker of document.querySelectorAll("#files input")) {
+  const kind = picker.id.replace("-file", "");
+  picker.addEventListener("change", () => useFile(kind, picker.files[0]));
+  element(kind + "-own").addEventListener("click", () => queueFileWork(() => {
     delete page.userFiles[kind];
-    if (kind !== "music") FS.unlink("/user/" + FileKinds.indexOf(kind));
+    if (kind !== "music") FS.unlink("/user/" + kind);
     showChoice(kind, ownChoice(kind), false);
     loadAhead();
-  });
-}
-
-// A dropped picture replaces the one refused first, else the bump picture,
-// then the logo, in turn.
-function droppedPictureKind() {
-  if (page.refusedPictures.length) return page.refusedPictures[0];
-  const kind = page.nextDroppedPicture;
-  page.nextDroppedPicture = kind === "bump" ? "logo" : "bump";
-  return kind;
-}
-
-for (const kind of FileKinds) {
-  element(kind + "-file").addEventListener("change", (event) => useFile(kind, event.target.files[0]));
-  element(kind + "-own").addEventListener("click", () => useOwnFile(kind));
+  }));
   showChoice(kind, ownChoice(kind), false);
 }
 const dropping = (on) => document.body.classList.toggle("dropping", on);
@@ -563,10 +450,9 @@ document.addEventListener("keydown", (event) => {
 }, true);
 canvas.addEventListener("dblclick", toggleFullScreen);
 element("stage").addEventListener("touchend", tap);
-element("pause").addEventListener("click", togglePause);
-element("full-screen").addEventListener("click", toggleFullScreen);
-element("stop").addEventListener("click", stopShow);
-element("stage").addEventListener("pointermove", () => showActive() && showBar());
+for (const [id, act] of [["pause", togglePause], ["full-screen", toggleFullScreen], ["stop", stopShow]])
+  element(id).addEventListener("click", act);
+element("stage").addEventListener("pointermove", () => showControls(true));
 seekInput.addEventListener("input", () => seek(Number(seekInput.value)));
 
 document.addEventListener("visibilitychange", setPaused);
