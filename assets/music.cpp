@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -80,12 +78,6 @@ static void SayWhy(const char* why) {
     Complain("%s: %s", MusicName, why);
 }
 
-static void SayFileProblem(int error) {
-    char why[2 * PATH_MAX + 64];
-    DescribeOpenFailure(error, why, sizeof why);
-    SayWhy(why);
-}
-
 static const char* VorbisProblem(int code) {
     switch (code) {
     case OV_EREAD:
@@ -128,9 +120,9 @@ bool OpenMusicFile() {
     R = {};
     FILE* file = OpenDataFile(MusicName);
     if (!file) {
-        int error = errno;
+        const std::string why = DescribeOpenFailure(errno);
         std::printf("Couldn't open %s\n", MusicName);
-        SayFileProblem(error);
+        SayWhy(why.c_str());
         return false;
     }
     FindLastPage(file);
@@ -223,8 +215,8 @@ void BeginReading() {
     R.pending = 0;
 }
 
-long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
-                   int* channels) {
+static long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
+                          int* channels) {
     for (int holes = 0; !R.ended;) {
         long count = decode(from, buffer, length, rate, channels);
         if (count == OV_HOLE && ++holes <= MaxHoles) continue;
@@ -342,7 +334,7 @@ static bool SkipTo(double seconds) {
     return open;
 }
 
-void PlayMusic() {
+static void PlayMusic() {
     if (OpenCardAndFile()) {
         M.playing = true;
         while (PumpMusic(DecodeVorbis, &R.stream, PutSound, true) && SkipTo(M.seekTo)) {
@@ -364,7 +356,6 @@ double MusicPlace() {
 
 bool StartMusic(Signal* ended) {
     M.endSignal = ended;
-    M.cardOpen = M.fileOpen = false;
     M.cardAnswered = false;
     M.stopping = false;
     M.seekAsked = false;

@@ -1,24 +1,21 @@
 // The music: "testing.ogg", read in one place for the music thread, the page
 // and the recorder, and played on a thread of its own.
 //
-// Threads: the main thread calls StartMusic, which starts PlayMusic on the
-// music thread, and StopMusic and PauseMusic, which only raise flags and ask
-// the card. All the rest of PlayMusic runs on the music thread, which owns
-// the file, the decoder and the sound card; its last act is to send the end
-// signal, after which it touches nothing of the demo's. In the browser a
-// worker pumps the music itself (OpenMusicFile, PumpMusicFile), and nothing
-// waits. The recorder reads the music itself with OpenMusicFile, ReadMusic and
-// CloseMusicFile.
+// Threads: the main thread calls StartMusic, which starts the music thread,
+// and StopMusic, PauseMusic and SeekMusic, which only raise flags and ask the
+// card. The music thread owns the file, the decoder and the card; its last act
+// is to send the end signal. In the browser a worker pumps the music itself
+// (OpenMusicFileAt, PumpMusicFile); the recorder reads it with OpenMusicFile,
+// ReadMusic and CloseMusicFile.
 #pragma once
 
 #include <csignal>
 
 struct Signal;
 
-// Starts PlayMusic on a thread of its own, which sends `ended` as its last
+// Starts the music on a thread of its own, which sends `ended` as its last
 // act; false if it could not start.
 bool StartMusic(Signal* ended);
-void PlayMusic();
 // On the main thread, to end the show early: the music fades out within 50 ms,
 // and the music thread stops decoding, closes the card and sends its signal.
 void StopMusic();
@@ -60,13 +57,11 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels);
 double MusicSeconds();
 void CloseMusicFile();
 
-// ReadMusic's rules over any decoder, which fills `buffer` as ov_read does (a
-// byte count, 0 at the end or a negative vorbisfile error) and says the rate
-// and channel count of what it read. BeginReading starts them afresh.
+// A decoder fills `buffer` as ov_read does (a byte count, 0 at the end or a
+// negative vorbisfile error) and says the rate and channel count of what it
+// read. BeginReading starts ReadMusic's rules afresh for PumpMusic.
 using MusicDecoder = long (*)(void* from, char* buffer, int length, long* rate, int* channels);
 void BeginReading();
-long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
-                   int* channels);
 
 // Copies the music read from `from` into `put` (the card's PutSound, or a
 // stand-in), a twentieth of a second of it at most at a time, until `put` is

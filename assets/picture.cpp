@@ -15,7 +15,6 @@
 
 #include <bit>
 #include <cerrno>
-#include <climits>
 #include <csetjmp>
 #include <cstdarg>
 #include <cstdlib>
@@ -96,14 +95,13 @@ static const ExpectedPicture* ExpectedOf(const char* name) {
 static bool FitsBuffer(PictureFile& p) {
     if (uint64_t{p.width} * p.height <= MaxPixels) return true;
     const ExpectedPicture* e = ExpectedOf(p.name);
-    if (!e) {
+    if (!e)
         SetReason(p, "%u × %u pixels do not fit the 640 × 480 picture buffer", p.width, p.height);
-    } else {
+    else
         SetReason(p,
                   "%u × %u pixels are too many: it must be %u × %u; to make one: convert "
                   "in.jpg -resize %ux%u! %s",
                   p.width, p.height, e->width, e->height, e->width, e->height, e->name);
-    }
     return false;
 }
 
@@ -111,9 +109,7 @@ static bool FitsBuffer(PictureFile& p) {
 static bool OpenPicture(PictureFile& p) {
     p.file = OpenDataFile(p.name);
     if (!p.file) {
-        char why[2 * PATH_MAX + 64];
-        DescribeOpenFailure(errno, why, sizeof why);
-        SetReason(p, "%s", why);
+        SetReason(p, "%s", DescribeOpenFailure(errno).c_str());
         return false;
     }
     unsigned char start[8];
@@ -170,20 +166,14 @@ static bool ReadPngHeader(PictureFile& p) {
 // whose alpha byte is 0, so opaque must be 0: alpha is inverted, and pictures
 // without alpha get a filler of 0.
 static void SetPngTransforms(png_structp png, png_infop info) {
-    int type = png_get_color_type(png, info);
-    bool hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     png_set_strip_16(png);
-    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (type == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8) {
-        png_set_expand_gray_1_2_4_to_8(png);
-    }
-    if (hasTransparency) png_set_tRNS_to_alpha(png);
+    png_set_expand(png); // palettes to RGB, small greys to 8 bits, tRNS to alpha
     png_set_gray_to_rgb(png);
-    if ((type & PNG_COLOR_MASK_ALPHA) || hasTransparency) {
+    if ((png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
+        png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_invert_alpha(png);
-    } else {
+    else
         png_set_filler(png, 0, PNG_FILLER_AFTER);
-    }
     png_set_bgr(png);
 }
 
@@ -192,11 +182,9 @@ static void ReadPngRows(PictureFile& p, uint32_t* pixels) {
     int passes = png_set_interlace_handling(p.png);
     png_read_update_info(p.png, p.info);
     if (png_get_rowbytes(p.png, p.info) != p.width * 4) return; // never write past a row
-    for (int pass = 0; pass < passes; ++pass) {
-        for (uint32_t y = 0; y < p.height; ++y) {
+    for (int pass = 0; pass < passes; ++pass)
+        for (uint32_t y = 0; y < p.height; ++y)
             png_read_row(p.png, reinterpret_cast<png_bytep>(pixels + y * p.width), nullptr);
-        }
-    }
 }
 
 // A cut-off or corrupt file keeps the rows decoded before the damage.
@@ -262,18 +250,16 @@ static void ReadJpegRows(PictureFile& p, uint32_t* pixels) {
     p.jpeg.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     jpeg_start_decompress(&p.jpeg);
     if (p.jpeg.output_width != p.width || p.jpeg.output_height != p.height ||
-        p.jpeg.output_components != 4) {
+        p.jpeg.output_components != 4)
         return;
-    }
     while (p.jpeg.output_scanline < p.height) {
         uint32_t* row = pixels + p.jpeg.output_scanline * p.width;
         JSAMPROW samples = reinterpret_cast<JSAMPROW>(row);
         jpeg_read_scanlines(&p.jpeg, &samples, 1);
-        if (cmyk) {
+        if (cmyk)
             CmykToWords(samples, p.width, p.jpeg.saw_Adobe_marker);
-        } else {
+        else
             for (uint32_t x = 0; x < p.width; ++x) row[x] &= 0x00FFFFFF; // no alpha: opaque
-        }
     }
 }
 
@@ -281,9 +267,8 @@ static void DecodeJpeg(PictureFile& p, uint32_t* pixels) {
     if (setjmp(p.jpegErrors.jump)) {
         // Rows from the one being written on are blank, as if never reached.
         uint32_t done = p.jpeg.output_scanline;
-        if (done < p.height) {
+        if (done < p.height)
             std::memset(pixels + done * p.width, 0, (p.height - done) * p.width * 4);
-        }
         return;
     }
     ReadJpegRows(p, pixels);
@@ -301,11 +286,10 @@ static void SayIfOutOfShape(const PictureFile& p) {
     uint64_t rows = (uint64_t{p.width} * p.height + e->width - 1) / e->width;
     bool partial = rows < e->height;
     char fill[48];
-    if (partial) {
+    if (partial)
         std::snprintf(fill, sizeof fill, "the top %u of %u rows", unsigned(rows), e->height);
-    } else {
+    else
         std::snprintf(fill, sizeof fill, "all %u rows", e->height);
-    }
     Complain("%s: %u × %u pixels, expected %u × %u; read in rows of %u, it fills %s%s%s%s", p.name,
              p.width, p.height, e->width, e->height, e->width, fill,
              p.width != e->width ? " out of shape" : "", partial ? "; " : "",
@@ -336,11 +320,10 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         return Fail(p, "Not enough memory\n");
     }
     SayIfOutOfShape(p);
-    if (p.format == Png) {
+    if (p.format == Png)
         DecodePng(p, pixels);
-    } else {
+    else
         DecodeJpeg(p, pixels);
-    }
     if (p.jpegErrors.refused) {
         std::free(pixels);
         return Fail(p, "Couldn't load %s\n");

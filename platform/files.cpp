@@ -60,7 +60,7 @@ static constexpr const char* BuildFolder = BUMPWAVE_BUILD_FOLDER;
 static constexpr const char* BuildFolder = "";
 #endif
 
-FILE* OpenRegularFile(const char* name) {
+static FILE* OpenRegularFile(const char* name) {
     // Non-blocking, or the open of a FIFO waits for a writer.
     int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -228,27 +228,20 @@ void KeepStandardStreamsApart() {
     }
 }
 
-void DescribeOpenFailure(int error, char* why, size_t size) {
+std::string DescribeOpenFailure(int error) {
+    if (error == EINVAL) return "not a regular file";
+    if (error == ENOLINK) return "a link that leads nowhere";
     if (error != ENOENT) {
-        std::snprintf(why, size, "%s",
-                      error == EINVAL    ? "not a regular file"
-                      : error == ENOLINK ? "a link that leads nowhere"
-                                         : std::strerror(error));
+        std::string why = std::strerror(error);
         why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
-        return;
+        return why;
     }
     char here[PATH_MAX];
-    if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
+    const std::string shown = Printable(getcwd(here, sizeof here) ? here : "the current folder");
     const char* folders[MaxDataFolders];
-    int count = DataFolders(folders);
-    // Printed by the loaders as they are: a folder's name may hold anything.
-    std::string shown[MaxDataFolders + 1] = {Printable(here)};
-    for (int i = 0; i < count; ++i) shown[i + 1] = Printable(folders[i]);
-    if (count == 0) std::snprintf(why, size, "not found in %s", shown[0].c_str());
-    if (count == 1)
-        std::snprintf(why, size, "found neither in %s nor in %s", shown[0].c_str(),
-                      shown[1].c_str());
-    if (count == 2)
-        std::snprintf(why, size, "found in none of %s, %s and %s", shown[0].c_str(),
-                      shown[1].c_str(), shown[2].c_str());
+    const int count = DataFolders(folders);
+    if (count == 0) return "not found in " + shown;
+    if (count == 1) return "found neither in " + shown + " nor in " + Printable(folders[0]);
+    return "found in none of " + shown + ", " + Printable(folders[0]) + " and " +
+           Printable(folders[1]);
 }

@@ -13,16 +13,6 @@ uint32_t FrameCount;
 float FramesPerSecond;
 volatile std::sig_atomic_t StopRequested;
 
-float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs) {
-    return static_cast<float>(frameCount) / (static_cast<float>(elapsedMs) / 1000.0f);
-}
-
-void PrintFrameRate() {
-    std::printf("\n%d * %d * 32 @ %g FPS\n", FrameWidth, FrameHeight,
-                static_cast<double>(FramesPerSecond));
-    std::fflush(stdout);
-}
-
 // The show in progress; zero before the first.
 static struct {
     Frame* frame;
@@ -114,9 +104,13 @@ static void DrawStep(uint32_t ms) {
 static void EndVisuals(uint32_t showMs) {
     const int64_t ranMs = int64_t{showMs} - Loop.moved / NanosecondsPerMillisecond;
     const uint32_t ms = ranMs < 1 ? 1 : static_cast<uint32_t>(std::min<int64_t>(ranMs, UINT32_MAX));
-    // Stopped before its first frame, it showed none.
-    FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, ms) : 0;
-    PrintFrameRate();
+    // Single precision, as the line has always printed it; stopped before its
+    // first frame, it showed none.
+    FramesPerSecond =
+        FrameCount ? static_cast<float>(FrameCount) / (static_cast<float>(ms) / 1000.0f) : 0;
+    std::printf("\n%d * %d * 32 @ %g FPS\n", FrameWidth, FrameHeight,
+                static_cast<double>(FramesPerSecond));
+    std::fflush(stdout);
     // A few steps of a refresh's jitter, or of the music's moves, are not a
     // display that could not keep up.
     const uint32_t taken = FrameCount + Loop.dropped;

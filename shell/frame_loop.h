@@ -28,12 +28,6 @@ extern float FramesPerSecond; // set once, when the visuals end
 // its frame-rate line, fades the music out and ends without the pause.
 extern volatile std::sig_atomic_t StopRequested;
 
-// Single precision, as the report has always printed it.
-float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
-
-// "\n640 * 480 * 32 @ <rate> FPS\n" on standard output.
-void PrintFrameRate();
-
 enum class ShowPhase {
     Idle,    // no show started
     Visuals, // the timeline runs
