@@ -36,16 +36,6 @@ constexpr png_byte UnusedPngChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt
 
 enum Format { Unknown, Png, Jpeg };
 
-// Why a picture failed or was cut short, said on stderr once the loader is done.
-constexpr size_t ReasonBytes = 1024; // room for the folders looked in
-
-struct JpegErrors {
-    jpeg_error_mgr manager; // first, so libjpeg's pointer to it is a pointer to all
-    jmp_buf jump;
-    char* reason;
-    bool refused; // not a damage that leaves rows to show
-};
-
 // One open picture file and its decoder.
 struct PictureFile {
     const char* name;
@@ -54,10 +44,14 @@ struct PictureFile {
     uint32_t width, height;
     png_structp png;
     png_infop info;
-    JpegErrors jpegErrors;
-    jpeg_decompress_struct jpeg;
+    jpeg_error_mgr jpegErrors;
+    jmp_buf jpegJump;
+    bool refused;                // not a damage that leaves rows to show
+    jpeg_decompress_struct jpeg; // its client_data is this record
     jpeg_progress_mgr jpegProgress;
-    char reason[ReasonBytes]; // the first reason found; empty if none
+    // Why it failed or was cut short, said once the loader is done; empty if
+    // nothing went wrong. Room for the folders looked in.
+    char reason[1024];
 };
 
 [[gnu::format(printf, 2, 3)]] static void SetReason(PictureFile& p, const char* format, ...) {
@@ -194,11 +188,11 @@ static void DecodePng(PictureFile& p, uint32_t* pixels) {
 }
 
 static void JpegError(j_common_ptr jpeg) {
-    auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
+    auto& p = *static_cast<PictureFile*>(jpeg->client_data);
     char message[JMSG_LENGTH_MAX];
-    errors->manager.format_message(jpeg, message);
-    if (!errors->reason[0]) std::snprintf(errors->reason, ReasonBytes, "%s", message);
-    std::longjmp(errors->jump, 1);
+    jpeg->err->format_message(jpeg, message);
+    SetReason(p, "%s", message);
+    std::longjmp(p.jpegJump, 1);
 }
 
 // Corrupt-data warnings: libjpeg goes on and shows what it can.
@@ -207,21 +201,21 @@ static void JpegMessage(j_common_ptr, int) {}
 // Called as libjpeg reads each scan, among other times.
 static void CountJpegScans(j_common_ptr jpeg) {
     if (reinterpret_cast<j_decompress_ptr>(jpeg)->input_scan_number <= MaxJpegScans) return;
-    auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
-    std::snprintf(errors->reason, ReasonBytes,
-                  "a progressive JPEG of more than %d scans: each would go over the whole "
-                  "picture; to make a plain one: convert in.jpg -interlace none out.jpg",
-                  MaxJpegScans);
-    errors->refused = true;
-    std::longjmp(errors->jump, 1);
+    auto& p = *static_cast<PictureFile*>(jpeg->client_data);
+    SetReason(p,
+              "a progressive JPEG of more than %d scans: each would go over the whole "
+              "picture; to make a plain one: convert in.jpg -interlace none out.jpg",
+              MaxJpegScans);
+    p.refused = true;
+    std::longjmp(p.jpegJump, 1);
 }
 
 static bool ReadJpegHeader(PictureFile& p) {
-    p.jpeg.err = jpeg_std_error(&p.jpegErrors.manager);
-    p.jpegErrors.manager.error_exit = JpegError; // the default one calls exit()
-    p.jpegErrors.manager.emit_message = JpegMessage;
-    p.jpegErrors.reason = p.reason;
-    if (setjmp(p.jpegErrors.jump)) return false;
+    p.jpeg.err = jpeg_std_error(&p.jpegErrors);
+    p.jpegErrors.error_exit = JpegError; // the default one calls exit()
+    p.jpegErrors.emit_message = JpegMessage;
+    p.jpeg.client_data = &p;
+    if (setjmp(p.jpegJump)) return false;
     jpeg_create_decompress(&p.jpeg);
     p.jpegProgress.progress_monitor = CountJpegScans;
     p.jpeg.progress = &p.jpegProgress;
@@ -264,7 +258,7 @@ static void ReadJpegRows(PictureFile& p, uint32_t* pixels) {
 }
 
 static void DecodeJpeg(PictureFile& p, uint32_t* pixels) {
-    if (setjmp(p.jpegErrors.jump)) {
+    if (setjmp(p.jpegJump)) {
         // Rows from the one being written on are blank, as if never reached.
         uint32_t done = p.jpeg.output_scanline;
         if (done < p.height)
@@ -324,7 +318,7 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         DecodePng(p, pixels);
     else
         DecodeJpeg(p, pixels);
-    if (p.jpegErrors.refused) {
+    if (p.refused) {
         std::free(pixels);
         return Fail(p, "Couldn't load %s\n");
     }

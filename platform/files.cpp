@@ -138,16 +138,14 @@ static struct { char temporary[PATH_MAX]; } Atomic;
 constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
                                SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGPROF};
 
+// Leaves errno as it was: the callers' reasons are in it.
 static void HoldStopSignals(bool hold) {
+    const int error = errno;
     sigset_t signals;
     sigemptyset(&signals);
     for (int signal : StopSignals) sigaddset(&signals, signal);
     sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
-}
-
-static std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    errno = error;
 }
 
 int CreateAtomicFile(const char* path) {
@@ -158,19 +156,18 @@ int CreateAtomicFile(const char* path) {
     if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return errno = EISDIR, -1;
     if (lstat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
         return errno = EINVAL, -1;
-    const std::string name = FolderOf(path) + ProgramName + "-XXXXXX.part";
+    const std::string name =
+        (std::filesystem::path(path).parent_path() / ProgramName).string() + "-XXXXXX.part";
     if (name.size() >= sizeof Atomic.temporary) return errno = ENAMETOOLONG, -1;
     mode_t mask = umask(0);
     umask(mask);
     HoldStopSignals(true);
     std::memcpy(Atomic.temporary, name.c_str(), name.size() + 1);
     int file = mkostemps(Atomic.temporary, static_cast<int>(std::strlen(".part")), O_CLOEXEC);
-    int error = errno;
     if (file < 0) Atomic.temporary[0] = '\0';
     HoldStopSignals(false);
     // The permissions any new file gets, not mkstemp's owner-only ones.
     if (file >= 0) fchmod(file, 0666 & ~mask);
-    errno = error;
     return file;
 }
 
@@ -181,10 +178,8 @@ const char* AtomicFileName() {
 bool CommitAtomicFile(const char* path) {
     HoldStopSignals(true);
     bool renamed = rename(Atomic.temporary, path) == 0;
-    int error = errno;
     if (renamed) Atomic.temporary[0] = '\0';
     HoldStopSignals(false);
-    errno = error;
     return renamed;
 }
 
