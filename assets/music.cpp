@@ -235,20 +235,15 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
     return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
 }
 
-// PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
-// says below 0 that the next block has yet to come. The sink is given pieces
-// of a twentieth of a second of their stream at most, a frame at least: slow
-// sound grows manyfold as the card converts it.
-template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
+// The sink is given pieces of a twentieth of a second of their stream at
+// most, a frame at least: slow sound grows manyfold as the card converts it.
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (M.seekAsked) return true;
         if (R.pending == 0) {
             R.taken = 0;
-            R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
-        }
-        if (R.pending < 0) { // more to come
-            R.pending = 0;
-            return true;
+            R.pending = ReadMusicFrom(decode, from, R.buffer, BufferSize, &R.pendingRate,
+                                      &R.pendingChannels);
         }
         if (R.pending == 0) return false;
         const long frameBytes = 2 * R.pendingChannels;
@@ -259,14 +254,6 @@ template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
         if (R.taken == R.pending) R.pending = 0;
     }
     return false;
-}
-
-bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
-    return Pump(
-        [=](char* buffer, int length, long* rate, int* channels) {
-            return ReadMusicFrom(decode, from, buffer, length, rate, channels);
-        },
-        put, wait);
 }
 
 bool PumpMusicFile(MusicSink put) {

@@ -16,8 +16,8 @@ struct Signal;
 // Starts the music on a thread of its own, which sends `ended` as its last
 // act; false if it could not start.
 bool StartMusic(Signal* ended);
-// On the main thread, to end the show early: the music fades out within 50 ms,
-// and the music thread stops decoding, closes the card and sends its signal.
+// To end the show early: the music fades out within 50 ms, and its thread
+// closes the card and sends its signal.
 void StopMusic();
 // Stops the music where it is, or resumes it, losing nothing.
 void PauseMusic(bool paused);
@@ -27,12 +27,10 @@ void SeekMusic(double seconds);
 // negative without music, or while a seek is under way.
 double MusicPlace();
 
-// Waits for the music thread's end signal, stopping the music (a short fade)
-// once `stop` is set. A sound card that has not answered its open by then may
-// never answer (the disk driver writing into a FIFO that nobody reads): it is
-// given a little longer, then the wait ends with a line on stderr. False when
-// the wait was given up. `meanwhile`, if given, is called every few hundredths
-// of a second (to read a display's keys, which may set `stop`).
+// Waits for the music thread's end signal, fading the music out once `stop`
+// is set, calling `meanwhile` every few hundredths of a second. A card that
+// has not answered its open within 2 s may never answer (the disk driver
+// writing into a FIFO nobody reads): the wait is given up, said on stderr, false.
 bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop,
                   void (*meanwhile)() = nullptr);
 
