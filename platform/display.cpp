@@ -324,11 +324,6 @@ static void ToggleFullScreen(Display* display) {
     LendAgain(display);
 }
 
-// Escape and q stop, by the key's symbol, so that q is q on every layout.
-static bool AsksToStop(const SDL_KeyboardEvent& key) {
-    return key.keysym.sym == SDLK_ESCAPE || key.keysym.sym == SDLK_q;
-}
-
 // Space pauses, once a press; the seeking keys repeat while held. A full list
 // drops the newest.
 static void KeepShowKey(Display* display, const SDL_KeyboardEvent& key) {
@@ -347,11 +342,11 @@ bool TakeEvents(Display* display) {
     X.said = stop;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT) stop = true;
-        if (event.type == SDL_KEYDOWN && AsksToStop(event.key)) stop = true;
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && !event.key.repeat)
-            ToggleFullScreen(display);
-        if (event.type == SDL_KEYDOWN) KeepShowKey(display, event.key);
+        // Keys by their symbol, so that q is q on every layout.
+        const SDL_Keycode key = event.type == SDL_KEYDOWN ? event.key.keysym.sym : 0;
+        if (event.type == SDL_QUIT || key == SDLK_ESCAPE || key == SDLK_q) stop = true;
+        if (key == SDLK_F11 && !event.key.repeat) ToggleFullScreen(display);
+        if (key) KeepShowKey(display, event.key);
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
             LendAgain(display);
     }

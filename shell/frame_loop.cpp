@@ -81,8 +81,8 @@ static void MoveShowTime(int64_t shift) {
 }
 
 static uint32_t Milliseconds(int64_t showTime) {
-    int64_t ms = showTime / NanosecondsPerMillisecond;
-    return ms < 0 ? 0 : ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms);
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(showTime / NanosecondsPerMillisecond, 0, UINT32_MAX));
 }
 
 uint32_t ShownMilliseconds() {
@@ -103,7 +103,7 @@ static void DrawStep(uint32_t ms) {
 // the music moved; the line, and the steps that were not shown.
 static void EndVisuals(uint32_t showMs) {
     const int64_t ranMs = int64_t{showMs} - Loop.moved / NanosecondsPerMillisecond;
-    const uint32_t ms = ranMs < 1 ? 1 : static_cast<uint32_t>(std::min<int64_t>(ranMs, UINT32_MAX));
+    const auto ms = static_cast<uint32_t>(std::clamp<int64_t>(ranMs, 1, UINT32_MAX));
     // Single precision, as the line has always printed it; stopped before its
     // first frame, it showed none.
     FramesPerSecond =
