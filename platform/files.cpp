@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 const char* ProgramName = "bumpwave";
 
@@ -76,30 +77,25 @@ static FILE* OpenRegularFile(const char* name) {
     return file;
 }
 
-struct FoundFolders {
-    std::string folders[MaxDataFolders];
-    int count;
-};
-
 // Folders that do not exist are left out, of the search and of the messages.
-static FoundFolders FindDataFolders() {
-    FoundFolders found{};
+static std::vector<std::string> FindDataFolders() {
+    std::vector<std::string> found;
     std::error_code error;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return found;
     std::filesystem::path folder = program.parent_path();
     if (BuildFolder[0] && std::filesystem::equivalent(folder, BuildFolder, error))
-        found.folders[found.count++] = folder.string();
+        found.push_back(folder.string());
     // Without "..", for the messages that name it.
     std::filesystem::path data = (folder / DataFromProgram).lexically_normal();
-    if (std::filesystem::is_directory(data, error)) found.folders[found.count++] = data.string();
+    if (std::filesystem::is_directory(data, error)) found.push_back(data.string());
     return found;
 }
 
 int DataFolders(const char* folders[MaxDataFolders]) {
-    static const FoundFolders found = FindDataFolders(); // once, whichever thread asks first
-    for (int i = 0; i < found.count; ++i) folders[i] = found.folders[i].c_str();
-    return found.count;
+    static const std::vector<std::string> found = FindDataFolders(); // once, by whichever thread
+    for (size_t i = 0; i < found.size(); ++i) folders[i] = found[i].c_str();
+    return static_cast<int>(found.size());
 }
 
 std::string DataFoldersInWords() {
