@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -80,12 +78,6 @@ static void SayWhy(const char* why) {
     Complain("%s: %s", MusicName, why);
 }
 
-static void SayFileProblem(int error) {
-    char why[2 * PATH_MAX + 64];
-    DescribeOpenFailure(error, why, sizeof why);
-    SayWhy(why);
-}
-
 static const char* VorbisProblem(int code) {
     switch (code) {
     case OV_EREAD:
@@ -128,9 +120,9 @@ bool OpenMusicFile() {
     R = {};
     FILE* file = OpenDataFile(MusicName);
     if (!file) {
-        int error = errno;
+        const std::string why = DescribeOpenFailure(errno);
         std::printf("Couldn't open %s\n", MusicName);
-        SayFileProblem(error);
+        SayWhy(why.c_str());
         return false;
     }
     FindLastPage(file);
@@ -223,8 +215,8 @@ void BeginReading() {
     R.pending = 0;
 }
 
-long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
-                   int* channels) {
+static long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
+                          int* channels) {
     for (int holes = 0; !R.ended;) {
         long count = decode(from, buffer, length, rate, channels);
         if (count == OV_HOLE && ++holes <= MaxHoles) continue;
@@ -243,20 +235,15 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
     return R.open ? ReadMusicFrom(DecodeVorbis, &R.stream, buffer, length, rate, channels) : 0;
 }
 
-// PumpMusic over any reader: `read` fills R's buffer as ReadMusic does, or
-// says below 0 that the next block has yet to come. The sink is given pieces
-// of a twentieth of a second of their stream at most, a frame at least: slow
-// sound grows manyfold as the card converts it.
-template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
+// The sink is given pieces of a twentieth of a second of their stream at
+// most, a frame at least: slow sound grows manyfold as the card converts it.
+bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (M.seekAsked) return true;
         if (R.pending == 0) {
             R.taken = 0;
-            R.pending = read(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
-        }
-        if (R.pending < 0) { // more to come
-            R.pending = 0;
-            return true;
+            R.pending = ReadMusicFrom(decode, from, R.buffer, BufferSize, &R.pendingRate,
+                                      &R.pendingChannels);
         }
         if (R.pending == 0) return false;
         const long frameBytes = 2 * R.pendingChannels;
@@ -267,14 +254,6 @@ template <typename Read> static bool Pump(Read read, MusicSink put, bool wait) {
         if (R.taken == R.pending) R.pending = 0;
     }
     return false;
-}
-
-bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
-    return Pump(
-        [=](char* buffer, int length, long* rate, int* channels) {
-            return ReadMusicFrom(decode, from, buffer, length, rate, channels);
-        },
-        put, wait);
 }
 
 bool PumpMusicFile(MusicSink put) {
@@ -342,7 +321,7 @@ static bool SkipTo(double seconds) {
     return open;
 }
 
-void PlayMusic() {
+static void PlayMusic() {
     if (OpenCardAndFile()) {
         M.playing = true;
         while (PumpMusic(DecodeVorbis, &R.stream, PutSound, true) && SkipTo(M.seekTo)) {
@@ -364,7 +343,6 @@ double MusicPlace() {
 
 bool StartMusic(Signal* ended) {
     M.endSignal = ended;
-    M.cardOpen = M.fileOpen = false;
     M.cardAnswered = false;
     M.stopping = false;
     M.seekAsked = false;

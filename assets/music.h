@@ -1,25 +1,22 @@
 // The music: "testing.ogg", read in one place for the music thread, the page
 // and the recorder, and played on a thread of its own.
 //
-// Threads: the main thread calls StartMusic, which starts PlayMusic on the
-// music thread, and StopMusic and PauseMusic, which only raise flags and ask
-// the card. All the rest of PlayMusic runs on the music thread, which owns
-// the file, the decoder and the sound card; its last act is to send the end
-// signal, after which it touches nothing of the demo's. In the browser a
-// worker pumps the music itself (OpenMusicFile, PumpMusicFile), and nothing
-// waits; so does the recorder.
+// Threads: the main thread calls StartMusic, which starts the music thread,
+// and StopMusic, PauseMusic and SeekMusic, which only raise flags and ask the
+// card. The music thread owns the file, the decoder and the card; its last act
+// is to send the end signal. In the browser a worker pumps the music itself
+// (OpenMusicFileAt, PumpMusicFile); so does the recorder.
 #pragma once
 
 #include <csignal>
 
 struct Signal;
 
-// Starts PlayMusic on a thread of its own, which sends `ended` as its last
+// Starts the music on a thread of its own, which sends `ended` as its last
 // act; false if it could not start.
 bool StartMusic(Signal* ended);
-void PlayMusic();
-// On the main thread, to end the show early: the music fades out within 50 ms,
-// and the music thread stops decoding, closes the card and sends its signal.
+// To end the show early: the music fades out within 50 ms, and its thread
+// closes the card and sends its signal.
 void StopMusic();
 // Stops the music where it is, or resumes it, losing nothing.
 void PauseMusic(bool paused);
@@ -29,12 +26,10 @@ void SeekMusic(double seconds);
 // negative without music, or while a seek is under way.
 double MusicPlace();
 
-// Waits for the music thread's end signal, stopping the music (a short fade)
-// once `stop` is set. A sound card that has not answered its open by then may
-// never answer (the disk driver writing into a FIFO that nobody reads): it is
-// given a little longer, then the wait ends with a line on stderr. False when
-// the wait was given up. `meanwhile`, if given, is called every few hundredths
-// of a second (to read a display's keys, which may set `stop`).
+// Waits for the music thread's end signal, fading the music out once `stop`
+// is set, calling `meanwhile` every few hundredths of a second. A card that
+// has not answered its open within 2 s may never answer (the disk driver
+// writing into a FIFO nobody reads): the wait is given up, said on stderr, false.
 bool WaitForMusic(Signal* ended, const volatile std::sig_atomic_t& stop,
                   void (*meanwhile)() = nullptr);
 
@@ -59,13 +54,11 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels);
 double MusicSeconds();
 void CloseMusicFile();
 
-// ReadMusic's rules over any decoder, which fills `buffer` as ov_read does (a
-// byte count, 0 at the end or a negative vorbisfile error) and says the rate
-// and channel count of what it read. BeginReading starts them afresh.
+// A decoder fills `buffer` as ov_read does (a byte count, 0 at the end or a
+// negative vorbisfile error) and says the rate and channel count of what it
+// read. BeginReading starts ReadMusic's rules afresh for PumpMusic.
 using MusicDecoder = long (*)(void* from, char* buffer, int length, long* rate, int* channels);
 void BeginReading();
-long ReadMusicFrom(MusicDecoder decode, void* from, char* buffer, int length, long* rate,
-                   int* channels);
 
 // Copies the music read from `from` into `put` (the card's PutSound, or a
 // stand-in), a twentieth of a second of it at most at a time, until `put` is

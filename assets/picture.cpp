@@ -15,7 +15,6 @@
 
 #include <bit>
 #include <cerrno>
-#include <climits>
 #include <csetjmp>
 #include <cstdarg>
 #include <cstdlib>
@@ -37,16 +36,6 @@ constexpr png_byte UnusedPngChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt
 
 enum Format { Unknown, Png, Jpeg };
 
-// Why a picture failed or was cut short, said on stderr once the loader is done.
-constexpr size_t ReasonBytes = 1024; // room for the folders looked in
-
-struct JpegErrors {
-    jpeg_error_mgr manager; // first, so libjpeg's pointer to it is a pointer to all
-    jmp_buf jump;
-    char* reason;
-    bool refused; // not a damage that leaves rows to show
-};
-
 // One open picture file and its decoder.
 struct PictureFile {
     const char* name;
@@ -55,10 +44,14 @@ struct PictureFile {
     uint32_t width, height;
     png_structp png;
     png_infop info;
-    JpegErrors jpegErrors;
-    jpeg_decompress_struct jpeg;
+    jpeg_error_mgr jpegErrors;
+    jmp_buf jpegJump;
+    bool refused;                // not a damage that leaves rows to show
+    jpeg_decompress_struct jpeg; // its client_data is this record
     jpeg_progress_mgr jpegProgress;
-    char reason[ReasonBytes]; // the first reason found; empty if none
+    // Why it failed or was cut short, said once the loader is done; empty if
+    // nothing went wrong. Room for the folders looked in.
+    char reason[1024];
 };
 
 [[gnu::format(printf, 2, 3)]] static void SetReason(PictureFile& p, const char* format, ...) {
@@ -96,14 +89,13 @@ static const ExpectedPicture* ExpectedOf(const char* name) {
 static bool FitsBuffer(PictureFile& p) {
     if (uint64_t{p.width} * p.height <= MaxPixels) return true;
     const ExpectedPicture* e = ExpectedOf(p.name);
-    if (!e) {
+    if (!e)
         SetReason(p, "%u × %u pixels do not fit the 640 × 480 picture buffer", p.width, p.height);
-    } else {
+    else
         SetReason(p,
                   "%u × %u pixels are too many: it must be %u × %u; to make one: convert "
                   "in.jpg -resize %ux%u! %s",
                   p.width, p.height, e->width, e->height, e->width, e->height, e->name);
-    }
     return false;
 }
 
@@ -111,9 +103,7 @@ static bool FitsBuffer(PictureFile& p) {
 static bool OpenPicture(PictureFile& p) {
     p.file = OpenDataFile(p.name);
     if (!p.file) {
-        char why[2 * PATH_MAX + 64];
-        DescribeOpenFailure(errno, why, sizeof why);
-        SetReason(p, "%s", why);
+        SetReason(p, "%s", DescribeOpenFailure(errno).c_str());
         return false;
     }
     unsigned char start[8];
@@ -170,20 +160,14 @@ static bool ReadPngHeader(PictureFile& p) {
 // whose alpha byte is 0, so opaque must be 0: alpha is inverted, and pictures
 // without alpha get a filler of 0.
 static void SetPngTransforms(png_structp png, png_infop info) {
-    int type = png_get_color_type(png, info);
-    bool hasTransparency = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     png_set_strip_16(png);
-    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (type == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8) {
-        png_set_expand_gray_1_2_4_to_8(png);
-    }
-    if (hasTransparency) png_set_tRNS_to_alpha(png);
+    png_set_expand(png); // palettes to RGB, small greys to 8 bits, tRNS to alpha
     png_set_gray_to_rgb(png);
-    if ((type & PNG_COLOR_MASK_ALPHA) || hasTransparency) {
+    if ((png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) ||
+        png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_invert_alpha(png);
-    } else {
+    else
         png_set_filler(png, 0, PNG_FILLER_AFTER);
-    }
     png_set_bgr(png);
 }
 
@@ -192,11 +176,9 @@ static void ReadPngRows(PictureFile& p, uint32_t* pixels) {
     int passes = png_set_interlace_handling(p.png);
     png_read_update_info(p.png, p.info);
     if (png_get_rowbytes(p.png, p.info) != p.width * 4) return; // never write past a row
-    for (int pass = 0; pass < passes; ++pass) {
-        for (uint32_t y = 0; y < p.height; ++y) {
+    for (int pass = 0; pass < passes; ++pass)
+        for (uint32_t y = 0; y < p.height; ++y)
             png_read_row(p.png, reinterpret_cast<png_bytep>(pixels + y * p.width), nullptr);
-        }
-    }
 }
 
 // A cut-off or corrupt file keeps the rows decoded before the damage.
@@ -206,11 +188,11 @@ static void DecodePng(PictureFile& p, uint32_t* pixels) {
 }
 
 static void JpegError(j_common_ptr jpeg) {
-    auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
+    auto& p = *static_cast<PictureFile*>(jpeg->client_data);
     char message[JMSG_LENGTH_MAX];
-    errors->manager.format_message(jpeg, message);
-    if (!errors->reason[0]) std::snprintf(errors->reason, ReasonBytes, "%s", message);
-    std::longjmp(errors->jump, 1);
+    jpeg->err->format_message(jpeg, message);
+    SetReason(p, "%s", message);
+    std::longjmp(p.jpegJump, 1);
 }
 
 // Corrupt-data warnings: libjpeg goes on and shows what it can.
@@ -219,21 +201,21 @@ static void JpegMessage(j_common_ptr, int) {}
 // Called as libjpeg reads each scan, among other times.
 static void CountJpegScans(j_common_ptr jpeg) {
     if (reinterpret_cast<j_decompress_ptr>(jpeg)->input_scan_number <= MaxJpegScans) return;
-    auto* errors = reinterpret_cast<JpegErrors*>(jpeg->err);
-    std::snprintf(errors->reason, ReasonBytes,
-                  "a progressive JPEG of more than %d scans: each would go over the whole "
-                  "picture; to make a plain one: convert in.jpg -interlace none out.jpg",
-                  MaxJpegScans);
-    errors->refused = true;
-    std::longjmp(errors->jump, 1);
+    auto& p = *static_cast<PictureFile*>(jpeg->client_data);
+    SetReason(p,
+              "a progressive JPEG of more than %d scans: each would go over the whole "
+              "picture; to make a plain one: convert in.jpg -interlace none out.jpg",
+              MaxJpegScans);
+    p.refused = true;
+    std::longjmp(p.jpegJump, 1);
 }
 
 static bool ReadJpegHeader(PictureFile& p) {
-    p.jpeg.err = jpeg_std_error(&p.jpegErrors.manager);
-    p.jpegErrors.manager.error_exit = JpegError; // the default one calls exit()
-    p.jpegErrors.manager.emit_message = JpegMessage;
-    p.jpegErrors.reason = p.reason;
-    if (setjmp(p.jpegErrors.jump)) return false;
+    p.jpeg.err = jpeg_std_error(&p.jpegErrors);
+    p.jpegErrors.error_exit = JpegError; // the default one calls exit()
+    p.jpegErrors.emit_message = JpegMessage;
+    p.jpeg.client_data = &p;
+    if (setjmp(p.jpegJump)) return false;
     jpeg_create_decompress(&p.jpeg);
     p.jpegProgress.progress_monitor = CountJpegScans;
     p.jpeg.progress = &p.jpegProgress;
@@ -262,28 +244,25 @@ static void ReadJpegRows(PictureFile& p, uint32_t* pixels) {
     p.jpeg.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
     jpeg_start_decompress(&p.jpeg);
     if (p.jpeg.output_width != p.width || p.jpeg.output_height != p.height ||
-        p.jpeg.output_components != 4) {
+        p.jpeg.output_components != 4)
         return;
-    }
     while (p.jpeg.output_scanline < p.height) {
         uint32_t* row = pixels + p.jpeg.output_scanline * p.width;
         JSAMPROW samples = reinterpret_cast<JSAMPROW>(row);
         jpeg_read_scanlines(&p.jpeg, &samples, 1);
-        if (cmyk) {
+        if (cmyk)
             CmykToWords(samples, p.width, p.jpeg.saw_Adobe_marker);
-        } else {
+        else
             for (uint32_t x = 0; x < p.width; ++x) row[x] &= 0x00FFFFFF; // no alpha: opaque
-        }
     }
 }
 
 static void DecodeJpeg(PictureFile& p, uint32_t* pixels) {
-    if (setjmp(p.jpegErrors.jump)) {
+    if (setjmp(p.jpegJump)) {
         // Rows from the one being written on are blank, as if never reached.
         uint32_t done = p.jpeg.output_scanline;
-        if (done < p.height) {
+        if (done < p.height)
             std::memset(pixels + done * p.width, 0, (p.height - done) * p.width * 4);
-        }
         return;
     }
     ReadJpegRows(p, pixels);
@@ -301,11 +280,10 @@ static void SayIfOutOfShape(const PictureFile& p) {
     uint64_t rows = (uint64_t{p.width} * p.height + e->width - 1) / e->width;
     bool partial = rows < e->height;
     char fill[48];
-    if (partial) {
+    if (partial)
         std::snprintf(fill, sizeof fill, "the top %u of %u rows", unsigned(rows), e->height);
-    } else {
+    else
         std::snprintf(fill, sizeof fill, "all %u rows", e->height);
-    }
     Complain("%s: %u × %u pixels, expected %u × %u; read in rows of %u, it fills %s%s%s%s", p.name,
              p.width, p.height, e->width, e->height, e->width, fill,
              p.width != e->width ? " out of shape" : "", partial ? "; " : "",
@@ -336,12 +314,11 @@ int32_t LoadPicture(const char* name, uint32_t** picture) {
         return Fail(p, "Not enough memory\n");
     }
     SayIfOutOfShape(p);
-    if (p.format == Png) {
+    if (p.format == Png)
         DecodePng(p, pixels);
-    } else {
+    else
         DecodeJpeg(p, pixels);
-    }
-    if (p.jpegErrors.refused) {
+    if (p.refused) {
         std::free(pixels);
         return Fail(p, "Couldn't load %s\n");
     }

@@ -10,7 +10,11 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -55,14 +59,11 @@ struct Converter {
 // Everything of one open device; OpenSound starts from all zeros.
 struct Card {
     SDL_AudioDeviceID device;
-    SDL_AudioSpec spec;   // what the device plays
-    uint64_t bufferBytes; // BufferMilliseconds of it
-    uint64_t startBytes;  // StartMilliseconds of it
-    long refusedRate;     // the format of the last sound that could not be
-    int refusedChannels;  // converted: dropped without another word
-    // The lock guards the rest; `pulled` is broadcast each time the callback has run.
-    SDL_mutex* lock;
-    SDL_cond* pulled;
+    SDL_AudioSpec spec;             // what the device plays
+    uint64_t bufferBytes;           // BufferMilliseconds of it
+    uint64_t startBytes;            // StartMilliseconds of it
+    long refusedRate;               // the format of the last sound that could not be
+    int refusedChannels;            // converted: dropped without another word
     Converter chain[MaxConverters]; // a ring: `count` of them from `first` on
     int first, count;
     bool started;   // enough was buffered once: play from it
@@ -77,6 +78,9 @@ struct Card {
 
 static struct {
     Card card;
+    // Guards `card`; `pulled` is told each time the callback has run.
+    std::mutex lock;
+    std::condition_variable pulled;
     std::atomic<bool> fadeAsked; // from any thread; the ramp is the callback's
     std::atomic<bool> cut;       // faded while paused: silent from then on
     // The lock guards `paused`, `device` and the device's pause, which the
@@ -86,7 +90,7 @@ static struct {
     SDL_AudioDeviceID device; // the open card, for PauseSound
     char piece[PieceBytes];   // the music thread's, sound on its way to SDL
     // Seconds of sound the open card has played, for any thread to read
-    // without its lock, which closing the card destroys.
+    // without waiting on the card's lock.
     std::atomic<double> secondsPlayed;
 } A;
 
@@ -118,7 +122,7 @@ static void Play(void*, Uint8* out, int length) {
     Card& card = A.card;
     Uint8* const start = out;
     const int total = length;
-    SDL_LockMutex(card.lock);
+    std::lock_guard hold(A.lock);
     ++card.pulls;
     while (card.started && !card.lost && length > 0 && card.count > 0) {
         Converter& c = card.chain[card.first];
@@ -148,8 +152,7 @@ static void Play(void*, Uint8* out, int length) {
     } else if (A.fadeAsked) {
         FadeOut(start, total);
     }
-    if (card.pulled) SDL_CondBroadcast(card.pulled); // else SDL would make an error of it
-    SDL_UnlockMutex(card.lock);
+    A.pulled.notify_all();
 }
 
 static void NoSound() {
@@ -269,14 +272,10 @@ static Put PutInChain(const void* data, long bytes, long rate, int channels) {
 
 // Waits for the callback to run once more. False when the device has stopped
 // taking sound: then all it is given is dropped.
-static bool AwaitPull() {
+static bool AwaitPull(std::unique_lock<std::mutex>& hold) {
     Card& card = A.card;
-    if (!card.pulled) {
-        card.lost = true; // nothing to wait with: waiting would spin for ever
-        return false;
-    }
-    bool timedOut =
-        SDL_CondWaitTimeout(card.pulled, card.lock, PullWaitMilliseconds) == SDL_MUTEX_TIMEDOUT;
+    bool timedOut = A.pulled.wait_for(hold, std::chrono::milliseconds(PullWaitMilliseconds)) ==
+                    std::cv_status::timeout;
     if (card.pulls != card.pullsSeen || A.paused) {
         card.pullsSeen = card.pulls;
         card.quietWaits = 0;
@@ -293,9 +292,8 @@ static bool AwaitPull() {
 
 // About 20 ms a callback: the first sound comes soon, and any card keeps up.
 static Uint16 CallbackFrames(long rate) {
-    Uint16 frames = 128;
-    while (frames < 4096 && frames * 2 <= rate / 40) frames = static_cast<Uint16>(frames * 2);
-    return frames;
+    return static_cast<Uint16>(std::clamp(std::bit_floor(static_cast<uint64_t>(rate / 40)),
+                                          uint64_t{128}, uint64_t{4096}));
 }
 
 // Makes `device` the one PauseSound pauses, paused as asked so far.
@@ -308,8 +306,6 @@ static void PublishDevice(SDL_AudioDeviceID device) {
 static void ReleaseCard() {
     Card& card = A.card;
     for (Converter& c : card.chain) SDL_FreeAudioStream(c.stream);
-    SDL_DestroyCond(card.pulled);
-    SDL_DestroyMutex(card.lock);
     card = {};
     ReleaseSubsystem(SDL_INIT_AUDIO);
 }
@@ -331,11 +327,9 @@ bool OpenSound(long rate, int channels) {
     wanted.channels = static_cast<Uint8>(channels);
     wanted.samples = CallbackFrames(rate);
     wanted.callback = Play;
-    card.lock = SDL_CreateMutex();
-    card.pulled = SDL_CreateCond();
     // No changes allowed: where the card wants another format SDL converts
     // ours, so the callback always delivers what it was given.
-    if (card.lock) card.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &card.spec, 0);
+    card.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &card.spec, 0);
     if (!card.device) {
         NoSound();
         ReleaseCard();
@@ -351,30 +345,29 @@ bool OpenSound(long rate, int channels) {
 bool PutSound(const void* data, long bytes, long rate, int channels, bool wait) {
     Card& card = A.card;
     if (!card.device || bytes <= 0) return true;
-    SDL_LockMutex(card.lock);
+    std::unique_lock hold(A.lock);
     Put put = PutInChain(data, bytes, rate, channels);
     for (; put == Put::Full; put = PutInChain(data, bytes, rate, channels)) {
         card.started = true; // full: play from it
         if (!wait) break;
-        AwaitPull(); // a device given up drops the sound
+        AwaitPull(hold); // a device given up drops the sound
     }
-    SDL_UnlockMutex(card.lock);
     return put != Put::Full;
 }
 
 void CloseSound() {
     Card& card = A.card;
     if (!card.device) return;
-    SDL_LockMutex(card.lock);
+    std::unique_lock hold(A.lock);
     card.started = true; // a short music never filled the buffer
     EndInput();
-    while (card.count > 0 && AwaitPull()) {
+    while (card.count > 0 && AwaitPull(hold)) {
     }
-    SDL_UnlockMutex(card.lock);
+    hold.unlock();
     PublishDevice(0);
     if (Stuck) {
-        // Closing would wait for the device's thread without end: the device,
-        // its lock and its buffer are left to the end of the process.
+        // Closing would wait for the device's thread without end: the device
+        // and its buffer are left to the end of the process.
         card.device = 0;
         return;
     }
@@ -385,14 +378,13 @@ void CloseSound() {
 void DropSound() {
     Card& card = A.card;
     if (!card.device) return;
-    SDL_LockMutex(card.lock);
+    std::lock_guard hold(A.lock);
     for (; card.count > 0; --card.count, card.first = (card.first + 1) % MaxConverters)
         SDL_AudioStreamClear(card.chain[card.first].stream);
     card.first = 0;
     card.started = false;
     card.bytesPlayed = 0;
     A.secondsPlayed = 0;
-    SDL_UnlockMutex(card.lock);
 }
 
 void FadeOutSound() {

@@ -1,11 +1,8 @@
 // The sound card, as a sink that sound is copied into.
 //
 // Threads: every function here but FadeOutSound and PauseSound runs on the
-// thread that plays the music (one device, one such thread). SDL runs the
-// device's callback on a thread of its own; it only takes what the device
-// holds and wakes the music thread. In the browser there are no threads: the
-// page's own thread puts sound without waiting, and SDL calls back between
-// its steps.
+// thread that plays the music (one device, one such thread); SDL's callback,
+// on its own thread, only takes what the device holds and wakes it.
 //
 // The device holds about a second of sound, converted to its own format, so
 // that a music thread that wakes late is not heard; CloseSound plays it out.

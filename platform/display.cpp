@@ -26,8 +26,8 @@ struct Display {
     void* texturePixels; // while the texture is locked
     int texturePitch;
     Frame* borrower; // the frame drawing straight into the display's pixels
-    char keys[16];   // for TakeShowKey: a ring of `keyCount` from `firstKey` on
-    int firstKey, keyCount;
+    char keys[16];   // for TakeShowKey, the first taken first
+    int keyCount;
 };
 
 // SDL falls back on drivers that show nothing when it finds no display; those
@@ -103,15 +103,13 @@ static bool HoldVideo() {
     return true;
 }
 
-static void ReleaseVideo() {
-    ReleaseSubsystem(SDL_INIT_VIDEO);
-}
-
-static void DestroyDisplayParts(Display* display) {
-    if (display->texture) SDL_DestroyTexture(display->texture);
-    if (display->renderer) SDL_DestroyRenderer(display->renderer);
-    if (display->window) SDL_DestroyWindow(display->window);
+// Also gives back the display's hold of the video subsystem.
+static void DestroyDisplay(Display* display) {
+    if (display && display->texture) SDL_DestroyTexture(display->texture);
+    if (display && display->renderer) SDL_DestroyRenderer(display->renderer);
+    if (display && display->window) SDL_DestroyWindow(display->window);
     std::free(display);
+    ReleaseSubsystem(SDL_INIT_VIDEO);
 }
 
 // A full screen the size of the frame shows it as it is; any other size needs
@@ -168,19 +166,15 @@ static void FitWindow(SDL_Window* window) {
 Display* OpenDisplay(bool fullScreen, bool paced, const char* title) {
     if (!HoldVideo()) return nullptr;
     auto* display = static_cast<Display*>(std::calloc(1, sizeof(Display)));
-    if (!display) {
-        ReleaseVideo();
-        return nullptr;
-    }
     // Shown only once it can be drawn in: a renderer may replace the window.
     Uint32 flags =
         SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                       FrameWidth, FrameHeight, flags);
-    if (!display->window || !MakePresentation(display, fullScreen, paced)) {
+    if (!display ||
+        !(display->window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                             FrameWidth, FrameHeight, flags)) ||
+        !MakePresentation(display, fullScreen, paced)) {
         ComplainOfDriver("cannot open the window");
-        DestroyDisplayParts(display);
-        ReleaseVideo();
+        DestroyDisplay(display);
         return nullptr;
     }
     CatchXErrors(display->window);
@@ -197,8 +191,7 @@ void CloseDisplay(Display* display) {
     // SDL would wait forever for the X server to hide a window it no longer
     // has: what is left of it goes with the process.
     if (X.error[0]) return std::free(display);
-    DestroyDisplayParts(display);
-    ReleaseVideo();
+    DestroyDisplay(display);
 }
 
 void HidePointer(Display*) {
@@ -216,15 +209,12 @@ static void Lend(Frame* frame, void* pixels, int pitch) {
     frame->bytesPerRow = static_cast<int16_t>(pitch);
 }
 
-// 32-bit words with red, green and blue where the frame has them.
-static bool FrameWords(const SDL_Surface* surface) {
-    Uint32 format = surface->format->format;
-    return format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888;
-}
-
-// Only a surface of the frame's own size: a larger one shows the frame scaled.
+// 32-bit words with red, green and blue where the frame has them, of the
+// frame's own size: a larger surface shows the frame scaled.
 static bool HoldsFrame(const SDL_Surface* surface, const Frame* frame) {
-    return FrameWords(surface) && surface->w == frame->width && surface->h == frame->height;
+    const Uint32 format = surface->format->format;
+    return (format == SDL_PIXELFORMAT_RGB888 || format == SDL_PIXELFORMAT_ARGB8888) &&
+           surface->w == frame->width && surface->h == frame->height;
 }
 
 static void LockTexture(Display* display) {
@@ -255,23 +245,17 @@ void LendPixels(Display* display, Frame* frame) {
     LendNext(display);
 }
 
-// Copies the frame into pixels of the same 32-bit layout.
-static void CopyFrame(void* to, int pitch, const Frame* frame, int width, int height) {
-    const char* from = reinterpret_cast<const char*>(frame->pixels);
-    if (pitch == frame->bytesPerRow && width == frame->width) {
-        std::memcpy(to, from, static_cast<size_t>(pitch) * (height - 1) + width * 4u);
-        return;
-    }
-    for (int y = 0; y < height; ++y)
-        std::memcpy(static_cast<char*>(to) + y * pitch, from + y * frame->bytesPerRow, width * 4u);
+// Copies the frame into pixels of its size, in their `format`.
+static void CopyFrame(const Frame* frame, Uint32 format, void* to, int pitch) {
+    SDL_ConvertPixels(frame->width, frame->height, SDL_PIXELFORMAT_RGB888, frame->pixels,
+                      frame->bytesPerRow, format, to, pitch);
 }
 
 static void ShowThroughRenderer(Display* display, Frame* frame) {
     LockTexture(display);
     if (!display->texturePixels) return;
     if (frame->pixels != display->texturePixels)
-        CopyFrame(display->texturePixels, display->texturePitch, frame, frame->width,
-                  frame->height);
+        CopyFrame(frame, SDL_PIXELFORMAT_RGB888, display->texturePixels, display->texturePitch);
     SDL_UnlockTexture(display->texture);
     display->texturePixels = nullptr;
     int width = 0, height = 0;
@@ -304,18 +288,10 @@ static void ScaleFrame(SDL_Surface* surface, Frame* frame) {
 static void ShowThroughSurface(Display* display, Frame* frame) {
     SDL_Surface* surface = SDL_GetWindowSurface(display->window);
     if (!surface) return;
-    if (surface->w != frame->width || surface->h != frame->height) {
+    if (surface->w != frame->width || surface->h != frame->height)
         ScaleFrame(surface, frame);
-    } else if (frame->pixels != surface->pixels) {
-        int width = std::min(frame->width, surface->w);
-        int height = std::min(frame->height, surface->h);
-        if (FrameWords(surface))
-            CopyFrame(surface->pixels, surface->pitch, frame, width, height);
-        else
-            SDL_ConvertPixels(width, height, SDL_PIXELFORMAT_RGB888, frame->pixels,
-                              frame->bytesPerRow, surface->format->format, surface->pixels,
-                              surface->pitch);
-    }
+    else if (frame->pixels != surface->pixels)
+        CopyFrame(frame, surface->format->format, surface->pixels, surface->pitch);
     SDL_UpdateWindowSurface(display->window);
 }
 
@@ -348,12 +324,7 @@ static void ToggleFullScreen(Display* display) {
     LendAgain(display);
 }
 
-// Escape and q stop, by the key's symbol, so that q is q on every layout.
-static bool AsksToStop(const SDL_KeyboardEvent& key) {
-    return key.keysym.sym == SDLK_ESCAPE || key.keysym.sym == SDLK_q;
-}
-
-// Space pauses, once a press; the seeking keys repeat while held. A full ring
+// Space pauses, once a press; the seeking keys repeat while held. A full list
 // drops the newest.
 static void KeepShowKey(Display* display, const SDL_KeyboardEvent& key) {
     const SDL_Keycode sym = key.keysym.sym;
@@ -361,8 +332,8 @@ static void KeepShowKey(Display* display, const SDL_KeyboardEvent& key) {
     if ((sym >= SDLK_0 && sym <= SDLK_9) || sym == SDLK_COMMA || sym == SDLK_PERIOD)
         kept = static_cast<char>(sym);
     if (sym == SDLK_SPACE && !key.repeat) kept = ' ';
-    if (!kept || display->keyCount == sizeof display->keys) return;
-    display->keys[(display->firstKey + display->keyCount++) % sizeof display->keys] = kept;
+    if (kept && display->keyCount < static_cast<int>(sizeof display->keys))
+        display->keys[display->keyCount++] = kept;
 }
 
 bool TakeEvents(Display* display) {
@@ -371,11 +342,11 @@ bool TakeEvents(Display* display) {
     X.said = stop;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (event.type == SDL_QUIT) stop = true;
-        if (event.type == SDL_KEYDOWN && AsksToStop(event.key)) stop = true;
-        if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F11 && !event.key.repeat)
-            ToggleFullScreen(display);
-        if (event.type == SDL_KEYDOWN) KeepShowKey(display, event.key);
+        // Keys by their symbol, so that q is q on every layout.
+        const SDL_Keycode key = event.type == SDL_KEYDOWN ? event.key.keysym.sym : 0;
+        if (event.type == SDL_QUIT || key == SDLK_ESCAPE || key == SDLK_q) stop = true;
+        if (key == SDLK_F11 && !event.key.repeat) ToggleFullScreen(display);
+        if (key) KeepShowKey(display, event.key);
         if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
             LendAgain(display);
     }
@@ -384,9 +355,8 @@ bool TakeEvents(Display* display) {
 
 char TakeShowKey(Display* display) {
     if (!display || !display->keyCount) return 0;
-    const char key = display->keys[display->firstKey];
-    display->firstKey = (display->firstKey + 1) % sizeof display->keys;
-    --display->keyCount;
+    const char key = display->keys[0];
+    std::memmove(display->keys, display->keys + 1, --display->keyCount);
     return key;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 const char* ProgramName = "bumpwave";
 
@@ -60,7 +61,7 @@ static constexpr const char* BuildFolder = BUMPWAVE_BUILD_FOLDER;
 static constexpr const char* BuildFolder = "";
 #endif
 
-FILE* OpenRegularFile(const char* name) {
+static FILE* OpenRegularFile(const char* name) {
     // Non-blocking, or the open of a FIFO waits for a writer.
     int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -76,30 +77,25 @@ FILE* OpenRegularFile(const char* name) {
     return file;
 }
 
-struct FoundFolders {
-    std::string folders[MaxDataFolders];
-    int count;
-};
-
 // Folders that do not exist are left out, of the search and of the messages.
-static FoundFolders FindDataFolders() {
-    FoundFolders found{};
+static std::vector<std::string> FindDataFolders() {
+    std::vector<std::string> found;
     std::error_code error;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return found;
     std::filesystem::path folder = program.parent_path();
     if (BuildFolder[0] && std::filesystem::equivalent(folder, BuildFolder, error))
-        found.folders[found.count++] = folder.string();
+        found.push_back(folder.string());
     // Without "..", for the messages that name it.
     std::filesystem::path data = (folder / DataFromProgram).lexically_normal();
-    if (std::filesystem::is_directory(data, error)) found.folders[found.count++] = data.string();
+    if (std::filesystem::is_directory(data, error)) found.push_back(data.string());
     return found;
 }
 
 int DataFolders(const char* folders[MaxDataFolders]) {
-    static const FoundFolders found = FindDataFolders(); // once, whichever thread asks first
-    for (int i = 0; i < found.count; ++i) folders[i] = found.folders[i].c_str();
-    return found.count;
+    static const std::vector<std::string> found = FindDataFolders(); // once, by whichever thread
+    for (size_t i = 0; i < found.size(); ++i) folders[i] = found[i].c_str();
+    return static_cast<int>(found.size());
 }
 
 std::string DataFoldersInWords() {
@@ -138,16 +134,14 @@ static struct { char temporary[PATH_MAX]; } Atomic;
 constexpr int StopSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
                                SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGPROF};
 
+// Leaves errno as it was: the callers' reasons are in it.
 static void HoldStopSignals(bool hold) {
+    const int error = errno;
     sigset_t signals;
     sigemptyset(&signals);
     for (int signal : StopSignals) sigaddset(&signals, signal);
     sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
-}
-
-static std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    errno = error;
 }
 
 int CreateAtomicFile(const char* path) {
@@ -158,19 +152,18 @@ int CreateAtomicFile(const char* path) {
     if (lstat(path, &info) == 0 && S_ISDIR(info.st_mode)) return errno = EISDIR, -1;
     if (lstat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
         return errno = EINVAL, -1;
-    const std::string name = FolderOf(path) + ProgramName + "-XXXXXX.part";
+    const std::string name =
+        (std::filesystem::path(path).parent_path() / ProgramName).string() + "-XXXXXX.part";
     if (name.size() >= sizeof Atomic.temporary) return errno = ENAMETOOLONG, -1;
     mode_t mask = umask(0);
     umask(mask);
     HoldStopSignals(true);
     std::memcpy(Atomic.temporary, name.c_str(), name.size() + 1);
     int file = mkostemps(Atomic.temporary, static_cast<int>(std::strlen(".part")), O_CLOEXEC);
-    int error = errno;
     if (file < 0) Atomic.temporary[0] = '\0';
     HoldStopSignals(false);
     // The permissions any new file gets, not mkstemp's owner-only ones.
     if (file >= 0) fchmod(file, 0666 & ~mask);
-    errno = error;
     return file;
 }
 
@@ -181,10 +174,8 @@ const char* AtomicFileName() {
 bool CommitAtomicFile(const char* path) {
     HoldStopSignals(true);
     bool renamed = rename(Atomic.temporary, path) == 0;
-    int error = errno;
     if (renamed) Atomic.temporary[0] = '\0';
     HoldStopSignals(false);
-    errno = error;
     return renamed;
 }
 
@@ -228,27 +219,20 @@ void KeepStandardStreamsApart() {
     }
 }
 
-void DescribeOpenFailure(int error, char* why, size_t size) {
+std::string DescribeOpenFailure(int error) {
+    if (error == EINVAL) return "not a regular file";
+    if (error == ENOLINK) return "a link that leads nowhere";
     if (error != ENOENT) {
-        std::snprintf(why, size, "%s",
-                      error == EINVAL    ? "not a regular file"
-                      : error == ENOLINK ? "a link that leads nowhere"
-                                         : std::strerror(error));
+        std::string why = std::strerror(error);
         why[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(why[0])));
-        return;
+        return why;
     }
     char here[PATH_MAX];
-    if (!getcwd(here, sizeof here)) std::strcpy(here, "the current folder");
+    const std::string shown = Printable(getcwd(here, sizeof here) ? here : "the current folder");
     const char* folders[MaxDataFolders];
-    int count = DataFolders(folders);
-    // Printed by the loaders as they are: a folder's name may hold anything.
-    std::string shown[MaxDataFolders + 1] = {Printable(here)};
-    for (int i = 0; i < count; ++i) shown[i + 1] = Printable(folders[i]);
-    if (count == 0) std::snprintf(why, size, "not found in %s", shown[0].c_str());
-    if (count == 1)
-        std::snprintf(why, size, "found neither in %s nor in %s", shown[0].c_str(),
-                      shown[1].c_str());
-    if (count == 2)
-        std::snprintf(why, size, "found in none of %s, %s and %s", shown[0].c_str(),
-                      shown[1].c_str(), shown[2].c_str());
+    const int count = DataFolders(folders);
+    if (count == 0) return "not found in " + shown;
+    if (count == 1) return "found neither in " + shown + " nor in " + Printable(folders[0]);
+    return "found in none of " + shown + ", " + Printable(folders[0]) + " and " +
+           Printable(folders[1]);
 }

@@ -16,20 +16,10 @@ std::string Printable(std::string_view text);
 // "PROGRAM: " and the message, made printable, as one line on standard error.
 [[gnu::format(printf, 1, 2)]] void Complain(const char* format, ...);
 
-// Opens `name` for reading if it is a regular file, or a link to one; nullptr
-// otherwise, with errno saying why (EINVAL: not a regular file). A FIFO, a
-// device or a folder could block the open, never end, or fail later in a way
-// nobody expects.
-FILE* OpenRegularFile(const char* name);
-
-// The installed data folder, share/bumpwave under the prefix the program is
-// installed in, found from the program's own place so that a moved install
-// finds it too; "" where that place is unknown.
-const char* DataFolder();
-
 // The folders a demo's file is looked for in after the current one: the
 // program's own folder when the build put it and its files there, then the
-// data folder if it exists. Returns how many it stored in `folders`.
+// data folder (share/bumpwave beside the program's prefix, found from the
+// program's own place) if it exists. Returns how many it stored in `folders`.
 constexpr int MaxDataFolders = 2;
 int DataFolders(const char* folders[MaxDataFolders]);
 
@@ -37,16 +27,16 @@ int DataFolders(const char* folders[MaxDataFolders]);
 // there is no data folder".
 std::string DataFoldersInWords();
 
-// Opens the demo's file `name` as OpenRegularFile does, from the current
-// folder, or where it is not there at all, from the first of DataFolders
-// that holds it. A link there that leads nowhere fails with ENOLINK.
+// Opens the demo's file `name` for reading if it is a regular file or a link
+// to one (EINVAL otherwise: a FIFO or a device could block for ever), from
+// the current folder, or where it is not there at all, from the first of
+// DataFolders that holds it. A link there that leads nowhere fails with ENOLINK.
 FILE* OpenDataFile(const char* name);
 
-// Why OpenDataFile could not open `name`, from its errno `error`, in words
-// for a user: where it was looked for, "not a regular file", "a link that
-// leads nowhere", or the system's reason ("permission denied"). Written into
-// `why`, `size` bytes, its folder names made printable.
-void DescribeOpenFailure(int error, char* why, size_t size);
+// Why OpenDataFile failed, from its errno `error`, in words for a user:
+// where it was looked for (folder names made printable), "not a regular
+// file", "a link that leads nowhere", or the system's reason ("permission denied").
+std::string DescribeOpenFailure(int error);
 
 // A file written whole or not at all, one at a time: CreateAtomicFile makes a
 // new file of its own beside `path` (created exclusively, with the permissions

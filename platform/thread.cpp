@@ -2,83 +2,54 @@
 
 #include <SDL.h>
 
-#include <cstdlib>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 
 struct Signal {
-    SDL_mutex* lock;
-    SDL_cond* arrived;
+    std::mutex lock;
+    std::condition_variable arrived;
     bool sent;
 };
 
 Signal* CreateSignal() {
-    auto* signal = static_cast<Signal*>(std::calloc(1, sizeof(Signal)));
-    if (!signal) return nullptr;
-    signal->lock = SDL_CreateMutex();
-    signal->arrived = SDL_CreateCond();
-    if (!signal->lock || !signal->arrived) {
-        DestroySignal(signal);
-        return nullptr;
-    }
-    return signal;
+    return new (std::nothrow) Signal{};
 }
 
 void DestroySignal(Signal* signal) {
-    if (!signal) return;
-    SDL_DestroyCond(signal->arrived);
-    SDL_DestroyMutex(signal->lock);
-    std::free(signal);
+    delete signal;
 }
 
 void SendSignal(Signal* signal) {
-    SDL_LockMutex(signal->lock);
+    std::lock_guard hold(signal->lock);
     signal->sent = true;
-    SDL_CondBroadcast(signal->arrived);
-    SDL_UnlockMutex(signal->lock);
-}
-
-void WaitForSignal(Signal* signal) {
-    SDL_LockMutex(signal->lock);
-    while (!signal->sent) SDL_CondWait(signal->arrived, signal->lock);
-    SDL_UnlockMutex(signal->lock);
+    signal->arrived.notify_all();
 }
 
 bool WaitForSignalMilliseconds(Signal* signal, uint32_t milliseconds) {
-    const uint64_t end = SDL_GetTicks64() + milliseconds;
-    SDL_LockMutex(signal->lock);
-    for (uint64_t now = SDL_GetTicks64(); !signal->sent && now < end; now = SDL_GetTicks64())
-        SDL_CondWaitTimeout(signal->arrived, signal->lock, static_cast<Uint32>(end - now));
-    bool sent = signal->sent;
-    SDL_UnlockMutex(signal->lock);
-    return sent;
-}
-
-struct ThreadStart {
-    void (*entry)();
-    bool raisedPriority;
-};
-
-static int RunThread(void* data) {
-    ThreadStart start = *static_cast<ThreadStart*>(data);
-    std::free(data);
-    if (start.raisedPriority) SDL_SetThreadPriority(SDL_THREAD_PRIORITY_HIGH);
-    start.entry();
-    return 0;
+    std::unique_lock hold(signal->lock);
+    return signal->arrived.wait_for(hold, std::chrono::milliseconds(milliseconds),
+                                    [signal] { return signal->sent; });
 }
 
 bool StartThread(void (*entry)(), const char* name, bool raisedPriority) {
-    auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
-    if (!start) return false;
-    *start = {entry, raisedPriority};
-    SDL_Thread* thread = SDL_CreateThread(RunThread, name, start);
-    if (!thread) {
-        std::free(start);
+    try {
+        // Nobody joins the thread: it reports its end with a signal.
+        std::thread([=] {
+            pthread_setname_np(pthread_self(), name);
+            if (raisedPriority) SDL_SetThreadPriority(SDL_THREAD_PRIORITY_HIGH);
+            entry();
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
         return false;
     }
-    // Nobody joins the thread: it reports its end with a signal.
-    SDL_DetachThread(thread);
-    return true;
 }
 
 void PauseMilliseconds(uint32_t milliseconds) {
-    SDL_Delay(milliseconds);
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -16,8 +16,7 @@ struct Signal;
 Signal* CreateSignal(); // nullptr when out of memory
 void DestroySignal(Signal* signal);
 void SendSignal(Signal* signal);
-void WaitForSignal(Signal* signal);
-// The same for at most `milliseconds`: true when the signal came.
+// Waits for at most `milliseconds`: true when the signal came.
 bool WaitForSignalMilliseconds(Signal* signal, uint32_t milliseconds);
 
 void PauseMilliseconds(uint32_t milliseconds);

@@ -13,16 +13,6 @@ uint32_t FrameCount;
 float FramesPerSecond;
 volatile std::sig_atomic_t StopRequested;
 
-float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs) {
-    return static_cast<float>(frameCount) / (static_cast<float>(elapsedMs) / 1000.0f);
-}
-
-void PrintFrameRate() {
-    std::printf("\n%d * %d * 32 @ %g FPS\n", FrameWidth, FrameHeight,
-                static_cast<double>(FramesPerSecond));
-    std::fflush(stdout);
-}
-
 // The show in progress; zero before the first.
 static struct {
     Frame* frame;
@@ -91,8 +81,8 @@ static void MoveShowTime(int64_t shift) {
 }
 
 static uint32_t Milliseconds(int64_t showTime) {
-    int64_t ms = showTime / NanosecondsPerMillisecond;
-    return ms < 0 ? 0 : ms > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ms);
+    return static_cast<uint32_t>(
+        std::clamp<int64_t>(showTime / NanosecondsPerMillisecond, 0, UINT32_MAX));
 }
 
 uint32_t ShownMilliseconds() {
@@ -113,10 +103,14 @@ static void DrawStep(uint32_t ms) {
 // the music moved; the line, and the steps that were not shown.
 static void EndVisuals(uint32_t showMs) {
     const int64_t ranMs = int64_t{showMs} - Loop.moved / NanosecondsPerMillisecond;
-    const uint32_t ms = ranMs < 1 ? 1 : static_cast<uint32_t>(std::min<int64_t>(ranMs, UINT32_MAX));
-    // Stopped before its first frame, it showed none.
-    FramesPerSecond = FrameCount ? ComputeFramesPerSecond(FrameCount, ms) : 0;
-    PrintFrameRate();
+    const auto ms = static_cast<uint32_t>(std::clamp<int64_t>(ranMs, 1, UINT32_MAX));
+    // Single precision, as the line has always printed it; stopped before its
+    // first frame, it showed none.
+    FramesPerSecond =
+        FrameCount ? static_cast<float>(FrameCount) / (static_cast<float>(ms) / 1000.0f) : 0;
+    std::printf("\n%d * %d * 32 @ %g FPS\n", FrameWidth, FrameHeight,
+                static_cast<double>(FramesPerSecond));
+    std::fflush(stdout);
     // A few steps of a refresh's jitter, or of the music's moves, are not a
     // display that could not keep up.
     const uint32_t taken = FrameCount + Loop.dropped;

@@ -28,12 +28,6 @@ extern float FramesPerSecond; // set once, when the visuals end
 // its frame-rate line, fades the music out and ends without the pause.
 extern volatile std::sig_atomic_t StopRequested;
 
-// Single precision, as the report has always printed it.
-float ComputeFramesPerSecond(uint32_t frameCount, uint32_t elapsedMs);
-
-// "\n640 * 480 * 32 @ <rate> FPS\n" on standard output.
-void PrintFrameRate();
-
 enum class ShowPhase {
     Idle,    // no show started
     Visuals, // the timeline runs
@@ -42,21 +36,17 @@ enum class ShowPhase {
     Ended,
 };
 
-// Starts the loaded show (LoadShow) from its first step into `frame` on
-// `display` at clock time `now`: paced at `stepRate` steps a second, or
-// unpaced (one step per frame at the clock's time, as fast as it goes) where
-// it is 0.
+// Starts the loaded show (LoadShow) into `frame` on `display` at clock time
+// `now`: paced at `stepRate` steps a second, or where it is 0 unpaced (a step
+// per frame at the clock's time, as fast as it goes).
 void StartFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                     const uint32_t* logoPicture, int64_t now);
 
-// One turn of the show at clock time `now`. While the visuals run, takes
-// every step that is due and draws and shows the last; when they end (by time
-// or by a stop) prints the frame-rate line, and below it on standard error how
-// many steps were shown where more than QuietDropPercent were dropped.
-// `musicSeconds` is where in its file the music is heard now, negative while
-// that is not known (no music, paused, seeking, over): while it moves, a paced
-// show's clock follows it. `musicPlayedOut` says whether the music has played
-// out (or faded out after a stop). Returns the phase the show is in afterwards.
+// One turn of the show at clock time `now`: takes every step that is due and
+// draws the last; as the visuals end prints the frame-rate line, and on
+// stderr how many steps were shown where more than QuietDropPercent were
+// dropped. While `musicSeconds`, where the music is heard (negative while not
+// known), moves, a paced show's clock follows it. Returns the phase after it.
 ShowPhase StepFrameLoop(int64_t now, bool musicPlayedOut, double musicSeconds = -1);
 
 // When the next turn has something to do: the next step's due time, the
@@ -85,11 +75,9 @@ uint32_t ShownMilliseconds();
 // Steps taken so far, shown or not.
 uint32_t StepsTaken();
 
-// The desktop's show: the visuals, paced or as fast as they go, from show
-// time `startMs`; returns when they are over, the display still open. Space
-// pauses and resumes picture and music together; Left and Right seek 5 s,
-// Home to the start, 0 to 9 to that tenth of the show, and while paused ,
-// and . one step. The window's title says the time.
+// The desktop's show: the visuals from show time `startMs`, the display's
+// keys pausing and seeking picture and music together, the window's title
+// saying the time; returns when they are over, the display still open.
 void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* bumpPicture,
                   const uint32_t* logoPicture, uint32_t startMs = 0);
 

@@ -1,19 +1,9 @@
-// bumpwave: the main operation. Acquires everything the frame loop needs, in
-// order, starts the music, runs the 41 seconds of visuals, then releases what
-// it acquired in reverse order, waits for the music to play out, pauses one
-// second and returns 0, or 1 when it could not show its visuals.
-//
-// Escape, q, the window's close button and the stop signals end the show at
-// once: the visuals stop, the frame-rate line is printed for the frames shown,
-// the display closes, the music fades out, and it returns 0 without the pause,
-// or after a signal ends by that signal. Space pauses and resumes the show.
-//
-// Looping, each round is a show of its own, as the first: a new seed, the
-// music from its start, the frame-rate line at its end. The display stays
-// open while the music plays out and the pause passes, then the next begins.
-//
-// Standard output carries only the frame-rate line and the loaders' messages;
-// failures of the display or the sound card say why on standard error.
+// bumpwave: opens the display, starts the music, runs the visuals, closes the
+// display, lets the music play out, pauses a second and returns 0; 1 when it
+// could not show its visuals. A stop ends it at once, without the pause; a
+// stop signal ends it by that signal once all is closed. Looping, each round
+// is a new show, the display staying open between them. Standard output
+// carries only the frame-rate line and the loaders' messages.
 
 #include "assets/music.h"
 #include "platform/display.h"
@@ -48,8 +38,7 @@ static void AskToStop(int signal) {
     StopRequested = 1;
 }
 
-// What each show needs of its own: the music's end signal, the pictures and
-// the tables, and the music.
+// What each round needs of its own: the music's end signal, the show, the music.
 static bool StartShow() {
     Demo.musicEnded = CreateSignal();
     if (!Demo.musicEnded) return Complain("no free signal"), false;
@@ -69,9 +58,9 @@ static bool StartUp() {
     return StartShow();
 }
 
-// Between two rounds: the music plays out and the pause passes with the
-// display open. False when the show was stopped meanwhile, or when the music
-// could not be waited for: its thread keeps its signal then.
+// Between two rounds, with the display open. False when the show was stopped
+// meanwhile, or when the music could not be waited for: its thread keeps its
+// signal then.
 static bool EndRound() {
     const bool waited = RunPlayOut(Demo.musicEnded, Demo.display);
     if (waited) DestroySignal(Demo.musicEnded);
@@ -84,22 +73,15 @@ static void ShutDown() {
     FreeShow();
     CloseDisplay(Demo.display);
     FreeFrame(Demo.frame);
-    // The music plays to the end of its file, unless a stop is asked meanwhile.
     // A music thread still opening the card keeps its signal, which it may yet send.
     bool musicDone = RunPlayOut(Demo.musicStarted ? Demo.musicEnded : nullptr);
     if (musicDone) DestroySignal(Demo.musicEnded);
 }
 
-// A command line it cannot run: why (said before), and how it is used, before
-// anything opens.
+// After why a command line is refused, before anything opens.
 static int Refuse() {
     std::fputs(UsageLine, stderr);
     return 2;
-}
-
-// How to see this show again: its seed, on standard error beside the frame-rate line.
-static void SaySeed() {
-    Complain("bumpwave --seed %u plays this show again", Timeline.seed);
 }
 
 int main(int argc, char** argv) {
@@ -135,7 +117,7 @@ int main(int argc, char** argv) {
     while (shown) {
         RunFrameLoop(Demo.frame, Demo.display, options.paced ? options.rate : 0, BumpPicture,
                      LogoPicture, options.startMs);
-        SaySeed();
+        Complain("bumpwave --seed %u plays this show again", Timeline.seed);
         // Each later round is a new show from its start.
         options.seed.reset();
         options.startMs = 0;

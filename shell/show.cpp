@@ -5,7 +5,6 @@
 #include "platform/files.h"
 #include "shell/timeline.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -16,15 +15,12 @@ bool LoadShow(std::optional<unsigned> seed, bool calm) {
     FreeShow();
     const unsigned chosen = seed.value_or(static_cast<unsigned>(std::time(nullptr)));
     // The loader prints its own messages.
-    bool loaded =
-        LoadPicture(BumpPictureName, &BumpPicture) && LoadPicture(LogoPictureName, &LogoPicture);
-    if (loaded && !InitEffects(chosen)) {
-        Complain("not enough memory for the tables");
-        loaded = false;
-    }
-    if (loaded) StartTimeline(chosen, calm);
-    if (!loaded) FreeShow();
-    return loaded;
+    if (!LoadPicture(BumpPictureName, &BumpPicture) || !LoadPicture(LogoPictureName, &LogoPicture))
+        return FreeShow(), false;
+    if (!InitEffects(chosen))
+        return Complain("not enough memory for the tables"), FreeShow(), false;
+    StartTimeline(chosen, calm);
+    return true;
 }
 
 void FreeShow() {
