@@ -22,8 +22,12 @@ static constexpr const char* MusicName = "testing.ogg";
 // A hole is a lost page, not the end: decoding resumes after it. A file that
 // is nothing but holes must still end.
 static constexpr int MaxHoles = 64;
-// Below this the music is far slower than anyone means it to be.
+// Below this the music is far slower than anyone means it to be; it is pumped
+// with each frame repeated up to this rate.
 static constexpr long SlowRate = 8000;
+static long Repeats(long rate) {
+    return (SlowRate + rate - 1) / rate;
+}
 // Where the last page of the file is looked for, to tell how long it plays.
 static constexpr long TailBytes = 65536;
 static constexpr int BufferSize = 4096;
@@ -61,6 +65,7 @@ static struct {
     char buffer[BufferSize];
     long pending, taken, pendingRate;
     int pendingChannels;
+    char repeated[SlowRate * 2 * 8]; // a second of slow sound at most, of 8 channels
 } R;
 
 // The music thread's; StartMusic resets it.
@@ -236,7 +241,7 @@ long ReadMusic(char* buffer, int length, long* rate, int* channels) {
 }
 
 // The sink is given pieces of a twentieth of a second of their stream at
-// most, a frame at least: slow sound grows manyfold as the card converts it.
+// most, a frame at least; slow sound at SlowRate or a little above.
 bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
     while (!M.stopping) {
         if (M.seekAsked) return true;
@@ -249,7 +254,16 @@ bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
         const long frameBytes = 2 * R.pendingChannels;
         const long piece =
             std::min(R.pending - R.taken, std::max(1L, R.pendingRate / 20) * frameBytes);
-        if (!put(R.buffer + R.taken, piece, R.pendingRate, R.pendingChannels, wait)) return true;
+        const long repeats = Repeats(R.pendingRate);
+        const char* data = R.buffer + R.taken;
+        if (repeats > 1) {
+            for (long at = 0, to = 0; at < piece; at += frameBytes)
+                for (long i = 0; i < repeats; ++i, to += frameBytes)
+                    std::memcpy(R.repeated + to, data + at, static_cast<size_t>(frameBytes));
+            data = R.repeated;
+        }
+        if (!put(data, piece * repeats, R.pendingRate * repeats, R.pendingChannels, wait))
+            return true;
         R.taken += piece;
         if (R.taken == R.pending) R.pending = 0;
     }
@@ -264,7 +278,7 @@ bool PumpMusicFile(MusicSink put) {
 static void FitCardToFirstBlock() {
     if (M.cardOpen && R.pending > 0 && (R.pendingRate != 44100 || R.pendingChannels != 2)) {
         CloseSound();
-        M.cardOpen = OpenSound(R.pendingRate, R.pendingChannels);
+        M.cardOpen = OpenSound(R.pendingRate * Repeats(R.pendingRate), R.pendingChannels);
     }
 }
 

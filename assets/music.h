@@ -63,7 +63,9 @@ void BeginReading();
 // Copies the music read from `from` into `put` (the card's PutSound, or a
 // stand-in), a twentieth of a second of it at most at a time, until `put` is
 // full, the music ends, or StopMusic; true while there is more to give. What
-// `put` refuses is given again next time.
+// `put` refuses is given again next time. Sound slower than 8000 Hz comes
+// with each frame repeated up to that rate, as a slow rate means: converters
+// hold back hundreds of frames, which at 1 Hz would be minutes.
 using MusicSink = bool (*)(const void* data, long bytes, long rate, int channels, bool wait);
 bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait);
 // PumpMusic over the file OpenMusicFile opened, never waiting; false at its end.

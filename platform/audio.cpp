@@ -37,20 +37,13 @@ static constexpr int StallWaits = 5000 / PullWaitMilliseconds;
 static constexpr uint64_t FadeMilliseconds = 50;
 // Formats in the chain at once; a file of many short streams waits for room.
 static constexpr int MaxConverters = 4;
-// Slower sound has each frame repeated up to this rate before SDL converts it:
-// SDL's resampler holds back 512 frames, which at 1 Hz would be minutes.
-static constexpr long MinConvertedRate = 8000;
-// Sound goes into SDL in pieces of at most this many bytes: SDL sizes its work
-// in an int, and a piece of slow sound grows manyfold as it is converted.
-static constexpr int PieceBytes = 4096;
 
 // Sound of one format, converted to the device's, until the callback takes it.
 struct Converter {
     SDL_AudioStream* stream;
     long rate;
     int channels;
-    int hold;          // times each frame is repeated
-    uint64_t framesIn; // put in, before repeating
+    uint64_t framesIn; // put in
     uint64_t bytesOut; // taken out by the callback
     bool ended;        // no more input: `left` bytes remain to play
     uint64_t left;
@@ -88,7 +81,6 @@ static struct {
     std::mutex pauseLock;
     std::atomic<bool> paused;
     SDL_AudioDeviceID device; // the open card, for PauseSound
-    char piece[PieceBytes];   // the music thread's, sound on its way to SDL
     // Seconds of sound the open card has played, for any thread to read
     // without waiting on the card's lock.
     std::atomic<double> secondsPlayed;
@@ -196,7 +188,6 @@ static void EndInput() {
     if (c.ended) return;
     const uint64_t freq = static_cast<uint64_t>(A.card.spec.freq);
     const uint64_t rate = static_cast<uint64_t>(c.rate);
-    // Counted in frames as they came: repeating them changes no length.
     uint64_t total = (c.framesIn * freq + rate / 2) / rate * FrameBytes();
     static const char zeros[4096] = {};
     const int zeroBytes =
@@ -217,10 +208,9 @@ static bool AddConverter(long rate, int channels) {
     Converter& c = card.chain[(card.first + card.count) % MaxConverters];
     SDL_FreeAudioStream(c.stream); // one that has played out
     c = {};
-    c.hold = rate < MinConvertedRate ? static_cast<int>((MinConvertedRate + rate - 1) / rate) : 1;
-    c.stream = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
-                                  static_cast<int>(rate * c.hold), card.spec.format,
-                                  card.spec.channels, card.spec.freq);
+    c.stream =
+        SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
+                           card.spec.format, card.spec.channels, card.spec.freq);
     if (!c.stream) return false;
     c.rate = rate;
     c.channels = channels;
@@ -230,24 +220,12 @@ static bool AddConverter(long rate, int channels) {
 
 enum class Put { Taken, Dropped, Full };
 
-// Puts whole frames into the last converter, each repeated as it holds them,
-// in pieces.
+// Puts whole frames into the last converter.
 static void Convert(const char* data, long bytes) {
     Converter& c = Last();
-    const int frameBytes = 2 * c.channels;
-    int filled = 0;
-    for (const char* frame = data; frame + frameBytes <= data + bytes; frame += frameBytes) {
-        for (int i = 0; i < c.hold; ++i) {
-            std::memcpy(A.piece + filled, frame, static_cast<size_t>(frameBytes));
-            filled += frameBytes;
-            if (filled + frameBytes > PieceBytes) {
-                if (SDL_AudioStreamPut(c.stream, A.piece, filled) != 0) return;
-                filled = 0;
-            }
-        }
-        ++c.framesIn;
-    }
-    if (filled > 0) SDL_AudioStreamPut(c.stream, A.piece, filled);
+    const long frames = bytes / (2 * c.channels);
+    if (SDL_AudioStreamPut(c.stream, data, static_cast<int>(frames * 2 * c.channels)) == 0)
+        c.framesIn += static_cast<uint64_t>(frames);
 }
 
 // Puts the sound into the chain if it has room.

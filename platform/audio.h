@@ -10,9 +10,9 @@
 // 1 mono; 2 FL FR; 3 FL FR LFE; 4 FL FR BL BR; 5 FL FR LFE BL BR;
 // 6 FL FR FC LFE SL SR; 7 FL FR FC LFE BC SL SR; 8 FL FR FC LFE BL BR SL SR.
 // Sound of another rate or channel count than the device's is converted by
-// SDL; sound slower than 8000 Hz has each frame repeated up to that rate
-// first, as a slow rate means. No sound card is no sound: SDL's "dummy" and "disk" drivers are used
-// only when SDL_AUDIODRIVER names them.
+// SDL, in pieces as they come (the music's pump keeps them small). No sound
+// card is no sound: SDL's "dummy" and "disk" drivers are used only when
+// SDL_AUDIODRIVER names them.
 #pragma once
 
 constexpr long MaxSoundRate = 384000;

@@ -62,10 +62,6 @@ static const uint64_t AacLayouts[MaxSoundChannels] = {
     AV_CH_LAYOUT_7POINT1,      AV_CH_LAYOUT_7POINT1};
 // Encoders that take any frame size get this many sample frames at a time.
 static constexpr int SoundFrameSize = 4096;
-// FFmpeg's resampler gives nothing at all from sound far slower than the
-// track (1 Hz to 7350 Hz): such sound is first held up to this rate, each
-// sample frame repeated.
-static constexpr int MinResampledRate = 8000;
 
 static void KeepLastError(void*, int level, const char* format, va_list arguments) {
     if (level > AV_LOG_ERROR) return;
@@ -346,14 +342,8 @@ static bool DropConverter() {
     return true;
 }
 
-// How many times each sample frame of `rate` is repeated before it is resampled.
-static int HoldFor(int rate) {
-    return rate < MinResampledRate ? (MinResampledRate + rate - 1) / rate : 1;
-}
-
 // A converter from `rate` and `channels` to the track.
 static bool UseConverter(int rate, int channels) {
-    rate *= HoldFor(rate);
     if (V.converter && rate == V.converterRate && channels == V.converterChannels) return true;
     if (!DropConverter()) return false;
     V.converterRate = rate;
@@ -372,12 +362,7 @@ bool AddSound(const int16_t* samples, int frames, int rate, int channels) {
     if (channels < 1 || channels > MaxSoundChannels || rate <= 0)
         return Fail("a video takes sound of 1 to 8 channels");
     if (!UseConverter(rate, channels)) return false;
-    const int times = HoldFor(rate);
-    std::vector<int16_t> held;
-    for (int f = 0; times > 1 && f < frames; ++f)
-        for (int t = 0; t < times; ++t)
-            held.insert(held.end(), samples + f * channels, samples + (f + 1) * channels);
-    return Convert(times > 1 ? held.data() : samples, frames * times) && EncodePending(false);
+    return Convert(samples, frames) && EncodePending(false);
 }
 
 void AbandonVideoFile() {

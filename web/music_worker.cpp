@@ -32,27 +32,21 @@ EM_JS(void, AnswerCheck, (int usable, const char* said),
       { postMessage({usable : !!usable, said : UTF8ToString(said)}); });
 
 static constexpr int OutFrames = 4096;
-// Slower sound has each frame repeated up to this rate before SDL converts it,
-// as on the desktop's card: SDL's resampler holds back 512 frames, which at
-// 1 Hz would be minutes of sound converted at once.
-static constexpr long MinConvertedRate = 8000;
 
 static struct {
     SDL_AudioStream* converter; // from the music's format to the worklet's
     long rate, outRate;
     int channels;
-    long hold;    // times each frame is repeated
     double ahead; // frames posted and not yet played
     bool keep;
     float out[2 * OutFrames];
     int16_t kept[4096];
-    char held[8192];
 } W;
 
 // What the converter has ready, to the worklet; `kept` goes with the first post.
 static void PostConverted(const char* music, long bytes) {
     int count = 0;
-    for (long i = 0; W.keep && music && i + 1 < bytes; i += 2)
+    for (long i = 0; W.keep && music && i + 1 < bytes && count < int(std::size(W.kept)); i += 2)
         W.kept[count++] = static_cast<int16_t>(static_cast<uint8_t>(music[i]) << 8 |
                                                static_cast<uint8_t>(music[i + 1]));
     for (int got; (got = SDL_AudioStreamGet(W.converter, W.out, sizeof W.out)) > 0; count = 0) {
@@ -77,25 +71,14 @@ static bool PutInWorklet(const void* data, long bytes, long rate, int channels, 
     if (W.ahead >= W.outRate || !MusicArrived()) return false;
     if (!W.converter || rate != W.rate || channels != W.channels) {
         EndConverter();
-        W.hold = rate < MinConvertedRate ? (MinConvertedRate + rate - 1) / rate : 1;
-        W.converter = SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels),
-                                         static_cast<int>(rate * W.hold), AUDIO_F32SYS, 2,
-                                         static_cast<int>(W.outRate));
+        W.converter =
+            SDL_NewAudioStream(AUDIO_S16MSB, static_cast<Uint8>(channels), static_cast<int>(rate),
+                               AUDIO_F32SYS, 2, static_cast<int>(W.outRate));
         if (!W.converter) return true; // SDL said why; this stream is dropped
         W.rate = rate;
         W.channels = channels;
     }
-    const int frameBytes = 2 * channels;
-    int filled = 0;
-    for (long at = 0; at + frameBytes <= bytes; at += frameBytes)
-        for (long i = 0; i < W.hold; ++i, filled += frameBytes) {
-            if (filled + frameBytes > static_cast<int>(sizeof W.held)) {
-                SDL_AudioStreamPut(W.converter, W.held, filled);
-                filled = 0;
-            }
-            std::memcpy(W.held + filled, static_cast<const char*>(data) + at, frameBytes);
-        }
-    SDL_AudioStreamPut(W.converter, W.held, filled);
+    SDL_AudioStreamPut(W.converter, data, static_cast<int>(bytes));
     PostConverted(static_cast<const char*>(data), bytes);
     return true;
 }
