@@ -1,8 +1,5 @@
-// The renderers' rules written out literally, one pixel and one dot at a time:
-// remainders by repeated subtraction, a branch per pixel, nothing hoisted. The
-// tests hold the fast renderers to these frames; the benchmark times them as
-// the baseline. Frames have `pitch` words a row; a null frame stands for a
-// failed lock, where only the state moves on.
+// The renderers written out literally, a pixel at a time, nothing hoisted: the tests' reference
+// and the benchmark's baseline. Frames have `pitch` words a row; a null frame is a failed lock.
 #pragma once
 
 #include "effects/tables.h"
@@ -17,12 +14,11 @@ constexpr int W = FrameWidth, H = FrameHeight;
 // One light into a frame that was cleared before red.
 inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light, int shift,
                   int pitch = W) {
+    auto at = [&](int x, int y) { return (picture[y * 640 + x] >> shift) & 255; };
     for (int j = 1; j <= 127; ++j) {
         for (int i = 1; i <= 127; ++i) {
             int px = light.x + i, py = light.y + j;
-            int c = (picture[py * 640 + px] >> shift) & 255;
-            int l = (picture[py * 640 + px - 1] >> shift) & 255;
-            int up = (picture[(py - 1) * 640 + px] >> shift) & 255;
+            int c = at(px, py), l = at(px - 1, py), up = at(px, py - 1);
             int u = light.x + (c - l) + 64, v = light.y + (c - up) + 64;
             while (u > 127) u -= 128;
             while (v > 127) v -= 128;
@@ -37,8 +33,8 @@ inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light
     }
 }
 
-// The red, green and blue `lights` over a cleared frame; then each takes its
-// step and turns back once it is outside 11..501 across or 11..341 down.
+// The red, green and blue `lights` over a cleared frame; then each steps, and turns back
+// outside 11..501 across or 11..341 down.
 inline void BumpLights(uint32_t* frame, const uint32_t* picture, ::Light* lights, int pitch = W) {
     if (frame) {
         for (int i = 0; i < pitch * H; ++i) frame[i] = 0;

@@ -1,5 +1,5 @@
-// The reader's rules and the copying into the card, against a decoder that hands out whole
-// frames of scripted streams, as vorbisfile does, and a card that is full every other time.
+// The reader's rules against a decoder of scripted streams handing out whole frames, as
+// vorbisfile does, and a card that is full every other time.
 #include "assets/music.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// The music thread on SDL's "disk" audio driver, which writes what the device plays to a file
-// in real time, and on its ways to fail. The music in tests/music was written once with
-// libvorbisenc: a tone per channel that starts loud and never rests, so any silence is a gap.
+// The music thread on SDL's "disk" driver, which writes what it plays to a file in real time.
+// The music in tests/music is a tone per channel that never rests: any silence is a gap.
 #include "assets/music.h"
 #include "files.h"
 #include "platform/audio.h"
@@ -13,19 +12,17 @@
 #include <fcntl.h>
 #include <functional>
 #include <malloc.h>
-#include <sstream>
 #include <string_view>
 #include <sys/stat.h>
 
 const fs::path Music = SourceDir / "tests/music";
 
-// The music thread in `dir` on SDL's `driver`, to its end signal: a hang is the test's timeout.
-// Paused `pausedMs` from before the card opens, where given, it may not end meanwhile. Until
-// then, `meanwhile` is called every 20 ms.
+// The music thread in `dir` on SDL's `driver`, to its end signal (a hang is the test's timeout),
+// paused its first `pausedMs`, calling `meanwhile` every 20 ms.
 static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0,
                    const std::function<void()>& meanwhile = {}) {
     setenv("SDL_AUDIODRIVER", driver, 1);
-    setenv("SDL_DISKAUDIOFILE", "played.raw", 1); // in `dir`, the thread's working folder
+    setenv("SDL_DISKAUDIOFILE", (dir / "played.raw").c_str(), 1);
     fs::path home = fs::current_path();
     fs::current_path(dir);
     Signal* ended = CreateSignal();
@@ -40,27 +37,25 @@ static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0,
     fs::current_path(home);
 }
 
-// Bytes the disk driver has written into `dir`, 0 before it starts.
-static uintmax_t Played(const fs::path& dir) {
-    std::error_code error;
-    const uintmax_t size = fs::file_size(dir / "played.raw", error);
-    return error ? 0 : size;
+static uintmax_t Played(const fs::path& dir) { // 0 before the driver starts
+    return fs::exists(dir / "played.raw") ? fs::file_size(dir / "played.raw") : 0;
 }
 
 using MusicFailure = InFolder;
 
 struct MusicDevice : InFolder {
-    // Plays `file` (files joined by '+' are chained), whose first stream has `rate`, padded with
-    // zeros to `size` bytes if given, and checks that the sound starts within 200 ms and lasts
-    // `seconds` without a gap; if it is one stream, that it was played as decoded, channel k from
-    // Vorbis's channel from[k].
-    void Play(std::string_view file, int rate, double seconds, std::vector<int> from,
-              uintmax_t size = 0) {
-        SCOPED_TRACE(file);
+    void Chain(const std::vector<std::string>& files) { // into testing.ogg
         std::ofstream chained(dir_ / "testing.ogg", std::ios::binary);
-        std::istringstream names{std::string(file)};
-        for (std::string name; std::getline(names, name, '+');) chained << Slurp(Music / name);
-        chained.close();
+        for (const std::string& file : files) chained << Slurp(Music / file);
+    }
+
+    // Plays `files` chained, the first of `rate`, padded with zeros to `size` bytes if given:
+    // the sound starts within 200 ms and lasts `seconds` without a gap; one file is played as
+    // decoded, channel k from Vorbis's channel from[k].
+    void Play(const std::vector<std::string>& files, int rate, double seconds,
+              std::vector<int> from, uintmax_t size = 0) {
+        SCOPED_TRACE(files[0]);
+        Chain(files);
         if (size) fs::resize_file(dir_ / "testing.ogg", size);
         PlayIn(dir_, "disk");
 
@@ -70,8 +65,8 @@ struct MusicDevice : InFolder {
         EXPECT_LT(first / frame, rate / 5u) << "started later than 200 ms";
         EXPECT_NEAR(static_cast<double>(last + 1 - first) / frame / rate, seconds, 0.01);
         EXPECT_GT(output.find(std::string(rate / 1000 * frame, '\0'), first), last);
-        if (from.size() > 1 && file.find('+') == file.npos) {
-            std::string vorbis = DecodeOgg(Music / file), sdl = vorbis;
+        if (from.size() > 1 && files.size() == 1) {
+            std::string vorbis = DecodeOgg(Music / files[0]), sdl = vorbis;
             for (size_t at = 0; at < sdl.size(); at += frame)
                 for (size_t i = 0; i < from.size(); ++i)
                     sdl.replace(at + 2 * i, 2, vorbis, at + 2 * from[i], 2);
@@ -80,22 +75,20 @@ struct MusicDevice : InFolder {
     }
 };
 
-// Vorbis's channel orders are in assets/music.cpp, SDL's in platform/audio.h.
 TEST_F(MusicDevice, PlaysEveryChannelCountAndRateInSdlOrder) {
-    Play("three-channels.ogg", 44100, 1.0, {0, 2, 1});
-    Play("five-channels.ogg", 44100, 1.0, {0, 2, 1, 3, 4});
-    Play("six-channels-22050.ogg", 22050, 1.0, {0, 2, 1, 5, 3, 4});
-    Play("seven-channels.ogg", 44100, 1.0, {0, 2, 1, 6, 5, 3, 4});
-    Play("eight-channels-48000.ogg", 48000, 1.0, {0, 2, 1, 7, 5, 6, 3, 4});
+    Play({"three-channels.ogg"}, 44100, 1.0, {0, 2, 1});
+    Play({"five-channels.ogg"}, 44100, 1.0, {0, 2, 1, 3, 4});
+    Play({"six-channels-22050.ogg"}, 22050, 1.0, {0, 2, 1, 5, 3, 4});
+    Play({"seven-channels.ogg"}, 44100, 1.0, {0, 2, 1, 6, 5, 3, 4});
+    Play({"eight-channels-48000.ogg"}, 48000, 1.0, {0, 2, 1, 7, 5, 6, 3, 4});
 }
 
-// Music followed by 128 MB of nothing starts at once and plays whole: indexing it would take
-// libvorbisfile over half a minute.
+// Before 128 MB of nothing it starts at once: libvorbisfile's index would take half a minute.
 TEST_F(MusicDevice, PlaysWholeCutShortChainedOrBeforeAHundredMegabytesOfNothing) {
-    Play("truncated.ogg", 44100, 1.406, {0, 1}); // stereo-3s.ogg cut by head -c 9885
+    Play({"truncated.ogg"}, 44100, 1.406, {0, 1}); // stereo-3s.ogg cut by head -c 9885
     // 3 s, then 2 s at 44100 Hz; then a stream at 700000 Hz, skipped
-    Play("mono-8000-then-stereo.ogg+rate-700000.ogg", 8000, 5.0, {0});
-    Play("stereo-3s.ogg", 44100, 3.0, {0, 1}, 128u << 20);
+    Play({"mono-8000-then-stereo.ogg", "rate-700000.ogg"}, 8000, 5.0, {0});
+    Play({"stereo-3s.ogg"}, 44100, 3.0, {0, 1}, 128u << 20);
 }
 
 // SDL's memory in use, and the most it held since Count was last reset.
@@ -114,8 +107,7 @@ static void* Count(void* block, int64_t sign = 1) {
     return block;
 }
 
-// A link of 1 Hz after a first one of any rate plays, and costs no more than a few megabytes:
-// converted whole, a block of it would be half an hour of the card's sound.
+// Converted whole, a block of 1 Hz music would be half an hour of the card's sound.
 TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
     SDL_GetMemoryFunctions(&Sdl.malloc, &Sdl.calloc, &Sdl.realloc, &Sdl.free);
     SDL_SetMemoryFunctions([](size_t n) { return Count(Sdl.malloc(n)); },
@@ -126,20 +118,17 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
                            },
                            [](void* block) { Sdl.free(Count(block, -1)); });
     const struct {
-        std::string chain;
+        std::vector<std::string> chain;
         long bytesPerSecond; // the card's, opened for the first link
         double first;        // seconds of the first link
-    } cases[] = {{"stereo-3s.ogg+rate-1.ogg+stereo-3s.ogg", 44100 * 4, 3},
-                 {"eight-channels-192000.ogg+rate-1.ogg", 192000 * 16, 0.25}};
+    } cases[] = {{{"stereo-3s.ogg", "rate-1.ogg", "stereo-3s.ogg"}, 44100 * 4, 3},
+                 {{"eight-channels-192000.ogg", "rate-1.ogg"}, 192000 * 16, 0.25}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.chain);
-        std::ofstream chained(dir_ / "testing.ogg", std::ios::binary);
-        std::istringstream names{c.chain};
-        for (std::string name; std::getline(names, name, '+');) chained << Slurp(Music / name);
-        chained.close();
+        SCOPED_TRACE(c.chain[0]);
+        Chain(c.chain);
         Sdl.most = Sdl.now.load();
         const int64_t before = Sdl.now;
-        // Until a second and a half of the slow link has played, or the music has ended.
+        // A second and a half of the slow link is enough.
         const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
         testing::internal::CaptureStderr();
         PlayIn(dir_, "disk", 0, [&] {
@@ -157,7 +146,7 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
 }
 
 TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
-    // Two seconds of stereo from a decoder that is 100 ms late every half second.
+    // Two seconds of stereo, 100 ms late every half second.
     static constexpr long half = 44100 * 2; // bytes
     static long made;
     made = 0;
@@ -214,14 +203,14 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
     }
 }
 
-// Paused from before the card opens for longer than a silent card is given, it plays whole.
+// Paused longer than a silent card is given.
 TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
     fs::copy(Music / "truncated.ogg", dir_ / "testing.ogg");
     PlayIn(dir_, "disk", 5500);
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
 }
 
-// Stopped while paused, the music is not heard again: a fade after the pause would be.
+// A fade after the pause would be heard.
 TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
     fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
     constexpr uintmax_t second = 44100 * 4;
@@ -230,15 +219,14 @@ TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
         if (!pausedAt && Played(dir_) >= second * 7 / 10) PauseMusic(true), pausedAt = Played(dir_);
         if (pausedAt && Played(dir_) >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
     });
-    // Paused, the card ends the callback it is in (20 ms), and the file its buffer (23 ms).
+    // Paused, the card ends its callback (20 ms), and the file its buffer (23 ms).
     const std::string output = Slurp(dir_ / "played.raw");
     ASSERT_GE(output.size(), pausedAt + second * 3 / 10);
     EXPECT_FALSE(Silent(output.substr(0, pausedAt)));
     EXPECT_TRUE(Silent(output.substr(pausedAt + second / 10))) << "heard after the pause";
 }
 
-// Given sound a step at a time without waiting, as a caller without threads gives it, the
-// card keeps its second of sound ahead of what it plays.
+// Sound given a step at a time without waiting, as a caller without threads gives it.
 TEST_F(MusicDevice, GivenSoundWithoutWaitingTheCardStaysFull) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
@@ -258,8 +246,7 @@ TEST_F(MusicDevice, GivenSoundWithoutWaitingTheCardStaysFull) {
 // Last: the device it gives up stays open in this process.
 TEST_F(MusicFailure, ADeviceThatStopsTakingSoundIsGivenUp) {
     fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
-    // The disk driver writes into a pipe that nobody reads: once it is full,
-    // the device's thread waits for ever.
+    // Once the pipe nobody reads is full, the device's thread waits for ever.
     ASSERT_EQ(mkfifo((dir_ / "played.raw").c_str(), 0600), 0);
     ASSERT_GE(open((dir_ / "played.raw").c_str(), O_RDONLY | O_NONBLOCK), 0); // kept to the end
     auto start = std::chrono::steady_clock::now();

@@ -14,7 +14,6 @@ extern "C" {
 #include <set>
 
 using namespace std::chrono_literals;
-using Names = std::vector<std::string>;
 
 static const fs::path Corpus = SourceDir / "tests/fuzz/corpus/music_fuzz";
 static const fs::path Music = SourceDir / "tests/music";
@@ -74,12 +73,12 @@ Video Decode(const fs::path& path) {
 struct Record : InFolder {
     Record() { Provide(Pictures); }
 
-    RunResult Run(Names args, const char* tool = "bumpwave-record") {
+    RunResult Run(std::vector<std::string> args, const char* tool = "bumpwave-record") {
         args.insert(args.begin(), Stranded(tool).string());
         return RunProgram(args, dir_.string(), {}, 300s);
     }
 
-    std::string Left() const { // the files in the folder besides the links to those provided
+    std::string Left() const { // the files besides the links to those provided
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_))
             if (!entry.is_symlink()) names.insert(entry.path().filename());
@@ -88,7 +87,7 @@ struct Record : InFolder {
         return list;
     }
 
-    bool Writing(int runs = 1) const { // so many recordings have their header in their files
+    bool Writing(int runs = 1) const { // so many recordings have written their header
         for (const auto& entry : fs::directory_iterator(dir_))
             runs -= entry.path().extension() == ".part" && entry.file_size() > 0;
         return runs <= 0;
@@ -160,34 +159,29 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
     EXPECT_TRUE(Silent(video.pcm.substr(video.pcm.size() - 4 * Rate)));
 }
 
-// A chained file of mixed rates plays whole, a later stream the demo skips is skipped, and the
-// sound, counted at the first stream's rate, ends with the video to the sample frame.
+// The sound, counted at the first stream's rate, ends with the video to the sample frame.
 TEST_F(Record, ChainedMusicOfMixedRatesPlaysWholeAndEndsWithTheVideo) {
     std::ofstream(dir_ / "testing.ogg", std::ios::binary)
         << Slurp(Music / "mono-8000-then-stereo.ogg") << Slurp(Music / "rate-700000.ogg");
     RunResult run = Run({"--fps", "5", "v.mkv"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err,
-              "bumpwave-record: testing.ogg: a stream of 2 channels at 700000 Hz: skipped\n");
     Video v = Decode(dir_ / "v.mkv");
     EXPECT_EQ(v.pictures.size(), 42u * 5);
     EXPECT_EQ(v.channels, 1);
     EXPECT_NEAR(v.pcm.size() / 2.0, 42 * 8000, 2);
-    // 3 s at 8000 Hz, then 2 s resampled from 44100 Hz: tones that never rest, so 10 ms of
-    // silence is a gap; then silence.
+    // 3 s at 8000 Hz, then 2 s resampled from 44100 Hz, of tones that never rest; then silence.
     const std::string music = v.pcm.substr(0, 2 * 5 * 8000 - 2);
     EXPECT_EQ(music.find(std::string(2 * 80, '\0')), std::string::npos);
     EXPECT_TRUE(Silent(v.pcm.substr(2 * 5 * 8000 + 2)));
 }
 
-// Shell scripts of a user or another program ($0 is the recorder, $M the committed music, $C the
-// fuzzer's, $B the build's folder, whose files are linked): each run says what it made or why
-// not, and leaves its video or nothing. A web video has its index first.
+// Scripts of a user or another program ($0 the recorder, $M the committed music, $C the fuzzer's,
+// $B the build's folder, whose files are linked). A web video has its index first.
 TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     const std::string me = "bumpwave-record: ";
     const std::string noSound = me + "the video has no sound\n", music = "rm testing.ogg; cat ";
     const std::string skipped = me + "testing.ogg: a stream of ";
-    const std::string longName = std::string(251, 'n') + ".mkv"; // as long as a name can be
+    const std::string longName(251, 'n'); // with ".mkv", as long as a name can be
     // The script, exit code, standard error and output as patterns, the files left, the sound.
     using Row = std::tuple<std::string, int, std::string, std::string, std::string, std::string>;
     std::vector<Row> cases = {
@@ -202,11 +196,11 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          "Couldn't open testing.ogg\nv.mkv: 30 frames, *", "v.mkv", "silent"},
         {"ln -sf /media/usb/gone bumpmap.png; $B/bumpwave-record v.mkv", 1,
          me + "bumpmap.png: a link that leads nowhere\n", "Couldn't load bumpmap.png\n", "", ""},
-        {"for n in 16:30 pipe:1 file:v; do $0 --until 100 $n.mkv; done", 0, "",
-         "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*",
-         "16:30.mkv file:v.mkv pipe:1.mkv", ""}, // names, not URLs
-        {"$0 --until 100 " + longName, 0, "", longName + ": 6 frames*", longName, ""},
-        {"$0 n" + longName, 1, me + "cannot write n" + longName + ": File name too long\n", "", "",
+        {"for n in 16:30 pipe:1 file:v " + longName + "; do $0 --until 100 $n.mkv; done", 0, "",
+         "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*" + longName + ".mkv: 6*",
+         "16:30.mkv file:v.mkv " + longName + ".mkv pipe:1.mkv", ""}, // names, not URLs
+        {"$0 n" + longName + ".mkv", 1,
+         me + "cannot write n" + longName + ".mkv: File name too long\n", "", "",
          ""}, // before any frame is drawn
         {music + "$M/rate-700000.ogg >testing.ogg; $0 --until 500 v.mkv", 0,
          skipped + "2 channels at 700000 Hz: skipped\n" + me + "testing.ogg holds no sound*" +
@@ -221,15 +215,13 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
                  "$0 --until 2500 v.mkv",
          0, skipped + "10 channels at 44100 Hz: skipped\n", "v.mkv: *", "testing.ogg v.mkv",
          "ffv1 flac 5 until 1.1 s"}, // the first stream's 1 s, 0.1 s
-        // libvorbisfile's index of this file would take half an hour
-        {music + "$B/testing.ogg >testing.ogg; truncate -s 1G testing.ogg; $0 --until 100 v.mkv", 0,
-         "", "v.mkv: *", "testing.ogg v.mkv", "ffv1 flac 2 until 0.1 s"},
+        // libvorbisfile's index of this music would take half an hour; a closed pipe; a stale link
+        {music +
+             "$B/testing.ogg >testing.ogg; truncate -s 1G testing.ogg; ln -s target v.mkv.part; "
+             "$0 --until 100 v.mkv | true",
+         0, "", "", "testing.ogg v.mkv", "ffv1 flac 2 until 0.1 s"},
         {"ulimit -f 500; $0 --until 5000 v.mkv", 1, me + "cannot record v.mkv: *File too large\n",
          "", "", ""},
-        {"$0 --until 100 v.mkv | true", 0, "", "", "v.mkv",
-         "ffv1 flac 2 until 0.1 s"}, // a closed pipe
-        {"ln -s target v.mkv.part; $0 --until 100 v.mkv", 0, "", "v.mkv: *", "v.mkv",
-         "ffv1 flac 2 until 0.1 s"},
         {"mkfifo v.mkv; $0 v.mkv", 1, me + "v.mkv: not a regular file\n", "", "v.mkv", ""},
         {music + "$M/eight-channels-48000.ogg >testing.ogg; $0 --until 1000 --scale 2 v.webm", 0,
          "", "v.webm: 60 frames, 1.00 s, 1280x960, *", "testing.ogg v.webm", "vp9 opus 8"},
@@ -263,9 +255,8 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     EXPECT_LT(Slurp(dir_ / "v.mp4").find("moov"), Slurp(dir_ / "v.mp4").find("mdat"));
 }
 
-// Each signal that ends a run ends it at once and removes its file, but not another run's of
-// the same name, nor one where it is ignored, as under nohup. (Broken pipes and files too large
-// are write errors.)
+// Each signal that ends a run removes its file, but not another run's of the same name, nor one
+// where it is ignored, as under nohup.
 TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
     const std::string recorder = Stranded("bumpwave-record").string();
     Process ignoring({"nohup", recorder, "--fps", "20", "--until", "3000", "v.mkv"}, dir_.string());
@@ -288,8 +279,6 @@ TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
     }
 }
 
-// A clip from a moment: its first frame is the frame on show there in the whole recording,
-// the frames after it follow as there, and its sound is the recording's from that moment.
 TEST_F(Record, AClipIsTheWholeRecordingFromItsMoment) {
     Provide({"testing.ogg"});
     ASSERT_EQ(Run({"--seed", "9", "--until", "5100", "whole.mkv"}).exitCode, 0);

@@ -1,5 +1,5 @@
-// The music's reading path on any bytes: opened as a stream, as testing.ogg is,
-// then copied through the reader's rules into a card that takes all at once.
+// The music's reading path on any bytes, opened as a stream as testing.ogg is, into a card that
+// takes all at once.
 #include "assets/music.h"
 
 #include <vorbis/vorbisfile.h>
@@ -9,8 +9,7 @@
 
 static long Decoded; // bytes
 
-// A stream that decodes to more than ten seconds is cut there: the loop is the
-// same for every read after the first few.
+// Cut after ten seconds: every read after the first few takes the same path.
 static long Read(void* from, char* buffer, int length, long* rate, int* channels) {
     if (Decoded > 10 * 44100 * 4) return 0;
     long count = DecodeVorbis(from, buffer, length, rate, channels);

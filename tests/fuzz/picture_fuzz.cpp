@@ -1,5 +1,4 @@
-// Feeds arbitrary bytes to LoadPicture through a file, as the demo reads them:
-// a file in memory, so that parallel fuzzing jobs share nothing and leave nothing.
+// Any bytes to LoadPicture through a file in memory: parallel jobs share and leave nothing.
 #include "assets/picture.h"
 
 #include <cstdio>
