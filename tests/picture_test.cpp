@@ -3,8 +3,6 @@
 #include "assets/picture.h"
 #include "files.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <ctime>
 #include <sys/stat.h>
@@ -128,22 +126,13 @@ TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDe
     EXPECT_EQ(Words(top.begin() + 64 * 40, top.end()), Words(BufferWords - 64 * 40));
 }
 
-// Whole, a file that gzip keeps small: it is mostly the same bytes again and again.
-std::string Gunzip(const fs::path& path) {
-    gzFile in = gzopen(path.c_str(), "rb");
-    std::string bytes;
-    char buffer[65536];
-    for (int got; (got = gzread(in, buffer, sizeof buffer)) > 0;) bytes.append(buffer, size_t(got));
-    gzclose(in);
-    return bytes;
-}
-
 // Loading any picture the buffer holds takes a few hundredths of a second of work, whatever the
 // file hides: image data past the last row is never inflated, and a JPEG of more scans than
 // libjpeg-turbo's tools take is refused with a word on why.
 TEST_F(Picture, AnyPictureLoadsOrIsRefusedInAFewHundredthsOfASecond) {
     // hidden.png: 640 × 480 of x ^ y, its image data going on with 4 GiB of zeros; texts.png:
-    // flat-640x480.png with 999 texts of 8 MB of zeros; the JPEGs: flat, their last scan repeated.
+    // flat-640x480.png with 999 texts of 8 MB of zeros; the JPEGs: flat, their last scan repeated;
+    // all gzipped.
     const std::pair<std::string, bool> cases[] = {{"hidden.png", true},
                                                   {"texts.png", true},
                                                   {"scans-500.jpg", true},
@@ -151,7 +140,8 @@ TEST_F(Picture, AnyPictureLoadsOrIsRefusedInAFewHundredthsOfASecond) {
                                                   {"scans-200000.jpg", false}};
     for (const auto& [name, loads] : cases) {
         SCOPED_TRACE(name);
-        const fs::path path = Write(dir_ / name, Gunzip(Fixtures / (name + ".gz")));
+        const fs::path path = dir_ / name, gz = Fixtures / (name + ".gz");
+        ASSERT_EQ(std::system(("gunzip <" + gz.string() + " >" + path.string()).c_str()), 0);
         const std::clock_t start = std::clock(); // the processor time, however busy it is
         Loaded loaded = Load(path);
         EXPECT_LT(std::clock() - start, CLOCKS_PER_SEC / 5);

@@ -2,16 +2,10 @@
 #include "files.h"
 #include "subprocess.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
-}
-
-#include <algorithm>
 #include <cstring>
 #include <fnmatch.h>
 #include <set>
+#include <sstream>
 
 using namespace std::chrono_literals;
 
@@ -20,53 +14,33 @@ static const fs::path Music = SourceDir / "tests/music";
 constexpr int Rate = 44100; // of the default music
 
 struct Video {
-    std::string picture, pixels, sound, pcm; // codec names, pixel format, 16-bit sound's bytes
+    std::string picture, pixels, sound, pcm; // codec names, pixel format, FLAC's 16-bit samples
     double seconds = 0;
-    int width = 0, height = 0, channels = 0;
-    std::vector<std::string> pictures; // each one's R, G, B bytes if bgr0, else nothing
+    int channels = 0;
+    std::vector<std::string> pictures; // each one's R, G, B bytes
 };
 
+static std::string Ffmpeg(const std::vector<std::string>& args) {
+    return RunProgram(args, "", {}, 120s).out;
+}
+
+// As FFmpeg's own tools decode it; the lossy codecs' sound is left out.
 Video Decode(const fs::path& path) {
+    std::istringstream probe(
+        Ffmpeg({"ffprobe", "-v", "error", "-show_entries",
+                "stream=codec_name,width,height,pix_fmt,channels:format=duration", "-of",
+                "default=nw=1:nk=1", path}));
+    const std::vector<std::string> f{std::istream_iterator<std::string>(probe), {}};
     Video v;
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return v;
-    v.seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
-    std::vector<AVCodecContext*> decoders;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVCodecParameters* s = format->streams[i]->codecpar;
-        decoders.push_back(avcodec_alloc_context3(avcodec_find_decoder(s->codec_id)));
-        avcodec_parameters_to_context(decoders.back(), s);
-        avcodec_open2(decoders.back(), nullptr, nullptr);
-        (s->codec_type == AVMEDIA_TYPE_VIDEO ? v.picture : v.sound) = avcodec_get_name(s->codec_id);
-    }
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    auto decode = [&](AVCodecContext* decoder, const AVPacket* packet) {
-        for (avcodec_send_packet(decoder, packet); avcodec_receive_frame(decoder, frame) == 0;) {
-            if (decoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-                v.channels = frame->ch_layout.nb_channels;
-                if (frame->format == AV_SAMPLE_FMT_S16)
-                    v.pcm.append(reinterpret_cast<const char*>(frame->data[0]),
-                                 2 * frame->nb_samples * frame->ch_layout.nb_channels);
-                continue;
-            }
-            v.pixels = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame->format));
-            v.width = frame->width, v.height = frame->height;
-            std::string& rgb = v.pictures.emplace_back();
-            for (int p = 0; frame->format == AV_PIX_FMT_BGR0 && p < v.width * v.height; ++p) {
-                const uint8_t* bgr =
-                    frame->data[0] + p / v.width * frame->linesize[0] + p % v.width * 4;
-                rgb += {char(bgr[2]), char(bgr[1]), char(bgr[0])};
-            }
-        }
-    };
-    for (; av_read_frame(format, packet) >= 0; av_packet_unref(packet))
-        decode(decoders[packet->stream_index], packet);
-    for (AVCodecContext* decoder : decoders) decode(decoder, nullptr); // drains it
-    for (AVCodecContext*& decoder : decoders) avcodec_free_context(&decoder);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avformat_close_input(&format);
+    if (f.size() < 5) return v;
+    v.picture = f[0], v.pixels = f[3], v.seconds = std::stod(f.back());
+    if (f.size() > 5) v.sound = f[4], v.channels = std::stoi(f[5]);
+    const std::string rgb = Ffmpeg({"ffmpeg", "-v", "error", "-i", path, "-fps_mode", "passthrough",
+                                    "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    for (size_t at = 0, size = 3 * std::stoul(f[1]) * std::stoul(f[2]); at < rgb.size(); at += size)
+        v.pictures.push_back(rgb.substr(at, size));
+    if (v.sound == "flac")
+        v.pcm = Ffmpeg({"ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"});
     return v;
 }
 
