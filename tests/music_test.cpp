@@ -5,14 +5,11 @@
 #include "platform/audio.h"
 #include "platform/thread.h"
 
-#include <SDL.h>
-
-#include <atomic>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <malloc.h>
 #include <string_view>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 const fs::path Music = SourceDir / "tests/music";
@@ -91,32 +88,14 @@ TEST_F(MusicDevice, PlaysWholeCutShortChainedOrBeforeAHundredMegabytesOfNothing)
     Play({"stereo-3s.ogg"}, 44100, 3.0, {0, 1}, 128u << 20);
 }
 
-// SDL's memory in use, and the most it held since Count was last reset.
-static struct {
-    std::atomic<int64_t> now, most;
-    SDL_malloc_func malloc;
-    SDL_calloc_func calloc;
-    SDL_realloc_func realloc;
-    SDL_free_func free;
-} Sdl;
-
-static void* Count(void* block, int64_t sign = 1) {
-    const int64_t now = Sdl.now += sign * static_cast<int64_t>(malloc_usable_size(block));
-    for (int64_t most = Sdl.most; now > most && !Sdl.most.compare_exchange_weak(most, now);) {
-    }
-    return block;
+static long PeakKilobytes() { // of the process's resident memory so far
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 // Converted whole, a block of 1 Hz music would be half an hour of the card's sound.
 TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
-    SDL_GetMemoryFunctions(&Sdl.malloc, &Sdl.calloc, &Sdl.realloc, &Sdl.free);
-    SDL_SetMemoryFunctions([](size_t n) { return Count(Sdl.malloc(n)); },
-                           [](size_t n, size_t size) { return Count(Sdl.calloc(n, size)); },
-                           [](void* block, size_t n) {
-                               Count(block, -1);
-                               return Count(Sdl.realloc(block, n));
-                           },
-                           [](void* block) { Sdl.free(Count(block, -1)); });
     const struct {
         std::vector<std::string> chain;
         long bytesPerSecond; // the card's, opened for the first link
@@ -126,8 +105,7 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.chain[0]);
         Chain(c.chain);
-        Sdl.most = Sdl.now.load();
-        const int64_t before = Sdl.now;
+        const long before = PeakKilobytes();
         // A second and a half of the slow link is enough.
         const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
         testing::internal::CaptureStderr();
@@ -135,14 +113,13 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
             if (Played(dir_) >= enough) StopMusic();
         });
         EXPECT_NE(testing::internal::GetCapturedStderr().find("1 Hz music"), std::string::npos);
-        EXPECT_LT(Sdl.most - before, 64 << 20);
+        EXPECT_LT(PeakKilobytes() - before, 64 << 10);
         const std::string output = Slurp(dir_ / "played.raw");
         const size_t start = output.find_first_not_of('\0'),
                      slow = start + static_cast<size_t>((c.first + 0.2) * c.bytesPerSecond);
         ASSERT_GE(output.size(), enough);
         EXPECT_FALSE(Silent(output.substr(slow))) << "the 1 Hz link was not heard";
     }
-    SDL_SetMemoryFunctions(Sdl.malloc, Sdl.calloc, Sdl.realloc, Sdl.free);
 }
 
 TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
