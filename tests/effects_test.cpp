@@ -26,17 +26,11 @@ std::vector<uint32_t> Words(const Frame* frame) {
 
 // Whether every lit pixel lies in an area the frame says was drawn (MarkDrawnAreas).
 bool BlackOutsideDrawnAreas(const Frame* frame) {
-    const int pitch = frame->bytesPerRow / 4;
-    for (int p = 0; p < pitch * H; ++p) {
-        const int x = p % pitch, y = p / pitch;
-        auto inside = [&](const FrameRect& a) {
-            return x >= a.x && x < a.x + a.width && y >= a.y && y < a.y + a.height;
-        };
-        if (frame->pixels[p] &&
-            !std::any_of(frame->drawn, frame->drawn + frame->drawnCount, inside))
-            return false;
-    }
-    return true;
+    std::vector<uint32_t> outside = Words(frame);
+    for (const FrameRect& a : std::span(frame->drawn, frame->drawnCount))
+        for (int y = a.y; y < a.y + a.height; ++y)
+            std::fill_n(&outside[y * frame->bytesPerRow / 4 + a.x], a.width, 0);
+    return std::ranges::count(outside, 0) == std::ssize(outside);
 }
 
 int allocationsLeft;
