@@ -54,8 +54,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         UseSse2 = run % 3 > 0 && sse2;
         UseAvx2 = run % 3 == 2;
         const int pitch = run < 3 ? W : W + 18;
-        SCOPED_TRACE(testing::Message()
-                     << "sse2 " << UseSse2 << ", avx2 " << UseAvx2 << ", pitch " << pitch);
+        SCOPED_TRACE(testing::Message() << "sse2, avx2, pitch: " << UseSse2 << UseAvx2 << pitch);
         Frame* frame = AllocateFrame(W, H, pitch * 4);
         ASSERT_NE(frame, nullptr);
         std::vector<uint32_t> expected(pitch * H);

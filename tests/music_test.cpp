@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
 

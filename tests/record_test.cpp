@@ -77,8 +77,7 @@ static std::string BlowUp(const std::string& rgb, size_t scale) {
 }
 
 TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
-    // Frames a second, milliseconds from and until, music, where each video channel is in the
-    // Vorbis order, scale.
+    // Frames a second, from and until (ms), music, each video channel's Vorbis channel, scale.
     const std::tuple<int, int, int, fs::path, std::vector<size_t>, int> cases[] = {
         {3, 0, 14100, BuildDir / "testing.ogg", {0, 1}, 2}, // across the end of the lights
         {30, 0, 300, Corpus / "six-channels.ogg", {0, 2, 1, 5, 3, 4}, 1},
@@ -241,8 +240,7 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     EXPECT_LT(Slurp(dir_ / "v.mp4").find("moov"), Slurp(dir_ / "v.mp4").find("mdat"));
 }
 
-// Each signal that ends a run removes its file, but not another run's of the same name, nor one
-// where it is ignored, as under nohup.
+// A signal that ends a run removes its file, but not another run's of that name, nor under nohup.
 TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
     const std::string recorder = Stranded("bumpwave-record").string();
     Process ignoring({"nohup", recorder, "--fps", "20", "--until", "3000", "v.mkv"}, dir_.string());
