@@ -157,26 +157,21 @@ TEST(Effects, TheLightsClearAllThatTheFrameCannotSayIsBlack) {
     ASSERT_TRUE(InitEffects(1));
     Lights.redLight = {100, 100, 1, 1}, Lights.greenLight = {300, 200, -1, 1},
     Lights.blueLight = {450, 300, 1, -1};
-    RenderBumpLights(frame, picture.data()); // a new frame: cleared whole
-    const std::vector<uint32_t> lit = Words(frame);
-    std::vector<uint32_t> elsewhere(W * H, 0x00FFFFFF); // a display's pixels, never cleared
-    LockedFrame locked;
-    // Drawn through a lock; lent pixels; its own again after them, with what they held before.
-    for (int way = 0; way < 3; ++way) {
-        SCOPED_TRACE(way);
-        if (way == 0) {
-            ASSERT_TRUE(LockFrame(frame, &locked));
-            locked.memory[5 * W + 5] = 0x123456;
-        }
-        if (way == 1) frame->pixels = elsewhere.data();
-        if (way == 2) {
-            RenderBumpLights(frame, picture.data());
-            frame->ownPixels[7 * W + 600] = 0x654321; // its own, as an older drawing left them
-            UseOwnPixels(frame);
-        }
+    auto redrawn = [&] {
         RenderBumpLights(frame, picture.data());
-        EXPECT_EQ(Words(frame), lit);
-    }
+        return Words(frame);
+    };
+    const std::vector<uint32_t> lit = redrawn(); // a new frame: cleared whole
+    LockedFrame locked;
+    ASSERT_TRUE(LockFrame(frame, &locked));
+    locked.memory[5 * W + 5] = 0x123456;
+    EXPECT_EQ(redrawn(), lit) << "through a lock";
+    std::vector<uint32_t> elsewhere(W * H, 0x00FFFFFF); // a display's pixels, never cleared
+    frame->pixels = elsewhere.data();
+    EXPECT_EQ(redrawn(), lit) << "into lent pixels";
+    frame->ownPixels[7 * W + 600] = 0x654321; // as an older drawing left them
+    UseOwnPixels(frame);
+    EXPECT_EQ(redrawn(), lit) << "into its own again";
     FreeWaveTables();
     FreeFrame(frame);
 }
