@@ -12,6 +12,7 @@ BUMPWAVE_TEST_PACKAGES=(libgtest-dev libbenchmark-dev clang libclang-rt-14-dev x
     x11-utils imagemagick binutils libx11-dev libxfixes-dev libxtst-dev weston dpkg-dev lintian
     desktop-file-utils appstream g++-aarch64-linux-gnu libc6-dev-arm64-cross
     libstdc++-12-dev-arm64-cross qemu-user)
+BUMPWAVE_TEST_PACKAGES+=(ffmpeg) # decodes the recorder's videos
 # The page (web.sh): Emscripten, and dpkg-dev to unpack Debian's source
 # packages of the libraries. Its tests, and the recorder's .webm test, drive
 # Debian's Chromium from Python; the page's music is held against

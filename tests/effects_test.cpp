@@ -26,17 +26,11 @@ std::vector<uint32_t> Words(const Frame* frame) {
 
 // Whether every lit pixel lies in an area the frame says was drawn (MarkDrawnAreas).
 bool BlackOutsideDrawnAreas(const Frame* frame) {
-    const int pitch = frame->bytesPerRow / 4;
-    for (int p = 0; p < pitch * H; ++p) {
-        const int x = p % pitch, y = p / pitch;
-        auto inside = [&](const FrameRect& a) {
-            return x >= a.x && x < a.x + a.width && y >= a.y && y < a.y + a.height;
-        };
-        if (frame->pixels[p] &&
-            !std::any_of(frame->drawn, frame->drawn + frame->drawnCount, inside))
-            return false;
-    }
-    return true;
+    std::vector<uint32_t> outside = Words(frame);
+    for (const FrameRect& a : std::span(frame->drawn, frame->drawnCount))
+        for (int y = a.y; y < a.y + a.height; ++y)
+            std::fill_n(&outside[y * frame->bytesPerRow / 4 + a.x], a.width, 0);
+    return std::ranges::count(outside, 0) == std::ssize(outside);
 }
 
 int allocationsLeft;
@@ -60,8 +54,7 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         UseSse2 = run % 3 > 0 && sse2;
         UseAvx2 = run % 3 == 2;
         const int pitch = run < 3 ? W : W + 18;
-        SCOPED_TRACE(testing::Message()
-                     << "sse2 " << UseSse2 << ", avx2 " << UseAvx2 << ", pitch " << pitch);
+        SCOPED_TRACE(testing::Message() << "sse2, avx2, pitch: " << UseSse2 << UseAvx2 << pitch);
         Frame* frame = AllocateFrame(W, H, pitch * 4);
         ASSERT_NE(frame, nullptr);
         std::vector<uint32_t> expected(pitch * H);
@@ -164,26 +157,21 @@ TEST(Effects, TheLightsClearAllThatTheFrameCannotSayIsBlack) {
     ASSERT_TRUE(InitEffects(1));
     Lights.redLight = {100, 100, 1, 1}, Lights.greenLight = {300, 200, -1, 1},
     Lights.blueLight = {450, 300, 1, -1};
-    RenderBumpLights(frame, picture.data()); // a new frame: cleared whole
-    const std::vector<uint32_t> lit = Words(frame);
-    std::vector<uint32_t> elsewhere(W * H, 0x00FFFFFF); // a display's pixels, never cleared
-    LockedFrame locked;
-    // Drawn through a lock; lent pixels; its own again after them, with what they held before.
-    for (int way = 0; way < 3; ++way) {
-        SCOPED_TRACE(way);
-        if (way == 0) {
-            ASSERT_TRUE(LockFrame(frame, &locked));
-            locked.memory[5 * W + 5] = 0x123456;
-        }
-        if (way == 1) frame->pixels = elsewhere.data();
-        if (way == 2) {
-            RenderBumpLights(frame, picture.data());
-            frame->ownPixels[7 * W + 600] = 0x654321; // its own, as an older drawing left them
-            UseOwnPixels(frame);
-        }
+    auto redrawn = [&] {
         RenderBumpLights(frame, picture.data());
-        EXPECT_EQ(Words(frame), lit);
-    }
+        return Words(frame);
+    };
+    const std::vector<uint32_t> lit = redrawn(); // a new frame: cleared whole
+    LockedFrame locked;
+    ASSERT_TRUE(LockFrame(frame, &locked));
+    locked.memory[5 * W + 5] = 0x123456;
+    EXPECT_EQ(redrawn(), lit) << "through a lock";
+    std::vector<uint32_t> elsewhere(W * H, 0x00FFFFFF); // a display's pixels, never cleared
+    frame->pixels = elsewhere.data();
+    EXPECT_EQ(redrawn(), lit) << "into lent pixels";
+    frame->ownPixels[7 * W + 600] = 0x654321; // as an older drawing left them
+    UseOwnPixels(frame);
+    EXPECT_EQ(redrawn(), lit) << "into its own again";
     FreeWaveTables();
     FreeFrame(frame);
 }

@@ -19,11 +19,7 @@ inline void Light(uint32_t* frame, const uint32_t* picture, const ::Light& light
         for (int i = 1; i <= 127; ++i) {
             int px = light.x + i, py = light.y + j;
             int c = at(px, py), l = at(px - 1, py), up = at(px, py - 1);
-            int u = light.x + (c - l) + 64, v = light.y + (c - up) + 64;
-            while (u > 127) u -= 128;
-            while (v > 127) v -= 128;
-            while (u < 0) u += 128;
-            while (v < 0) v += 128;
+            int u = (light.x + (c - l) + 64) & 127, v = (light.y + (c - up) + 64) & 127;
             int level = static_cast<int>(SpotWeight[i * 128 + j] * SpotTable[u * 128 + v]);
             if (level <= 0) continue;
             uint32_t& pixel = frame[py * pitch + px];

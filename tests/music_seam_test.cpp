@@ -1,5 +1,4 @@
-// The reader's rules against a decoder of scripted streams handing out whole frames, as
-// vorbisfile does, and a card that is full every other time.
+// The reader against scripted streams in whole frames, as vorbisfile's, and a card often full.
 #include "assets/music.h"
 
 #include <gtest/gtest.h>

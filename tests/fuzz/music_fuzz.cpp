@@ -1,5 +1,4 @@
-// The music's reading path on any bytes, opened as a stream as testing.ogg is, into a card that
-// takes all at once.
+// The music's reading path on any bytes, opened as a stream as testing.ogg is.
 #include "assets/music.h"
 
 #include <vorbis/vorbisfile.h>
