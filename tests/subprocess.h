@@ -76,9 +76,9 @@ class Process {
         }
     }
 
-    // Waits for the child to end, or kills it once `limit` has passed since the start.
+    // Waits for the child to end, or kills it once `limit` has passed.
     const RunResult& Finish(Seconds limit) {
-        while (!Ended() && Clock::now() - start_ < limit) std::this_thread::sleep_for(Tick);
+        ReadUntil([](const RunResult&) { return false; }, limit);
         return Kill();
     }
 
