@@ -42,33 +42,29 @@ inline std::string DecodeOgg(const fs::path& path, bool bigEndian = true) {
 inline const std::vector<std::string> Pictures = {"bumpmap.png", "boys.jpg"};
 inline const std::vector<std::string> DemoFiles = {"bumpmap.png", "boys.jpg", "testing.ogg"};
 
+inline fs::path NewFolder() {
+    std::string name = (fs::temp_directory_path() / "bumpwave-test-XXXXXX").string();
+    return mkdtemp(name.data());
+}
+
 // A test in a folder of its own, removed afterwards, into which the build's files can be linked.
 struct InFolder : testing::Test {
     void TearDown() override { fs::remove_all(dir_); }
     void Provide(const std::vector<std::string>& names = DemoFiles) {
         for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
     }
-    fs::path dir_ = [] {
-        std::string name = (fs::temp_directory_path() / "bumpwave-test-XXXXXX").string();
-        return fs::path(mkdtemp(name.data()));
-    }();
+    fs::path dir_ = NewFolder();
 };
 
-// A link to the built program `name` from outside the build folder, made once per test program:
-// it finds no file beside itself, so a file a test leaves out of its folder is missing.
+// A copy of the built program `name` outside the build folder, made once per test program: it
+// finds no file beside itself, so a file a test leaves out of its folder is missing.
 inline fs::path Stranded(const std::string& name) {
     static const struct Folder {
-        fs::path path = [] {
-            std::string name = (fs::temp_directory_path() / "bumpwave-bin-XXXXXX").string();
-            return fs::path(mkdtemp(name.data()));
-        }();
+        fs::path path = NewFolder();
         ~Folder() { fs::remove_all(path); }
     } folder;
-    const fs::path program = folder.path / name;
-    std::error_code error;
-    if (!fs::exists(program)) fs::create_hard_link(BuildDir / name, program, error);
-    if (error) fs::copy_file(BuildDir / name, program); // on another file system
-    return program;
+    fs::copy_file(BuildDir / name, folder.path / name, fs::copy_options::skip_existing);
+    return folder.path / name;
 }
 
 inline bool Silent(const std::string& bytes) {

@@ -1,5 +1,4 @@
-// bumpwave-frames and bumpwave-view as programs: command lines, frames written, golden frames;
-// the messages of every program.
+// bumpwave-frames and bumpwave-view as programs; the messages of every program.
 #include "files.h"
 #include "subprocess.h"
 
@@ -7,8 +6,7 @@
 #include <sstream>
 
 struct Frames : InFolder {
-    // Runs `command`, split at spaces; its first word names bumpwave-WORD, run from outside the
-    // build folder unless `built`.
+    // `command` split at spaces, its first word naming bumpwave-WORD; stranded unless `built`.
     RunResult Tool(const std::string& command, bool built = false) {
         std::istringstream words("bumpwave-" + command);
         std::vector<std::string> argv;
@@ -63,8 +61,8 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 2); // without a list, all
 }
 
-// The mean brightness of the logo's 320 x 200 area, frame by frame at 60 fps, swings by a
-// twentieth up and down no more often; without --calm the same measure sees the flashing.
+// The mean brightness of the logo's area at 60 fps turns by a twentieth no more often; without
+// --calm the same measure sees the flashing.
 TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     Provide(Pictures);
     // Around both flash scenes: the frames from, to (ms), and whether they flash.
@@ -115,13 +113,12 @@ TEST_F(Frames, AMomentIsTheFrameOfAShowThatTookEveryStepBeforeIt) {
     }
 }
 
-// Each refusal names the option and the value and says what it takes, and makes nothing.
+// Each names the option and the value and says what it takes.
 TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
     const std::pair<const char*, const char*> cases[] = {
         {"frames --seed 1 --times 0", "--seed, --times or --at, and --out are needed"},
         {"frames --seed 1 --times 0 --out", "--out takes the name of a folder, and none"},
-        {"frames --seed x --times 0 --out x",
-         "--seed takes a whole number from 0 to 4294967295, not x"},
+        {"frames --seed x --times 0 --out x", "--seed takes*from 0 to 4294967295, not x"},
         {"frames --seed 1 --times 1x2x3 --out x", "--times takes V or VxK items*, not 1x2x3"},
         {"frames --seed 1 --times 5x0 --out x", "--times takes*, not 5x0"},
         {"frames --seed 1 --at 41000 --out x", "--at takes moments*40999*, not 41000"},
@@ -129,7 +126,7 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
         {"frames --seed 1 --at 5 --times 5 --out x", "--times or --at, not both"},
         {"frames --seed 1 --times 0 --save -1 --out x", "--save takes frame numbers*, not -1"},
         {"frames --seed 1 --times 1000,0 --save 0,2 --out x",
-         "--save names frame 2, which is never drawn: frames 0 to 1 are"},
+         "frame 2, which is never drawn*0 to 1"},
         {"frames --seed 1 --seed 2 --times 0 --out x", "--seed is given twice"},
         {"frames --seed 1 --times 0 --out x --v 1", "--v is not an option"},
         {"frames --seed 1 --times 0 --out x y", "y is not an option"},
@@ -211,7 +208,6 @@ TEST_F(Frames, FindsPicturesBesideTheBuiltProgramAndWritesWholeFramesOnly) {
                      dir_, {}, std::chrono::seconds(60));
     EXPECT_EQ(run.err, "bumpwave-frames: cannot write o/frame-00000.ppm: File too large\n");
     EXPECT_TRUE(run.exitCode == 1 && fs::is_empty(dir_ / "o"));
-    // The recorder's test stops the same writer with all three stop signals.
     fs::remove_all(dir_ / "o");
     Process frames({Stranded("bumpwave-frames"), "--seed", "1", "--times", "0x3000", "--out", "o"},
                    dir_.string());

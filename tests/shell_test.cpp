@@ -50,8 +50,6 @@ namespace {
 
 constexpr int64_t Second = 1'000'000'000, Ms = 1'000'000; // in nanoseconds
 
-const unsigned Seed = 5;
-
 uint64_t Hash(const Frame* frame) { // FNV-1a
     uint64_t hash = 1469598103934665603u;
     for (int y = 0; y < FrameHeight; ++y)
@@ -81,8 +79,8 @@ struct ShowFixture : testing::Test {
     }
     void NewShow() {
         FreeWaveTables();
-        ASSERT_TRUE(InitEffects(Seed));
-        StartTimeline(Seed, false);
+        ASSERT_TRUE(InitEffects(5));
+        StartTimeline(5, false);
     }
     // Starts a show, keeping what it prints for Said().
     void Start(int rate, int64_t now) {

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -15,10 +14,9 @@
 
 struct RunResult {
     std::string out, err;
-    int exitCode = -1;     // -1 unless it exited by itself
-    int signal = 0;        // the signal that ended it, if one did
-    double seconds = 0;    // from start to exit
-    double cpuSeconds = 0; // user and system time the child used
+    int exitCode = -1;  // -1 unless it exited by itself
+    int signal = 0;     // the signal that ended it, if one did
+    double seconds = 0; // from start to exit
 };
 
 class Process {
@@ -26,19 +24,21 @@ class Process {
     using Clock = std::chrono::steady_clock;
     using Seconds = std::chrono::duration<double>;
 
-    // `env` entries are "NAME=value" to set or "NAME" to remove. The output goes to files in
-    // memory, which never fill up and block as a pipe would.
+    // `env` entries are "NAME=value" to set or "NAME" to remove, as env(1) takes them. The
+    // output goes to files in memory, which never fill up and block as a pipe would.
     Process(const std::vector<std::string>& argv, const std::string& dir,
             const std::vector<std::string>& env = {}) {
-        std::vector<std::string> environment;
-        for (char** entry = environ; *entry; ++entry) environment.emplace_back(*entry);
-        for (const std::string& change : env) {
-            const std::string name = change.substr(0, change.find('=')) + "=";
-            std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
-            if (change.find('=') != std::string::npos) environment.push_back(change);
-        }
+        std::vector<std::string> command = {"env"};
+        for (const std::string& change : env) // removals first: env takes no option after a setting
+            if (change.find('=') == std::string::npos)
+                command.insert(command.begin() + 1, {"-u", change});
+            else
+                command.push_back(change);
+        command.insert(command.end(), argv.begin(), argv.end());
         // Built before fork: a threaded parent's child may only make async-signal-safe calls.
-        std::vector<char*> args = Pointers(argv), envp = Pointers(environment);
+        std::vector<char*> args;
+        for (const std::string& word : command) args.push_back(const_cast<char*>(word.c_str()));
+        args.push_back(nullptr);
         out_ = memfd_create("out", MFD_CLOEXEC);
         err_ = memfd_create("err", MFD_CLOEXEC);
         start_ = Clock::now();
@@ -51,7 +51,7 @@ class Process {
             dup2(err_, 2);
             dup2(open("/dev/null", O_RDONLY), 0);
             if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(126);
-            execvpe(args[0], args.data(), envp.data());
+            execvp(args[0], args.data());
             _exit(127);
         }
         setpgid(pid_, pid_); // no race with the child's own call
@@ -76,9 +76,9 @@ class Process {
         }
     }
 
-    // Waits for the child to end, or kills it once `limit` has passed since the start.
+    // Waits for the child to end, or kills it once `limit` has passed.
     const RunResult& Finish(Seconds limit) {
-        while (!Ended() && Clock::now() - start_ < limit) std::this_thread::sleep_for(Tick);
+        ReadUntil([](const RunResult&) { return false; }, limit);
         return Kill();
     }
 
@@ -86,13 +86,10 @@ class Process {
     const RunResult& Kill() {
         if (reaped_) return result_;
         int status = 0;
-        rusage usage{};
         kill(-pid_, SIGKILL); // the child if still there, and anything it left behind
-        wait4(pid_, &status, 0, &usage);
+        waitpid(pid_, &status, 0);
         reaped_ = true;
         result_.seconds = Seconds(Clock::now() - start_).count();
-        result_.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         if (WIFEXITED(status)) result_.exitCode = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
         Read();
@@ -101,13 +98,6 @@ class Process {
 
   private:
     static constexpr auto Tick = std::chrono::milliseconds(10);
-
-    static std::vector<char*> Pointers(const std::vector<std::string>& strings) {
-        std::vector<char*> pointers;
-        for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
-        pointers.push_back(nullptr);
-        return pointers;
-    }
 
     // Adds what the child wrote since the last read.
     void Read() {
