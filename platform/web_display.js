@@ -1,13 +1,19 @@
-// The JavaScript half of web_display.cpp: the page's canvas, drawn through
-// WebGL where the browser has it, else through a 2D canvas. Its state is
-// Module.screen.
+// The JavaScript half of web_display.cpp: the page's canvas, drawn through WebGL
+// where a graphics card draws it, else through a 2D canvas. Its state is Module.screen.
 mergeInto(LibraryManager.library, {
   // 2 for WebGL, 1 for a 2D canvas, 0 when the canvas takes neither.
-  OpenCanvas__deps: ["$webGlInSoftware"],
   OpenCanvas: function () {
+    // WebGL drawn without a graphics card has the compositor read every frame back, several
+    // times the cost of a 2D canvas. Asked of a canvas of its own: a canvas takes one kind of context.
+    const probe = document.createElement("canvas").getContext("webgl");
+    const info = probe && probe.getExtension("WEBGL_debug_renderer_info");
+    const renderer = probe ? String(probe.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : probe.RENDERER)) : "";
+    const lose = probe && probe.getExtension("WEBGL_lose_context");
+    if (lose) lose.loseContext();
+    const software = /swiftshader|llvmpipe|softpipe|software|basic render/i.test(renderer);
     const canvas = Module.canvas;
     const options = { alpha: false, antialias: false, depth: false, stencil: false };
-    const gl = webGlInSoftware() ? null : canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
+    const gl = software ? null : canvas.getContext("webgl2", options) || canvas.getContext("webgl", options);
     if (!gl) {
       Module.screen = { context: canvas.getContext("2d", { alpha: false }) };
       return Module.screen.context ? 1 : 0;
@@ -42,19 +48,6 @@ mergeInto(LibraryManager.library, {
     if (webgl2) gl.pixelStorei(gl.UNPACK_ROW_LENGTH, 640); // an area's rows lie a frame row apart
     Module.screen = { gl: gl, webgl2: webgl2 };
     return 2;
-  },
-
-  // Whether this browser draws WebGL without a graphics card: its compositor
-  // then reads every WebGL frame back, several times the cost of a 2D canvas.
-  // Asked of a canvas of its own, as a canvas takes one kind of context only.
-  $webGlInSoftware: function () {
-    const gl = document.createElement("canvas").getContext("webgl");
-    if (!gl) return false;
-    const info = gl.getExtension("WEBGL_debug_renderer_info");
-    const name = String(gl.getParameter(info ? info.UNMASKED_RENDERER_WEBGL : gl.RENDERER));
-    const lose = gl.getExtension("WEBGL_lose_context");
-    if (lose) lose.loseContext();
-    return /swiftshader|llvmpipe|softpipe|software|basic render/i.test(name);
   },
 
   // The frame's packed words in the changed areas (x, y, width, height each),

@@ -1,5 +1,4 @@
-"""Headless Chromium driven through its DevTools protocol, and a static server on
-127.0.0.1. Run with Debian's /usr/bin/python3, which sees python3-websocket."""
+"""Headless Chromium through its DevTools protocol, and a static server on 127.0.0.1; for Debian's python3-websocket."""
 
 import json
 import os
@@ -16,54 +15,43 @@ import websocket
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "web"))
 import serve  # noqa: E402
 
-CHROMIUM_FLAGS = [
-    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0",
-    "--window-size=1280,960",
-]
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0", "--window-size=1280,960"]
 
 
-class Server:
-    """web.sh's own server on a free port of 127.0.0.1, in a thread."""
-
-    def __init__(self, folder):
-        self.server = serve.server(folder, 0)
-        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
-        self.file_url = "file://%s/index.html" % folder  # the page opened as a file
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+def serve_folder(folder):
+    """web.sh's own server on a free port of 127.0.0.1, in a thread that ends with the program: its address."""
+    server = serve.server(folder, 0)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return "http://127.0.0.1:%d/" % server.server_address[1]
 
 
 class Browser:
-    """One Chromium with a fresh profile and one page, closed with the object; `scripts` run
-    in each document before its own."""
+    """One Chromium with a fresh profile and one page, closed with the object, `page` opened in it; `scripts` run in
+    each document first."""
 
-    def __init__(self, *scripts):
+    def __init__(self, *scripts, page=None):
         self.profile = tempfile.mkdtemp(prefix="bumpwave-chromium-")
         self.process = subprocess.Popen(
             ["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile, "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        port_file = os.path.join(self.profile, "DevToolsActivePort")
-        for _ in range(300):
-            if os.path.exists(port_file) and open(port_file).read().count("\n") >= 1:
-                break
-            if self.process.poll() is not None:
-                raise RuntimeError("chromium ended at start")
+        port_file, deadline = os.path.join(self.profile, "DevToolsActivePort"), time.monotonic() + 30
+        while not (os.path.exists(port_file) and "\n" in open(port_file).read()):
+            if self.process.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("chromium did not start")
             time.sleep(0.1)
         port = int(open(port_file).read().split()[0])
-        page = next(t for t in json.load(urllib.request.urlopen("http://127.0.0.1:%d/json" % port))
-                    if t["type"] == "page")
-        self.socket = websocket.create_connection(page["webSocketDebuggerUrl"], timeout=60,
-                                                  suppress_origin=True)
+        tabs = json.load(urllib.request.urlopen("http://127.0.0.1:%d/json" % port))
+        tab = next(t for t in tabs if t["type"] == "page")
+        self.socket = websocket.create_connection(tab["webSocketDebuggerUrl"], timeout=60, suppress_origin=True)
         self.next_id = 0
         self.workers = []  # the sessions of the page's workers, once Target.setAutoAttach asks for them
+        self.call("Page.enable")
         for script in scripts:
-            self.call("Page.enable")
             self.call("Page.addScriptToEvaluateOnNewDocument", source=script)
+        if page:
+            self.open(page)
 
     def call(self, method, session=None, **params):
         """`method` of the page, or of the worker whose session is `session`."""
@@ -72,17 +60,16 @@ class Browser:
                                      **({"sessionId": session} if session else {})}))
         while True:
             message = json.loads(self.socket.recv())
-            if message.get("method") == "Target.attachedToTarget" and \
-                    message["params"]["targetInfo"]["type"] == "worker":
-                self.workers.append(message["params"]["sessionId"])
+            attached = message.get("method") == "Target.attachedToTarget" and message["params"]
+            if attached and attached["targetInfo"]["type"] == "worker":
+                self.workers.append(attached["sessionId"])
             if message.get("id") == self.next_id:
                 if "error" in message:
                     raise RuntimeError("%s: %s" % (method, message["error"]))
                 return message["result"]
 
     def evaluate(self, expression, session=None):
-        result = self.call("Runtime.evaluate", session, expression=expression, returnByValue=True,
-                           awaitPromise=True)
+        result = self.call("Runtime.evaluate", session, expression=expression, returnByValue=True, awaitPromise=True)
         if "exceptionDetails" in result:
             raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))
         return result["result"].get("value")
@@ -90,8 +77,7 @@ class Browser:
     def open(self, url):
         self.call("Page.navigate", url=url)
         # Ready once the demo's runtime has enabled the start button.
-        if not self.wait_for("document.readyState === 'complete' && window.bumpwave !== undefined"
-                             " && !document.getElementById('start').disabled", 60):
+        if not self.wait_for("document.readyState === 'complete' && !!window.bumpwave && !startButton.disabled", 60):
             raise RuntimeError("the page never became ready: " + url)
 
     def wait_for(self, expression, seconds):
@@ -101,19 +87,15 @@ class Browser:
             time.sleep(0.1)
         return value
 
-    def key(self, key, code):
-        codes = {"Escape": 27, "Enter": 13, " ": 32, "Home": 36, "ArrowLeft": 37, "ArrowRight": 39,
-                 ",": 188, ".": 190}
-        texts = {"Enter": "\r", " ": " "}
-        for kind in ("keyDown", "keyUp"):
-            self.call("Input.dispatchKeyEvent", type=kind, key=key, code=code,
-                      windowsVirtualKeyCode=codes.get(key) or ord(key.upper()),
-                      text=texts.get(key, "") if kind == "keyDown" else "")
+    def key(self, key):
+        """Presses `key`, named as KeyboardEvent.key names it, and lets it go."""
+        for kind, text in (("keyDown", {"Enter": "\r", " ": " "}.get(key, "")), ("keyUp", "")):
+            self.call("Input.dispatchKeyEvent", type=kind, key=key, text=text)
 
     def device(self, width, height, ratio, mobile=False):
         """Emulates a screen of `width` × `height` CSS pixels at `ratio` device pixels each."""
-        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height,
-                  deviceScaleFactor=ratio, mobile=mobile)
+        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=ratio,
+                  mobile=mobile)
 
     def __enter__(self):
         return self

@@ -22,8 +22,10 @@
 // `kept` the music's own samples they were made from.
 EM_JS(void, PostSamples,
       (const float* samples, int frames, const int16_t* kept, int count, long rate, int channels), {
-          postSamples(HEAPF32.slice(samples >> 2, (samples >> 2) + 2 * frames),
-                      kept ? HEAP16.slice(kept >> 1, (kept >> 1) + count) : null, rate, channels);
+          const floats = HEAPF32.slice(samples >> 2, (samples >> 2) + 2 * frames);
+          const own = kept ? HEAP16.slice(kept >> 1, (kept >> 1) + count) : null;
+          music.worklet.postMessage({samples : floats, kept : own, rate, channels},
+                                    own ? [ floats.buffer, own.buffer ] : [floats.buffer]);
       });
 // Whether enough of the file has come for the reader to read on.
 EM_JS(int, MusicArrived, (), { return musicArrived(); });
@@ -85,16 +87,15 @@ static bool PutInWorklet(const void* data, long bytes, long rate, int channels, 
 
 extern "C" {
 
-// Opens testing.ogg in the current folder for a worklet that plays `rate`
-// stereo frames a second, from `seconds` into it.
-EMSCRIPTEN_KEEPALIVE int PlayMusicFrom(double rate, int keep, double seconds) {
+// Opens testing.ogg in the current folder for a worklet of `rate` stereo
+// frames a second, from `seconds` on; a file it cannot open pumps nothing.
+EMSCRIPTEN_KEEPALIVE void PlayMusicFrom(double rate, int keep, double seconds) {
     EndConverter();
     W = {};
     W.outRate = static_cast<long>(rate);
     W.keep = keep != 0;
-    const bool open = OpenMusicFileAt(seconds);
+    OpenMusicFileAt(seconds);
     std::fflush(stdout);
-    return open;
 }
 
 // Pumps while the worklet has less than a second to play; 0 once all the

@@ -7,13 +7,9 @@
 // The demo's own music is fetched once, and read as it comes.
 "use strict";
 
-const music = { size: 0, complete: false, early: [] };
+const music = { size: 0, complete: false };
 Module.print = Module.printErr = (line) => postMessage({ line });
 Module.onAbort = (what) => postMessage({ broken: `${what}` });
-
-function postSamples(samples, kept, rate, channels) {
-  music.worklet.postMessage({ samples, kept, rate, channels }, [samples.buffer].concat(kept ? [kept.buffer] : []));
-}
 
 // Whether the reader is far enough from the end of what has come of the
 // file (an Ogg page is at most 64 kB), or it has all come.
@@ -22,16 +18,17 @@ function musicArrived() {
   return music.complete || music.size - (stream ? stream.position : 0) > 65536;
 }
 
+// A play waits for enough of the demo's own music; a file that cannot be read ends at once.
 function pump() {
   const play = music.play;
   if (!music.ready && (music.ready = musicArrived())) postMessage({ ready: true });
   if (play && (!play.own || musicArrived())) {
     music.play = null;
     FS.chdir(play.own ? "/own" : "/user");
-    music.reading = _PlayMusicFrom(play.rate, play.keep ? 1 : 0, play.seconds) !== 0;
-    if (!music.reading) music.worklet.postMessage({ end: true });
+    _PlayMusicFrom(play.rate, play.keep, play.seconds);
+    music.reading = true;
   }
-  if (music.reading && !music.play && !_PumpAhead()) {
+  if (music.reading && !_PumpAhead()) {
     music.reading = false;
     music.worklet.postMessage({ end: true });
   }
@@ -51,26 +48,22 @@ async function fetchOwnMusic() {
 }
 
 function take(data) {
-  if (data.play) {
-    if (music.worklet) music.worklet.close();
-    music.worklet = data.play.port;
-    music.worklet.onmessage = (played) => pump(_MusicPlayed(played.data));
-    music.play = data.play;
-    music.reading = false;
-    pump();
-  } else if (data.stop) {
-    music.reading = false;
-    music.play = null;
-  } else {
+  if (data.check) {
     FS.writeFile("/check/file", data.bytes);
-    ccall("CheckFile", null, ["string"], [data.check]);
+    return ccall("CheckFile", null, ["string"], [data.check]);
   }
+  music.reading = false;
+  music.play = data.play; // none for {stop}
+  if (!data.play) return;
+  if (music.worklet) music.worklet.close();
+  music.worklet = data.play.port;
+  music.worklet.onmessage = (played) => pump(_MusicPlayed(played.data));
+  pump();
 }
 
-addEventListener("message", (message) => (music.early ? music.early.push(message.data) : take(message.data)));
-Module.onRuntimeInitialized = () => {
+// Messages that come before the runtime wait for it, in their order.
+const runtime = new Promise((resolve) => (Module.onRuntimeInitialized = resolve)).then(() => {
   ["/own", "/user", "/check"].forEach((folder) => FS.mkdir(folder));
   fetchOwnMusic();
-  music.early.forEach(take);
-  music.early = null;
-};
+});
+addEventListener("message", (message) => runtime.then(() => take(message.data)));

@@ -35,9 +35,13 @@ static struct {
     std::set<uint64_t> save;
 } P;
 
-// The page's music is the worker's and the worklet's: a stop fades it there.
+// The page's music is the worker's and the worklet's: a stop fades it there,
+// and the worker reads no more.
 void StopMusic() {
-    EM_ASM(bumpwaveFadeMusic());
+    EM_ASM({
+        if (page.node) page.node.port.postMessage("fade");
+        page.worker.postMessage({stop : true});
+    });
 }
 
 // The user's pictures (/user/bump and /user/logo) where the loaders look, else

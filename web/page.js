@@ -34,9 +34,8 @@ if (typeof WebAssembly !== "object")
     "or open the page in a current Firefox, Chrome, Edge or Safari.");
 
 function say(text) {
-  if (page.heard) return;
-  if (text === "" && !messages.textContent) return; // the frame-rate line's leading newline
-  if (text !== "") console.log(text);
+  if (page.heard || (text === "" && !messages.textContent)) return; // the frame-rate line's leading newline
+  console.log(text);
   messages.append(text + "\n");
 }
 
@@ -58,8 +57,9 @@ Module.onRuntimeInitialized = () => {
     startWorker();
     page.runtimeReady();
     if (page.loaded === undefined) loadAhead(); // not started by a click already
-    if (params.has("times")) start();
-    else if (params.has("autostart") && !/^(0|false|no|off)$/i.test(params.get("autostart"))) warnThenStart();
+    if (params.has("times")) startFrames();
+    else if (params.has("autostart") && !/^(0|false|no|off)$/i.test(params.get("autostart")))
+      warnThenStart(calmBox.checked ? 0 : 5); // at once where the system asks for calm
     // What installs the page, once the show can start: its own files come first.
     document.head.append(Object.assign(document.createElement("link"), { rel: "manifest", href: "manifest.json" }));
     if ("serviceWorker" in navigator) navigator.serviceWorker.register("sw.js").catch(() => {});
@@ -73,17 +73,12 @@ Module.onAbort = (what) => refuse(`The page's program could not start (${what}).
 
 const link = (href, text) => Object.assign(document.createElement("a"), { href: href, textContent: text });
 
-// ?autostart: after five seconds of the warning, or a key; at once where the system asks for calm.
-function warnThenStart() {
-  if (calmBox.checked) return start();
-  page.countdown = 6;
-  const tick = () => {
-    if (!page.countdown || bumpwave.state !== "start") return;
-    if (--page.countdown === 0) return start();
-    startButton.textContent = `Start (in ${page.countdown} s)`;
-    setTimeout(tick, 1000);
-  };
-  tick();
+// ?autostart: after `seconds` of the warning, or a key; a start meanwhile ends the count.
+function warnThenStart(seconds) {
+  if (!seconds) return start();
+  page.countdown = seconds;
+  startButton.textContent = `Start (in ${seconds} s)`;
+  setTimeout(() => page.countdown && warnThenStart(seconds - 1), 1000);
 }
 
 // The next show, loaded before its click; its loaders spoke when the files were chosen.
@@ -97,19 +92,11 @@ function loadAhead() {
 
 // The sound's context and worklet, made ahead: a browser's first context can take half a second.
 function prepareSound() {
-  if (!window.isSecureContext && !page.sound)
-    say("No sound: browsers give sound worklets only to pages over https or from 127.0.0.1");
-  if (page.sound || !window.isSecureContext) return;
+  if (page.sound) return;
+  if (!window.isSecureContext)
+    return say("No sound: browsers give sound worklets only to pages over https or from 127.0.0.1");
   const sound = (page.sound = { context: new AudioContext(), ready: false });
   sound.loaded = sound.context.audioWorklet.addModule("music_worklet.js").then(() => (sound.ready = true), () => (page.sound = null));
-}
-
-// Whether the sound may play; where the browser holds it, the next click or key starts the show.
-function soundAllowed() {
-  const sound = page.sound;
-  if (!sound || (sound.context.state === "running" && sound.ready)) return true;
-  Promise.all([sound.context.resume(), sound.loaded]).then(() => page.waitingForSound && start());
-  return false;
 }
 
 function startMusic(seconds) {
@@ -141,27 +128,11 @@ function heardFromWorklet(data) {
   if (data.played && page.holding) releaseClock(data.began);
   if ("played" in data) bumpwave.musicTime = data.played;
   if (data.out) page.musicOut = true;
-  if (data.kept) keepSound(data.kept, data.rate, data.channels);
-  if (data.gap && bumpwave.soundRate)
-    keepSound(new Int16Array(Math.round(data.gap * bumpwave.soundRate) * bumpwave.soundChannels));
-}
-
-// Called by the demo's StopMusic: a fade, and no more reading.
-function bumpwaveFadeMusic() {
-  if (page.node) page.node.port.postMessage("fade");
-  page.worker.postMessage({ stop: true });
-}
-
-// ?keep-sound: the samples the worklet played, at the music's own rate and channels.
-function keepSound(samples, rate, channels) {
-  if (!bumpwave.soundRate) Object.assign(bumpwave, { soundRate: rate, soundChannels: channels });
-  const kept = bumpwave.sound ? bumpwave.sound.length : 0;
-  if (!page.keptAll || kept + samples.length > page.keptAll.length) {
-    page.keptAll = new Int16Array(Math.max(2 * kept, kept + samples.length, 1 << 16));
-    if (bumpwave.sound) page.keptAll.set(bumpwave.sound);
-  }
-  page.keptAll.set(samples, kept);
-  bumpwave.sound = page.keptAll.subarray(0, kept + samples.length);
+  // ?keep-sound: the samples played, at the music's own rate and channels, and silence for a gap.
+  if (data.kept && !bumpwave.soundRate) Object.assign(bumpwave, { soundRate: data.rate, soundChannels: data.channels });
+  if (data.kept) bumpwave.sound.push(...data.kept);
+  if (data.gap)
+    bumpwave.sound.push(...new Int16Array(Math.round(data.gap * bumpwave.soundRate) * bumpwave.soundChannels));
 }
 
 // The start or end screen, its button saying `label`; without one, the running show.
@@ -184,23 +155,21 @@ function start() {
   }
   // On a slow network the demo's own music may not have come yet: the show waits for it.
   page.waitingForMusic = !page.musicReady && !page.userFiles.music && !page.workerBroken && !!page.sound;
-  if (page.waitingForMusic && !params.has("times")) return (startButton.textContent = "Loading the music…");
-  if (!params.has("times") && !soundAllowed()) {
-    page.waitingForSound = true;
-    // In a click the sound starts at once; without one it waits for the user.
-    if (page.sound.context.state !== "running" && !(navigator.userActivation || {}).isActive)
+  if (page.waitingForMusic) return (startButton.textContent = "Loading the music…");
+  // Where the browser holds the sound, a click starts it at once; without one the next click or key does.
+  const sound = page.sound;
+  page.waitingForSound = !!sound && !(sound.context.state === "running" && sound.ready);
+  if (page.waitingForSound) {
+    Promise.all([sound.context.resume(), sound.loaded]).then(() => page.waitingForSound && start());
+    if (sound.context.state !== "running" && !(navigator.userActivation || {}).isActive)
       say("Click or press a key to start — the browser holds the sound until then");
     return;
   }
-  page.waitingForSound = false;
   messages.textContent = "";
-  Object.assign(bumpwave, { frames: 0, fps: null, captures: [], showTime: 0, musicTime: 0, paused: false, sound: null, soundRate: 0, soundChannels: 0 });
-  page.keptAll = null;
+  Object.assign(bumpwave, { frames: 0, fps: null, captures: [], showTime: 0, musicTime: 0, paused: false, sound: [], soundRate: 0, soundChannels: 0 });
   page.userPaused = page.loaded = false;
-  if (params.has("times")) return startFrames();
   if ((bumpwave.seed = _StartShow(calmBox.checked, performance.now())) < 0) return showPanel("Start");
   startMusic(_ShowSeconds());
-  page.ended = false;
   // The clock waits for the music's first sound, or two seconds without it.
   if (!page.musicOut) _PauseShowAt(1, performance.now());
   page.holding = page.musicOut ? 0 : setTimeout(releaseClock, 2000);
@@ -220,18 +189,14 @@ function step(now) {
   bumpwave.stepMs = { mean: durations.reduce((a, b) => a + b) / durations.length, worst: Math.max(...durations) };
   bumpwave.frames = _FramesShown();
   showTime();
-  if (bumpwave.state !== "running" && !page.ended) endScreen();
+  if (bumpwave.state !== "running" && element("panel").hidden) endScreen();
   if (bumpwave.state !== "ended") return requestAnimationFrame(step);
-  if (page.node) page.node.disconnect();
-  page.node = null;
   if (page.again) start((page.again = false));
 }
 
 function endScreen() {
-  page.ended = true;
   bumpwave.fps = _FrameRate();
   bumpwave.paused = false;
-  showControls();
   if (document.fullscreenElement) document.exitFullscreen();
   const again = "?seed=" + bumpwave.seed;
   messages.append(`Seed ${bumpwave.seed}: this show again at `, link(again, again), "\n");
@@ -260,20 +225,14 @@ function showTime() {
   element("moment").hidden = !bumpwave.paused;
 }
 
+// Whether the running show was put at `ms`; a negative `ms` moves nothing.
 function seek(ms) {
-  if (bumpwave.state !== "running") return;
+  if (!showActive() || ms < 0) return false;
   const at = _SeekShowTo(ms, performance.now());
   if (page.node) startMusic(at / 1000);
   showTime();
   showControls(true);
-}
-
-// A key that moves in the show, as the demo's own rule places it.
-function seekKey(key) {
-  const code = { arrowleft: "L", arrowright: "R", home: "H" }[key] ?? (key.length === 1 ? key : "");
-  const to = code ? _SeekTargetOf(code.charCodeAt(0)) : -1;
-  if (to >= 0) seek(to);
-  return to >= 0;
+  return true;
 }
 
 // What bumpwave-frames draws; the canvas holds the frame's own 640 × 480 pixels.
@@ -441,10 +400,12 @@ document.addEventListener("keydown", (event) => {
   if (event.target instanceof HTMLInputElement) return;
   if (page.waitingForSound || page.countdown) return start();
   const key = event.key.toLowerCase();
+  // The demo's own seek keys; other key names begin in lower case, which the show's rule places nowhere.
+  const seekKey = { arrowleft: "L", arrowright: "R", home: "H" }[key] ?? key;
   if (key === "f") toggleFullScreen();
   else if (key === "escape" || key === "q") stopShow();
   else if (key === " " && showActive()) togglePause();
-  else if (!showActive() || !seekKey(key)) return;
+  else if (!seek(_SeekTargetOf(seekKey.charCodeAt(0)))) return;
   event.preventDefault();
   event.stopPropagation();
 }, true);
