@@ -30,7 +30,7 @@ bool BlackOutsideDrawnAreas(const Frame* frame) {
     for (const FrameRect& a : std::span(frame->drawn, frame->drawnCount))
         for (int y = a.y; y < a.y + a.height; ++y)
             std::fill_n(&outside[y * frame->bytesPerRow / 4 + a.x], a.width, 0);
-    return std::ranges::count(outside, 0) == std::ssize(outside);
+    return std::all_of(outside.begin(), outside.end(), [](uint32_t word) { return word == 0; });
 }
 
 int allocationsLeft;
