@@ -43,6 +43,8 @@ bool StartThread(void (*entry)(), const char* name, bool raisedPriority) {
             pthread_setname_np(pthread_self(), name);
             if (raisedPriority) SDL_SetThreadPriority(SDL_THREAD_PRIORITY_HIGH);
             entry();
+            SDL_TLSCleanup(); // what SDL keeps for this thread (its error text), as its own threads
+                              // do
         }).detach();
         return true;
     } catch (const std::system_error&) {
