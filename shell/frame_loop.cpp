@@ -245,12 +245,19 @@ static void TakeKeys() {
     }
 }
 
+const char* ShowClock() {
+    static char clock[32];
+    const uint32_t s = ShownMilliseconds() / 1000;
+    std::snprintf(clock, sizeof clock, "%u:%02u / %u:%02u", s / 60, s % 60, DemoLengthMs / 60000,
+                  DemoLengthMs / 1000 % 60);
+    return clock;
+}
+
 // "bumpwave 0:12 / 0:41", and "paused" while it is: said again when it changes.
 static void SayTime(char (&said)[64]) {
     char title[64];
-    const uint32_t s = ShownMilliseconds() / 1000;
-    std::snprintf(title, sizeof title, "%s %u:%02u / %u:%02u%s", ProgramName, s / 60, s % 60,
-                  DemoLengthMs / 60000, DemoLengthMs / 1000 % 60, Loop.paused ? " paused" : "");
+    std::snprintf(title, sizeof title, "%s %s%s", ProgramName, ShowClock(),
+                  Loop.paused ? " paused" : "");
     if (std::strcmp(title, said) == 0) return;
     std::memcpy(said, title, sizeof title);
     SetTitle(Loop.display, title);

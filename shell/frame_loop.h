@@ -71,6 +71,8 @@ int64_t SeekTarget(char key);
 
 // The show time of the step on the screen, in milliseconds.
 uint32_t ShownMilliseconds();
+// Where the show is, as a player says it: "0:12 / 0:41".
+const char* ShowClock();
 
 // Steps taken so far, shown or not.
 uint32_t StepsTaken();

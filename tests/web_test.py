@@ -403,6 +403,7 @@ def a_show_moves_as_a_video_does_with_its_music(url, native):
                   "%s: at %s s" % (key, browser.evaluate("bumpwave.showTime")))
             shown = ppm(browser.evaluate("canvas.toDataURL()"))[15:]
             check(shown == expected[i], "%s: not the frame of a show placed at %d ms" % (key, at[i]))
+        check(browser.evaluate("element('time').textContent") == "0:00 / 0:41", "the time beside the bar")
         # Placing the show at 40 s is quick even on a phone eight times slower than this machine.
         browser.call("Emulation.setCPUThrottlingRate", rate=8)
         took = browser.evaluate("(() => { const t = performance.now(); _SeekShowTo(40000, t);"

@@ -149,6 +149,14 @@ EMSCRIPTEN_KEEPALIVE double ShowSeconds() {
     return ShownMilliseconds() / 1000.0;
 }
 
+// The same as the time beside the seek bar ("0:12 / 0:41"), and the bar's end.
+EMSCRIPTEN_KEEPALIVE const char* ShowClockText() {
+    return ShowClock();
+}
+EMSCRIPTEN_KEEPALIVE int ShowLengthMs() {
+    return static_cast<int>(DemoLengthMs);
+}
+
 // Where the frame goes on an area of `width` × `height` device pixels, by the
 // desktop's own rule: the address of x, y, width, height and whole scale.
 EMSCRIPTEN_KEEPALIVE int* PlaceFrame(int width, int height) {

@@ -44,8 +44,9 @@ Module.print = Module.printErr = say;
 Module.onRuntimeInitialized = () => {
   page.runtime = true;
   FS.mkdir("/user");
+  seekInput.max = _ShowLengthMs();
   for (const [name, first] of ccall("SceneList", "string").split(",").map((scene) => scene.split(" ")))
-    element("chapters").append(Object.assign(document.createElement("span"), { textContent: name, style: `left: ${first / 410}%` }));
+    element("chapters").append(Object.assign(document.createElement("span"), { textContent: name, style: `left: ${(100 * first) / seekInput.max}%` }));
   startButton.textContent = "Start";
   layout();
   if (!ccall("ReadAddress", "number", ["string", "string"], [params.get("seed"), params.get("t")])) {
@@ -218,9 +219,9 @@ function showControls(moved) {
 
 function showTime() {
   bumpwave.showTime = _ShowSeconds();
-  const at = Math.round(1000 * bumpwave.showTime), second = Math.floor(at / 1000);
+  const at = Math.round(1000 * bumpwave.showTime);
   if (document.activeElement !== seekInput) seekInput.value = at;
-  element("time").textContent = `${Math.floor(second / 60)}:${String(second % 60).padStart(2, "0")} / 0:41`;
+  element("time").textContent = UTF8ToString(_ShowClockText());
   element("moment").href = `?seed=${bumpwave.seed}&t=${(at / 1000).toFixed(2)}`;
   element("moment").hidden = !bumpwave.paused;
 }
