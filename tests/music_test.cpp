@@ -1,11 +1,12 @@
-// The music thread on SDL's "disk" driver, which writes what it plays to a file in real time.
-// The music in tests/music is a tone per channel that never rests: any silence is a gap.
+// The music thread on SDL's "disk" driver, which writes what it plays to a file in real time,
+// and the reader against scripted streams. The music in tests/music is a tone per channel that
+// never rests: any silence is a gap.
 #include "assets/music.h"
 #include "files.h"
 #include "platform/audio.h"
 #include "platform/thread.h"
 
-#include <cstring>
+#include <array>
 #include <fcntl.h>
 #include <functional>
 #include <sys/resource.h>
@@ -13,36 +14,132 @@
 
 const fs::path Music = SourceDir / "tests/music";
 
-// The music thread in `dir` on SDL's `driver`, to its end signal (a hang is the test's timeout),
-// paused its first `pausedMs`, calling `meanwhile` every 20 ms.
-static void PlayIn(const fs::path& dir, const char* driver, int pausedMs = 0,
-                   const std::function<void()>& meanwhile = {}) {
-    setenv("SDL_AUDIODRIVER", driver, 1);
-    setenv("SDL_DISKAUDIOFILE", (dir / "played.raw").c_str(), 1);
-    fs::path home = fs::current_path();
-    fs::current_path(dir);
-    Signal* ended = CreateSignal();
-    if (StartMusic(ended)) {
-        PauseMusic(pausedMs > 0);
-        EXPECT_FALSE(pausedMs && WaitForSignalMilliseconds(ended, pausedMs)) << "ended paused";
-        PauseMusic(false);
-        while (!WaitForSignalMilliseconds(ended, 20))
-            if (meanwhile) meanwhile();
+// Script steps: holes without end; a thread woken 100 ms late.
+static constexpr long Forever = -1000, Late = -2000;
+
+struct Step {
+    long bytes; // > 0: that many bytes, handed out 840 at a time; <= 0: that result
+    int channels = 2;
+    long rate = 44100;
+};
+
+static struct {
+    size_t at, reads, puts;                // at: the step being read
+    std::string decoded, played;           // played: all that was taken, of playable streams
+    std::vector<std::array<long, 3>> runs; // rate, channels, bytes of each run taken
+} R;
+
+// Reads a script of steps in whole frames, as vorbisfile does.
+static long Read(void* script, char* buffer, int length, long* rate, int* channels) {
+    auto& steps = *static_cast<std::vector<Step>*>(script);
+    ++R.reads;
+    if (R.at == steps.size()) return 0;
+    Step& step = steps[R.at];
+    if (step.bytes == Forever) return OV_HOLE;
+    if (step.bytes == Late) {
+        PauseMilliseconds(100);
+        step.bytes = OV_HOLE;
     }
-    DestroySignal(ended);
-    fs::current_path(home);
+    if (step.bytes <= 0) return steps[R.at++].bytes;
+    const int frame = 2 * step.channels;
+    if (length < frame) return OV_EINVAL; // as ov_read says it
+    long count = std::min<long>({step.bytes, 840, length / frame * frame});
+    for (long i = 0; i < count; ++i) buffer[i] = static_cast<char>((R.decoded.size() + i) * 97);
+    if (step.rate >= 1 && step.rate <= 384000 && step.channels <= 8)
+        R.decoded.append(buffer, static_cast<size_t>(count));
+    *rate = step.rate;
+    *channels = step.channels;
+    if ((step.bytes -= count) == 0) ++R.at;
+    return count;
 }
 
-static uintmax_t Played(const fs::path& dir) { // 0 before the driver starts
-    return fs::exists(dir / "played.raw") ? fs::file_size(dir / "played.raw") : 0;
+// A card that refuses every other put that does not wait: what it refused must come again.
+static bool Put(const void* data, long bytes, long rate, int channels, bool wait) {
+    if (!wait && R.puts++ % 2 == 0) return false;
+    EXPECT_EQ(bytes % (2 * channels), 0);
+    EXPECT_LE(bytes, std::max(1L, rate / 20) * 2 * channels) << "more than 50 ms at once";
+    if (R.runs.empty() || R.runs.back()[0] != rate || R.runs.back()[1] != channels)
+        R.runs.push_back({rate, channels, 0});
+    R.runs.back()[2] += bytes;
+    R.played.append(static_cast<const char*>(data), static_cast<size_t>(bytes));
+    return true;
 }
 
-using MusicFailure = InFolder;
+TEST(MusicStream, PlaysEveryPlayableStreamWholeUntilItsEndAnErrorOrTooManyHoles) {
+    std::vector<Step> holes(3 * 65, {OV_HOLE}); // 64 in a row are not yet too many
+    holes[0] = holes[65] = holes[130] = {1000};
+    const std::string skipped = "bumpwave: testing.ogg: a stream of ";
+    struct {
+        std::vector<Step> script;              // read, and so used up
+        std::vector<std::array<long, 3>> runs; // as played
+        std::string said = {};                 // on stderr
+        int repeats = 1;                       // of each frame, for slow sound
+    } cases[] = {
+        {{{5000, 2}, {7200, 6, 48000}, {3000, 1, 22050}, {4094, 1, 22050}, {12, 6}},
+         {{44100, 2, 5000}, {48000, 6, 7200}, {22050, 1, 7094}, {44100, 6, 12}}},
+        // skipped, with a line, and the music plays on
+        {{{1000, 2}, {6000, 2, 700000}, {900, 10}, {5000, 2, 0}, {1000, 1}},
+         {{44100, 2, 1000}, {44100, 1, 1000}},
+         skipped + "2 channels at 700000 Hz: skipped\n" + skipped +
+             "10 channels at 44100 Hz: skipped\n" + skipped + "2 channels at 0 Hz: skipped\n"},
+        {{{4000, 1, 2000}},
+         {{8000, 1, 16000}},
+         "bumpwave: testing.ogg: 2000 Hz music plays 4 times slower than at 8000 Hz: what lasts "
+         "1 s at 8000 Hz lasts 4.0 s\n",
+         4},
+        {{}, {}},                                            // the end,
+        {{{5000}, {OV_EREAD}, {3000}}, {{44100, 2, 5000}}},  // an error,
+        {holes, {{44100, 2, 3000}}},                         // not 64 holes,
+        {{{100}, {OV_HOLE}, {Forever}}, {{44100, 2, 100}}}}; // but 65 end the music
+    for (auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        R = {};
+        BeginReading();
+        testing::internal::CaptureStderr();
+        while (PumpMusic(Read, &c.script, Put, false)) {
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.said);
+        std::string repeated;
+        for (size_t at = 0; at < R.decoded.size(); at += 2)
+            for (int i = 0; i < c.repeats; ++i) repeated.append(R.decoded, at, 2);
+        EXPECT_EQ(R.played, repeated);
+        EXPECT_EQ(R.runs, c.runs);
+        EXPECT_FALSE(PumpMusic(Read, &c.script, Put, true)) << "ended for good";
+        EXPECT_LT(R.reads, 1000u);
+    }
+}
 
+// A test in a folder of its own, on SDL's disk driver into played.raw there.
 struct MusicDevice : InFolder {
+    MusicDevice() {
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    }
+
+    uintmax_t Played() { // 0 before the driver starts
+        return fs::exists(dir_ / "played.raw") ? fs::file_size(dir_ / "played.raw") : 0;
+    }
+
     void Chain(const std::vector<std::string>& files) { // into testing.ogg
         std::ofstream chained(dir_ / "testing.ogg", std::ios::binary);
         for (const std::string& file : files) chained << Slurp(Music / file);
+    }
+
+    // The music thread to its end signal (a hang is the test's timeout), paused its first
+    // `pausedMs`, calling `meanwhile` every 20 ms.
+    void RunMusic(int pausedMs = 0, const std::function<void()>& meanwhile = {}) {
+        fs::path home = fs::current_path();
+        fs::current_path(dir_);
+        Signal* ended = CreateSignal();
+        if (StartMusic(ended)) {
+            PauseMusic(pausedMs > 0);
+            EXPECT_FALSE(pausedMs && WaitForSignalMilliseconds(ended, pausedMs)) << "ended paused";
+            PauseMusic(false);
+            while (!WaitForSignalMilliseconds(ended, 20))
+                if (meanwhile) meanwhile();
+        }
+        DestroySignal(ended);
+        fs::current_path(home);
     }
 
     // Plays `files` chained, the first of `rate`, padded with zeros to `size` bytes if given:
@@ -53,7 +150,7 @@ struct MusicDevice : InFolder {
         SCOPED_TRACE(files[0]);
         Chain(files);
         if (size) fs::resize_file(dir_ / "testing.ogg", size);
-        PlayIn(dir_, "disk");
+        RunMusic();
 
         const std::string output = Slurp(dir_ / "played.raw");
         const size_t frame = 2 * from.size(), first = output.find_first_not_of('\0'),
@@ -70,6 +167,8 @@ struct MusicDevice : InFolder {
         }
     }
 };
+
+using MusicFailure = MusicDevice;
 
 TEST_F(MusicDevice, PlaysEveryChannelCountAndRateInSdlOrder) {
     Play({"three-channels.ogg"}, 44100, 1.0, {0, 2, 1});
@@ -108,8 +207,8 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
         // A second and a half of the slow link is enough.
         const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
         testing::internal::CaptureStderr();
-        PlayIn(dir_, "disk", 0, [&] {
-            if (Played(dir_) >= enough) StopMusic();
+        RunMusic(0, [&] {
+            if (Played() >= enough) StopMusic();
         });
         EXPECT_NE(testing::internal::GetCapturedStderr().find("1 Hz music"), std::string::npos);
         EXPECT_LT(PeakKilobytes() - before, 64 << 10);
@@ -122,25 +221,14 @@ TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
 }
 
 TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
-    // Two seconds of stereo, 100 ms late every half second.
-    static constexpr long half = 44100 * 2; // bytes
-    static long made;
-    made = 0;
-    auto read = [](void*, char* buffer, int length, long* rate, int* channels) -> long {
-        if (made == 4 * half) return 0;
-        if (made > 0 && made % half == 0) PauseMilliseconds(100);
-        length = static_cast<int>(std::min<long>(length, half - made % half));
-        std::memset(buffer, 0x11, static_cast<size_t>(length));
-        *rate = 44100, *channels = 2;
-        return made += length, length;
-    };
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
+    const long half = 44100 * 2; // bytes
+    std::vector<Step> script = {{half}, {Late}, {half}, {Late}, {half}, {Late}, {half}};
+    R = {};
     ASSERT_TRUE(OpenSound(44100, 2));
     BeginReading();
-    PumpMusic(read, nullptr, PutSound, true);
+    PumpMusic(Read, &script, PutSound, true);
     CloseSound();
-    EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), std::string(4 * half, 0x11)));
+    EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), R.decoded));
 }
 
 TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
@@ -164,9 +252,10 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
         SCOPED_TRACE(c.made);
         if (c.made.ends_with("chmod 0 testing.ogg") && geteuid() == 0) continue; // root reads all
         ASSERT_EQ(std::system(("cd " + dir_.string() + "; " + c.made).c_str()), 0);
+        setenv("SDL_AUDIODRIVER", c.made.empty() ? "no-such-driver" : "dummy", 1);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        PlayIn(dir_, c.made.empty() ? "no-such-driver" : "dummy");
+        RunMusic();
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
         EXPECT_TRUE(err.starts_with(c.err)) << err;
@@ -177,19 +266,19 @@ TEST_F(MusicFailure, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
 
 // Paused longer than a silent card is given.
 TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
-    fs::copy(Music / "truncated.ogg", dir_ / "testing.ogg");
-    PlayIn(dir_, "disk", 5500);
+    Chain({"truncated.ogg"});
+    RunMusic(5500);
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
 }
 
 // A fade after the pause would be heard.
 TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
-    fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+    Chain({"stereo-3s.ogg"});
     constexpr uintmax_t second = 44100 * 4;
     uintmax_t pausedAt = 0;
-    PlayIn(dir_, "disk", 0, [&] {
-        if (!pausedAt && Played(dir_) >= second * 7 / 10) PauseMusic(true), pausedAt = Played(dir_);
-        if (pausedAt && Played(dir_) >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
+    RunMusic(0, [&] {
+        if (!pausedAt && Played() >= second * 7 / 10) PauseMusic(true), pausedAt = Played();
+        if (pausedAt && Played() >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
     });
     // Paused, the card ends its callback (20 ms), and the file its buffer (23 ms).
     const std::string output = Slurp(dir_ / "played.raw");
@@ -200,8 +289,6 @@ TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
 
 // Sound given a step at a time without waiting, as a caller without threads gives it.
 TEST_F(MusicDevice, GivenSoundWithoutWaitingTheCardStaysFull) {
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", (dir_ / "played.raw").c_str(), 1);
     ASSERT_TRUE(OpenSound(44100, 2));
     static const std::string block(4096, '\x11');
     double given = 0, least = 1; // the least sound held ahead of the card once it plays
@@ -217,11 +304,11 @@ TEST_F(MusicDevice, GivenSoundWithoutWaitingTheCardStaysFull) {
 
 // Last: the device it gives up stays open in this process.
 TEST_F(MusicFailure, ADeviceThatStopsTakingSoundIsGivenUp) {
-    fs::copy(Music / "stereo-3s.ogg", dir_ / "testing.ogg");
+    Chain({"stereo-3s.ogg"});
     // Once the pipe nobody reads is full, the device's thread waits for ever.
     ASSERT_EQ(mkfifo((dir_ / "played.raw").c_str(), 0600), 0);
     ASSERT_GE(open((dir_ / "played.raw").c_str(), O_RDONLY | O_NONBLOCK), 0); // kept to the end
     auto start = std::chrono::steady_clock::now();
-    PlayIn(dir_, "disk");
+    RunMusic();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
