@@ -4,6 +4,7 @@
 #include "files.h"
 
 #include <ctime>
+#include <optional>
 #include <sys/stat.h>
 
 using Words = std::vector<uint32_t>;
@@ -17,8 +18,10 @@ struct Loaded {
     Words pixels = {}; // the whole buffer, if loaded
 };
 
-// Only a load that succeeds sets the pointer; a buffer shared or not from the heap fails its free.
-static Loaded Load(const fs::path& path) {
+// Loads `path`, written first if `bytes` are given. Only a load that succeeds sets the pointer;
+// a buffer shared or not from the heap fails its free.
+static Loaded Load(const fs::path& path, const std::optional<std::string>& bytes = {}) {
+    if (bytes) std::ofstream(path, std::ios::binary) << *bytes;
     uint32_t before, *pixels = &before;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -47,16 +50,10 @@ static uint64_t Checksum(Words words) { // FNV-1a of the loader's whole buffer h
     return hash;
 }
 
-static fs::path Write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 using Picture = InFolder; // spoiled and renamed copies go to the test's own folder
 
-// Gzipped: hidden.png, its image data going on with 4 GiB of zeros, never inflated; texts.png,
-// 999 texts of 8 MB of zeros; the scans JPEGs flat, their last scan repeated: more than 500,
-// more than libjpeg-turbo's tools take, are refused with a word on why.
+// Gzipped: hidden.png's image data goes on with 4 GiB of zeros, texts.png holds 999 texts of 8 MB
+// of zeros, the scans JPEGs repeat their last scan (over 500 are refused with a word on why).
 TEST_F(Picture, EveryKindOfPictureLoadsInAFewHundredthsOfASecondPackedAtItsWidthOpaqueAsAlphaZero) {
     const uint64_t refused = Checksum({});
     // Each JPEG holds four flat blocks; progressive and Adobe's inverted inks decode alike.
@@ -107,7 +104,6 @@ TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDe
                       jpeg = Slurp(Fixtures / "progressive.jpg");
     const std::string load = "Couldn't load " + (dir_ / "broken").string() + "\n",
                       header = "Couldn't get BitMapHeader\n";
-    // What, the file, its standard output, a part of its standard error.
     const std::tuple<const char*, std::string, std::string, const char*> cases[] = {
         {"empty", "", load, ""},
         {"PNG signature only", png.substr(0, 8), header, ""},
@@ -118,14 +114,14 @@ TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDe
     };
     for (const auto& [what, bytes, out, err] : cases) {
         SCOPED_TRACE(what);
-        Loaded loaded = Load(Write(dir_ / "broken", bytes));
+        Loaded loaded = Load(dir_ / "broken", bytes);
         EXPECT_EQ(loaded.result, 0);
         EXPECT_EQ(loaded.out, out);
         EXPECT_NE(loaded.err.find(err), std::string::npos) << loaded.err;
     }
     // A JPEG too large for one of the demo's pictures: the size it must have, how to make it.
     for (std::string name : {"bumpmap.png", "boys.jpg"}) {
-        const std::string err = Load(Write(dir_ / name, Slurp(Fixtures / "huge.jpg"))).err,
+        const std::string err = Load(dir_ / name, Slurp(Fixtures / "huge.jpg")).err,
                           size = name == "boys.jpg" ? "320x200" : "640x480";
         EXPECT_TRUE(err.ends_with(": 4000 × 3000 pixels are too many: it must be " +
                                   std::string(size).replace(3, 1, " × ") +
@@ -139,8 +135,8 @@ TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDe
         EXPECT_EQ(Load(path).out, "Couldn't load " + path.string() + "\n");
 
     // The pattern is stored uncompressed: half the file holds its top rows, and nothing below.
-    EXPECT_EQ(Load(Write(dir_ / "cut.jpg", jpeg.substr(0, jpeg.size() * 3 / 4))).result, 1);
-    Words top = Load(Write(dir_ / "cut.png", png.substr(0, png.size() / 2))).pixels;
+    EXPECT_EQ(Load(dir_ / "cut.jpg", jpeg.substr(0, jpeg.size() * 3 / 4)).result, 1);
+    Words top = Load(dir_ / "cut.png", png.substr(0, png.size() / 2)).pixels;
     ASSERT_EQ(top.size(), BufferWords);
     EXPECT_EQ(Words(top.begin(), top.begin() + 64 * 20), Pattern(64, 20));
     EXPECT_EQ(Words(top.begin() + 64 * 40, top.end()), Words(BufferWords - 64 * 40));
@@ -164,7 +160,7 @@ TEST_F(Picture, APictureNotOfTheShapeTheDemoReadsLoadsWithAWord) {
     for (const auto& [name, width, height, said] : cases) {
         const std::string file = "flat-" + width + "x" + height + ".png";
         SCOPED_TRACE(file + " as " + name);
-        Loaded loaded = Load(Write(dir_ / name, Slurp(Fixtures / file)));
+        Loaded loaded = Load(dir_ / name, Slurp(Fixtures / file));
         EXPECT_EQ(loaded.result, 1);
         const auto says = "bumpwave: " + (dir_ / name).string() + ": " + width + " × " + height;
         EXPECT_EQ(loaded.out + loaded.err, said.empty() ? "" : says + said + "\n");
