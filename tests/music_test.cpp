@@ -124,19 +124,14 @@ struct MusicDevice : InFolder {
         for (const std::string& file : files) chained << Slurp(Music / file);
     }
 
-    // The music thread to its end signal (a hang is the test's timeout), paused its first
-    // `pausedMs`, calling `meanwhile` every 20 ms.
-    void RunMusic(int pausedMs = 0, const std::function<void()>& meanwhile = {}) {
+    // The music thread to its end signal (a hang is the test's timeout), calling `meanwhile` at
+    // its start and every 20 ms.
+    void RunMusic(const std::function<void()>& meanwhile = [] {}) {
         fs::path home = fs::current_path();
         fs::current_path(dir_);
         Signal* ended = CreateSignal();
-        if (StartMusic(ended)) {
-            PauseMusic(pausedMs > 0);
-            EXPECT_FALSE(pausedMs && WaitForSignalMilliseconds(ended, pausedMs)) << "ended paused";
-            PauseMusic(false);
-            while (!WaitForSignalMilliseconds(ended, 20))
-                if (meanwhile) meanwhile();
-        }
+        for (bool on = StartMusic(ended); on; on = !WaitForSignalMilliseconds(ended, 20))
+            meanwhile();
         DestroySignal(ended);
         fs::current_path(home);
     }
@@ -191,26 +186,25 @@ static long PeakKilobytes() { // of the process's resident memory so far
 
 // Converted whole, a block of 1 Hz music would be half an hour of the card's sound.
 TEST_F(MusicDevice, MusicAtOneHertzPlaysAfterAnyFirstLinkWithinAFewMegabytes) {
-    const struct {
-        std::vector<std::string> chain;
-        long bytesPerSecond; // the card's, opened for the first link
-        double first;        // seconds of the first link; 1.5 s of the slow one will do
-    } cases[] = {{{"stereo-3s.ogg", "rate-1.ogg", "stereo-3s.ogg"}, 44100 * 4, 3},
-                 {{"eight-channels-192000.ogg", "rate-1.ogg"}, 192000 * 16, 0.25}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.chain[0]);
-        Chain(c.chain);
+    // The chain, the card's bytes a second as opened for its first link, that link's seconds.
+    const std::tuple<std::vector<std::string>, long, double> cases[] = {
+        {{"stereo-3s.ogg", "rate-1.ogg", "stereo-3s.ogg"}, 44100 * 4, 3},
+        {{"eight-channels-192000.ogg", "rate-1.ogg"}, 192000 * 16, 0.25}};
+    for (const auto& [chain, bytesPerSecond, first] : cases) {
+        SCOPED_TRACE(chain[0]);
+        Chain(chain);
         const long before = PeakKilobytes();
-        const uintmax_t enough = static_cast<uintmax_t>((c.first + 1.5) * c.bytesPerSecond);
+        // A second and a half of the slow link will do.
+        const uintmax_t enough = static_cast<uintmax_t>((first + 1.5) * bytesPerSecond);
         testing::internal::CaptureStderr();
-        RunMusic(0, [&] {
+        RunMusic([&] {
             if (Played() >= enough) StopMusic();
         });
         EXPECT_NE(testing::internal::GetCapturedStderr().find("1 Hz music"), std::string::npos);
         EXPECT_LT(PeakKilobytes() - before, 64 << 10);
         const std::string output = Slurp(dir_ / "played.raw");
         const size_t start = output.find_first_not_of('\0'),
-                     slow = start + static_cast<size_t>((c.first + 0.2) * c.bytesPerSecond);
+                     slow = start + static_cast<size_t>((first + 0.2) * bytesPerSecond);
         ASSERT_GE(output.size(), enough);
         EXPECT_FALSE(Silent(output.substr(slow))) << "the 1 Hz link was not heard";
     }
@@ -229,33 +223,31 @@ TEST_F(MusicDevice, AMusicThreadWokenLateIsNotHeard) {
 
 TEST_F(MusicDevice, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
     const std::string missing = "Couldn't open testing.ogg\n", why = "bumpwave: testing.ogg: ";
-    const std::string m = Music.string() + "/", link = "ln -s " + m;
-    const struct {
-        std::string made;     // testing.ogg, by a shell in the test's folder
-        std::string out, err; // stdout; stderr's one line starts so
-    } cases[] = {
+    // testing.ogg made by a shell in the test's folder, $M the music's; stdout; how stderr's one
+    // line starts.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {"rm -f testing.ogg", missing, why + "not found in "},
-        {"cp " + m + "stereo-3s.ogg testing.ogg; chmod 0 testing.ogg", missing,
-         why + "permission denied"},
+        {"install -m 0 $M/stereo-3s.ogg testing.ogg", missing, why + "permission denied"},
         {"mkfifo testing.ogg", missing, why + "not a regular file"}, // it would block
-        {link + "not-vorbis.ogg testing.ogg", "Couldn't open testing.ogg as OGG file\n",
+        {"ln -s $M/not-vorbis.ogg testing.ogg", "Couldn't open testing.ogg as OGG file\n",
          why + "not an Ogg Vorbis file; to make one: oggenc in.wav -o testing.ogg, or "
                "ffmpeg -i in.wav -c:a libvorbis testing.ogg\n"},
-        {link + "rate-too-high.ogg testing.ogg", "",
+        {"ln -s $M/rate-too-high.ogg testing.ogg", "",
          why + "a stream of 2 channels at 4294967295 Hz: skipped"},
         {"", "", "bumpwave: no sound: "}}; // no card, and no music: the card is missed first
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.made);
-        if (c.made.ends_with("chmod 0 testing.ogg") && geteuid() == 0) continue; // root reads all
-        ASSERT_EQ(std::system(("cd " + dir_.string() + "; " + c.made).c_str()), 0);
-        setenv("SDL_AUDIODRIVER", c.made.empty() ? "no-such-driver" : "dummy", 1);
+    for (const auto& [made, out, err] : cases) {
+        SCOPED_TRACE(made);
+        if (made.starts_with("install") && geteuid() == 0) continue; // root reads all
+        const std::string shell = "cd " + dir_.string() + "; M=" + Music.string() + "; " + made;
+        ASSERT_EQ(std::system(shell.c_str()), 0);
+        setenv("SDL_AUDIODRIVER", made.empty() ? "no-such-driver" : "dummy", 1);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         RunMusic();
-        std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
-        EXPECT_TRUE(err.starts_with(c.err)) << err;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), c.err.empty() ? 0 : 1) << err;
+        std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), out);
+        EXPECT_TRUE(said.starts_with(err)) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), err.empty() ? 0 : 1) << said;
         fs::remove(dir_ / "testing.ogg");
     }
 }
@@ -263,7 +255,8 @@ TEST_F(MusicDevice, WhatCannotBePlayedIsSaidAndTheEndStillSignalled) {
 // Paused longer than a silent card is given.
 TEST_F(MusicDevice, APausedCardLosesNothingAndIsNotGivenUp) {
     Chain({"truncated.ogg"});
-    RunMusic(5500);
+    int calls = 0;
+    RunMusic([&] { PauseMusic(++calls <= 275); }); // from the start, for 5.5 s at least
     EXPECT_TRUE(PlayedOnce(Slurp(dir_ / "played.raw"), DecodeOgg(Music / "truncated.ogg")));
 }
 
@@ -272,7 +265,7 @@ TEST_F(MusicDevice, MusicStoppedWhilePausedEndsInSilence) {
     Chain({"stereo-3s.ogg"});
     constexpr uintmax_t second = 44100 * 4;
     uintmax_t pausedAt = 0;
-    RunMusic(0, [&] {
+    RunMusic([&] {
         if (!pausedAt && Played() >= second * 7 / 10) PauseMusic(true), pausedAt = Played();
         if (pausedAt && Played() >= pausedAt + second * 3 / 10) StopMusic(), PauseMusic(false);
     });
