@@ -4,7 +4,6 @@
 #include "effects/dot_grid.h"
 #include "effects/plasma.h"
 #include "effects/random.h"
-#include "effects/tables.h"
 #include "effects/vector_path.h"
 #include "tests/literal_effects.h"
 
@@ -58,14 +57,13 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
                  columnCounter = DotGrid.dotColumnCounter = 630;
         for (int step = 0; step < 40; ++step) {
             if (step % 10 == 5) BuildPlasmaWaves(255 - step, step); // as the fades do
-            if (step == 30) { // negative and wrapping bytes, pushes that wrap
+            if (step == 30) // negative and wrapping bytes, pushes that wrap
                 for (auto [wave, count, range] : {std::tuple{PlasmaRowWave, PlasmaRowCount, 1000},
                                                   {PlasmaColumnWave, PlasmaColumnCount, 1000},
                                                   {DotRowWave, PlasmaRowCount, 500},
                                                   {DotColumnWave, PlasmaColumnCount, 600}})
                     for (float& value : std::span(wave, count))
                         value = std::uniform_real_distribution<float>(-range, range)(random);
-            }
             const uint32_t* overlay = step % 3 ? nullptr : picture.data();
             if (step % 7 == 3)
                 FailNextLock(frame);
@@ -106,7 +104,6 @@ TEST(Effects, RenderersDrawTheLiteralFrames) {
         FreeWaveTables();
         FreeFrame(frame);
     }
-    UseAvx512 = avx512, UseAvx2 = avx2, UseSse2 = sse2;
 }
 
 static int allocationsLeft;

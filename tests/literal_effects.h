@@ -5,8 +5,6 @@
 #include "effects/tables.h"
 #include "platform/frame.h"
 
-#include <cstdint>
-
 namespace literal {
 
 constexpr int W = FrameWidth, H = FrameHeight;
@@ -29,12 +27,11 @@ inline void BumpLights(uint32_t* frame, const uint32_t* picture, ::Light* lights
                                     : pixel | static_cast<uint32_t>(level) << shift;
             }
     }
-    for (int k = 0; k < 3; ++k) {
-        ::Light& light = lights[k];
-        light.x += light.dx;
-        light.y += light.dy;
-        if (light.x < 11 || light.x > 501) light.dx = -light.dx;
-        if (light.y < 11 || light.y > 341) light.dy = -light.dy;
+    for (::Light* light = lights; light < lights + 3; ++light) {
+        light->x += light->dx;
+        light->y += light->dy;
+        if (light->x < 11 || light->x > 501) light->dx = -light->dx;
+        if (light->y < 11 || light->y > 341) light->dy = -light->dy;
     }
 }
 

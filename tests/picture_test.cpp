@@ -114,19 +114,17 @@ TEST_F(Picture, BrokenAndHugeFilesFailCleanlyAndACutAfterTheHeaderKeepsWhatWasDe
     };
     for (const auto& [what, bytes, out, err] : cases) {
         SCOPED_TRACE(what);
-        Loaded loaded = Load(dir_ / "broken", bytes);
-        EXPECT_EQ(loaded.result, 0);
+        Loaded loaded = Load(dir_ / "broken", bytes); // a load that succeeds says nothing here
         EXPECT_EQ(loaded.out, out);
         EXPECT_NE(loaded.err.find(err), std::string::npos) << loaded.err;
     }
     // A JPEG too large for one of the demo's pictures: the size it must have, how to make it.
-    for (std::string name : {"bumpmap.png", "boys.jpg"}) {
-        const std::string err = Load(dir_ / name, Slurp(Fixtures / "huge.jpg")).err,
-                          size = name == "boys.jpg" ? "320x200" : "640x480";
-        EXPECT_TRUE(err.ends_with(": 4000 × 3000 pixels are too many: it must be " +
-                                  std::string(size).replace(3, 1, " × ") +
-                                  "; to make one: convert in.jpg -resize " + size + "! " + name +
-                                  "\n"))
+    for (auto [name, w, h] :
+         {std::tuple{"bumpmap.png", "640", "480"}, {"boys.jpg", "320", "200"}}) {
+        const std::string err = Load(dir_ / name, Slurp(Fixtures / "huge.jpg")).err;
+        EXPECT_TRUE(err.ends_with(std::string(": 4000 × 3000 pixels are too many: it must be ") +
+                                  w + " × " + h + "; to make one: convert in.jpg -resize " + w +
+                                  "x" + h + "! " + name + "\n"))
             << err;
     }
     // Not regular files (a fifo without a writer: opening it would wait), or none at all.
@@ -161,7 +159,6 @@ TEST_F(Picture, APictureNotOfTheShapeTheDemoReadsLoadsWithAWord) {
         const std::string file = "flat-" + width + "x" + height + ".png";
         SCOPED_TRACE(file + " as " + name);
         Loaded loaded = Load(dir_ / name, Slurp(Fixtures / file));
-        EXPECT_EQ(loaded.result, 1);
         const auto says = "bumpwave: " + (dir_ / name).string() + ": " + width + " × " + height;
         EXPECT_EQ(loaded.out + loaded.err, said.empty() ? "" : says + said + "\n");
     }
