@@ -49,7 +49,7 @@ inline fs::path NewFolder() {
 
 // A test in a folder of its own, removed afterwards, into which the build's files can be linked.
 struct InFolder : testing::Test {
-    void TearDown() override { fs::remove_all(dir_); }
+    ~InFolder() override { fs::remove_all(dir_); }
     void Provide(const std::vector<std::string>& names = DemoFiles) {
         for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
     }
