@@ -1,5 +1,4 @@
-// Whole files, the folders tests work in, music as libvorbisfile decodes it and what a sound
-// card was given.
+// Whole files, the tests' folders, music as libvorbisfile decodes it, what a sound card was given.
 #pragma once
 
 #include <gtest/gtest.h>
