@@ -356,7 +356,9 @@ struct UnderX : DemoRun {
 
     void EndWithEscape() {
         Press(XK_Escape);
-        EXPECT_EQ(demo_->Finish(20s * StartUp).exitCode, 0) << demo_->result().err;
+        const RunResult& run = demo_->Finish(20s * StartUp);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_GT(RateOf(run.out), 0) << run.out;
     }
 
     std::unique_ptr<Process> server_, wm_, demo_;
@@ -502,10 +504,7 @@ TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
     ASSERT_TRUE(WaitFor(black, 10s * StartUp)) << "no window";
     const auto before = Pixels(screen);
     EXPECT_TRUE(WaitFor([&] { return Pixels(screen) != before; }, 2s)) << "the lights stay";
-    Press(XK_Escape);
-    const RunResult& run = demo_->Finish(20s * StartUp);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_GT(RateOf(run.out), 0) << run.out;
+    EndWithEscape();
 }
 
 // The largest 4:3 size that fits with its title bar, where 640 × 480 would lose rows.
