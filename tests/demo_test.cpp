@@ -328,9 +328,8 @@ struct UnderX : DemoRun {
 
     // Whether bumpwave-frames draws the same at `ms` for `seed`.
     bool Shows(const std::string& seed, uint32_t ms) {
-        const std::string out = "at" + std::to_string(ms);
-        RunProgram({Stranded("bumpwave-frames").string(), "--seed", seed, "--at",
-                    std::to_string(ms), "--out", out},
+        const std::string at = std::to_string(ms), out = "at" + at;
+        RunProgram({Stranded("bumpwave-frames").string(), "--seed", seed, "--at", at, "--out", out},
                    dir_.string(), {}, 60s);
         std::string ppm = "P6\n640 480\n255\n";
         for (unsigned long p : Pixels(Area(window_))) ppm += {char(p >> 16), char(p >> 8), char(p)};
@@ -440,8 +439,7 @@ TEST_F(UnderX, SpacePausesPictureAndMusicTogetherInAWholePacedShow) {
         PlayedOnce(Played(), DecodeOgg(BuildDir / "testing.ogg"), size_t(pause - 1) * 44100 * 4));
     EXPECT_TRUE(RateOf(run.out) > 0 && RateOf(run.out) < 61) << run.out;
     const size_t dropped = run.err.find(" steps shown");
-    EXPECT_TRUE(dropped == std::string::npos || run.err.substr(dropped - 8, 8) == " of 2460")
-        << run.err;
+    EXPECT_TRUE(dropped == run.err.npos || run.err.substr(dropped - 8, 8) == " of 2460") << run.err;
 }
 
 // Centred and decorated, it hides the pointer only over itself. Xvfb's refresh rate is 60 Hz.
@@ -479,28 +477,21 @@ TEST_F(UnderX, AWindowShowsTheFramesFocusedAndPacedRunsStepSixtyTimesASecondAndS
 // In weston on the virtual X server: the frames black where weston's background is blue.
 TEST_F(UnderX, UnderWaylandAWindowShowsTheFramesAndEscapeEndsTheShow) {
     if (std::system("command -v weston >/dev/null") != 0) GTEST_SKIP() << "needs weston";
-    const Env wayland = {"DISPLAY=" + name_, "XDG_RUNTIME_DIR=" + dir_.string(),
-                         "WAYLAND_DISPLAY=bumpwave-test", "SDL_VIDEODRIVER=wayland"};
+    Env wayland = DemoEnv(false, false); // SDL shows a Wayland window's pixels through GL
+    wayland.insert(wayland.end(), {"XDG_RUNTIME_DIR=" + dir_.string(),
+                                   "WAYLAND_DISPLAY=bumpwave-test", "SDL_VIDEODRIVER=wayland"});
     Process weston({"weston", "--backend=x11-backend.so", "--socket=bumpwave-test", "--width=800",
                     "--height=600", "--idle-time=0", "--use-pixman"},
                    dir_.string(), wayland);
-    auto shell = [](const RunResult& r) {
-        return r.err.find("desktop-shell'") != std::string::npos;
-    };
+    auto shell = [](const RunResult& r) { return r.err.find("desktop-shell'") != r.err.npos; };
     ASSERT_TRUE(weston.ReadUntil(shell, 20s)) << weston.result().err;
-    ::Window output = 0; // weston's own window, the only one, where it shows its screen
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const auto windows = Property(root_, "_NET_CLIENT_LIST");
-            return windows.size() == 1 && Active(output = windows[0]);
-        },
-        10s));
-    const Rect screen = Area(output);
+    std::vector<unsigned long> active; // weston's own window, where it shows its screen
+    auto focused = [&] { return (active = Property(root_, "_NET_ACTIVE_WINDOW")).size() == 1; };
+    ASSERT_TRUE(WaitFor([&] { return focused() && active[0]; }, 10s));
+    const Rect screen = Area(active[0]);
     auto black = [&] { return std::ranges::count(Pixels(screen), 0ul) > 640 * 480 * 9 / 10; };
     ASSERT_TRUE(WaitFor([&] { return !black(); }, 10s)) << "weston shows no background";
-    Env env = DemoEnv(false, false); // SDL shows a Wayland window's pixels through GL
-    env.insert(env.end(), wayland.begin(), wayland.end());
-    demo_ = std::make_unique<Process>(Env{Demo, "--window"}, dir_.string(), env);
+    demo_ = std::make_unique<Process>(Env{Demo, "--window"}, dir_.string(), wayland);
     ASSERT_TRUE(WaitFor(black, 10s * StartUp)) << "no window";
     const auto before = Pixels(screen);
     EXPECT_TRUE(WaitFor([&] { return Pixels(screen) != before; }, 2s)) << "the lights stay";
@@ -549,8 +540,7 @@ TEST_F(UnderX, FullScreenAndResizedTheFrameKeepsShowingWhereTheRulePutsIt) {
         if (step.scale) {
             Press(XK_F11);
         } else {
-            XMoveResizeWindow(display_, window_, 40, 60, unsigned(step.width),
-                              unsigned(step.height));
+            XMoveResizeWindow(display_, window_, 40, 60, step.width, step.height);
             XSync(display_, False);
         }
         Rect area;
