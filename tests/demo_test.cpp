@@ -263,10 +263,9 @@ struct UnderX : DemoRun {
     Rect Area(::Window window) {
         XWindowAttributes attributes{};
         ::Window child;
-        int x = 0, y = 0;
         XGetWindowAttributes(display_, window, &attributes);
-        XTranslateCoordinates(display_, window, root_, 0, 0, &x, &y, &child);
-        return {x, y, attributes.width, attributes.height};
+        XTranslateCoordinates(display_, window, root_, 0, 0, &attributes.x, &attributes.y, &child);
+        return {attributes.x, attributes.y, attributes.width, attributes.height};
     }
 
     std::vector<unsigned long> Pixels(const Rect& r) {
@@ -293,12 +292,11 @@ struct UnderX : DemoRun {
         return WaitFor(
             [&] {
                 XFixesCursorImage* cursor = XFixesGetCursorImage(display_);
-                const bool clear =
-                    cursor && std::ranges::all_of(cursor->pixels,
-                                                  cursor->pixels + cursor->width * cursor->height,
-                                                  [](unsigned long p) { return p >> 24 == 0; });
+                unsigned long alpha = cursor ? 0 : 1; // 0: every pixel clear
+                for (int i = 0; cursor && i < cursor->width * cursor->height; ++i)
+                    alpha |= cursor->pixels[i] >> 24;
                 XFree(cursor);
-                return clear;
+                return alpha == 0;
             },
             wait);
     }
