@@ -1,5 +1,4 @@
-// Whole files, the folders tests work in, music as libvorbisfile decodes it and what a sound
-// card was given.
+// Whole files, the tests' folders, music as libvorbisfile decodes it, what a sound card was given.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -49,7 +48,7 @@ inline fs::path NewFolder() {
 
 // A test in a folder of its own, removed afterwards, into which the build's files can be linked.
 struct InFolder : testing::Test {
-    void TearDown() override { fs::remove_all(dir_); }
+    ~InFolder() override { fs::remove_all(dir_); }
     void Provide(const std::vector<std::string>& names = DemoFiles) {
         for (const std::string& name : names) fs::create_symlink(BuildDir / name, dir_ / name);
     }
@@ -73,25 +72,22 @@ inline bool Silent(const std::string& bytes) {
 
 // Whether `output` is silence, then the whole of `payload`, then silence; where `pauseBytes`,
 // with a silence of at least that many bytes within it.
-inline testing::AssertionResult PlayedOnce(const std::string& output, const std::string& payload,
+inline testing::AssertionResult PlayedOnce(std::string output, const std::string& payload,
                                            size_t pauseBytes = 0) {
     const size_t heard = output.find_first_not_of('\0'), sound = payload.find_first_not_of('\0');
-    if (sound == std::string::npos) return testing::AssertionFailure() << "nothing to look for";
-    if (heard == std::string::npos || heard < sound)
+    if (sound == std::string::npos || heard == std::string::npos || heard < sound)
         return testing::AssertionFailure() << "silence, or sound too early";
-    size_t at = heard - sound, from = 0; // output[at + i] is payload[i] from payload[from] on
+    output.erase(0, heard - sound); // now aligned with `payload`
     if (pauseBytes) {
-        auto [o, p] =
-            std::mismatch(output.begin() + at, output.end(), payload.begin(), payload.end());
-        const size_t paused = o - output.begin(), resumed = output.find_first_not_of('\0', paused);
+        const size_t paused = std::ranges::mismatch(output, payload).in1 - output.begin(),
+                     resumed = output.find_first_not_of('\0', paused);
         if (resumed == std::string::npos || resumed - paused < pauseBytes)
             return testing::AssertionFailure() << "no pause at byte " << paused;
-        from = p - payload.begin();
-        at = resumed - from;
+        output.erase(paused, resumed - paused);
     }
-    if (output.compare(at + from, payload.size() - from, payload, from) != 0)
-        return testing::AssertionFailure() << "not played whole and as decoded from byte " << at;
-    if (!Silent(output.substr(std::min(output.size(), at + payload.size()))))
+    if (!output.starts_with(payload))
+        return testing::AssertionFailure() << "not played whole and as decoded";
+    if (!Silent(output.substr(payload.size())))
         return testing::AssertionFailure() << "sound after it";
     return testing::AssertionSuccess();
 }

@@ -19,8 +19,7 @@ struct RunResult {
     double seconds = 0; // from start to exit
 };
 
-class Process {
-  public:
+struct Process {
     using Clock = std::chrono::steady_clock;
     using Seconds = std::chrono::duration<double>;
 
@@ -39,9 +38,6 @@ class Process {
         std::vector<char*> args;
         for (const std::string& word : command) args.push_back(const_cast<char*>(word.c_str()));
         args.push_back(nullptr);
-        out_ = memfd_create("out", MFD_CLOEXEC);
-        err_ = memfd_create("err", MFD_CLOEXEC);
-        start_ = Clock::now();
         pid_ = fork();
         if (pid_ == 0) {
             setpgid(0, 0);
@@ -67,12 +63,15 @@ class Process {
     pid_t pid() const { return pid_; }
     const RunResult& result() const { return result_; }
 
-    // Waits for its output to satisfy `done` (true), or for its end or `limit` (false).
+    // Waits for its output to satisfy `done` (true), or for its end or `limit` (false). Its end
+    // is seen without reaping: the group keeps its number until then, so no kill hits a stranger.
     template <class Done> bool ReadUntil(Done done, Seconds limit) {
-        for (auto end = Clock::now() + limit;; std::this_thread::sleep_for(Tick)) {
+        for (auto end = Clock::now() + limit;; std::this_thread::sleep_for(Seconds(0.01))) {
             Read();
             if (done(result_)) return true;
-            if (Ended() || Clock::now() > end) return false;
+            siginfo_t ended{};
+            waitid(P_PID, id_t(pid_), &ended, WEXITED | WNOHANG | WNOWAIT);
+            if (reaped_ || ended.si_pid == pid_ || Clock::now() > end) return false;
         }
     }
 
@@ -96,9 +95,6 @@ class Process {
         return result_;
     }
 
-  private:
-    static constexpr auto Tick = std::chrono::milliseconds(10);
-
     // Adds what the child wrote since the last read.
     void Read() {
         for (auto [fd, into] : {std::pair{out_, &result_.out}, {err_, &result_.err}}) {
@@ -108,17 +104,10 @@ class Process {
         }
     }
 
-    // Without reaping: the group keeps its number until then, so no kill can hit a stranger.
-    bool Ended() {
-        siginfo_t info{};
-        return reaped_ || (waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                           info.si_pid == pid_);
-    }
-
     pid_t pid_ = -1;
     bool reaped_ = true;
-    int out_ = -1, err_ = -1;
-    Clock::time_point start_;
+    int out_ = memfd_create("out", MFD_CLOEXEC), err_ = memfd_create("err", MFD_CLOEXEC);
+    Clock::time_point start_ = Clock::now();
     RunResult result_;
 };
 
