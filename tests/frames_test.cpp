@@ -9,11 +9,8 @@ struct Frames : InFolder {
     // `command` split at spaces, its first word naming bumpwave-WORD; stranded unless `built`.
     RunResult Tool(const std::string& command, bool built = false) {
         std::istringstream words("bumpwave-" + command);
-        std::vector<std::string> argv;
-        for (std::string w; words >> w;)
-            argv.push_back(!argv.empty() ? w
-                           : built       ? (BuildDir / w).native()
-                                         : Stranded(w).native());
+        std::vector<std::string> argv{std::istream_iterator<std::string>(words), {}};
+        argv[0] = built ? (BuildDir / argv[0]).native() : Stranded(argv[0]).native();
         return RunProgram(argv, dir_, {}, std::chrono::seconds(120));
     }
 };
@@ -55,12 +52,9 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), golden[calm].size());
         fs::remove_all(dir_ / "out"); // only those listed
     }
-    ASSERT_EQ(Tool("frames --seed 7 --times 0x2 --out out").exitCode, 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 2); // without a list, all
 }
 
-// The mean brightness of the logo's area at 60 fps turns by a twentieth no more often; without
-// --calm the same measure sees the flashing.
+// The mean brightness of the logo's area at 60 fps; without --calm it sees the flashing.
 TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     Provide(Pictures);
     // Around both flash scenes: the frames from, to (ms), and whether they flash.

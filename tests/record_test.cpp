@@ -52,6 +52,11 @@ struct Record : InFolder {
         return RunProgram(args, dir_.string(), {}, 300s);
     }
 
+    bool Writing(int runs) const { // so many recordings have written their header
+        for (const auto& entry : fs::directory_iterator(dir_))
+            runs -= entry.path().extension() == ".part" && entry.file_size() > 0;
+        return runs <= 0;
+    }
     std::string Left() const { // the files besides the links to those provided
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_))
@@ -59,12 +64,6 @@ struct Record : InFolder {
         std::string list;
         for (const std::string& name : names) list += (list.empty() ? "" : " ") + name;
         return list;
-    }
-
-    bool Writing(int runs = 1) const { // so many recordings have written their header
-        for (const auto& entry : fs::directory_iterator(dir_))
-            runs -= entry.path().extension() == ".part" && entry.file_size() > 0;
-        return runs <= 0;
     }
 };
 
@@ -143,8 +142,7 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
     EXPECT_TRUE(Silent(video.pcm.substr(video.pcm.size() - 4 * Rate)));
 }
 
-// Scripts of a user or another program ($0 the recorder, $M the committed music, $C the fuzzer's,
-// $B the build's folder, whose files are linked). A web video has its index first.
+// Scripts ($0 the recorder, $M the committed music, $C the fuzzer's, $B the build's folder).
 TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     const std::string me = "bumpwave-record: ";
     const std::string noSound = me + "the video has no sound\n", music = "rm testing.ogg; cat ";
