@@ -9,19 +9,14 @@ struct Frames : InFolder {
     // `command` split at spaces, its first word naming bumpwave-WORD; stranded unless `built`.
     RunResult Tool(const std::string& command, bool built = false) {
         std::istringstream words("bumpwave-" + command);
-        std::vector<std::string> argv;
-        for (std::string w; words >> w;)
-            argv.push_back(!argv.empty() ? w
-                           : built       ? (BuildDir / w).native()
-                                         : Stranded(w).native());
+        std::vector<std::string> argv{std::istream_iterator<std::string>(words), {}};
+        argv[0] = built ? (BuildDir / argv[0]).native() : Stranded(argv[0]).native();
         return RunProgram(argv, dir_, {}, std::chrono::seconds(120));
     }
 };
 
 static std::string Name(int i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%05d.ppm", i);
-    return name;
+    return "frame-" + std::to_string(100000 + i).substr(1) + ".ppm";
 }
 
 // The calm show's lines start with "calm".
@@ -57,12 +52,9 @@ TEST_F(Frames, GoldenFramesOfEveryScene) {
         EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), golden[calm].size());
         fs::remove_all(dir_ / "out"); // only those listed
     }
-    ASSERT_EQ(Tool("frames --seed 7 --times 0x2 --out out").exitCode, 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), {}), 2); // without a list, all
 }
 
-// The mean brightness of the logo's area at 60 fps turns by a twentieth no more often; without
-// --calm the same measure sees the flashing.
+// The mean brightness of the logo's area at 60 fps; without --calm it sees the flashing.
 TEST_F(Frames, TheCalmShowChangesTheLogoNoMoreThanThreeTimesASecond) {
     Provide(Pictures);
     // Around both flash scenes: the frames from, to (ms), and whether they flash.
@@ -142,6 +134,7 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
         {"record --seed 5 -zz o.mkv", "-z is not an option"},
         {"record a.mkv b.mkv", "one OUTPUT at a time, not also b.mkv"},
         {"record v.avi", "v.avi: the formats are .mkv (lossless), .mp4 and .webm"},
+        {"record --from 5000 --until 5000 v.mkv", "--from must come before --until*"},
     };
     for (const auto& [command, said] : cases) {
         const std::string tool = std::string(command).substr(0, std::string(command).find(' '));
@@ -157,9 +150,8 @@ TEST_F(Frames, RefusedCommandLinesSayWhatTheyTakeAndMakeNothing) {
         if (!fs::exists(BuildDir / ("bumpwave-" + std::string(tool)))) continue;
         for (const char* ask : {" -h", " --help", " --version"}) {
             RunResult run = Tool(tool + std::string(ask));
-            EXPECT_EQ(run.exitCode, 0) << tool << ask;
+            EXPECT_EQ(std::pair(run.exitCode, run.err), std::pair(0, std::string())) << tool << ask;
             EXPECT_TRUE(run.out.starts_with(ask[3] == 'v' ? "bumpwave-" : "usage: bumpwave-"));
-            EXPECT_EQ(run.err, "") << tool << ask;
         }
     }
 }

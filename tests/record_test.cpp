@@ -52,6 +52,11 @@ struct Record : InFolder {
         return RunProgram(args, dir_.string(), {}, 300s);
     }
 
+    bool Writing(int runs) const { // so many recordings have written their header
+        for (const auto& entry : fs::directory_iterator(dir_))
+            runs -= entry.path().extension() == ".part" && entry.file_size() > 0;
+        return runs <= 0;
+    }
     std::string Left() const { // the files besides the links to those provided
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_))
@@ -59,12 +64,6 @@ struct Record : InFolder {
         std::string list;
         for (const std::string& name : names) list += (list.empty() ? "" : " ") + name;
         return list;
-    }
-
-    bool Writing(int runs = 1) const { // so many recordings have written their header
-        for (const auto& entry : fs::directory_iterator(dir_))
-            runs -= entry.path().extension() == ".part" && entry.file_size() > 0;
-        return runs <= 0;
     }
 };
 
@@ -120,12 +119,13 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
     }
 }
 
-// The whole demo at 5 frames a second, with chained music.
+// The whole demo at 5 frames a second, with chained music of other rates and channels.
 TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
-    // The default music, 0.1 s of six channels, 0.4 s of one at 22050 Hz.
+    // The default music, 0.1 s of six channels, 0.4 s of one at 22050 Hz, 3 s of one at 8000 Hz
+    // then 2 s of two, of tones that never rest.
     std::ofstream(dir_ / "testing.ogg", std::ios::binary)
         << Slurp(BuildDir / "testing.ogg") << Slurp(Corpus / "six-channels.ogg")
-        << Slurp(Corpus / "mono-22050.ogg");
+        << Slurp(Corpus / "mono-22050.ogg") << Slurp(Music / "mono-8000-then-stereo.ogg");
     ASSERT_EQ(Run({"--fps", "5", "v.mkv"}).exitCode, 0);
     Video video = Decode(dir_ / "v.mkv");
     for (size_t i = 0; i < video.pictures.size(); ++i) // the 41 s of visuals, then black
@@ -137,29 +137,12 @@ TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
     EXPECT_EQ(video.pcm.compare(0, first.size(), first), 0);
     // The later streams, sounding up to the second of silence.
     const std::string later = video.pcm.substr(first.size(), 4 * (end - Rate) - first.size());
-    EXPECT_NEAR(double(later.size()) / 4 / Rate, 0.5, 0.01);
-    EXPECT_FALSE(Silent(later.substr(later.size() - 40)));
+    EXPECT_NEAR(double(later.size()) / 4 / Rate, 5.5, 0.01);
+    EXPECT_EQ(later.find(std::string(4 * Rate / 100, '\0'), 4 * Rate / 2), std::string::npos);
     EXPECT_TRUE(Silent(video.pcm.substr(video.pcm.size() - 4 * Rate)));
 }
 
-// The sound, counted at the first stream's rate, ends with the video to the sample frame.
-TEST_F(Record, ChainedMusicOfMixedRatesPlaysWholeAndEndsWithTheVideo) {
-    std::ofstream(dir_ / "testing.ogg", std::ios::binary)
-        << Slurp(Music / "mono-8000-then-stereo.ogg") << Slurp(Music / "rate-700000.ogg");
-    RunResult run = Run({"--fps", "5", "v.mkv"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    Video v = Decode(dir_ / "v.mkv");
-    EXPECT_EQ(v.pictures.size(), 42u * 5);
-    EXPECT_EQ(v.channels, 1);
-    EXPECT_NEAR(v.pcm.size() / 2.0, 42 * 8000, 2);
-    // 3 s at 8000 Hz, then 2 s resampled from 44100 Hz, of tones that never rest; then silence.
-    const std::string music = v.pcm.substr(0, 2 * 5 * 8000 - 2);
-    EXPECT_EQ(music.find(std::string(2 * 80, '\0')), std::string::npos);
-    EXPECT_TRUE(Silent(v.pcm.substr(2 * 5 * 8000 + 2)));
-}
-
-// Scripts of a user or another program ($0 the recorder, $M the committed music, $C the fuzzer's,
-// $B the build's folder, whose files are linked). A web video has its index first.
+// Scripts ($0 the recorder, $M the committed music, $C the fuzzer's, $B the build's folder).
 TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     const std::string me = "bumpwave-record: ";
     const std::string noSound = me + "the video has no sound\n", music = "rm testing.ogg; cat ";
@@ -168,9 +151,6 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
     // The script, exit code, standard error and output as patterns, the files left, the sound.
     using Row = std::tuple<std::string, int, std::string, std::string, std::string, std::string>;
     std::vector<Row> cases = {
-        {"$0 no/such/v.mkv", 1, me + "cannot write no/such/v.mkv: *", "", "", ""},
-        {"rm boys.jpg; $0 v.mp4", 1, me + "boys.jpg: not found*", "Couldn't load boys.jpg\n", "",
-         ""},
         {"rm testing.ogg; $0 --until 500 v.mkv", 0, me + "testing.ogg: *found*\n" + noSound,
          "Couldn't open testing.ogg\nv.mkv: 30 frames, 0.50 s, 640x480, *", "v.mkv", "silent"},
         // a user's link that leads nowhere, not replaced by the build's file beside the recorder
@@ -183,8 +163,7 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
          "16:30.mkv: 6 frames*pipe:1.mkv: 6 frames*file:v.mkv: 6 frames*" + longName + ".mkv: 6*",
          "16:30.mkv file:v.mkv " + longName + ".mkv pipe:1.mkv", ""}, // names, not URLs
         {"$0 n" + longName + ".mkv", 1,
-         me + "cannot write n" + longName + ".mkv: File name too long\n", "", "",
-         ""}, // before any frame is drawn
+         me + "cannot write n" + longName + ".mkv: File name too long\n", "", "", ""},
         {music + "$M/rate-700000.ogg >testing.ogg; $0 --until 500 v.mkv", 0,
          skipped + "2 channels at 700000 Hz: skipped\n" + me + "testing.ogg holds no sound*" +
              noSound,
@@ -206,8 +185,6 @@ TEST_F(Record, SaysWhatItMadeOrWhyNotAndLeavesNothingElse) {
         {"ulimit -f 500; $0 --until 5000 v.mkv", 1, me + "cannot record v.mkv: *File too large\n",
          "", "", ""},
         {"mkfifo v.mkv; $0 v.mkv", 1, me + "v.mkv: not a regular file\n", "", "v.mkv", ""},
-        {"$0 --from 5000 --until 5000 v.mkv", 2, me + "--from must come before --until*", "", "",
-         ""},
         {music + "$M/eight-channels-48000.ogg >testing.ogg; $0 --until 1000 --scale 2 v.webm", 0,
          "", "v.webm: 60 frames, 1.00 s, 1280x960, *", "testing.ogg v.webm", "vp9 opus 8"},
         {"$0 --until 2000 --crf 30 --scale 3 v.mp4", 0, "",

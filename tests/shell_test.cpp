@@ -8,10 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <tuple>
-#include <vector>
-
 TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
     const uint32_t ends[] = {13750, 20000, 31000, 32000, 38000, 39000};
     EXPECT_EQ(SceneAt(0), Scene::BumpLights);
@@ -22,35 +18,9 @@ TEST(Timeline, ScenesIncludeBothEndsOfTheirRanges) {
     EXPECT_EQ(SceneAt(UINT32_MAX), Scene::PlasmaFadeOut);
 }
 
-TEST(Timeline, TheFadeInSettlesAndEachFlashCountsItsOwnSixFrames) {
-    Frame* frame = AllocateFrame(FrameWidth, FrameHeight);
-    ASSERT_NE(frame, nullptr);
-    ASSERT_TRUE(InitEffects(9));
-    const uint32_t shown = 0x00010203; // an opaque logo word, unlike any plasma pixel
-    std::vector<uint32_t> logo(FrameWidth * FrameHeight, shown);
-    StartTimeline(9, false);
-    auto render = [&](uint32_t ms, const uint32_t* picture) {
-        AdvanceShow(ms, DrawShow(frame, ms, nullptr, picture));
-    };
-    render(13751, nullptr);
-    EXPECT_EQ(PlasmaRowWave[360], 255.0f);
-    for (int k = 1; k < 200; ++k) render(13751, nullptr);
-    EXPECT_EQ(std::pair(PlasmaRowWave[120], PlasmaRowWave[360]), std::pair(255.0f, 1.0f));
-    std::string seen;
-    for (int k = 0; k < 12; ++k) {
-        render(k < 8 ? 31500 : 38500, logo.data());
-        seen += frame->pixels[300 * FrameWidth + 300] == shown ? '+' : '-';
-    }
-    EXPECT_EQ(seen, "---+++-----+");
-    FreeWaveTables();
-    FreeFrame(frame);
-}
-
-namespace {
-
 constexpr int64_t Second = 1'000'000'000, Ms = 1'000'000; // in nanoseconds
 
-uint64_t Hash(const Frame* frame) { // FNV-1a
+static uint64_t Hash(const Frame* frame) { // FNV-1a
     uint64_t hash = 1469598103934665603u;
     for (int y = 0; y < FrameHeight; ++y)
         for (int x = 0; x < FrameWidth; ++x)
@@ -69,7 +39,6 @@ struct ShowFixture : testing::Test {
         LendPixels(display, frame);
         EXPECT_NE(frame->pixels, frame->ownPixels) << "a window lends the frame its own pixels";
         for (size_t i = 0; i < bump.size(); ++i) bump[i] = static_cast<uint32_t>(i * 2654435761u);
-        StopRequested = 0;
     }
     void TearDown() override {
         FreeWaveTables();
@@ -84,6 +53,7 @@ struct ShowFixture : testing::Test {
     }
     // Starts a show, keeping what it prints for Said().
     void Start(int rate, int64_t now) {
+        StopRequested = 0;
         NewShow();
         StartFrameLoop(frame, display, rate, bump.data(), logo.data(), now);
         testing::internal::CaptureStdout();
@@ -105,7 +75,22 @@ struct ShowFixture : testing::Test {
     }
 };
 
-} // namespace
+TEST_F(ShowFixture, TheFadeInSettlesAndEachFlashCountsItsOwnSixFrames) {
+    NewShow();
+    auto render = [&](uint32_t ms, const uint32_t* picture) {
+        AdvanceShow(ms, DrawShow(frame, ms, nullptr, picture));
+    };
+    render(13751, nullptr);
+    EXPECT_EQ(PlasmaRowWave[360], 255.0f);
+    for (int k = 1; k < 200; ++k) render(13751, nullptr);
+    EXPECT_EQ(std::pair(PlasmaRowWave[120], PlasmaRowWave[360]), std::pair(255.0f, 1.0f));
+    std::string seen;
+    for (int k = 0; k < 12; ++k) {
+        render(k < 8 ? 31500 : 38500, logo.data());
+        seen += frame->pixels[300 * frame->bytesPerRow / 4 + 300] == logo[0] ? '+' : '-';
+    }
+    EXPECT_EQ(seen, "---+++-----+");
+}
 
 // Step k is due half a period before floor(k × 1000 / rate) ms, not a nanosecond earlier.
 TEST_F(ShowFixture, APacedShowDrawsTheRecordersFrames) {
@@ -169,12 +154,10 @@ TEST_F(ShowFixture, ASeekShowsTheFrameOfTheShowPlacedThere) {
     EXPECT_EQ(Hash(frame), recorded[StepAt(39500, 60)]);
     SeekShow(41000, now + Second); // past the visuals: their end
     EXPECT_EQ(StepFrameLoop(now + Second, false), ShowPhase::PlayOut);
-    const std::string said = Said();
-    EXPECT_NE(said.find(" FPS\n"), std::string::npos) << said;
+    Said();
 }
 
-// After a stall of the whole program or of the picture alone (the music plays on), picture
-// and music are together within a tenth of a second.
+// After a stall of the whole program or of its picture alone, within a tenth of a second.
 TEST_F(ShowFixture, TheShowsClockFollowsTheMusicAcrossStalls) {
     for (bool musicStalls : {true, false}) {
         Start(60, 0);
@@ -203,9 +186,7 @@ TEST_F(ShowFixture, AStopOrAFewLateRefreshesAreNoDisplayThatCouldNotKeepUp) {
         StepFrameLoop(k * Second / 60 + (k % 50 ? 0 : 20 * Ms), false);
     StopRequested = 1;
     EXPECT_EQ(StepFrameLoop(3 * Second + Ms, false), ShowPhase::PlayOut);
-    StopRequested = 0;
-    const std::string said = Said();
-    EXPECT_EQ(said.find("steps shown"), std::string::npos) << said;
+    EXPECT_EQ(Said().find("steps shown"), std::string::npos);
 }
 
 // The first at 0; the rate over unpaused time.
@@ -234,29 +215,22 @@ TEST_F(ShowFixture, TheMusicPlaysOutThenTheSecondsPauseAndAStopSkipsThePause) {
     // Turns at these times, the music played out from the fourth on.
     const int64_t turns[] = {0,           41 * Second,     42 * Second,
                              43 * Second, 44 * Second - 1, 44 * Second};
-    const struct {
-        int stopBefore; // turn, or -1
-        std::string phases;
-    } cases[] = {{-1, "VPPSSE"}, {1, "VPPEEE"}, {2, "VPPEEE"}, {4, "VPPSEE"}};
-    for (const auto& c : cases) {
-        StopRequested = 0;
+    // The turn a stop comes before, or -1, and the phases.
+    const std::pair<int, std::string> cases[] = {
+        {-1, "VPPSSE"}, {1, "VPPEEE"}, {2, "VPPEEE"}, {4, "VPPSEE"}};
+    for (const auto& [stopBefore, expected] : cases) {
         Start(60, 0);
         std::string phases;
         for (int i = 0; i < 6; ++i) {
-            if (i == c.stopBefore) StopRequested = 1;
+            if (i == stopBefore) StopRequested = 1;
             phases += "IVPSE"[static_cast<int>(StepFrameLoop(turns[i], i >= 3))];
         }
-        EXPECT_EQ(phases, c.phases) << "stopped before turn " << c.stopBefore;
-        EXPECT_EQ(Said(), "\n640 * 480 * 32 @ 0.0243902 FPS\n" +
-                              std::string(c.stopBefore == 1 ? ""
-                                                            : "bumpwave: 1 of 2460 steps shown: "
-                                                              "the display could not keep up\n"));
+        EXPECT_EQ(phases, expected) << "stopped before turn " << stopBefore;
+        EXPECT_EQ(Said().find("steps shown") == std::string::npos, stopBefore == 1);
     }
-    StopRequested = 0;
 }
 
-// Keywords whole or by first letter, in any case, order and number; --help and --version win
-// where they come first.
+// Keywords whole or by first letter, in any case, order and number; what comes first wins.
 TEST(Options, LongOptionsKeywordsAndNothingElse) {
     using enum ParseResult;
     const struct {
@@ -273,7 +247,6 @@ TEST(Options, LongOptionsKeywordsAndNothingElse) {
         {{"WINDOW", "--rate", "30"}, Run, "wp", 30, ""},
         {{"--rate=240", "r", "24"}, Run, "p", 24, ""},
         {{"rate=50", "R=60"}, Run, "p", 60, ""},
-        {{"--hlep"}, Unknown, "", 60, "--hlep"},
         {{"pace"}, Unknown, "", 60, "pace"},
         {{""}, Unknown, "", 60, ""},
         {{"--rate", "241"}, BadNumber, "", 60, "--rate 241"},
@@ -308,8 +281,7 @@ TEST(Options, LongOptionsKeywordsAndNothingElse) {
     }
 }
 
-// Whole-scale blocks where two frames fit each way, else the largest 4:3 that
-// fits, larger or smaller than the frame, never cropped; always centred.
+// Whole-scale blocks where two frames fit each way, else the largest 4:3 that fits; centred.
 TEST(Display, TheFramePlacementRule) {
     const struct {
         int width, height;
