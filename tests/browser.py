@@ -2,7 +2,6 @@
 
 import json
 import os
-import shutil
 import subprocess
 import tempfile
 import threading
@@ -32,11 +31,10 @@ class Browser:
     each document first."""
 
     def __init__(self, *scripts, page=None):
-        self.profile = tempfile.mkdtemp(prefix="bumpwave-chromium-")
-        self.process = subprocess.Popen(
-            ["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile, "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        port_file, deadline = os.path.join(self.profile, "DevToolsActivePort"), time.monotonic() + 30
+        self.profile = tempfile.TemporaryDirectory(prefix="bumpwave-chromium-", ignore_cleanup_errors=True)
+        self.process = subprocess.Popen(["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile.name],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        port_file, deadline = os.path.join(self.profile.name, "DevToolsActivePort"), time.monotonic() + 30
         while not (os.path.exists(port_file) and "\n" in open(port_file).read()):
             if self.process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError("chromium did not start")
@@ -77,13 +75,14 @@ class Browser:
     def open(self, url):
         self.call("Page.navigate", url=url)
         # Ready once the demo's runtime has enabled the start button.
-        if not self.wait_for("document.readyState === 'complete' && !!window.bumpwave && !startButton.disabled", 60):
-            raise RuntimeError("the page never became ready: " + url)
+        self.expect("document.readyState === 'complete' && !!window.bumpwave && !startButton.disabled", 60)
 
-    def wait_for(self, expression, seconds):
-        """Polls `expression` until it is true; its last value when time runs out."""
+    def expect(self, expression, seconds=0):
+        """The value of `expression` once true, polled for `seconds` at most; else an AssertionError naming it."""
         end = time.monotonic() + seconds
-        while not (value := self.evaluate(expression)) and time.monotonic() <= end:
+        while not (value := self.evaluate(expression)):
+            if time.monotonic() > end:
+                raise AssertionError("not %s within %s s" % (expression, seconds))
             time.sleep(0.1)
         return value
 
@@ -104,4 +103,4 @@ class Browser:
         self.socket.close()
         os.killpg(self.process.pid, 9)
         self.process.wait()
-        shutil.rmtree(self.profile, ignore_errors=True)
+        self.profile.cleanup()
