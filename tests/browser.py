@@ -14,8 +14,7 @@ import websocket
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "web"))
 import serve  # noqa: E402
 
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-sync",
                   "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0", "--window-size=1280,960"]
 
 
@@ -27,8 +26,7 @@ def serve_folder(folder):
 
 
 class Browser:
-    """One Chromium with a fresh profile and one page, closed with the object, `page` opened in it; `scripts` run in
-    each document first."""
+    """One Chromium with a fresh profile and one page, `page` opened in it, `scripts` run first in each document."""
 
     def __init__(self, *scripts, page=None):
         self.profile = tempfile.TemporaryDirectory(prefix="bumpwave-chromium-", ignore_cleanup_errors=True)
