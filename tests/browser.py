@@ -1,8 +1,9 @@
-"""Headless Chromium through its DevTools protocol, and a static server on 127.0.0.1; for Debian's python3-websocket."""
+#!/usr/bin/python3
+"""Headless Chromium through its DevTools protocol, and a static server on 127.0.0.1; for Debian's python3-websocket.
+As `browser.py FOLDER NAME`, plays the video FOLDER/NAME to its end: "WIDTHxHEIGHT SECONDS with sound|silent"."""
 
 import json
 import os
-import shutil
 import subprocess
 import tempfile
 import threading
@@ -15,9 +16,8 @@ import websocket
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "web"))
 import serve  # noqa: E402
 
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                  "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0", "--window-size=1280,960"]
+CHROMIUM = ["chromium", "about:blank", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+            "--autoplay-policy=no-user-gesture-required", "--remote-debugging-port=0", "--window-size=1280,960"]
 
 
 def serve_folder(folder):
@@ -28,22 +28,19 @@ def serve_folder(folder):
 
 
 class Browser:
-    """One Chromium with a fresh profile and one page, closed with the object, `page` opened in it; `scripts` run in
-    each document first."""
+    """One Chromium with a fresh profile and one page, `page` opened in it, `scripts` run first in each document."""
 
     def __init__(self, *scripts, page=None):
-        self.profile = tempfile.mkdtemp(prefix="bumpwave-chromium-")
-        self.process = subprocess.Popen(
-            ["chromium", *CHROMIUM_FLAGS, "--user-data-dir=" + self.profile, "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
-        port_file, deadline = os.path.join(self.profile, "DevToolsActivePort"), time.monotonic() + 30
+        self.profile = tempfile.TemporaryDirectory(prefix="bumpwave-chromium-", ignore_cleanup_errors=True)
+        self.process = subprocess.Popen([*CHROMIUM, "--user-data-dir=" + self.profile.name], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        port_file, deadline = os.path.join(self.profile.name, "DevToolsActivePort"), time.monotonic() + 30
         while not (os.path.exists(port_file) and "\n" in open(port_file).read()):
             if self.process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError("chromium did not start")
             time.sleep(0.1)
-        port = int(open(port_file).read().split()[0])
-        tabs = json.load(urllib.request.urlopen("http://127.0.0.1:%d/json" % port))
-        tab = next(t for t in tabs if t["type"] == "page")
+        tabs = "http://127.0.0.1:%s/json" % open(port_file).read().split()[0]
+        tab = next(t for t in json.load(urllib.request.urlopen(tabs)) if t["type"] == "page")
         self.socket = websocket.create_connection(tab["webSocketDebuggerUrl"], timeout=60, suppress_origin=True)
         self.next_id = 0
         self.workers = []  # the sessions of the page's workers, once Target.setAutoAttach asks for them
@@ -76,14 +73,14 @@ class Browser:
 
     def open(self, url):
         self.call("Page.navigate", url=url)
-        # Ready once the demo's runtime has enabled the start button.
-        if not self.wait_for("document.readyState === 'complete' && !!window.bumpwave && !startButton.disabled", 60):
-            raise RuntimeError("the page never became ready: " + url)
+        self.expect("document.readyState === 'complete' && !!window.bumpwave && !startButton.disabled", 60)
 
-    def wait_for(self, expression, seconds):
-        """Polls `expression` until it is true; its last value when time runs out."""
+    def expect(self, expression, seconds=0):
+        """The value of `expression` once true, polled for `seconds` at most; else an AssertionError naming it."""
         end = time.monotonic() + seconds
-        while not (value := self.evaluate(expression)) and time.monotonic() <= end:
+        while not (value := self.evaluate(expression)):
+            if time.monotonic() > end:
+                raise AssertionError("not %s within %s s" % (expression, seconds))
             time.sleep(0.1)
         return value
 
@@ -92,10 +89,11 @@ class Browser:
         for kind, text in (("keyDown", {"Enter": "\r", " ": " "}.get(key, "")), ("keyUp", "")):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, text=text)
 
-    def device(self, width, height, ratio, mobile=False):
-        """Emulates a screen of `width` × `height` CSS pixels at `ratio` device pixels each."""
+    def device(self, width, height, ratio, phone=False):
+        """Emulates a screen of `width` × `height` CSS pixels at `ratio` device pixels each, a phone's with touch."""
         self.call("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=ratio,
-                  mobile=mobile)
+                  mobile=phone)
+        self.call("Emulation.setTouchEmulationEnabled", enabled=phone)
 
     def __enter__(self):
         return self
@@ -104,4 +102,23 @@ class Browser:
         self.socket.close()
         os.killpg(self.process.pid, 9)
         self.process.wait()
-        shutil.rmtree(self.profile, ignore_errors=True)
+        self.profile.cleanup()
+
+
+PLAY = """new Promise((resolve, reject) => {
+    const video = document.body.appendChild(Object.assign(document.createElement('video'), {src: 'URL'}));
+    video.onended = () => resolve(`${video.videoWidth}x${video.videoHeight} ${video.duration.toFixed(1)} ` +
+        (video.webkitAudioDecodedByteCount > 0 ? 'with sound' : 'silent'));
+    video.onerror = () => reject(new Error(video.error.message || 'cannot play'));
+    video.play().catch(reject);
+})"""
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit(2)  # after the import: 2 also says that python3-websocket is there
+    try:
+        with Browser() as browser:
+            print(browser.evaluate(PLAY.replace("URL", serve_folder(sys.argv[1]) + sys.argv[2])))
+    except RuntimeError as error:
+        sys.exit(str(error))

@@ -241,7 +241,7 @@ TEST_F(Record, StoppedRunLeavesNothingOfItsOwn) {
 }
 
 TEST_F(Record, ChromiumPlaysAScaledWebmToItsEndWithItsMusic) {
-    const std::string play = (SourceDir / "tests/play_in_chromium.py").string();
+    const std::string play = (SourceDir / "tests/browser.py").string();
     if (!fs::exists("/usr/bin/chromium") || RunProgram({play}, "", {}, 60s).exitCode != 2)
         GTEST_SKIP() << "needs /usr/bin/chromium and python3-websocket";
     Provide({"testing.ogg"});
