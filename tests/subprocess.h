@@ -2,7 +2,6 @@
 // its own, so that ending it ends anything it started: no run outlives its test.
 #pragma once
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <string>
@@ -81,7 +80,6 @@ struct Process {
         return Kill();
     }
 
-    // Ends the child and everything it started, at once.
     const RunResult& Kill() {
         if (reaped_) return result_;
         int status = 0;
@@ -95,7 +93,6 @@ struct Process {
         return result_;
     }
 
-    // Adds what the child wrote since the last read.
     void Read() {
         for (auto [fd, into] : {std::pair{out_, &result_.out}, {err_, &result_.err}}) {
             char buffer[65536];
@@ -111,7 +108,6 @@ struct Process {
     RunResult result_;
 };
 
-// Runs `argv` in `dir` to its end or to `limit`, whichever comes first.
 inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& dir,
                             const std::vector<std::string>& env, Process::Seconds limit) {
     return Process(argv, dir, env).Finish(limit);
