@@ -21,7 +21,6 @@ CHROMIUM = ["chromium", "about:blank", "--headless", "--no-sandbox", "--disable-
 
 
 def serve_folder(folder):
-    """web.sh's own server on a free port of 127.0.0.1, in a thread that ends with the program: its address."""
     server = serve.server(folder, 0)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return "http://127.0.0.1:%d/" % server.server_address[1]
@@ -85,12 +84,10 @@ class Browser:
         return value
 
     def key(self, key):
-        """Presses `key`, named as KeyboardEvent.key names it, and lets it go."""
         for kind, text in (("keyDown", {"Enter": "\r", " ": " "}.get(key, "")), ("keyUp", "")):
             self.call("Input.dispatchKeyEvent", type=kind, key=key, text=text)
 
     def device(self, width, height, ratio, phone=False):
-        """Emulates a screen of `width` × `height` CSS pixels at `ratio` device pixels each, a phone's with touch."""
         self.call("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=ratio,
                   mobile=phone)
         self.call("Emulation.setTouchEmulationEnabled", enabled=phone)

@@ -1,5 +1,4 @@
-// The renderers written out literally, a pixel at a time, nothing hoisted: the tests' reference
-// and the benchmark's baseline. Frames have `pitch` words a row; a null frame is a failed lock.
+// The renderers pixel by pixel, the tests' reference and bench's baseline; null: a failed lock.
 #pragma once
 
 #include "effects/tables.h"
@@ -9,8 +8,7 @@ namespace literal {
 
 constexpr int W = FrameWidth, H = FrameHeight;
 
-// The red, green and blue `lights` over a cleared frame; then each steps, and turns back
-// outside 11..501 across or 11..341 down.
+// The red, green and blue `lights` over a cleared frame; then each steps, turning at the edges.
 inline void BumpLights(uint32_t* frame, const uint32_t* picture, ::Light* lights, int pitch = W) {
     for (int i = 0; frame && i < pitch * H; ++i) frame[i] = 0;
     for (int k = 0; frame && k < 3; ++k) {

@@ -3,7 +3,6 @@ NATIVE_BUILD_FOLDER [TEST...] runs the test_ functions, with exit status 1 when 
 
 import base64
 import functools
-import gzip
 import os
 import re
 import subprocess
@@ -33,6 +32,7 @@ def click_start(browser, until, seconds):
 
 
 def end_by_q(browser):
+    browser.expect("bumpwave.frames > 3", 10)
     browser.key("q")
     browser.expect("bumpwave.state === 'ended'", 5)
 
@@ -44,15 +44,6 @@ def ppm(data_url):
 
 def fnv1a(data):
     return functools.reduce(lambda value, byte: (value ^ byte) * 1099511628211 % 2**64, data, 1469598103934665603)
-
-
-def native_decode(path, seconds):
-    """libvorbisfile's own decode (oggdec) of the first `seconds`, in SDL's order."""
-    info = subprocess.run(["ogginfo", path], capture_output=True, text=True).stdout
-    rate, channels = (int(re.search(r"%s: (\d+)" % word, info).group(1)) for word in ("Rate", "Channels"))
-    raw = subprocess.run(["oggdec", "--quiet", "--raw", "--output", "-", path], capture_output=True, check=True).stdout
-    values, order = memoryview(raw[:2 * seconds * rate * channels]).cast("h"), TO_SDL_ORDER[channels]
-    return rate, channels, [values[i - i % channels + order[i % channels]] for i in range(len(values))]
 
 
 def give(browser, kind, path, said="", wait=True):
@@ -94,9 +85,12 @@ def test_the_music_is_libvorbisfiles_decode_in_sdl_order():
                  " window.scriptProcessor = true; throw new Error('a ScriptProcessorNode'); };",
                  page=URL + "?seed=1&keep-sound") as browser:
         # The demo's own music through a stalled second, then six channels that SDL orders otherwise than Vorbis.
-        for music, own in ((os.path.join(NATIVE, "testing.ogg"), True),
-                           (os.path.join(MUSIC, "six-channels-22050.ogg"), False)):
-            rate, channels, expected = native_decode(music, 5 if own else 1)
+        for music, own in ((NATIVE + "/testing.ogg", True), (MUSIC + "/six-channels-22050.ogg", False)):
+            info = subprocess.run(["ogginfo", music], capture_output=True, text=True).stdout
+            rate, channels = (int(re.search(r"%s: (\d+)" % word, info).group(1)) for word in ("Rate", "Channels"))
+            raw = subprocess.run(["oggdec", "-Q", "-R", "-o", "-", music], capture_output=True, check=True).stdout
+            values, order = memoryview(raw[:2 * (5 if own else 1) * rate * channels]).cast("h"), TO_SDL_ORDER[channels]
+            expected = [values[i - i % channels + order[i % channels]] for i in range(len(values))]
             if not own:  # Start at once: the show waits for the file being read
                 give(browser, "music", music, wait=False)
             click_start(browser, "bumpwave.state === 'running' && bumpwave.musicTime > 0.5", 20)
@@ -138,11 +132,9 @@ GAP = "(all => Math.max(...all.slice(1).map((at, i) => at - all[i])))([...frameT
 def test_the_users_files_are_checked_by_their_own_names_when_chosen():
     with Browser(FRAMES, page=URL + "?seed=2") as browser:
         # Pictures with 4 GiB of hidden data, of 501 scans, of nothing; music of 1 Hz between two plain streams.
-        for name in ("hidden.png", "scans-501.jpg"):
-            open(os.path.join(NATIVE, name), "wb").write(gzip.open(os.path.join(PICTURES, name + ".gz")).read())
-        open(os.path.join(NATIVE, "empty.png"), "wb").close()
-        subprocess.run("cat stereo-3s.ogg rate-1.ogg stereo-3s.ogg >%s/chain.ogg" % NATIVE, shell=True, cwd=MUSIC,
-                       check=True)
+        subprocess.run("gunzip -c {0}/hidden.png.gz >hidden.png && gunzip -c {0}/scans-501.jpg.gz >scans-501.jpg && :"
+                       " >empty.png && cat {1}/stereo-3s.ogg {1}/rate-1.ogg {1}/stereo-3s.ogg >chain.ogg".format(
+                           PICTURES, MUSIC), shell=True, cwd=NATIVE, check=True)
         browser.call("Target.setAutoAttach", autoAttach=True, waitForDebuggerOnStart=False, flatten=True)
         browser.expect("page.loaded && page.musicReady", 20)
         for kind, name, said in [("bump", "empty.png", "will not be used: neither a PNG nor a JPEG"),
@@ -183,23 +175,18 @@ def test_what_cannot_run_is_said_and_a_shows_seed_replays_it():
             browser.call("Page.navigate", url=address)
             browser.expect("!!window.messages && messages.textContent.includes(%r)"
                            " && bumpwave.state === 'start' && startButton.disabled" % said, 30)
-        browser.open(URL + "?autostart=0")
-        browser.expect("bumpwave.state === 'start'")
         browser.open(URL + "?seed=1&times=0&save=")
         browser.expect("bumpwave.state === 'start' && messages.textContent.includes('as bumpwave-frames takes')")
-        browser.expect("fetch('favicon.png').then(r => r.ok)")
         # The clock's seed after the warning; then its link's show, the same seed, at once and calm (reduced motion).
         browser.open(URL + "?autostart")
         browser.expect("bumpwave.state === 'start' && (r => r.top >= 0 && r.bottom <= innerHeight)"
                        "(element('warning').getBoundingClientRect())")
         browser.key("k")
-        browser.expect("bumpwave.frames > 3", 10)
         end_by_q(browser)
         link = browser.evaluate("document.querySelector('#messages a').search")
         browser.call("Emulation.setEmulatedMedia", features=[{"name": "prefers-reduced-motion", "value": "reduce"}])
         browser.open(URL + link + "&autostart")
         browser.expect("calmBox.checked && !/in \\d/.test(startButton.textContent)")
-        browser.expect("bumpwave.frames > 3", 10)
         end_by_q(browser)
         again = browser.evaluate("document.querySelector('#messages a').search")
         check(re.fullmatch(r"\?seed=\d+", link) and again == link, "links %s, then %s" % (link, again))
@@ -220,7 +207,6 @@ def test_a_paced_show_plays_to_its_end_and_escape_or_q_ends_one():
         elapsed = time.monotonic() - start
         check((frames - first) / elapsed <= 61, "%.1f frames a second" % ((frames - first) / elapsed))
         check(abs((show - shown) - elapsed) < 0.5, "show clock %.2f s in %.2f s" % (show - shown, elapsed))
-        browser.expect("(step => 0 <= step.mean && step.mean <= step.worst && step.worst > 0)(bumpwave.stepMs)")
         browser.expect("bumpwave.state === 'music'", 45)
         for key in ("", "Escape", "q"):
             if key:
@@ -233,10 +219,8 @@ def test_a_paced_show_plays_to_its_end_and_escape_or_q_ends_one():
 
 
 # CSS size, pixel ratio, phone; the frame's box in device pixels, and whether its pixels are equal blocks.
-DEVICES = [(1920, 1080, 1, False, [320, 60, 1280, 960], True),
-           (1366, 768, 1, False, [171, 0, 1024, 768], False),
+DEVICES = [(1366, 768, 1, False, [171, 0, 1024, 768], False),
            (1280, 960, 1.25, False, [160, 120, 1280, 960], True),
-           (1440, 900, 2, False, [480, 180, 1920, 1440], True),
            (844, 390, 3, True, [626, 105, 1280, 960], True),
            (390, 844, 3, True, [1, 828, 1168, 876], False)]  # the last the phone turned
 SHOWN = ("(r => [canvas.width, canvas.height, ...[r.left, r.top, r.width, r.height].map(v => v * devicePixelRatio),"
