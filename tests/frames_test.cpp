@@ -19,7 +19,6 @@ static std::string Name(int i) {
     return "frame-" + std::to_string(100000 + i).substr(1) + ".ppm";
 }
 
-// The calm show's lines start with "calm".
 TEST_F(Frames, GoldenFramesOfEveryScene) {
     std::istringstream lines(Slurp(SourceDir / "tests" / "golden_frames.txt"));
     std::string seed, times[2], save[2];
@@ -141,10 +140,8 @@ TEST_F(Frames, ControlCharactersFromTheUserReachNoTerminal) {
     const std::string hostile = "\x1b]0;owned\a\x1b[2J", shown = "\\x1b]0;owned\\x07\\x1b[2J";
     const fs::path folder = dir_ / hostile;
     fs::create_directory(folder);
-    const struct {
-        bool built; // run from the build folder, where it finds its files, and succeeds
-        std::vector<std::string> argv;
-    } commands[] = {
+    // Each run stranded, or from the build folder (true), where it finds its files and succeeds.
+    const std::pair<bool, std::vector<std::string>> commands[] = {
         {false, {"bumpwave", hostile}},
         {false, {"bumpwave-record", hostile}},
         {true, {"bumpwave-record", "--until", "100", hostile + ".mkv"}}, // "NAME: 6 frames"

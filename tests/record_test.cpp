@@ -121,8 +121,7 @@ TEST_F(Record, LosslessVideoIsTheDemoFrameForFrameWithItsMusic) {
 
 // The whole demo at 5 frames a second, with chained music of other rates and channels.
 TEST_F(Record, WholeDemoShowsTheVisualsThenBlackAndEndsASecondAfterItsMusic) {
-    // The default music, 0.1 s of six channels, 0.4 s of one at 22050 Hz, 3 s of one at 8000 Hz
-    // then 2 s of two, of tones that never rest.
+    // Then 0.1 s of 6 channels, 0.4 s of 1 at 22050 Hz, 3 s of 1 at 8000 Hz, 2 s of 2: no rests.
     std::ofstream(dir_ / "testing.ogg", std::ios::binary)
         << Slurp(BuildDir / "testing.ogg") << Slurp(Corpus / "six-channels.ogg")
         << Slurp(Corpus / "mono-22050.ogg") << Slurp(Music / "mono-8000-then-stereo.ogg");

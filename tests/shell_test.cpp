@@ -51,7 +51,6 @@ struct ShowFixture : testing::Test {
         ASSERT_TRUE(InitEffects(5));
         StartTimeline(5, false);
     }
-    // Starts a show, keeping what it prints for Said().
     void Start(int rate, int64_t now) {
         StopRequested = 0;
         NewShow();

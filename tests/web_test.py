@@ -104,25 +104,6 @@ def test_the_music_is_libvorbisfiles_decode_in_sdl_order():
         browser.expect("!window.scriptProcessor && !FS.analyzePath('/testing.ogg').exists")
 
 
-def test_a_slow_network_starts_soon_and_a_visit_without_one_plays():
-    with Browser() as browser:
-        # A phone's network, 1.6 Mb/s and 150 ms: Start after the program and pictures alone, compressed.
-        browser.call("Network.emulateNetworkConditions", offline=False, latency=150, downloadThroughput=200000,
-                     uploadThroughput=200000)
-        browser.open(URL + "?seed=4")
-        fetched = browser.evaluate("performance.getEntries().filter(e => 'transferSize' in e)"
-                                   ".map(e => [e.name, e.transferSize, e.decodedBodySize])")
-        check(sum(wire for _, wire, _ in fetched) < 560000 and not any("testing.ogg" in url for url, _, _ in fetched)
-              and all(wire < 0.5 * body for url, wire, body in fetched if url.endswith((".js", ".wasm"))),
-              "%s before Start" % fetched)
-        browser.expect("!!navigator.serviceWorker.controller", 30)
-        check(browser.call("Page.getInstallabilityErrors")["installabilityErrors"] == [], "not installable")
-        browser.call("Network.emulateNetworkConditions", offline=True, latency=0, downloadThroughput=-1,
-                     uploadThroughput=-1)
-        browser.open(URL + "?seed=5")
-        click_start(browser, "bumpwave.frames > 30 && bumpwave.musicTime > 1", 20)
-
-
 # Each animation frame's time, since frameTimes was last set, for the longest wait between them, the open one too.
 FRAMES = ("window.frameTimes = [];"
           " requestAnimationFrame(function next(at) { frameTimes.push(at); requestAnimationFrame(next); })")
@@ -160,7 +141,7 @@ def test_the_users_files_are_checked_by_their_own_names_when_chosen():
         check(used < 100 << 20, "%.0f MB with the chain" % (used / 1e6))
 
 
-def test_what_cannot_run_is_said_and_a_shows_seed_replays_it():
+def test_a_slow_network_starts_soon_what_cannot_run_is_said_a_shows_seed_replays_it_and_plays_offline():
     port = int(URL.rstrip("/").rsplit(":", 1)[1])  # the page's own server's
     for argument, status, said in (("--help", 0, "usage: ./web.sh"), ("70000", 2, "is neither a port"),
                                    (str(port), 1, "port %d is taken; ./web.sh " % port)):
@@ -170,6 +151,17 @@ def test_what_cannot_run_is_said_and_a_shows_seed_replays_it():
         check(run.returncode == status and said in said_all and (status == 0 or said_all.count("\n") <= 2),
               "web.sh %s: %d, %r" % (argument, run.returncode, said_all))
     with Browser() as browser:
+        # A phone's network, 1.6 Mb/s and 150 ms: Start after the program and pictures alone, compressed.
+        browser.call("Network.emulateNetworkConditions", offline=False, latency=150, downloadThroughput=200000,
+                     uploadThroughput=200000)
+        browser.open(URL + "?seed=4")
+        fetched = browser.evaluate("performance.getEntries().filter(e => 'transferSize' in e)"
+                                   ".map(e => [e.name, e.transferSize, e.decodedBodySize])")
+        check(sum(wire for _, wire, _ in fetched) < 560000 and not any("testing.ogg" in url for url, _, _ in fetched)
+              and all(wire < 0.5 * body for url, wire, body in fetched if url.endswith((".js", ".wasm"))),
+              "%s before Start" % fetched)
+        browser.expect("!!navigator.serviceWorker.controller", 30)
+        check(browser.call("Page.getInstallabilityErrors")["installabilityErrors"] == [], "not installable")
         for address, said in [("file://%s/index.html" % os.path.abspath(sys.argv[1]), "./web.sh"), *[
                 (URL + "?autostart&seed=" + bad, "?seed=%s is refused" % bad) for bad in ("-1", "1.5", "4294967296")]]:
             browser.call("Page.navigate", url=address)
@@ -190,6 +182,10 @@ def test_what_cannot_run_is_said_and_a_shows_seed_replays_it():
         end_by_q(browser)
         again = browser.evaluate("document.querySelector('#messages a').search")
         check(re.fullmatch(r"\?seed=\d+", link) and again == link, "links %s, then %s" % (link, again))
+        browser.call("Network.emulateNetworkConditions", offline=True, latency=0, downloadThroughput=-1,
+                     uploadThroughput=-1)
+        browser.open(URL + "?seed=5")
+        click_start(browser, "bumpwave.frames > 30 && bumpwave.musicTime > 1", 20)
 
 
 def test_a_paced_show_plays_to_its_end_and_escape_or_q_ends_one():
