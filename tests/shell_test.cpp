@@ -225,7 +225,8 @@ TEST_F(ShowFixture, TheMusicPlaysOutThenTheSecondsPauseAndAStopSkipsThePause) {
             phases += "IVPSE"[static_cast<int>(StepFrameLoop(turns[i], i >= 3))];
         }
         EXPECT_EQ(phases, expected) << "stopped before turn " << stopBefore;
-        EXPECT_EQ(Said().find("steps shown") == std::string::npos, stopBefore == 1);
+        const std::string late = "bumpwave: 1 of 2460 steps shown: the display could not keep up\n";
+        EXPECT_EQ(Said(), "\n640 * 480 * 32 @ 0.0243902 FPS\n" + (stopBefore == 1 ? "" : late));
     }
 }
 
