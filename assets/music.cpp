@@ -25,8 +25,8 @@ static constexpr int MaxHoles = 64;
 // Below this the music is far slower than anyone means it to be; it is pumped
 // with each frame repeated up to this rate.
 static constexpr long SlowRate = 8000;
-static long Repeats(long rate) {
-    return (SlowRate + rate - 1) / rate;
+static long PumpedRate(long rate) {
+    return rate * ((SlowRate + rate - 1) / rate);
 }
 // Where the last page of the file is looked for, to tell how long it plays.
 static constexpr long TailBytes = 65536;
@@ -254,7 +254,7 @@ bool PumpMusic(MusicDecoder decode, void* from, MusicSink put, bool wait) {
         const long frameBytes = 2 * R.pendingChannels;
         const long piece =
             std::min(R.pending - R.taken, std::max(1L, R.pendingRate / 20) * frameBytes);
-        const long repeats = Repeats(R.pendingRate);
+        const long repeats = PumpedRate(R.pendingRate) / R.pendingRate;
         const char* data = R.buffer + R.taken;
         if (repeats > 1) {
             for (long at = 0, to = 0; at < piece; at += frameBytes)
@@ -278,7 +278,7 @@ bool PumpMusicFile(MusicSink put) {
 static void FitCardToFirstBlock() {
     if (M.cardOpen && R.pending > 0 && (R.pendingRate != 44100 || R.pendingChannels != 2)) {
         CloseSound();
-        M.cardOpen = OpenSound(R.pendingRate * Repeats(R.pendingRate), R.pendingChannels);
+        M.cardOpen = OpenSound(PumpedRate(R.pendingRate), R.pendingChannels);
     }
 }
 
@@ -289,11 +289,8 @@ static bool OpenCardAndFile() {
     // stdout.
     M.cardOpen = OpenSound(44100, 2);
     M.cardAnswered = true;
-    if (M.cardOpen) M.fileOpen = OpenMusicFile();
-    if (M.fileOpen) {
-        R.pending = ReadMusic(R.buffer, BufferSize, &R.pendingRate, &R.pendingChannels);
-        FitCardToFirstBlock();
-    }
+    if (M.cardOpen) M.fileOpen = OpenMusicFileAt(0);
+    if (M.fileOpen) FitCardToFirstBlock();
     return M.cardOpen && M.fileOpen;
 }
 
