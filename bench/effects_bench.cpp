@@ -28,15 +28,8 @@ namespace {
 
 constexpr int Pixels = FrameWidth * FrameHeight;
 
-// The show as the demo loads it, pictures and all, and one frame.
-Frame* TheFrame() {
-    static Frame* frame = [] {
-        ProgramName = "bumpwave-bench";
-        if (!LoadShow(1, false)) std::exit(1); // the loader says what is missing
-        return AllocateFrame(FrameWidth, FrameHeight);
-    }();
-    return frame;
-}
+// The one frame drawn into, of the show main loads as the demo does.
+Frame* TheFrame;
 
 // The thread's own processor time: on a machine that others share, time spent
 // waiting for a core is not the renderer's.
@@ -81,16 +74,16 @@ void BM_BumpLights(benchmark::State& state) {
             lights[0] = Lights.redLight, lights[1] = Lights.greenLight,
             lights[2] = Lights.blueLight;
         },
-        [&] { RenderBumpLights(TheFrame(), BumpPicture); },
-        [&] { literal::BumpLights(TheFrame()->pixels, BumpPicture, lights); });
+        [&] { RenderBumpLights(TheFrame, BumpPicture); },
+        [&] { literal::BumpLights(TheFrame->pixels, BumpPicture, lights); });
 }
 
 void BM_Plasma(benchmark::State& state, bool withLogo) {
     const uint32_t* logo = withLogo ? LogoPicture : nullptr;
     PlasmaPhaseSet phases;
     Compare(
-        state, [&] { phases = PlasmaPhases; }, [&] { RenderPlasma(TheFrame(), logo); },
-        [&] { literal::Plasma(TheFrame()->pixels, logo, phases); });
+        state, [&] { phases = PlasmaPhases; }, [&] { RenderPlasma(TheFrame, logo); },
+        [&] { literal::Plasma(TheFrame->pixels, logo, phases); });
 }
 
 void BM_DotGrid(benchmark::State& state) {
@@ -98,8 +91,8 @@ void BM_DotGrid(benchmark::State& state) {
     Compare(
         state,
         [&] { rowCounter = DotGrid.dotRowCounter, columnCounter = DotGrid.dotColumnCounter; },
-        [&] { RenderDotGrid(TheFrame()); },
-        [&] { literal::Dots(TheFrame()->pixels, rowCounter, columnCounter); });
+        [&] { RenderDotGrid(TheFrame); },
+        [&] { literal::Dots(TheFrame->pixels, rowCounter, columnCounter); });
 }
 
 // The literal renderers of the scene of `ms`, over copies of the state that
@@ -128,15 +121,15 @@ void LiteralFrame(uint32_t* pixels, uint32_t ms) {
 // so that the next one meets the caches that a user's frame meets.
 void ShowFrame() {
     static std::vector<uint32_t> shown(Pixels);
-    std::memcpy(shown.data(), TheFrame()->pixels, Pixels * 4);
+    std::memcpy(shown.data(), TheFrame->pixels, Pixels * 4);
 }
 
 // Whole frames from the start of the scene at `ms`, drawn and literal in turn.
 void BM_WholeFrame(benchmark::State& state, uint32_t ms) {
     PlaceShow(StepAt(ms, DefaultStepRate), DefaultStepRate);
     Compare(
-        state, [] {}, [&] { AdvanceShow(ms, DrawShow(TheFrame(), ms, BumpPicture, LogoPicture)); },
-        [&] { LiteralFrame(TheFrame()->pixels, ms); }, ShowFrame);
+        state, [] {}, [&] { AdvanceShow(ms, DrawShow(TheFrame, ms, BumpPicture, LogoPicture)); },
+        [&] { LiteralFrame(TheFrame->pixels, ms); }, ShowFrame);
 }
 
 } // namespace
@@ -144,6 +137,9 @@ void BM_WholeFrame(benchmark::State& state, uint32_t ms) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    ProgramName = "bumpwave-bench";
+    if (!LoadShow(1, false)) return 1; // the loader says what is missing
+    TheFrame = AllocateFrame(FrameWidth, FrameHeight);
     // Whole frames of the scenes but the flashes, on the path the processor
     // takes; they run first, before the renderers' runs set other paths.
     for (const SceneSpan& span : Scenes)
