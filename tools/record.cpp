@@ -83,7 +83,6 @@ static struct {
     volatile sig_atomic_t progressShown;
     // Sound time in sample frames of the sound track (ticks of 1 ms without one).
     int64_t tickRate;
-    int soundChannels;
     int64_t soundTicks;           // sound given to the file so far
     int64_t target;               // where the music pump stops for now
     int64_t untilTicks;           // where --until ends the video
@@ -239,7 +238,7 @@ static bool PumpSound(int64_t target) {
         R.soundTicks = std::max(R.soundTicks, std::min(R.skipTicks, end));
         int frames = static_cast<int>(std::min<int64_t>(SoundBlockFrames, end - R.soundTicks));
         if (frames > 0 &&
-            !AddSound(R.silentSamples, frames, static_cast<int>(R.tickRate), R.soundChannels))
+            !AddSound(R.silentSamples, frames, static_cast<int>(R.tickRate), R.musicChannels))
             return RecordingFailed();
         R.soundTicks += frames;
     }
@@ -326,7 +325,6 @@ static bool Record(const RecordArguments& options) {
     if (!R.musicOpen) CloseMusicFile();
     // Sound is counted in the track's own sample frames.
     R.tickRate = R.musicOpen ? settings.sampleRate : 1000;
-    R.soundChannels = settings.channels;
     R.untilTicks = options.untilMs ? MillisecondsToTicks(options.untilMs) : INT64_MAX;
     const int64_t start = ClockNanoseconds();
     int64_t frames = RecordFrames(options, start);
