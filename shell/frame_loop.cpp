@@ -270,8 +270,7 @@ void RunFrameLoop(Frame* frame, Display* display, int stepRate, const uint32_t* 
     } // pressed before this show: not for it
     if (startMs) SeekAll(startMs);
     char said[64] = "";
-    while (StepFrameLoop(ClockNanoseconds(), false, Loop.paused ? -1 : MusicPlace()) ==
-           ShowPhase::Visuals) {
+    while (StepFrameLoop(ClockNanoseconds(), false, MusicPlace()) == ShowPhase::Visuals) {
         TakeKeys();
         SayTime(said);
         SleepUntil(NextTurnAt(ClockNanoseconds()));

@@ -182,10 +182,11 @@ function start() {
 // The show's turn once per display frame, timed over the last second as bumpwave.stepMs.
 function step(now) {
   const began = performance.now();
-  const music = page.node && !bumpwave.paused && bumpwave.musicTime > 0 ? page.musicFrom + bumpwave.musicTime : -1;
+  const music = page.node && bumpwave.musicTime > 0 ? page.musicFrom + bumpwave.musicTime : -1;
   bumpwave.state = UTF8ToString(_StepShow(now, page.musicOut, music));
   const ended = performance.now();
-  page.stepTimes = page.stepTimes.filter((time) => time[0] >= ended - 1000).concat([[ended, ended - began]]);
+  page.stepTimes.push([ended, ended - began]);
+  while (page.stepTimes[0][0] < ended - 1000) page.stepTimes.shift();
   const durations = page.stepTimes.map((time) => time[1]);
   bumpwave.stepMs = { mean: durations.reduce((a, b) => a + b) / durations.length, worst: Math.max(...durations) };
   bumpwave.frames = _FramesShown();
@@ -210,7 +211,8 @@ function endScreen() {
 function showControls(moved) {
   if (moved) {
     page.movedUntil = performance.now() + 2000;
-    setTimeout(showControls, 2001);
+    clearTimeout(page.controlsTimer); // the last move's hides the controls
+    page.controlsTimer = setTimeout(showControls, 2001);
   }
   const recent = performance.now() < page.movedUntil, touch = page.touchSeen || matchMedia("(pointer: coarse)").matches;
   seekBar.hidden = !showActive() || !(bumpwave.paused || recent);
