@@ -55,8 +55,7 @@ struct InFolder : testing::Test {
     fs::path dir_ = NewFolder();
 };
 
-// A copy of the built program `name` outside the build folder, made once per test program: it
-// finds no file beside itself, so a file a test leaves out of its folder is missing.
+// The built program `name`, copied out of the build folder once: no file is found beside it.
 inline fs::path Stranded(const std::string& name) {
     static const struct Folder {
         fs::path path = NewFolder();
@@ -70,8 +69,7 @@ inline bool Silent(const std::string& bytes) {
     return bytes.find_first_not_of('\0') == std::string::npos;
 }
 
-// Whether `output` is silence, then the whole of `payload`, then silence; where `pauseBytes`,
-// with a silence of at least that many bytes within it.
+// Whether `output` is silence, all of `payload`, silence; `pauseBytes`: a pause that long within.
 inline testing::AssertionResult PlayedOnce(std::string output, const std::string& payload,
                                            size_t pauseBytes = 0) {
     const size_t heard = output.find_first_not_of('\0'), sound = payload.find_first_not_of('\0');
